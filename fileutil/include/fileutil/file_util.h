@@ -1,0 +1,51 @@
+// Stateless path and directory helpers shared by the launcher and the update
+// driver. Paths are byte strings; the system writes its own with "/" and
+// accepts "\" from the file system search and the command line.
+#ifndef MAROVETIN_FILEUTIL_FILE_UTIL_H_
+#define MAROVETIN_FILEUTIL_FILE_UTIL_H_
+
+#include <string>
+#include <vector>
+
+namespace fileutil {
+
+// Replaces every occurrence of from by to, scanning left to right and resuming
+// just after each inserted text, so replaced text is never rescanned
+// ("a///b" with "//" -> "/" gives "a//b"). from must not be empty.
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to);
+
+// Three passes: "\\\\" -> "/", then "//" -> "/", then "\\" -> "/".
+void NormalizePath(std::string& path);
+
+// Appends the pieces of text between occurrences of sep to pieces; a trailing
+// empty piece is not appended, and an empty text gives no piece.
+void SplitString(const std::string& text, std::vector<std::string>& pieces,
+                 const std::string& sep);
+
+// The process's current directory (at most 1024 characters).
+void CurrentDirectory(std::string& out);
+
+// Appends every file below path as path + "\" + relative path with "\"
+// between levels, depth first in sorted order; directories whose names begin
+// with "." are not searched. A path naming a file appends that path alone.
+void ListFiles(const std::string& path, std::vector<std::string>& files);
+
+// The walk behind ListFiles: pattern is a directory prefix ending in "\"
+// followed by "*.*".
+void WalkDirectory(const std::string& pattern, std::vector<std::string>& files);
+
+// Creates the directory levels of a relative file name below base, when there
+// are two or more of them.
+void MakeDirectories(const std::string& relative, const std::string& base);
+
+// Removes the emptied directory levels of a relative name below base, deepest
+// first; prints "Remove Directory:%s" for each level that cannot be removed.
+void RemoveEmptyDirectories(const std::string& relative, const std::string& base);
+
+// Writes the whole buffer to path (a leading "/" is dropped). True when the
+// file was opened, written completely and closed.
+bool WriteBufferToFile(const std::string& path, const std::vector<unsigned char>& buffer);
+
+}  // namespace fileutil
+
+#endif  // MAROVETIN_FILEUTIL_FILE_UTIL_H_

@@ -1,0 +1,99 @@
+// The library's one global object: emulated current directory, start
+// directory, the file system in force, the name map, the filter lists and the
+// open handles.
+#ifndef PKFS_FS_MANAGER_H_
+#define PKFS_FS_MANAGER_H_
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pkfs/fs.h"
+#include "pkfs/fs_filter.h"
+
+namespace pkfs {
+
+class CFSFile;
+class FileHead;
+
+class CFSManager {
+ public:
+  // Starts in the process's current directory.
+  CFSManager();
+  // Starts in startDirectory as if it were the process's current directory
+  // (tests; the process directory is not changed).
+  explicit CFSManager(const std::string& startDirectory);
+  virtual ~CFSManager();
+  CFSManager(const CFSManager&) = delete;
+  CFSManager& operator=(const CFSManager&) = delete;
+
+  virtual void ForgetFile(CFSFile* handle);
+  virtual void CloseAllFiles();
+  virtual bool Load(const std::string& name);
+
+  // Makes fileSystem (or the default file system when null) current, after
+  // releasing the previous one, and loads name with it. The manager owns
+  // every file system handed to it.
+  bool SetFileSystem(const std::string& name, std::unique_ptr<CFS> fileSystem);
+  bool CreateVolume(const std::string& name);
+
+  CFSFile* Open(const std::string& name, const std::string& mode);
+  // Looks a normalised key up directly: no mode, no open hook, no window fill.
+  CFSFile* OpenByKey(const std::string& key, const std::string& mode);
+  // Appends a handle made elsewhere to the open files.
+  void TrackFile(CFSFile* handle);
+
+  // Name map maintenance: AddName replaces whatever head the name had.
+  void AddName(FileHead* head);
+  void RemoveName(FileHead* head);
+  FileHead* FindName(const std::string& key) const;
+
+  // Takes ownership; a filter with the same id is destroyed and replaced.
+  void RegisterFilter(std::unique_ptr<CFSFilter> filter);
+  CFSFilter* FindInPlaceFilter(std::uint32_t id) const;
+  CFSFilter* FindResizingFilter(std::uint32_t id) const;
+
+  // Emulated chdir and getcwd.
+  int ChangeDirectory(const std::string& path);
+  char* GetDirectory(char* buffer, int length) const;
+
+  CFS* current() const { return current_; }
+  CFS* defaultFileSystem() const { return defaultFileSystem_.get(); }
+  const std::string& cwd() const { return cwd_; }
+  const std::string& root() const { return root_; }
+  const std::string& baseDir() const { return baseDir_; }
+  const std::map<std::string, FileHead*>& fileMap() const { return fileMap_; }
+  const std::vector<CFSFile*>& openFiles() const { return openFiles_; }
+
+  // Closes everything, drops the file systems and filters, and starts again
+  // in startDirectory (tests only).
+  void ResetForTesting(const std::string& startDirectory);
+
+ private:
+  void Start(const std::string& startDirectory);
+  void Shutdown();
+
+  std::string cwd_;
+  std::string root_;
+  std::string baseDir_;
+  CFS* current_ = nullptr;
+  std::unique_ptr<CFS> ownedCurrent_;  // current_ unless it is the default
+  std::map<std::string, FileHead*> fileMap_;
+  std::vector<std::unique_ptr<CFSFilter>> inPlaceFilters_;
+  std::vector<std::unique_ptr<CFSFilter>> resizingFilters_;
+  std::vector<CFSFile*> openFiles_;
+  std::unique_ptr<CFS> defaultFileSystem_;
+};
+
+// The global manager, constructed before main.
+CFSManager& TheManager();
+
+// SetFileSystem on the global manager; also switches currentFunctions to the
+// pack table.
+bool SetFileSystem(const std::string& name, std::unique_ptr<CFS> fileSystem);
+
+}  // namespace pkfs
+
+#endif  // PKFS_FS_MANAGER_H_

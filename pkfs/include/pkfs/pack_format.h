@@ -1,0 +1,64 @@
+// The bytes of a pack volume's header and of its directory's trailer.
+#ifndef PKFS_PACK_FORMAT_H_
+#define PKFS_PACK_FORMAT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace pkfs {
+
+class PackArchive;
+
+constexpr std::size_t kPackHeaderBytes = 16;
+constexpr std::size_t kPackTrailerFixedBytes = 16;  // tag, body size, checksum, name length
+
+// The 16 bytes at offset 0: "PACK", table offset, table size, head count.
+struct PackHeader {
+  unsigned char magic[4] = {'P', 'A', 'C', 'K'};
+  std::uint32_t tableOffset = 16;
+  std::uint32_t tableSize = 0;
+  std::uint32_t headCount = 0;
+
+  void Serialize(unsigned char out[kPackHeaderBytes]) const;
+  static PackHeader Parse(const unsigned char in[kPackHeaderBytes]);
+  bool HasMagic() const;
+};
+
+// The last record of every directory this library writes.
+class PackTrailer {
+ public:
+  explicit PackTrailer(PackArchive* owner = nullptr);
+  virtual ~PackTrailer() = default;
+
+  // Reads checksum, name length and name from the body (8 bytes into the
+  // record); returns the body size, or 0 when the body does not fit.
+  virtual std::size_t ParseBody(const unsigned char* body, std::size_t available);
+  // Sets nameLength from nextName and writes the body; returns its size.
+  virtual std::size_t SerializeBody(unsigned char* out);
+  virtual std::uint32_t BodySize() const;
+  virtual void Reserved(void*) {}
+
+  // The whole record: tag, body size, body. Parse returns 8 + body size, or 0
+  // when the record does not fit in available (nothing is then trusted).
+  std::size_t Parse(const unsigned char* data, std::size_t available);
+  std::size_t Serialize(unsigned char* out);
+  std::size_t RecordSize() const { return 8 + BodySize(); }
+  // nextName := the owner's next volume's name, when it has one; bodySize
+  // refreshed in every case.
+  void Refresh();
+
+  unsigned char tag[4] = {'P', 'K', 'E', 'S'};
+  std::uint32_t bodySize = 0;
+  std::uint32_t checksum = 0;
+  std::uint32_t nameLength = 0;
+  std::string nextName;
+  PackArchive* owner;
+};
+
+// Sum of the unsigned byte values, modulo 2^32.
+std::uint32_t ByteSum(const unsigned char* data, std::size_t length);
+
+}  // namespace pkfs
+
+#endif  // PKFS_PACK_FORMAT_H_

@@ -1,0 +1,67 @@
+// Files and directories as the rest of the system expects them from Windows:
+// "\" and "/" both separate levels, names match without regard to ASCII
+// letter case when the exact path does not exist, and directory listings come
+// back in a stable, case-insensitively sorted order.
+#ifndef MAROVETIN_PLATFORM_FILE_SYSTEM_H_
+#define MAROVETIN_PLATFORM_FILE_SYSTEM_H_
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Turns a path as the system writes it into the path to hand to the
+// operating system: every "\" becomes "/"; then, when the exact path does not
+// exist, each missing component is matched case-insensitively (ASCII) against
+// its directory's entries and replaced by the match when exactly one entry
+// matches. Components that match nothing (a file about to be created) keep
+// the name as given. Never fails; an empty path stays empty.
+std::string ResolvePath(const std::string& path);
+
+// fopen() through ResolvePath. Returns null when the file does not open.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
+// open(2) for reading through ResolvePath; -1 when it fails. The caller owns
+// the descriptor (the bzip2 reader takes it over).
+int OpenReadDescriptor(const std::string& path);
+
+// True when the path names something that exists (file or directory).
+bool PathExists(const std::string& path);
+// True when the path names a regular file that can be opened for reading.
+bool IsReadableFile(const std::string& path);
+// True when the path names a directory.
+bool IsDirectory(const std::string& path);
+
+// mkdir with mode 0777 (before umask). False when it exists or a parent is missing.
+bool CreateDirectory(const std::string& path);
+// rmdir: succeeds only on an empty directory.
+bool RemoveDirectory(const std::string& path);
+// unlink of a file (not a directory).
+bool DeleteFile(const std::string& path);
+// rename, replacing an existing target.
+bool RenameFile(const std::string& from, const std::string& to);
+// "Attributes to normal": gives the owner write permission on an existing
+// file; false, and nothing else, when it does not exist.
+bool SetAttributesNormal(const std::string& path);
+
+// One directory entry as ListDirectory reports it.
+struct DirectoryEntry {
+  std::string name;
+  bool isDirectory = false;  // a real directory; links to directories are not reported
+};
+
+// The entries of a directory except "." and "..", sorted by name compared
+// case-insensitively (ASCII), ties broken bytewise. Symbolic links that point
+// to directories are left out, so a walk can neither loop nor leave the tree.
+// False (and an empty list) when the directory cannot be read.
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries);
+
+// The process's current directory; empty when it cannot be read.
+std::string GetCurrentDirectory();
+// chdir through ResolvePath.
+bool SetCurrentDirectory(const std::string& path);
+
+}  // namespace platform
+
+#endif  // MAROVETIN_PLATFORM_FILE_SYSTEM_H_

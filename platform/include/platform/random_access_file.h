@@ -1,0 +1,72 @@
+// A file opened for positioned reads and writes, as the pack volumes use it.
+// Every write goes through one seam that tests replace to inject faults: a
+// write can fail before anything reaches the file, or be torn part-way, and
+// from that point on the "machine" can be treated as stopped.
+#ifndef MAROVETIN_PLATFORM_RANDOM_ACCESS_FILE_H_
+#define MAROVETIN_PLATFORM_RANDOM_ACCESS_FILE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class RandomAccessFile {
+ public:
+  enum class Mode {
+    kReadWrite,        // the file must exist ("rb+")
+    kCreateReadWrite,  // created or truncated ("wb+")
+  };
+
+  // Opens path (through ResolvePath). Null when it does not open.
+  static std::unique_ptr<RandomAccessFile> Open(const std::string& path, Mode mode);
+
+  ~RandomAccessFile();
+  RandomAccessFile(const RandomAccessFile&) = delete;
+  RandomAccessFile& operator=(const RandomAccessFile&) = delete;
+
+  // Reads up to length bytes at offset. Returns the number of bytes read
+  // (short at the end of the file); -1 on an I/O error.
+  long long ReadAt(std::uint64_t offset, void* data, std::size_t length);
+
+  // Writes length bytes at offset, extending the file when needed. Returns the
+  // number of bytes written; fewer than length (possibly 0) means the write
+  // failed or was torn. Passes through the write fault hook.
+  std::size_t WriteAt(std::uint64_t offset, const void* data, std::size_t length);
+
+  // The file's current length in bytes.
+  std::uint64_t Size() const;
+
+  // Takes an exclusive advisory lock on the whole file. When another process
+  // holds it: if wait is false returns false at once; otherwise calls
+  // onWait once (if given) and blocks until the lock is free.
+  bool LockExclusive(bool wait, const std::function<void()>& onWait = nullptr);
+
+  const std::string& path() const { return path_; }
+
+ private:
+  RandomAccessFile(int fd, std::string path);
+  int fd_;
+  std::string path_;
+};
+
+// What the fault hook decides for one write.
+struct WriteDecision {
+  enum Kind { kProceed, kFail, kTear } kind = kProceed;
+  std::size_t tearAfter = 0;  // kTear: bytes that reach the file before it fails
+};
+
+// Called before every RandomAccessFile write with the file's path, offset and
+// length. Tests install it; production code never does.
+using WriteFaultHook =
+    std::function<WriteDecision(const std::string& path, std::uint64_t offset, std::size_t length)>;
+
+// Installs (or, with nullptr, removes) the hook. Not thread-safe: install it
+// before the code under test runs.
+void SetWriteFaultHook(WriteFaultHook hook);
+
+}  // namespace platform
+
+#endif  // MAROVETIN_PLATFORM_RANDOM_ACCESS_FILE_H_

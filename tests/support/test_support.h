@@ -1,0 +1,62 @@
+// Helpers shared by the test suites: scratch directories and running the
+// built program.
+#ifndef MAROVETIN_TESTS_SUPPORT_TEST_SUPPORT_H_
+#define MAROVETIN_TESTS_SUPPORT_TEST_SUPPORT_H_
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh directory below the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + relative.
+  std::string Join(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+// Makes the process's current directory dir for the object's lifetime.
+class ScopedCurrentDirectory {
+ public:
+  explicit ScopedCurrentDirectory(const std::string& dir);
+  ~ScopedCurrentDirectory();
+
+ private:
+  std::string previous_;
+};
+
+// Whole-file helpers; ReadFile returns an empty string for a missing file.
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);  // creates parents
+void MakeDirs(const std::string& path);
+
+struct RunResult {
+  int exitStatus = -1;  // -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs program with arguments (argv[1..]) in directory, with extra
+// environment entries ("NAME=value"), and collects its output.
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                     const std::string& directory,
+                     const std::vector<std::string>& environment = {});
+
+// The built updater and the source tree.
+std::string MarovetinBinary();
+std::string SourceDir();
+
+}  // namespace testing_support
+
+#endif  // MAROVETIN_TESTS_SUPPORT_TEST_SUPPORT_H_

@@ -1,0 +1,34 @@
+// What the update driver needs from the application that runs it. The
+// launcher implements it; tests supply their own.
+#ifndef UPDATE_UPDATE_HOST_H_
+#define UPDATE_UPDATE_HOST_H_
+
+#include <string>
+#include <vector>
+
+namespace update {
+
+class UpdateHost {
+ public:
+  virtual ~UpdateHost() = default;
+
+  // The directory the update works on, already normalised to "/" separators.
+  virtual const std::string& workPath() const = 0;
+  // The main pack volume's file name ("DATA.pak" unless "-sp" gave another).
+  virtual const std::string& packName() const = 0;
+  // The installation directory as read at start-up.
+  virtual const std::string& currentDir() const = 0;
+  // "-v": gate the update on the version check.
+  virtual bool checkVersion() const = 0;
+  // "-df": delete each update file once it is safely in place.
+  virtual bool deleteSources() const = 0;
+  // Appends one line to the run log (nothing when the log is off).
+  virtual void writeLog(const std::string& text) = 0;
+  // Reads a payload file whole, undoing compression and inversion. -1 on
+  // failure (see the payload loader for the other results).
+  virtual int loadFile(const std::string& path, std::vector<unsigned char>& buffer) = 0;
+};
+
+}  // namespace update
+
+#endif  // UPDATE_UPDATE_HOST_H_
