@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Configures and builds into a build folder (default: build). Extra arguments
+# go to cmake, e.g. scripts/build.sh build-asan -DMAROVETIN_SANITIZE=ON
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+dir=${1:-build}
+shift || true
+cmake -S "$here" -B "$here/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$here/$dir" -j "$(nproc)"

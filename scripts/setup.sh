@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, when any is missing.
+set -euo pipefail
+
+packages=(build-essential cmake libbz2-dev bzip2 libgtest-dev libgmock-dev libbenchmark-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}" >&2
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+fi
