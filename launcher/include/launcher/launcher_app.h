@@ -1,0 +1,91 @@
+// The application object: reads the options, prepares the paths, registers
+// in the share file block and runs one of the utility modes or the update.
+#ifndef MAROVETIN_LAUNCHER_LAUNCHER_APP_H_
+#define MAROVETIN_LAUNCHER_LAUNCHER_APP_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "launcher/option_table.h"
+#include "launcher/payload_loader.h"
+#include "launcher/run_log.h"
+#include "launcher/share_file_block.h"
+#include "update/update_host.h"
+#include "update/update_run.h"
+
+namespace launcher {
+
+// The main pack volume's name unless "-sp" gives another.
+inline constexpr char kDefaultPackName[] = "DATA.pak";
+// Launcher copies removed from the current directory after every update run.
+inline constexpr char kLauncherBackupName[] = "marovetin.bak";
+inline constexpr char kLauncherStagedName[] = "marovetin.bin";
+
+class LauncherApp : public update::UpdateHost {
+ public:
+  LauncherApp() = default;
+  ~LauncherApp() override;
+  LauncherApp(const LauncherApp&) = delete;
+  LauncherApp& operator=(const LauncherApp&) = delete;
+
+  // The start-up routine: does all of the launcher's work for this command
+  // line and returns false, as there is no message loop to run afterwards.
+  bool InitInstance(int argc, const char* const* argv);
+
+  // The exit routine: destroys the payload loader and returns the process's
+  // exit status.
+  int ExitInstance();
+
+  // Prints and normalises workPath, runs the update dialog, then removes the
+  // launcher copies "marovetin.bak" and "marovetin.bin". Returns true.
+  bool runUpdate();
+
+  // Back to the state after construction (releases the share block and the
+  // loader), so that one object can serve several runs in tests.
+  void reset();
+
+  // update::UpdateHost
+  const std::string& workPath() const override { return workPath_; }
+  const std::string& packName() const override { return packName_; }
+  const std::string& currentDir() const override { return currentDir_; }
+  bool checkVersion() const override { return commandLine_.given(Option::kCheckVersion); }
+  bool deleteSources() const override { return commandLine_.given(Option::kDeleteSources); }
+  void writeLog(const std::string& text) override { runLog_.write(text); }
+  int loadFile(const std::string& path, std::vector<unsigned char>& buffer) override;
+
+  const CommandLine& commandLine() const { return commandLine_; }
+  const std::string& logFileName() const { return runLog_.fileName(); }
+  const ShareFileLink& shareFile() const { return shareFile_; }
+  std::int32_t savedCounter() const { return savedCounter_; }
+  PayloadLoader* payloadLoader() const { return payloadLoader_.get(); }
+  const update::UpdateOutcome& updateOutcome() const { return updateOutcome_; }
+  int exitStatus() const { return exitStatus_; }
+
+ private:
+  // Start-up once the arguments are known to be usable.
+  void startUp();
+  void openShareFile();
+  void runBinaryToText();
+  void runSetUpdateIndex();
+  void runUpdateMode();
+
+  std::unique_ptr<PayloadLoader> payloadLoader_;
+  CommandLine commandLine_;
+  std::string workPath_;
+  std::string packName_ = kDefaultPackName;
+  std::string currentDir_;
+  RunLog runLog_;
+  ShareFileLink shareFile_;
+  std::int32_t savedCounter_ = 0;
+  update::UpdateOutcome updateOutcome_;
+  int exitStatus_ = 0;
+};
+
+// The process's application object.
+extern LauncherApp theApp;
+
+}  // namespace launcher
+
+#endif  // MAROVETIN_LAUNCHER_LAUNCHER_APP_H_

@@ -1,0 +1,8 @@
+// The process's one application object, built before main runs.
+#include "launcher/launcher_app.h"
+
+namespace launcher {
+
+LauncherApp theApp;
+
+}  // namespace launcher

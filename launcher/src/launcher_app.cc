@@ -1,0 +1,164 @@
+#include "launcher/launcher_app.h"
+
+#include <cstdio>
+
+#include "fileutil/file_util.h"
+#include "launcher/usage.h"
+#include "launcher/utility_modes.h"
+#include "platform/file_system.h"
+
+namespace launcher {
+
+LauncherApp::~LauncherApp() {
+  if (thePayloadLoader == payloadLoader_.get()) thePayloadLoader = nullptr;
+}
+
+bool LauncherApp::InitInstance(int argc, const char* const* argv) {
+  exitStatus_ = kExitCompleted;
+  payloadLoader_ = std::make_unique<PayloadLoader>();
+  thePayloadLoader = payloadLoader_.get();
+
+  // The program path alone: nothing is read, opened or logged.
+  if (argc <= 1) return false;
+
+  switch (FindInfoRequest(argc, argv)) {
+    case InfoRequest::kHelp:
+      std::fputs(HelpText().c_str(), stdout);
+      return false;
+    case InfoRequest::kVersion:
+      std::fputs(VersionText().c_str(), stdout);
+      return false;
+    case InfoRequest::kNone:
+      break;
+  }
+
+  commandLine_ = CommandLine::Parse(argc, argv);
+  // Refused before anything is touched: no share block, no log line, no file.
+  if (std::optional<Option> missing = commandLine_.optionMissingValue()) {
+    std::fputs(MissingValueMessage(*missing).c_str(), stderr);
+    exitStatus_ = kExitUsage;
+    return false;
+  }
+
+  startUp();
+  return false;
+}
+
+int LauncherApp::ExitInstance() {
+  if (thePayloadLoader == payloadLoader_.get()) thePayloadLoader = nullptr;
+  payloadLoader_.reset();
+  return exitStatus_;
+}
+
+void LauncherApp::startUp() {
+  fileutil::CurrentDirectory(currentDir_);
+  payloadLoader_->setInvertBytes(commandLine_.given(Option::kInvertBytes));
+  payloadLoader_->setReadBzip2(commandLine_.given(Option::kReadBzip2));
+
+  workPath_ = currentDir_;
+  if (commandLine_.given(Option::kWorkPath)) {
+    workPath_ = currentDir_ + "/" + commandLine_.value(Option::kWorkPath);
+  }
+  if (commandLine_.given(Option::kPackName)) packName_ = commandLine_.value(Option::kPackName);
+  if (commandLine_.given(Option::kLog)) runLog_.setFileName(commandLine_.value(Option::kLog));
+
+  openShareFile();
+
+  if (commandLine_.given(Option::kBinaryToText)) {
+    runBinaryToText();
+  } else if (commandLine_.given(Option::kSetUpdateIndex)) {
+    runSetUpdateIndex();
+  } else {
+    runUpdateMode();
+  }
+}
+
+void LauncherApp::openShareFile() {
+  std::string error;
+  switch (shareFile_.openOrCreate(&error)) {
+    case ShareFileLink::Attach::kOpened:
+      writeLog("Open ShareFile!!!");
+      break;
+    case ShareFileLink::Attach::kCreated:
+      writeLog("Create ShareFile!!!");
+      break;
+    case ShareFileLink::Attach::kFailed:
+      // The run goes on without the block; nothing touches it afterwards.
+      writeLog("ShareFile failed: " + error);
+      std::fprintf(stderr, "marovetin: share file block unavailable (%s); running without it\n",
+                   error.c_str());
+      break;
+  }
+}
+
+void LauncherApp::runBinaryToText() {
+  const std::string& source = commandLine_.value(Option::kBinaryToText, 1);
+  const std::string& target = commandLine_.value(Option::kBinaryToText, 2);
+  switch (ConvertBinaryToText(source, target)) {
+    case ConvertResult::kWritten:
+      break;
+    case ConvertResult::kSourceMissing:
+      std::fprintf(stderr, "marovetin: -mbts: cannot open \"%s\" for reading; nothing written\n",
+                   source.c_str());
+      exitStatus_ = kExitFilesKeptBack;
+      break;
+    case ConvertResult::kTargetNotWritten:
+      std::fprintf(stderr, "marovetin: -mbts: cannot write \"%s\"\n", target.c_str());
+      exitStatus_ = kExitFilesKeptBack;
+      break;
+  }
+}
+
+void LauncherApp::runSetUpdateIndex() {
+  std::string indexPath;
+  if (!WriteUpdateIndex(currentDir_, commandLine_.value(Option::kSetUpdateIndex), &indexPath)) {
+    std::fprintf(stderr,
+                 "marovetin: -sv: cannot write the update index \"%s\" (does its directory "
+                 "exist?)\n",
+                 indexPath.c_str());
+    exitStatus_ = kExitFilesKeptBack;
+  }
+}
+
+void LauncherApp::runUpdateMode() {
+  RunUpdateHandover(shareFile_, &savedCounter_, [this] { runUpdate(); });
+  if (updateOutcome_.refused) {
+    exitStatus_ = kExitVersionRefused;
+  } else if (updateOutcome_.keptBack > 0) {
+    exitStatus_ = kExitFilesKeptBack;
+  }
+}
+
+bool LauncherApp::runUpdate() {
+  std::printf("%s\n", workPath_.c_str());
+  fileutil::NormalizePath(workPath_);
+  updateOutcome_ = update::RunUpdateDialog(*this);
+  std::fflush(stdout);
+
+  // Leftover launcher copies; a missing file is the usual case and is ignored.
+  for (const char* copy : {kLauncherBackupName, kLauncherStagedName}) {
+    platform::SetAttributesNormal(copy);
+    platform::DeleteFile(copy);
+  }
+  return true;
+}
+
+int LauncherApp::loadFile(const std::string& path, std::vector<unsigned char>& buffer) {
+  return payloadLoader_ != nullptr ? payloadLoader_->loadFile(path, buffer) : -1;
+}
+
+void LauncherApp::reset() {
+  if (thePayloadLoader == payloadLoader_.get()) thePayloadLoader = nullptr;
+  payloadLoader_.reset();
+  commandLine_ = CommandLine();
+  workPath_.clear();
+  packName_ = kDefaultPackName;
+  currentDir_.clear();
+  runLog_.reset();
+  shareFile_.release();
+  savedCounter_ = 0;
+  updateOutcome_ = update::UpdateOutcome{};
+  exitStatus_ = kExitCompleted;
+}
+
+}  // namespace launcher

@@ -1,0 +1,78 @@
+#include "launcher/option_table.h"
+
+namespace launcher {
+namespace {
+
+// Table order matters: it is the order of optionIndex and of matching.
+constexpr OptionRow kRows[OptionTable::kRowCount] = {
+    {"-all", 0, "", "no effect of its own; runs the update when nothing else is asked"},
+    {"-de", 0, "", "payload files are byte-inverted: invert every byte after reading"},
+    {"-dc", 0, "", "payload files are bzip2 streams: decompress them when reading"},
+    {"-sw", 1, "DIR", "take the update files from DIR below the current directory"},
+    {"-sp", 1, "FILE", "name of the main pack archive (default DATA.pak)"},
+    {"-df", 0, "", "delete each update file once applied and remove emptied directories"},
+    {"-v", 0, "", "update only if Patch.dat accepts UpdateSetting/UpdateIndex.dat"},
+    {"-log", 1, "FILE", "append a time-stamped line per event to the run log FILE"},
+    {"-mbts", 2, "SOURCE TARGET",
+     "write the 4-byte little-endian number in SOURCE as decimal text to TARGET; no update"},
+    {"-sv", 1, "NUMBER",
+     "write NUMBER as the update index UpdateSetting/UpdateIndex.dat; no update"},
+};
+
+// Options are plain ASCII, so lower-casing the ASCII letters alone decides
+// every comparison: a byte of a multi-byte character can never make an
+// argument equal to an option.
+std::string LowerCaseAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+const std::string& EmptyString() {
+  static const std::string empty;
+  return empty;
+}
+
+}  // namespace
+
+const OptionRow& OptionTable::row(Option option) { return kRows[static_cast<int>(option)]; }
+
+const OptionRow& OptionTable::row(int index) { return kRows[index]; }
+
+std::optional<Option> OptionTable::Match(const std::string& argument) {
+  const std::string lowered = LowerCaseAscii(argument);
+  for (int r = 0; r < kRowCount; ++r) {
+    if (lowered == kRows[r].text) return static_cast<Option>(r);
+  }
+  return std::nullopt;
+}
+
+CommandLine CommandLine::Parse(int argc, const char* const* argv) {
+  CommandLine line;
+  for (int i = 0; i < argc; ++i) line.arguments_.emplace_back(argv[i] != nullptr ? argv[i] : "");
+  for (int i = 0; i < argc; ++i) {
+    std::optional<Option> option = OptionTable::Match(line.arguments_[i]);
+    // Kept in 8 bits: a position beyond 255 wraps, as it always has.
+    if (option) line.optionIndex_[static_cast<int>(*option)] = static_cast<std::uint8_t>(i);
+  }
+  return line;
+}
+
+const std::string& CommandLine::value(Option option, int which) const {
+  const std::size_t at =
+      static_cast<std::size_t>(position(option)) + static_cast<std::size_t>(which);
+  return at < arguments_.size() ? arguments_[at] : EmptyString();
+}
+
+std::optional<Option> CommandLine::optionMissingValue() const {
+  for (int r = 0; r < OptionTable::kRowCount; ++r) {
+    const Option option = static_cast<Option>(r);
+    if (!given(option)) continue;
+    const std::size_t last = static_cast<std::size_t>(position(option)) + kRows[r].valueCount;
+    if (last >= arguments_.size()) return option;
+  }
+  return std::nullopt;
+}
+
+}  // namespace launcher

@@ -1,0 +1,56 @@
+#include "launcher/usage.h"
+
+#include <cstring>
+
+#ifndef MAROVETIN_VERSION
+#define MAROVETIN_VERSION "unknown"
+#endif
+
+namespace launcher {
+
+InfoRequest FindInfoRequest(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i] == nullptr) continue;
+    if (std::strcmp(argv[i], "--help") == 0) return InfoRequest::kHelp;
+    if (std::strcmp(argv[i], "--version") == 0) return InfoRequest::kVersion;
+  }
+  return InfoRequest::kNone;
+}
+
+std::string HelpText() {
+  std::string text =
+      "Usage: marovetin [OPTION]...\n"
+      "Brings the update files delivered below the work path into the installation in the\n"
+      "current directory, or runs one of two small utilities (-mbts, -sv).\n"
+      "\n"
+      "Options (letter case does not matter):\n";
+  for (int r = 0; r < OptionTable::kRowCount; ++r) {
+    const OptionRow& row = OptionTable::row(r);
+    std::string left = std::string("  ") + row.text;
+    if (row.valueCount > 0) left += std::string(" ") + row.valueHelp;
+    left.resize(left.size() < 24 ? 24 : left.size() + 1, ' ');
+    text += left + row.meaning + "\n";
+  }
+  text +=
+      "  --help                print this help and exit\n"
+      "  --version             print the version and exit\n"
+      "\n"
+      "Exit status:\n"
+      "  0   completed\n"
+      "  1   an update file had to be kept back, a payload could not be decoded, or a file of\n"
+      "      -mbts or -sv could not be opened (each named on standard error)\n"
+      "  2   the version check refused the update\n"
+      "  64  unusable command line (an option missing its value)\n";
+  return text;
+}
+
+std::string VersionText() { return std::string("marovetin ") + MAROVETIN_VERSION + "\n"; }
+
+std::string MissingValueMessage(Option option) {
+  const OptionRow& row = OptionTable::row(option);
+  return std::string("marovetin: option ") + row.text + " needs " +
+         (row.valueCount == 1 ? "a value" : "two values") + " (" + row.valueHelp +
+         ") after it\nTry 'marovetin --help' for more information.\n";
+}
+
+}  // namespace launcher
