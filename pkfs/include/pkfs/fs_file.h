@@ -35,6 +35,7 @@ class CFSReadCache {
 
   std::uint32_t windowStart = 0;  // entry position of buffer[0]
   bool valid = false;
+  std::uint32_t filled = 0;  // bytes of buffer that the last refill read
   std::array<unsigned char, kReadWindowBytes> buffer{};
   CFSFile* handle;
 };
@@ -73,8 +74,8 @@ class CFSFile {
   CFS* owner;
   std::int32_t position = 0;
   std::string name;
-  PackArchive* archive;      // the volume holding a pack entry
-  std::FILE* plainStream;    // the stream of a loose file
+  PackArchive* archive;    // the volume holding a pack entry
+  std::FILE* plainStream;  // the stream of a loose file
 
  private:
   int ReadDirect(unsigned char* buffer, std::uint32_t length);

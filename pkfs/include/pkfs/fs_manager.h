@@ -34,8 +34,9 @@ class CFSManager {
   virtual bool Load(const std::string& name);
 
   // Makes fileSystem (or the default file system when null) current, after
-  // releasing the previous one, and loads name with it. The manager owns
-  // every file system handed to it.
+  // releasing the previous one (whose open handles are closed first unless it
+  // is the default), and loads name with it. The manager owns every file
+  // system handed to it.
   bool SetFileSystem(const std::string& name, std::unique_ptr<CFS> fileSystem);
   bool CreateVolume(const std::string& name);
 
@@ -52,10 +53,13 @@ class CFSManager {
 
   // Takes ownership; a filter with the same id is destroyed and replaced.
   void RegisterFilter(std::unique_ptr<CFSFilter> filter);
+  // The same for the resizing list, which the system itself never fills.
+  void RegisterResizingFilter(std::unique_ptr<CFSFilter> filter);
   CFSFilter* FindInPlaceFilter(std::uint32_t id) const;
   CFSFilter* FindResizingFilter(std::uint32_t id) const;
 
-  // Emulated chdir and getcwd.
+  // Emulated chdir and getcwd. GetDirectory copies at most length - 1 bytes
+  // and always terminates the text.
   int ChangeDirectory(const std::string& path);
   char* GetDirectory(char* buffer, int length) const;
 
@@ -68,12 +72,14 @@ class CFSManager {
   const std::vector<CFSFile*>& openFiles() const { return openFiles_; }
 
   // Closes everything, drops the file systems and filters, and starts again
-  // in startDirectory (tests only).
+  // in startDirectory; on the global manager also puts the plain table back
+  // in force (tests only).
   void ResetForTesting(const std::string& startDirectory);
 
  private:
   void Start(const std::string& startDirectory);
   void Shutdown();
+  void CloseFilesOwnedBy(const CFS* fileSystem);
 
   std::string cwd_;
   std::string root_;

@@ -14,11 +14,17 @@ class ScopeTimer {
   ScopeTimer(const ScopeTimer&) = delete;
   ScopeTimer& operator=(const ScopeTimer&) = delete;
 
-  // Returns "%04d/%02d/%02d %d:%d:%d <name> <text> Cost Time is <ms>\n" with
-  // the local date and time; writes it to standard output when print is true.
+  // With print true: formats the line (FormatLine), writes it to standard
+  // output and returns it. With print false nothing would be seen, so only the
+  // elapsed time is taken and the result is empty.
   std::string Report(const std::string& text, bool print);
 
+  // "%04d/%02d/%02d %d:%d:%d <name> <text> Cost Time is <ms>\n" with the local
+  // date and time and the milliseconds since construction.
+  std::string FormatLine(const std::string& text);
+
   const std::string& name() const { return name_; }
+  std::uint32_t elapsed() const { return elapsed_; }
 
  private:
   std::uint32_t start_;
