@@ -1,8 +1,27 @@
-// Placeholder until the update dialog lands: the update does nothing.
+// The update run: the dialog, its pack file system and its progress view for
+// the length of one modal run.
 #include "update/update_run.h"
+
+#include <memory>
+
+#include "platform/interrupt.h"
+#include "platform/progress_view.h"
+#include "resources/dialog_template.h"
+#include "update/pack_store.h"
+#include "update/update_dialog.h"
 
 namespace update {
 
-UpdateOutcome RunUpdateDialog(UpdateHost&) { return UpdateOutcome{}; }
+UpdateOutcome RunUpdateDialog(UpdateHost& host) {
+  // The dialog cannot be closed while it works: Ctrl-C becomes a close
+  // request that the dialog swallows, rather than an end halfway through a
+  // file.
+  platform::CloseRequestGuard closeRequests;
+  platform::ProgressView progress(resources::kUpdateDialog.staticText.text);
+  std::unique_ptr<PackStore> packStore = MakePkfsPackStore();
+  UpdateDialog dialog(host, *packStore, progress);
+  dialog.DoModal();
+  return dialog.outcome();
+}
 
 }  // namespace update

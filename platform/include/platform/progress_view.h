@@ -1,0 +1,81 @@
+// A dialog's static text and progress bar, drawn on a terminal: the text on
+// its own line, then the bar with its percentage, redrawn in place as the
+// position moves, and a final line feed when the view closes. When the stream
+// is not a terminal nothing is drawn, so that logs and pipes stay clean.
+#ifndef MAROVETIN_PLATFORM_PROGRESS_VIEW_H_
+#define MAROVETIN_PLATFORM_PROGRESS_VIEW_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/message_queue.h"
+
+namespace platform {
+
+// The two messages a progress bar understands here.
+constexpr std::uint32_t kProgressSetRange = 0x0401;  // lParam: low word minimum, high word maximum
+constexpr std::uint32_t kProgressSetPos = 0x0402;    // wParam: the new position
+
+class ProgressView {
+ public:
+  enum class Drawing {
+    kWhenTerminal,  // draw only when the stream is a terminal
+    kAlways,        // draw whatever the stream is (tests)
+    kNever,         // keep the state, draw nothing
+  };
+
+  // text is the static text shown above the bar; stream receives the drawing
+  // (standard error; never standard output, which carries the debug lines).
+  explicit ProgressView(std::string text, Drawing drawing = Drawing::kWhenTerminal,
+                        std::FILE* stream = stderr);
+  // Closes the view.
+  virtual ~ProgressView();
+  ProgressView(const ProgressView&) = delete;
+  ProgressView& operator=(const ProgressView&) = delete;
+
+  // Puts the text and the bar on screen; later changes redraw the bar.
+  void Show();
+
+  // A message sent to the bar, handled at once (there is no queue between a
+  // window and its control). kProgressSetRange takes a 16-bit minimum and
+  // maximum from lParam and returns the previous pair packed the same way;
+  // kProgressSetPos moves to wParam, held inside the range, and returns the
+  // previous position. Any other message returns 0 and changes nothing.
+  virtual LParam Send(std::uint32_t message, WParam wParam, LParam lParam);
+
+  // Call before writing to target. When that text would land on the bar's
+  // line (target is the bar's stream, or standard output on the same
+  // terminal), the bar is wiped first; the next draw puts it on a line of its
+  // own below the text.
+  void BeforeOutput(std::FILE* target);
+
+  // Draws the bar a last time and ends its line. Later calls do nothing.
+  void Close();
+
+  int minimum() const { return minimum_; }
+  int maximum() const { return maximum_; }
+  int position() const { return position_; }
+  bool drawing() const { return drawing_; }
+  // The bar line as it is drawn: "[####      ]  40%".
+  std::string BarText() const;
+
+ private:
+  void Draw();
+
+  std::string text_;
+  std::FILE* stream_;
+  bool drawing_;
+  bool sharesTerminalWithStdout_ = false;
+  bool shown_ = false;
+  bool closed_ = false;
+  bool barOnLine_ = false;  // the cursor stands at the end of a drawn bar
+  std::string lastDrawn_;
+  int minimum_ = 0;
+  int maximum_ = 100;
+  int position_ = 0;
+};
+
+}  // namespace platform
+
+#endif  // MAROVETIN_PLATFORM_PROGRESS_VIEW_H_

@@ -1,0 +1,36 @@
+// Where the dialog stores pack update files: the pack file system, mounted
+// when the dialog starts. Kept behind this small interface so that the state
+// machine can be exercised without real volumes.
+#ifndef UPDATE_PACK_STORE_H_
+#define UPDATE_PACK_STORE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace update {
+
+class PackStore {
+ public:
+  virtual ~PackStore() = default;
+
+  // Mounts the volume set whose first volume is packName (relative to the
+  // current directory), creating that volume when it cannot be loaded, and
+  // declares which names are stored through the filter. Goes on whatever the
+  // individual steps report.
+  virtual void Mount(const std::string& packName) = 0;
+
+  // Stores length bytes under name (brought into the store's own name form),
+  // replacing a stored file of that name. data may be transformed in place.
+  // True only when the bytes were stored.
+  virtual bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) = 0;
+};
+
+// The pack file system on the library's global manager: a new CPKFSF made
+// current with SetFileSystem, the id-0 filter registered, a new volume when
+// none loads, and the name rules "txt" and "xml".
+std::unique_ptr<PackStore> MakePkfsPackStore();
+
+}  // namespace update
+
+#endif  // UPDATE_PACK_STORE_H_

@@ -1,0 +1,150 @@
+// The modal progress dialog that drives the whole update. It does its work in
+// small steps, each one a message posted to its own queue: the version gate,
+// the search for pack update files, storing them one per message, the search
+// for loose update files, writing them one per message, and the quit.
+#ifndef UPDATE_UPDATE_DIALOG_H_
+#define UPDATE_UPDATE_DIALOG_H_
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/message_queue.h"
+#include "platform/progress_view.h"
+#include "update/pack_store.h"
+#include "update/update_host.h"
+#include "update/update_run.h"
+
+namespace update {
+
+using platform::LParam;
+using platform::WParam;
+
+// The dialog's own messages (posted to itself, lParam always 0).
+constexpr std::uint32_t WM_USER = 0x0400;
+constexpr std::uint32_t WM_CHECKVERSION = WM_USER + 1;
+constexpr std::uint32_t WM_STEPDONE = WM_USER + 3;
+constexpr std::uint32_t WM_UPDATEADDDATAINPAK = WM_USER + 4;
+constexpr std::uint32_t WM_UPDATENORMALDATA = WM_USER + 5;
+constexpr std::uint32_t WM_FINDADDDATAINPAKFILE = WM_USER + 6;
+constexpr std::uint32_t WM_FINDNORMALDATA = WM_USER + 7;
+constexpr std::uint32_t WM_CHANGESTATE = WM_USER + 8;  // wParam 1 advances, anything else stays
+constexpr std::uint32_t WM_QUIT = platform::kQuitMessage;
+constexpr std::uint32_t WM_COMMAND = platform::kCommandMessage;
+
+// Messages the dialog sends to its progress bar.
+constexpr std::uint32_t PBM_SETRANGE = platform::kProgressSetRange;
+constexpr std::uint32_t PBM_SETPOS = platform::kProgressSetPos;
+
+// Dialog results and command ids.
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+
+class UpdateDialog {
+ public:
+  // The dialog uses host for the paths, the options, the log and the payload
+  // loader; packStore receives the pack update files; progress shows the bar.
+  UpdateDialog(UpdateHost& host, PackStore& packStore, platform::ProgressView& progress);
+  UpdateDialog(const UpdateDialog&) = delete;
+  UpdateDialog& operator=(const UpdateDialog&) = delete;
+
+  // Initialises the dialog, shows it and runs the modal loop until the quit
+  // message or EndDialog. Returns IDCANCEL after a refusal by the version gate,
+  // platform::kModalQuit after a normal end.
+  int DoModal();
+
+  // Initialisation, in this order: icons (nothing to set on a terminal), the
+  // pack store's mount with the host's pack name, then WM_CHECKVERSION posted.
+  bool OnInitDialog();
+
+  // Routes one message to its handler and returns the handler's result.
+  LParam WindowProc(std::uint32_t message, WParam wParam, LParam lParam);
+
+  // Commands. The cancel command (Escape, a close request, Ctrl-C) is
+  // swallowed: returns false (not handled) and the dialog stays open.
+  bool OnCommand(WParam wParam, LParam lParam);
+
+  // Posts to the dialog's own queue.
+  void PostMessage(std::uint32_t message, WParam wParam = 0, LParam lParam = 0);
+  // Ends the modal run with result once the current message is handled.
+  void EndDialog(int result);
+  // The single-message pump: dispatches the oldest queued message. False when
+  // there was none (or it was the quit message).
+  bool PumpMessage();
+
+  // Handlers of the dialog's messages.
+  LParam OnCheckVersion(WParam wParam, LParam lParam);
+  LParam OnStepDone(WParam wParam, LParam lParam);
+  LParam OnChangeState(WParam wParam, LParam lParam);
+  LParam findPackFiles(WParam wParam, LParam lParam);
+  LParam applyPackFile(WParam wParam, LParam lParam);
+  LParam findNormalFiles(WParam wParam, LParam lParam);
+  LParam applyNormalFile(WParam wParam, LParam lParam);
+
+  // Reads "Patch.dat" and the installation's update index and decides whether
+  // the update may proceed. Anything that cannot be read refuses.
+  bool CheckVersion();
+
+  // What the run did: a refusal, and the update files kept back.
+  UpdateOutcome outcome() const;
+
+  int state() const { return state_; }
+  int fileIndex() const { return fileIndex_; }
+  const std::vector<std::string>& fileList() const { return fileList_; }
+  std::uint32_t patchValue1() const { return patchValue1_; }
+  std::uint32_t patchValue2() const { return patchValue2_; }
+  const std::set<std::string>& keptBack() const { return keptBack_; }
+  platform::MessageQueue& queue() { return queue_; }
+  void SetStateForTesting(int state) { state_ = state; }
+
+ private:
+  // Formatted debug line on standard output, flushed at once so that it keeps
+  // its place among the other lines of the process.
+  void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Formatted text for the run log.
+  void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // A message box with the application's title.
+  void ShowMessage(const std::string& text);
+  // Records that the update file at source stays where it is and names it on
+  // standard error (once per file).
+  void KeepBack(const std::string& source, const std::string& reason);
+  // Takes the bar off the line before another part of the system prints.
+  void BeforeOutput();
+
+  // The work path as the searches use it, and the pack update directory.
+  std::string SourceDirectory() const;
+  std::string PackSource() const;
+  // A search's end: range [0, count - 1], position 0, fileIndex 0.
+  void ResetProgressForList();
+  // After a file: bar to fileIndex, WM_STEPDONE posted, one message pumped.
+  void StepDone();
+  // An apply handler's end: next file, or the next state.
+  void PostNextFile();
+  // The entry at fileIndex, or null when fileIndex is outside the list.
+  const std::string* CurrentEntry() const;
+  // Deletes an applied update file, logs it and removes emptied directories
+  // of relative below base.
+  void RemoveSource(const std::string& source, const std::string& relative,
+                    const std::string& base);
+
+  UpdateHost& host_;
+  PackStore& packStore_;
+  platform::ProgressView& progress_;
+  platform::MessageQueue queue_;
+
+  std::vector<std::string> fileList_;
+  std::vector<unsigned char> dataBuffer_;
+  std::int32_t fileIndex_ = 0;
+  std::uint32_t patchValue1_ = 0;
+  std::uint32_t patchValue2_ = 0;
+  std::int32_t state_ = 0;
+
+  bool refused_ = false;
+  std::set<std::string> keptBack_;        // sources that could not be applied
+  std::set<std::string> removedSources_;  // sources deleted after they were applied
+};
+
+}  // namespace update
+
+#endif  // UPDATE_UPDATE_DIALOG_H_

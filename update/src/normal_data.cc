@@ -1,0 +1,80 @@
+// Loose update files: everything below the work path is written into the
+// installation (the current directory) under the same relative name.
+#include <cstdio>
+
+#include "fileutil/file_util.h"
+#include "platform/file_identity.h"
+#include "platform/file_system.h"
+#include "relative_name.h"
+#include "update/update_dialog.h"
+
+namespace update {
+
+namespace {
+
+// Writes the whole buffer to path, created or truncated. True only when the
+// file opened, every byte was written and the close succeeded, so that the
+// caller may then give up its own copy.
+bool WriteWholeFile(const std::string& path, const std::vector<unsigned char>& buffer) {
+  platform::SetAttributesNormal(path);
+  std::FILE* file = platform::OpenFile(path, "wb");
+  if (file == nullptr) return false;
+  bool complete = true;
+  if (!buffer.empty()) {
+    complete = std::fwrite(buffer.data(), 1, buffer.size(), file) == buffer.size();
+  }
+  if (std::fclose(file) != 0) complete = false;
+  return complete;
+}
+
+}  // namespace
+
+LParam UpdateDialog::findNormalFiles(WParam, LParam) {
+  Print("FindNormalDataFile\n");
+  const std::string source = SourceDirectory();
+  // Appended to what the pack search left: those entries come first.
+  fileutil::ListFiles(source, fileList_);
+  ResetProgressForList();
+  PostMessage(WM_STEPDONE);
+  Print("FileSize is %d\n", static_cast<int>(fileList_.size()));
+  fileIndex_ = 0;
+  PostMessage(WM_CHANGESTATE, 1);
+  return 0;
+}
+
+LParam UpdateDialog::applyNormalFile(WParam, LParam) {
+  Print("Update Normal Data!\n");
+  const std::string source = SourceDirectory();
+  Print("FileSize is %d\n", static_cast<int>(fileList_.size()));
+  std::string destinationDirectory;
+  fileutil::CurrentDirectory(destinationDirectory);
+
+  dataBuffer_.clear();
+  if (const std::string* current = CurrentEntry()) {
+    const std::string entry = *current;
+    if (host_.loadFile(entry, dataBuffer_) == -1) {
+      // A pack update file that was stored and deleted is listed here again;
+      // it is not missing, it is done.
+      if (removedSources_.count(entry) == 0) KeepBack(entry, "cannot be read");
+    } else {
+      const std::string relative = internal::RelativeTo(entry, source);
+      fileutil::MakeDirectories(relative, destinationDirectory);
+      Log("%s size=%zu\n", relative.c_str(), dataBuffer_.size());
+      const std::string destination = destinationDirectory + "/" + relative;
+      // Without a separate work path an update file is its own destination:
+      // it is rewritten in place and must never be deleted afterwards.
+      bool inPlace = platform::IsSameFile(entry, destination);
+      if (relative.empty() || !WriteWholeFile(destination, dataBuffer_)) {
+        KeepBack(entry, "could not be written to " + destination);
+      } else if (host_.deleteSources() && !inPlace && keptBack_.count(entry) == 0) {
+        RemoveSource(entry, relative, source);
+      }
+      StepDone();
+    }
+  }
+  platform::RemoveDirectory(source);
+  PostNextFile();
+  return 0;
+}
+
+}  // namespace update

@@ -1,0 +1,79 @@
+// Pack update files: everything below the "Pak" directory of the work path is
+// stored, under its path relative to that directory, in the pack file system.
+#include <cstdint>
+#include <limits>
+
+#include "fileutil/file_util.h"
+#include "platform/file_system.h"
+#include "relative_name.h"
+#include "update/update_dialog.h"
+
+namespace update {
+
+using internal::RelativeTo;
+
+LParam UpdateDialog::findPackFiles(WParam, LParam) {
+  Print("FindAddDataInPakFile\n");
+  fileList_.clear();
+  Print("%s\n", host_.workPath().c_str());
+  const std::string packSource = PackSource();
+  fileutil::ListFiles(packSource, fileList_);
+  Print("%s\n", packSource.c_str());
+  ResetProgressForList();
+  if (!fileList_.empty()) {
+    PostMessage(WM_CHANGESTATE, 1);
+  } else {
+    // Nothing for the pack: go straight on with the loose files.
+    state_ = 3;
+    PostMessage(WM_CHANGESTATE, 0);
+  }
+  return 0;
+}
+
+LParam UpdateDialog::applyPackFile(WParam, LParam) {
+  Print("%s\n", host_.workPath().c_str());
+  const std::string packSource = PackSource();
+  Print("%s\n", packSource.c_str());
+
+  dataBuffer_.clear();
+  if (const std::string* current = CurrentEntry()) {
+    const std::string entry = *current;
+    int loaded = host_.loadFile(entry, dataBuffer_);
+    // Logged before the store, so the line is there even when the store fails.
+    Log("%s size=%zu\n", entry.c_str(), dataBuffer_.size());
+    const std::string relative = RelativeTo(entry, packSource);
+
+    if (loaded == -1) {
+      KeepBack(entry, "cannot be read");
+    } else if (relative.empty() || dataBuffer_.size() > std::numeric_limits<std::uint32_t>::max()) {
+      KeepBack(entry, "cannot be stored in the pack");
+    } else {
+      unsigned char none = 0;
+      unsigned char* data = dataBuffer_.empty() ? &none : dataBuffer_.data();
+      BeforeOutput();
+      bool stored =
+          packStore_.AddFile(relative, data, static_cast<std::uint32_t>(dataBuffer_.size()));
+      if (!stored) {
+        KeepBack(entry, "could not be stored in the pack");
+      } else if (host_.deleteSources() && keptBack_.count(entry) == 0) {
+        // Only now that the pack holds the bytes may the source go.
+        RemoveSource(entry, relative, packSource);
+      }
+    }
+    StepDone();
+  }
+  platform::RemoveDirectory(packSource);
+  PostNextFile();
+  return 0;
+}
+
+void UpdateDialog::RemoveSource(const std::string& source, const std::string& relative,
+                                const std::string& base) {
+  platform::SetAttributesNormal(source);
+  if (platform::DeleteFile(source)) removedSources_.insert(source);
+  Log("Remove Dir = %s \n", source.c_str());
+  BeforeOutput();
+  fileutil::RemoveEmptyDirectories(relative, base);
+}
+
+}  // namespace update

@@ -1,0 +1,199 @@
+// The dialog itself: initialisation, the message routing, the command filter
+// and the change-state table that strings the stages together.
+#include "update/update_dialog.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "fileutil/file_util.h"
+#include "platform/message_box.h"
+#include "resources/string_table.h"
+
+namespace update {
+
+UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, platform::ProgressView& progress)
+    : host_(host), packStore_(packStore), progress_(progress) {}
+
+int UpdateDialog::DoModal() {
+  OnInitDialog();
+  progress_.Show();
+  int result = queue_.RunModal(
+      [this](const platform::Message& m) { WindowProc(m.message, m.wParam, m.lParam); });
+  progress_.Close();
+  return result;
+}
+
+bool UpdateDialog::OnInitDialog() {
+  // The big and the small icon would be set here; a terminal has none.
+  packStore_.Mount(host_.packName());
+  PostMessage(WM_CHECKVERSION);
+  return true;
+}
+
+LParam UpdateDialog::WindowProc(std::uint32_t message, WParam wParam, LParam lParam) {
+  switch (message) {
+    case WM_CHECKVERSION:
+      return OnCheckVersion(wParam, lParam);
+    case WM_STEPDONE:
+      return OnStepDone(wParam, lParam);
+    case WM_UPDATEADDDATAINPAK:
+      return applyPackFile(wParam, lParam);
+    case WM_UPDATENORMALDATA:
+      return applyNormalFile(wParam, lParam);
+    case WM_FINDADDDATAINPAKFILE:
+      return findPackFiles(wParam, lParam);
+    case WM_FINDNORMALDATA:
+      return findNormalFiles(wParam, lParam);
+    case WM_CHANGESTATE:
+      return OnChangeState(wParam, lParam);
+    case WM_COMMAND:
+      return OnCommand(wParam, lParam) ? 1 : 0;
+    default:
+      return 0;
+  }
+}
+
+bool UpdateDialog::OnCommand(WParam, LParam) {
+  // The cancel command (Escape, a close request, Ctrl-C) must not stop the
+  // update halfway: it is swallowed, not handled. Nothing on this platform
+  // produces any other command.
+  return false;
+}
+
+void UpdateDialog::PostMessage(std::uint32_t message, WParam wParam, LParam lParam) {
+  queue_.Post(message, wParam, lParam);
+}
+
+void UpdateDialog::EndDialog(int result) { queue_.EndModal(result); }
+
+bool UpdateDialog::PumpMessage() {
+  return queue_.PumpOne(
+      [this](const platform::Message& m) { WindowProc(m.message, m.wParam, m.lParam); });
+}
+
+LParam UpdateDialog::OnStepDone(WParam, LParam) { return 0; }
+
+LParam UpdateDialog::OnChangeState(WParam wParam, LParam) {
+  if (wParam == 1) {
+    ++state_;
+    Print("Change State!!\n");
+  }
+  switch (state_) {
+    case 1:
+      Print("WM_FINDADDDATAINPAKFILE\n");
+      PostMessage(WM_FINDADDDATAINPAKFILE);
+      break;
+    case 2:
+      Print("WM_UPDATEADDDATAINPAK\n");
+      PostMessage(WM_UPDATEADDDATAINPAK);
+      break;
+    case 3:
+      Print("WM_FINDNORMALDATA\n");
+      PostMessage(WM_FINDNORMALDATA);
+      break;
+    case 4:
+      Print("WM_UPDATENORMALDATA\n");
+      PostMessage(WM_UPDATENORMALDATA);
+      break;
+    case 5:
+      Print("WM_QUIT\n");
+      PostMessage(WM_QUIT);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+UpdateOutcome UpdateDialog::outcome() const {
+  UpdateOutcome result;
+  result.refused = refused_;
+  result.keptBack = static_cast<int>(keptBack_.size());
+  return result;
+}
+
+// ---- Shared steps of the stage handlers ----
+
+std::string UpdateDialog::SourceDirectory() const {
+  std::string source = host_.workPath();
+  fileutil::NormalizePath(source);
+  return source;
+}
+
+std::string UpdateDialog::PackSource() const {
+  std::string source = host_.workPath() + "/Pak";
+  fileutil::NormalizePath(source);
+  return source;
+}
+
+void UpdateDialog::ResetProgressForList() {
+  // The bar's range is 16 bits wide: the maximum is count - 1 cut to its low
+  // 16 bits (an empty list gives 65535).
+  std::uint32_t maximum = static_cast<std::uint32_t>(fileList_.size() - 1) & 0xFFFF;
+  progress_.Send(PBM_SETRANGE, 0, static_cast<LParam>(maximum << 16));
+  progress_.Send(PBM_SETPOS, 0, 0);
+  fileIndex_ = 0;
+}
+
+void UpdateDialog::StepDone() {
+  progress_.Send(PBM_SETPOS, static_cast<WParam>(fileIndex_), 0);
+  PostMessage(WM_STEPDONE);
+  PumpMessage();
+}
+
+void UpdateDialog::PostNextFile() {
+  ++fileIndex_;
+  bool more = !fileList_.empty() && static_cast<std::size_t>(fileIndex_) < fileList_.size();
+  PostMessage(WM_CHANGESTATE, more ? 0 : 1);
+}
+
+const std::string* UpdateDialog::CurrentEntry() const {
+  if (fileIndex_ < 0 || static_cast<std::size_t>(fileIndex_) >= fileList_.size()) return nullptr;
+  return &fileList_[static_cast<std::size_t>(fileIndex_)];
+}
+
+// ---- Output ----
+
+void UpdateDialog::BeforeOutput() {
+  std::fflush(stdout);
+  progress_.BeforeOutput(stdout);
+}
+
+void UpdateDialog::Print(const char* format, ...) {
+  BeforeOutput();
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::fflush(stdout);
+}
+
+void UpdateDialog::Log(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text;
+  if (length > 0) {
+    text.resize(static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(&text[0], text.size(), format, args);
+    text.resize(static_cast<std::size_t>(length));
+  }
+  va_end(args);
+  host_.writeLog(text);
+}
+
+void UpdateDialog::ShowMessage(const std::string& text) {
+  std::fflush(stdout);
+  progress_.BeforeOutput(stderr);
+  platform::ShowMessageBox(resources::kApplicationTitle, text);
+}
+
+void UpdateDialog::KeepBack(const std::string& source, const std::string& reason) {
+  if (!keptBack_.insert(source).second) return;
+  ShowMessage("kept back " + source + ": " + reason);
+}
+
+}  // namespace update
