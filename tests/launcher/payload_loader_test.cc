@@ -1,0 +1,209 @@
+#include "launcher/payload_loader.h"
+
+#include <bzlib.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/byte_inversion.h"
+#include "test_support.h"
+
+namespace launcher {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+constexpr unsigned char kGuard = 0x5A;
+constexpr std::size_t kGuardBytes = 16;
+
+Bytes Pattern(std::size_t length) {
+  Bytes bytes(length);
+  for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<unsigned char>(i * 37 + 11);
+  return bytes;
+}
+
+Bytes Complement(Bytes bytes) {
+  for (unsigned char& b : bytes) b = static_cast<unsigned char>(255 - b);
+  return bytes;
+}
+
+std::string AsString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// Pseudo-random bytes: they do not compress, so a stream of them spans
+// several bzip2 blocks.
+Bytes Noise(std::size_t length) {
+  Bytes bytes(length);
+  std::uint32_t state = 12345;
+  for (unsigned char& b : bytes) {
+    state = state * 1103515245u + 12345u;
+    b = static_cast<unsigned char>(state >> 24);
+  }
+  return bytes;
+}
+
+std::string Bzip2(const Bytes& plain, int blockSize100k = 9) {
+  unsigned int size = static_cast<unsigned int>(plain.size() + plain.size() / 100 + 600);
+  std::string packed(size, '\0');
+  std::vector<char> source(plain.begin(), plain.end());
+  const int status =
+      BZ2_bzBuffToBuffCompress(packed.data(), &size, source.data(),
+                               static_cast<unsigned int>(source.size()), blockSize100k, 0, 0);
+  EXPECT_EQ(status, BZ_OK);
+  packed.resize(size);
+  return packed;
+}
+
+using InvertRoutine = void (*)(unsigned char*, std::size_t);
+
+class InversionTest : public ::testing::TestWithParam<InvertRoutine> {};
+
+TEST_P(InversionTest, ComplementsExactlyTheRangeAtEveryOffset) {
+  for (std::size_t length : {0, 1, 7, 8, 9, 15, 16, 63, 64, 65, 127, 4096}) {
+    // Different start offsets so that head bytes and blocks fall differently.
+    for (std::size_t offset = 0; offset < 8; ++offset) {
+      Bytes area(kGuardBytes + offset + length + kGuardBytes, kGuard);
+      const Bytes payload = Pattern(length);
+      std::copy(payload.begin(), payload.end(), area.begin() + kGuardBytes + offset);
+      GetParam()(area.data() + kGuardBytes + offset, length);
+
+      Bytes expected(kGuardBytes + offset, kGuard);
+      const Bytes inverted = Complement(payload);
+      expected.insert(expected.end(), inverted.begin(), inverted.end());
+      expected.insert(expected.end(), kGuardBytes, kGuard);
+      ASSERT_EQ(area, expected) << "length " << length << " offset " << offset;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothRoutines, InversionTest,
+                         ::testing::Values(&InvertBytesOneByOne, &InvertBytesInBlocks));
+
+TEST(InversionTest, KnownValuesAndTwiceRestores) {
+  Bytes bytes = {0x00, 0x5A, 0xFF, 0x01};
+  PayloadLoader loader(ProcessorInfo{true});
+  loader.invertBuffer(bytes.data(), bytes.size());
+  EXPECT_EQ(bytes, (Bytes{0xFF, 0xA5, 0x00, 0xFE}));
+  loader.invertBuffer(bytes.data(), bytes.size());
+  EXPECT_EQ(bytes, (Bytes{0x00, 0x5A, 0xFF, 0x01}));
+}
+
+class PayloadLoaderTest : public ::testing::Test {
+ protected:
+  std::string file(const std::string& name, const std::string& content) {
+    const std::string path = dir_.Join(name);
+    WriteFile(path, content);
+    return path;
+  }
+  TempDir dir_;
+};
+
+TEST_F(PayloadLoaderTest, StartsWithBothFlagsOff) {
+  PayloadLoader loader;
+  EXPECT_FALSE(loader.invertBytes());
+  EXPECT_FALSE(loader.readBzip2());
+}
+
+TEST_F(PayloadLoaderTest, PlainReadReturnsTheSize) {
+  const Bytes payload = Pattern(10);
+  const std::string path = file("ten.bin", AsString(payload));
+  PayloadLoader loader;
+  Bytes buffer;
+  EXPECT_EQ(loader.loadFile(path, buffer), 10);
+  EXPECT_EQ(buffer, payload);
+}
+
+TEST_F(PayloadLoaderTest, PlainReadWithInversionReturnsZero) {
+  const Bytes payload = Pattern(10);
+  const std::string path = file("ten.bin", AsString(payload));
+  for (bool mmx : {false, true}) {
+    PayloadLoader loader(ProcessorInfo{mmx});
+    loader.setInvertBytes(true);
+    Bytes buffer;
+    EXPECT_EQ(loader.loadFile(path, buffer), 0);
+    EXPECT_EQ(buffer, Complement(payload));
+  }
+}
+
+TEST_F(PayloadLoaderTest, EmptyFileGivesAnEmptyBufferAndZero) {
+  const std::string path = file("empty.bin", "");
+  for (bool invert : {false, true}) {
+    PayloadLoader loader;
+    loader.setInvertBytes(invert);
+    Bytes buffer;
+    EXPECT_EQ(loader.loadFile(path, buffer), 0);
+    EXPECT_TRUE(buffer.empty());
+  }
+}
+
+TEST_F(PayloadLoaderTest, BackslashPathsAreAccepted) {
+  file("sub/a.bin", "abc");
+  PayloadLoader loader;
+  Bytes buffer;
+  EXPECT_EQ(loader.loadFile(dir_.path() + "\\sub\\a.bin", buffer), 3);
+  EXPECT_EQ(AsString(buffer), "abc");
+}
+
+TEST_F(PayloadLoaderTest, UnreadablePathsFailAndLeaveTheBufferAlone) {
+  for (bool bzip2 : {false, true}) {
+    PayloadLoader loader;
+    loader.setReadBzip2(bzip2);
+    Bytes buffer = {1, 2, 3};
+    EXPECT_EQ(loader.loadFile(dir_.Join("missing.bin"), buffer), -1);
+    EXPECT_EQ(loader.loadFile(nullptr, buffer), -1);
+    EXPECT_EQ(loader.loadFile(dir_.path(), buffer), -1);  // a directory
+    EXPECT_EQ(buffer, (Bytes{1, 2, 3}));
+  }
+}
+
+TEST_F(PayloadLoaderTest, Bzip2ReadDecompresses) {
+  const Bytes payload = Pattern(10000);  // several 4096-byte pieces
+  const std::string path = file("data.bz2", Bzip2(payload));
+  PayloadLoader loader;
+  loader.setReadBzip2(true);
+  Bytes buffer;
+  EXPECT_EQ(loader.loadFile(path, buffer), 0);
+  EXPECT_EQ(buffer, payload);
+}
+
+TEST_F(PayloadLoaderTest, Bzip2ReadWithInversionInvertsAfterDecompressing) {
+  const Bytes payload = Pattern(5000);
+  const std::string path = file("data.bz2", Bzip2(Complement(payload)));
+  PayloadLoader loader;
+  loader.setReadBzip2(true);
+  loader.setInvertBytes(true);
+  Bytes buffer;
+  EXPECT_EQ(loader.loadFile(path, buffer), 0);
+  EXPECT_EQ(buffer, payload);
+}
+
+TEST_F(PayloadLoaderTest, NotBzip2DataFailsWithAnEmptyBuffer) {
+  const std::string path = file("plain.txt", "this is not a bzip2 stream at all");
+  PayloadLoader loader;
+  loader.setReadBzip2(true);
+  loader.setInvertBytes(true);
+  Bytes buffer;
+  EXPECT_EQ(loader.loadFile(path, buffer), -1);
+  EXPECT_TRUE(buffer.empty());
+}
+
+TEST_F(PayloadLoaderTest, TruncatedBzip2KeepsWhatWasDecodedUninverted) {
+  const Bytes payload = Noise(300000);
+  std::string packed = Bzip2(payload, 1);  // three blocks of 100k
+  packed.resize(packed.size() - 20);
+  const std::string path = file("cut.bz2", packed);
+  PayloadLoader loader;
+  loader.setReadBzip2(true);
+  loader.setInvertBytes(true);
+  Bytes buffer;
+  EXPECT_EQ(loader.loadFile(path, buffer), -1);
+  // The whole blocks before the cut were decoded.
+  ASSERT_GE(buffer.size(), 100000u);
+  ASSERT_LT(buffer.size(), payload.size());
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), payload.begin()));
+}
+
+}  // namespace
+}  // namespace launcher
