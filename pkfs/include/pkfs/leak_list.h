@@ -4,7 +4,9 @@
 #ifndef PKFS_LEAK_LIST_H_
 #define PKFS_LEAK_LIST_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace pkfs {
@@ -32,6 +34,9 @@ class LeakList {
   bool Release(std::uint32_t start, std::uint32_t length);
 
   bool HasBoundary(std::uint32_t value) const;
+  // True when [start, start + length) lies wholly in one gap or after the
+  // last used region.
+  bool IsFree(std::uint32_t start, std::uint32_t length) const;
   const std::vector<std::uint32_t>& bounds() const { return bounds_; }
 
  private:

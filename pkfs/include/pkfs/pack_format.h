@@ -8,6 +8,7 @@
 
 namespace pkfs {
 
+class CFSManager;
 class PackArchive;
 
 constexpr std::size_t kPackHeaderBytes = 16;
@@ -58,6 +59,13 @@ class PackTrailer {
 
 // Sum of the unsigned byte values, modulo 2^32.
 std::uint32_t ByteSum(const unsigned char* data, std::size_t length);
+
+// A volume's header and table are stored through the id-0 filters that
+// manager holds: Encode runs the resizing filter, then the in-place one;
+// Decode undoes them in the reverse order. Both are no-ops when neither is
+// registered (or manager is null).
+void EncodeDirectoryBlock(const CFSManager* manager, unsigned char* data, std::size_t length);
+void DecodeDirectoryBlock(const CFSManager* manager, unsigned char* data, std::size_t length);
 
 }  // namespace pkfs
 

@@ -1,0 +1,100 @@
+// Header and trailer records of a pack volume, and the directory checksum.
+#include "pkfs/pack_format.h"
+
+#include <cstring>
+
+#include "pkfs/byte_order.h"
+#include "pkfs/fs_filter.h"
+#include "pkfs/fs_manager.h"
+#include "pkfs/pack_archive.h"
+
+namespace pkfs {
+
+void PackHeader::Serialize(unsigned char out[kPackHeaderBytes]) const {
+  std::memcpy(out, magic, 4);
+  StoreU32(out + 4, tableOffset);
+  StoreU32(out + 8, tableSize);
+  StoreU32(out + 12, headCount);
+}
+
+PackHeader PackHeader::Parse(const unsigned char in[kPackHeaderBytes]) {
+  PackHeader header;
+  std::memcpy(header.magic, in, 4);
+  header.tableOffset = LoadU32(in + 4);
+  header.tableSize = LoadU32(in + 8);
+  header.headCount = LoadU32(in + 12);
+  return header;
+}
+
+bool PackHeader::HasMagic() const { return std::memcmp(magic, "PACK", 4) == 0; }
+
+PackTrailer::PackTrailer(PackArchive* owner) : owner(owner) {}
+
+std::size_t PackTrailer::ParseBody(const unsigned char* body, std::size_t available) {
+  if (available < 8) return 0;
+  std::uint32_t length = LoadU32(body + 4);
+  if (length > available - 8) return 0;
+  checksum = LoadU32(body);
+  nameLength = length;
+  nextName.assign(reinterpret_cast<const char*>(body + 8), length);
+  return BodySize();
+}
+
+std::size_t PackTrailer::SerializeBody(unsigned char* out) {
+  nameLength = static_cast<std::uint32_t>(nextName.size());
+  StoreU32(out, checksum);
+  StoreU32(out + 4, nameLength);
+  if (!nextName.empty()) std::memcpy(out + 8, nextName.data(), nextName.size());
+  return BodySize();
+}
+
+std::uint32_t PackTrailer::BodySize() const {
+  return static_cast<std::uint32_t>(nextName.size()) + 8;
+}
+
+std::size_t PackTrailer::Parse(const unsigned char* data, std::size_t available) {
+  if (available < 8) return 0;
+  // Tag and body size are kept as read; neither is trusted for anything.
+  std::memcpy(tag, data, 4);
+  bodySize = LoadU32(data + 4);
+  std::size_t body = ParseBody(data + 8, available - 8);
+  if (body == 0) return 0;
+  return 8 + body;
+}
+
+std::size_t PackTrailer::Serialize(unsigned char* out) {
+  std::memcpy(out, tag, 4);
+  bodySize = BodySize();
+  StoreU32(out + 4, bodySize);
+  return 8 + SerializeBody(out + 8);
+}
+
+void PackTrailer::Refresh() {
+  if (owner != nullptr && owner->next() != nullptr) {
+    nextName = owner->next()->name();
+    nameLength = static_cast<std::uint32_t>(nextName.size());
+  }
+  bodySize = BodySize();
+}
+
+std::uint32_t ByteSum(const unsigned char* data, std::size_t length) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < length; ++i) sum += data[i];
+  return sum;
+}
+
+void EncodeDirectoryBlock(const CFSManager* manager, unsigned char* data, std::size_t length) {
+  if (manager == nullptr || length == 0) return;
+  const auto size = static_cast<std::uint32_t>(length);
+  if (CFSFilter* resizing = manager->FindResizingFilter(0)) resizing->Encode(data, size, nullptr);
+  if (CFSFilter* inPlace = manager->FindInPlaceFilter(0)) inPlace->Encode(data, size, nullptr);
+}
+
+void DecodeDirectoryBlock(const CFSManager* manager, unsigned char* data, std::size_t length) {
+  if (manager == nullptr || length == 0) return;
+  const auto size = static_cast<std::uint32_t>(length);
+  if (CFSFilter* inPlace = manager->FindInPlaceFilter(0)) inPlace->Decode(data, size, nullptr);
+  if (CFSFilter* resizing = manager->FindResizingFilter(0)) resizing->Decode(data, size, nullptr);
+}
+
+}  // namespace pkfs
