@@ -81,7 +81,7 @@ TEST_P(InversionTest, ComplementsExactlyTheRangeAtEveryOffset) {
 INSTANTIATE_TEST_SUITE_P(BothRoutines, InversionTest,
                          ::testing::Values(&InvertBytesOneByOne, &InvertBytesInBlocks));
 
-TEST(InversionTest, KnownValuesAndTwiceRestores) {
+TEST(InvertBufferTest, KnownValuesAndTwiceRestores) {
   Bytes bytes = {0x00, 0x5A, 0xFF, 0x01};
   PayloadLoader loader(ProcessorInfo{true});
   loader.invertBuffer(bytes.data(), bytes.size());
