@@ -40,6 +40,8 @@ class LauncherShareBlockTest : public ::testing::Test {
     ::unsetenv("MAROVETIN_SHM_NAME");
   }
 
+  // Update runs work on an empty "incoming" directory, so that the update
+  // itself adds nothing to the log.
   RunResult run(const std::vector<std::string>& args) {
     return RunProgram(MarovetinBinary(), args, dir_.path(), {"MAROVETIN_SHM_NAME=" + shmName_});
   }
@@ -80,7 +82,7 @@ class LauncherShareBlockTest : public ::testing::Test {
 };
 
 TEST_F(LauncherShareBlockTest, FirstLauncherCreatesTheBlockAndLogsIt) {
-  RunResult result = run({"-log", "run.log", "-all"});
+  RunResult result = run({"-log", "run.log", "-all", "-sw", "incoming"});
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   const std::string log = ReadFile(dir_.Join("run.log"));
   EXPECT_TRUE(
@@ -106,12 +108,13 @@ TEST_F(LauncherShareBlockTest, UtilityRunOpensAHeldBlockAndOnlyCounts) {
 TEST_F(LauncherShareBlockTest, UpdateRunCountsOnOpeningAndAfterItsUpdate) {
   ASSERT_EQ(hold(), NamedSharedMemory::Origin::kCreated);
 
-  RunResult result = run({"-log", "run.log", "-all"});
+  RunResult result = run({"-log", "run.log", "-all", "-sw", "incoming"});
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(runCounter(), 2);
   EXPECT_EQ(handoverState(), 2);
 
-  result = run({"-log", "run.log"});  // no option matches: still an update run
+  // An argument that matches no option is ignored: still an update run.
+  result = run({"-log", "run.log", "-sw", "incoming", "-nothing"});
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(runCounter(), 4);
   EXPECT_EQ(handoverState(), 2);
@@ -125,11 +128,11 @@ TEST_F(LauncherShareBlockTest, UpdateRunCountsOnOpeningAndAfterItsUpdate) {
 
 TEST_F(LauncherShareBlockTest, BlockIsCreatedAfreshOnceEveryHolderHasEnded) {
   ASSERT_EQ(hold(), NamedSharedMemory::Origin::kCreated);
-  run({"-all"});
+  run({"-all", "-sw", "incoming"});
   ASSERT_EQ(runCounter(), 2);
   held_.reset();
 
-  RunResult result = run({"-log", "run.log", "-all"});
+  RunResult result = run({"-log", "run.log", "-all", "-sw", "incoming"});
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   const std::vector<std::string> lines = logLines();
   ASSERT_EQ(lines.size(), 1u);

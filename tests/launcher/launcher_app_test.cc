@@ -111,12 +111,13 @@ TEST_F(LauncherAppTest, HelpListsEveryOptionAndExitStatus) {
 TEST_F(LauncherAppTest, LogValueThatIsAnOptionCountsBoth) {
   LauncherApp app;
   ::testing::internal::CaptureStdout();
-  run(app, {"-log", "-v"});
+  run(app, {"-log", "-v", "-sw", "incoming"});
   ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(app.logFileName(), "-v");
   EXPECT_TRUE(app.checkVersion());
   EXPECT_FALSE(app.deleteSources());
-  EXPECT_EQ(ReadFile(dir_.Join("-v")), "2010-2-9\t8:5:3\tCreate ShareFile!!!\n");
+  const std::string log = ReadFile(dir_.Join("-v"));
+  EXPECT_EQ(log.substr(0, log.find('\n') + 1), "2010-2-9\t8:5:3\tCreate ShareFile!!!\n");
 }
 
 TEST_F(LauncherAppTest, OptionsFixPathsAndLoaderFlags) {
@@ -138,8 +139,8 @@ TEST_F(LauncherAppTest, LoaderFlagsFollowTheOptions) {
   LauncherApp app;
   ScopedCurrentDirectory cwd(dir_.path());
   ::testing::internal::CaptureStdout();
-  const char* args[] = {"marovetin", "-de", "-dc"};
-  app.InitInstance(3, args);
+  const char* args[] = {"marovetin", "-de", "-dc", "-sw", "incoming"};
+  app.InitInstance(5, args);
   ::testing::internal::GetCapturedStdout();
   ASSERT_NE(app.payloadLoader(), nullptr);
   EXPECT_TRUE(app.payloadLoader()->invertBytes());
@@ -152,7 +153,7 @@ TEST_F(LauncherAppTest, UpdateRunRemovesLauncherCopies) {
   WriteFile(dir_.Join("marovetin.bin"), "new");
   LauncherApp app;
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(run(app, {"-all"}), 0);
+  EXPECT_EQ(run(app, {"-all", "-sw", "incoming"}), 0);
   ::testing::internal::GetCapturedStdout();
   EXPECT_FALSE(FileExists(dir_.Join("marovetin.bak")));
   EXPECT_FALSE(FileExists(dir_.Join("marovetin.bin")));
@@ -161,7 +162,7 @@ TEST_F(LauncherAppTest, UpdateRunRemovesLauncherCopies) {
 TEST_F(LauncherAppTest, UpdateRunTakesPartInTheHandover) {
   LauncherApp app;
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(run(app, {"-log", "run.log"}), 0);
+  EXPECT_EQ(run(app, {"-log", "run.log", "-sw", "incoming"}), 0);
   ::testing::internal::GetCapturedStdout();
   ASSERT_TRUE(app.shareFile().attached());
   EXPECT_EQ(app.savedCounter(), 0);
@@ -198,7 +199,7 @@ TEST_F(LauncherAppTest, UtilityFailuresExitWithOne) {
 TEST_F(LauncherAppTest, ResetRestoresTheDefaults) {
   LauncherApp app;
   ::testing::internal::CaptureStdout();
-  run(app, {"-sp", "x.pak", "-log", "run.log"});
+  run(app, {"-sp", "x.pak", "-log", "run.log", "-sw", "incoming"});
   ::testing::internal::GetCapturedStdout();
   app.reset();
   EXPECT_EQ(app.packName(), "DATA.pak");
