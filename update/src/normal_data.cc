@@ -52,10 +52,14 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
   dataBuffer_.clear();
   if (const std::string* current = CurrentEntry()) {
     const std::string entry = *current;
+    // A pack update file is listed here again (ahead of the work path's own
+    // files, and once more where the walk meets "Pak") and written as a loose
+    // file as well. Once the pack holds it, that copy is a by-product: its
+    // failure (the source already deleted, a "Pak" directory level missing in
+    // the installation) keeps nothing back.
+    const bool inPack = WasStoredInPack(entry);
     if (host_.loadFile(entry, dataBuffer_) == -1) {
-      // A pack update file that was stored and deleted is listed here again;
-      // it is not missing, it is done.
-      if (removedSources_.count(entry) == 0) KeepBack(entry, "cannot be read");
+      if (!inPack) KeepBack(entry, "cannot be read");
     } else {
       const std::string relative = internal::RelativeTo(entry, source);
       fileutil::MakeDirectories(relative, destinationDirectory);
@@ -63,10 +67,10 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
       const std::string destination = destinationDirectory + "/" + relative;
       // Without a separate work path an update file is its own destination:
       // it is rewritten in place and must never be deleted afterwards.
-      bool inPlace = platform::IsSameFile(entry, destination);
+      const bool inPlace = platform::IsSameFile(entry, destination);
       if (relative.empty() || !WriteWholeFile(destination, dataBuffer_)) {
-        KeepBack(entry, "could not be written to " + destination);
-      } else if (host_.deleteSources() && !inPlace && keptBack_.count(entry) == 0) {
+        if (!inPack) KeepBack(entry, "could not be written to " + destination);
+      } else if (host_.deleteSources() && !inPlace && !IsKeptBack(entry)) {
         RemoveSource(entry, relative, source);
       }
       StepDone();

@@ -55,9 +55,10 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
           packStore_.AddFile(relative, data, static_cast<std::uint32_t>(dataBuffer_.size()));
       if (!stored) {
         KeepBack(entry, "could not be stored in the pack");
-      } else if (host_.deleteSources() && keptBack_.count(entry) == 0) {
+      } else {
+        storedInPack_.insert(SourceKey(entry));
         // Only now that the pack holds the bytes may the source go.
-        RemoveSource(entry, relative, packSource);
+        if (host_.deleteSources()) RemoveSource(entry, relative, packSource);
       }
     }
     StepDone();
@@ -70,7 +71,7 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
 void UpdateDialog::RemoveSource(const std::string& source, const std::string& relative,
                                 const std::string& base) {
   platform::SetAttributesNormal(source);
-  if (platform::DeleteFile(source)) removedSources_.insert(source);
+  platform::DeleteFile(source);
   Log("Remove Dir = %s \n", source.c_str());
   BeforeOutput();
   fileutil::RemoveEmptyDirectories(relative, base);

@@ -191,8 +191,24 @@ void UpdateDialog::ShowMessage(const std::string& text) {
   platform::ShowMessageBox(resources::kApplicationTitle, text);
 }
 
+std::string UpdateDialog::SourceKey(const std::string& source) {
+  std::string key = source;
+  for (char& c : key) {
+    if (c == '\\') c = '/';
+  }
+  return key;
+}
+
+bool UpdateDialog::IsKeptBack(const std::string& source) const {
+  return keptBack_.count(SourceKey(source)) != 0;
+}
+
+bool UpdateDialog::WasStoredInPack(const std::string& source) const {
+  return storedInPack_.count(SourceKey(source)) != 0;
+}
+
 void UpdateDialog::KeepBack(const std::string& source, const std::string& reason) {
-  if (!keptBack_.insert(source).second) return;
+  if (!keptBack_.insert(SourceKey(source)).second) return;
   ShowMessage("kept back " + source + ": " + reason);
 }
 

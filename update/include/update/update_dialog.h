@@ -94,7 +94,6 @@ class UpdateDialog {
   const std::vector<std::string>& fileList() const { return fileList_; }
   std::uint32_t patchValue1() const { return patchValue1_; }
   std::uint32_t patchValue2() const { return patchValue2_; }
-  const std::set<std::string>& keptBack() const { return keptBack_; }
   platform::MessageQueue& queue() { return queue_; }
   void SetStateForTesting(int state) { state_ = state; }
 
@@ -123,6 +122,10 @@ class UpdateDialog {
   void PostNextFile();
   // The entry at fileIndex, or null when fileIndex is outside the list.
   const std::string* CurrentEntry() const;
+  // The form under which a source is remembered: every "\" turned into "/".
+  static std::string SourceKey(const std::string& source);
+  bool IsKeptBack(const std::string& source) const;
+  bool WasStoredInPack(const std::string& source) const;
   // Deletes an applied update file, logs it and removes emptied directories
   // of relative below base.
   void RemoveSource(const std::string& source, const std::string& relative,
@@ -141,8 +144,10 @@ class UpdateDialog {
   std::int32_t state_ = 0;
 
   bool refused_ = false;
-  std::set<std::string> keptBack_;        // sources that could not be applied
-  std::set<std::string> removedSources_;  // sources deleted after they were applied
+  // One update file can be listed under two spellings (the pack search gives
+  // D/Pak\a, the work-path search D\Pak\a): these sets hold SourceKey forms.
+  std::set<std::string> keptBack_;      // sources that could not be applied
+  std::set<std::string> storedInPack_;  // pack update files the pack now holds
 };
 
 }  // namespace update

@@ -1,0 +1,155 @@
+// The loose-file stage: search of the work path, one write per message, "-df".
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "update/update_dialog.h"
+#include "update_fakes.h"
+
+namespace {
+
+using testing_support::FileExists;
+using testing_support::ReadFile;
+using testing_support::ScopedCurrentDirectory;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+using update::UpdateDialog;
+using update_testing::FakeHost;
+using update_testing::FakePackStore;
+using update_testing::PumpAll;
+using update_testing::RecordingProgress;
+
+std::string PrepareInstallation(const TempDir& root) {
+  testing_support::MakeDirs(root.Join("install/update"));
+  return root.Join("install");
+}
+
+class NormalDataTest : public ::testing::Test {
+ protected:
+  NormalDataTest() : cwd_(PrepareInstallation(root_)) {
+    host_.work = work();
+    host_.current = install();
+  }
+
+  std::string install() const { return root_.Join("install"); }
+  std::string work() const { return root_.Join("install/update"); }
+
+  std::string Run(UpdateDialog& dialog) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    dialog.OnInitDialog();
+    PumpAll(dialog);
+    stdout_ = testing::internal::GetCapturedStdout();
+    return testing::internal::GetCapturedStderr();
+  }
+
+  bool Logged(const std::string& line) const {
+    for (const std::string& l : host_.logLines) {
+      if (l == line) return true;
+    }
+    return false;
+  }
+
+  TempDir root_;
+  ScopedCurrentDirectory cwd_;
+  FakeHost host_;
+  FakePackStore store_;
+  RecordingProgress progress_;
+  std::string stdout_;
+};
+
+TEST_F(NormalDataTest, FilesAreWrittenUnderTheirRelativeNames) {
+  WriteFile(install() + "/b.txt", "old content that is longer");
+  WriteFile(work() + "/b.txt", "new");
+  WriteFile(work() + "/x/y/z.dat", "deep");
+  UpdateDialog dialog(host_, store_, progress_);
+  EXPECT_EQ(Run(dialog), "");
+  EXPECT_EQ(ReadFile(install() + "/b.txt"), "new");  // truncated, not overlaid
+  EXPECT_EQ(ReadFile(install() + "/x/y/z.dat"), "deep");
+  EXPECT_TRUE(Logged("b.txt size=3\n"));
+  EXPECT_TRUE(Logged("x\\y\\z.dat size=4\n"));
+  EXPECT_EQ(ReadFile(work() + "/b.txt"), "new");  // no "-df"
+}
+
+TEST_F(NormalDataTest, OneDirectoryLevelIsNotCreated) {
+  WriteFile(work() + "/sub/a.txt", "A");
+  WriteFile(work() + "/have/b.txt", "B");
+  testing_support::MakeDirs(install() + "/have");
+  host_.removeSources = true;
+  UpdateDialog dialog(host_, store_, progress_);
+  std::string err = Run(dialog);
+  EXPECT_FALSE(FileExists(install() + "/sub"));
+  EXPECT_EQ(ReadFile(install() + "/have/b.txt"), "B");
+  // The file that found no directory stays and is named.
+  EXPECT_EQ(ReadFile(work() + "/sub/a.txt"), "A");
+  EXPECT_FALSE(FileExists(work() + "/have"));
+  EXPECT_EQ(err, "marovetin: kept back " + work() + "\\sub\\a.txt: could not be written to " +
+                     install() + "/sub\\a.txt\n");
+  EXPECT_EQ(dialog.outcome().keptBack, 1);
+}
+
+TEST_F(NormalDataTest, SourceIsDeletedOnlyAfterItsDestinationWasWritten) {
+  WriteFile(work() + "/good.txt", "G");
+  WriteFile(work() + "/blocked.txt", "B");
+  testing_support::MakeDirs(install() + "/blocked.txt");  // cannot be opened for writing
+  host_.removeSources = true;
+  UpdateDialog dialog(host_, store_, progress_);
+  std::string err = Run(dialog);
+  EXPECT_NE(err.find("kept back " + work() + "\\blocked.txt"), std::string::npos);
+  EXPECT_EQ(ReadFile(work() + "/blocked.txt"), "B");
+  EXPECT_FALSE(FileExists(work() + "/good.txt"));
+  EXPECT_EQ(ReadFile(install() + "/good.txt"), "G");
+  EXPECT_TRUE(Logged("Remove Dir = " + work() + "\\good.txt \n"));
+  EXPECT_FALSE(Logged("Remove Dir = " + work() + "\\blocked.txt \n"));
+  EXPECT_EQ(dialog.outcome().keptBack, 1);
+  // The work path still holds the kept file, so it stays.
+  EXPECT_TRUE(FileExists(work()));
+}
+
+TEST_F(NormalDataTest, UnreadableFileIsKeptBackAndTheBarDoesNotMoveForIt) {
+  WriteFile(work() + "/a.txt", "A");
+  WriteFile(work() + "/b.txt", "B");
+  host_.unreadable.insert(work() + "\\a.txt");
+  host_.removeSources = true;
+  UpdateDialog dialog(host_, store_, progress_);
+  std::string err = Run(dialog);
+  EXPECT_EQ(err, "marovetin: kept back " + work() + "\\a.txt: cannot be read\n");
+  EXPECT_EQ(ReadFile(work() + "/a.txt"), "A");
+  EXPECT_FALSE(FileExists(install() + "/a.txt"));
+  EXPECT_EQ(ReadFile(install() + "/b.txt"), "B");
+  int positions = 0;
+  for (const auto& m : progress_.sent) {
+    if (m.message == update::PBM_SETPOS && m.wParam != 0) ++positions;
+  }
+  EXPECT_EQ(positions, 1);  // only b.txt (index 1) moved the bar
+}
+
+TEST_F(NormalDataTest, WithoutASeparateWorkPathFilesAreRewrittenInPlaceAndNeverDeleted) {
+  host_.work = install();
+  host_.removeSources = true;
+  WriteFile(install() + "/a.txt", "keep me");
+  WriteFile(install() + "/dir/deeper/b.txt", "me too");
+  testing_support::MakeDirs(install() + "/update");
+  UpdateDialog dialog(host_, store_, progress_);
+  EXPECT_EQ(Run(dialog), "");
+  EXPECT_EQ(ReadFile(install() + "/a.txt"), "keep me");
+  EXPECT_EQ(ReadFile(install() + "/dir/deeper/b.txt"), "me too");
+  EXPECT_TRUE(host_.logLines.size() >= 2u);
+  for (const std::string& line : host_.logLines) {
+    EXPECT_EQ(line.find("Remove Dir"), std::string::npos) << line;
+  }
+}
+
+TEST_F(NormalDataTest, PackEntriesComeFirstAndAreWrittenUnderPakWithoutDeleteSources) {
+  WriteFile(work() + "/Pak/sub/a.txt", "pack");
+  UpdateDialog dialog(host_, store_, progress_);
+  EXPECT_EQ(Run(dialog), "");
+  ASSERT_EQ(dialog.fileList().size(), 2u);
+  EXPECT_EQ(dialog.fileList()[0], work() + "/Pak\\sub\\a.txt");
+  EXPECT_EQ(ReadFile(install() + "/Pak/sub/a.txt"), "pack");
+  EXPECT_NE(stdout_.find("FileSize is 2\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+// The pack stage: search below "Pak", one store per message, "-df".
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "update/update_dialog.h"
+#include "update_fakes.h"
+
+namespace {
+
+using testing_support::FileExists;
+using testing_support::ReadFile;
+using testing_support::ScopedCurrentDirectory;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+using update::UpdateDialog;
+using update_testing::FakeHost;
+using update_testing::FakePackStore;
+using update_testing::PumpAll;
+using update_testing::RecordingProgress;
+
+std::string PrepareInstallation(const TempDir& root) {
+  testing_support::MakeDirs(root.Join("install/update"));
+  return root.Join("install");
+}
+
+class PackUpdateTest : public ::testing::Test {
+ protected:
+  PackUpdateTest() : cwd_(PrepareInstallation(root_)) {
+    host_.work = work();
+    host_.current = root_.Join("install");
+  }
+
+  std::string work() const { return root_.Join("install/update"); }
+  std::string pak() const { return work() + "/Pak"; }
+
+  // Runs the whole machine; returns standard error.
+  std::string Run(UpdateDialog& dialog) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    dialog.OnInitDialog();
+    PumpAll(dialog);
+    stdout_ = testing::internal::GetCapturedStdout();
+    return testing::internal::GetCapturedStderr();
+  }
+
+  bool Logged(const std::string& line) const {
+    for (const std::string& l : host_.logLines) {
+      if (l == line) return true;
+    }
+    return false;
+  }
+
+  TempDir root_;
+  ScopedCurrentDirectory cwd_;
+  FakeHost host_;
+  FakePackStore store_;
+  RecordingProgress progress_;
+  std::string stdout_;
+};
+
+TEST_F(PackUpdateTest, EachFileIsStoredUnderItsNameBelowPak) {
+  WriteFile(pak() + "/sub/a.txt", "alpha");
+  WriteFile(pak() + "/b.bin", std::string("\0\1\2", 3));
+  UpdateDialog dialog(host_, store_, progress_);
+  EXPECT_EQ(Run(dialog), "");
+  EXPECT_EQ(store_.order, (std::vector<std::string>{"b.bin", "sub\\a.txt"}));
+  EXPECT_EQ(store_.stored.at("sub\\a.txt"), "alpha");
+  EXPECT_EQ(store_.stored.at("b.bin"), std::string("\0\1\2", 3));
+  EXPECT_TRUE(Logged(pak() + "\\sub\\a.txt size=5\n"));
+  EXPECT_TRUE(Logged(pak() + "\\b.bin size=3\n"));
+  // Without "-df" the sources stay.
+  EXPECT_TRUE(FileExists(pak() + "/sub/a.txt"));
+  EXPECT_EQ(dialog.outcome().keptBack, 0);
+}
+
+TEST_F(PackUpdateTest, SizeLineIsLoggedBeforeTheStoreEvenWhenTheStoreFails) {
+  WriteFile(pak() + "/a.txt", "abc");
+  store_.failing.insert("a.txt");
+  UpdateDialog dialog(host_, store_, progress_);
+  dialog.SetStateForTesting(1);
+  dialog.findPackFiles(0, 0);
+  dialog.SetStateForTesting(2);
+  testing::internal::CaptureStderr();
+  dialog.applyPackFile(0, 0);
+  std::string err = testing::internal::GetCapturedStderr();
+  ASSERT_FALSE(host_.logLines.empty());
+  EXPECT_EQ(host_.logLines.front(), pak() + "\\a.txt size=3\n");
+  EXPECT_EQ(err, "marovetin: kept back " + pak() + "\\a.txt: could not be stored in the pack\n");
+}
+
+TEST_F(PackUpdateTest, DeleteSourcesRemovesStoredFilesAndTheEmptiedTree) {
+  WriteFile(pak() + "/sub/deep/a.txt", "alpha");
+  WriteFile(pak() + "/b.bin", "beta");
+  host_.removeSources = true;
+  UpdateDialog dialog(host_, store_, progress_);
+  EXPECT_EQ(Run(dialog), "");
+  EXPECT_EQ(store_.stored.size(), 2u);
+  EXPECT_FALSE(FileExists(pak()));
+  // The stored files are listed again for the loose-file stage; gone by
+  // then, they are done, not missing.
+  EXPECT_EQ(dialog.outcome().keptBack, 0);
+  EXPECT_TRUE(Logged("Remove Dir = " + pak() + "\\sub\\deep\\a.txt \n"));
+  EXPECT_TRUE(Logged("Remove Dir = " + pak() + "\\b.bin \n"));
+  // Nothing was written as loose files under "Pak" in the installation.
+  EXPECT_FALSE(FileExists(root_.Join("install/Pak")));
+  // The emptied work path itself goes at the end.
+  EXPECT_FALSE(FileExists(work()));
+}
+
+TEST_F(PackUpdateTest, SourceWhoseStoreFailedIsKeptUnderDeleteSources) {
+  WriteFile(pak() + "/sub/a.txt", "alpha");
+  WriteFile(pak() + "/b.bin", "beta");
+  store_.failing.insert("sub\\a.txt");
+  host_.removeSources = true;
+  UpdateDialog dialog(host_, store_, progress_);
+  std::string err = Run(dialog);
+  EXPECT_EQ(err,
+            "marovetin: kept back " + pak() + "\\sub\\a.txt: could not be stored in the pack\n");
+  EXPECT_EQ(dialog.outcome().keptBack, 1);
+  EXPECT_EQ(ReadFile(pak() + "/sub/a.txt"), "alpha");
+  EXPECT_FALSE(FileExists(pak() + "/b.bin"));
+  EXPECT_FALSE(Logged("Remove Dir = " + pak() + "\\sub\\a.txt \n"));
+  EXPECT_FALSE(Logged("Remove Dir = " + work() + "\\Pak\\sub\\a.txt \n"));
+}
+
+TEST_F(PackUpdateTest, UnreadableFileIsKeptBackButTheBarStillMoves) {
+  WriteFile(pak() + "/a.bin", "x");
+  WriteFile(pak() + "/b.bin", "y");
+  host_.unreadable.insert(pak() + "\\a.bin");
+  host_.removeSources = true;
+  UpdateDialog dialog(host_, store_, progress_);
+  dialog.SetStateForTesting(1);
+  dialog.findPackFiles(0, 0);
+  dialog.SetStateForTesting(2);
+  progress_.sent.clear();
+  testing::internal::CaptureStderr();
+  dialog.applyPackFile(0, 0);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "marovetin: kept back " + pak() + "\\a.bin: cannot be read\n");
+  ASSERT_EQ(progress_.sent.size(), 1u);
+  EXPECT_EQ(progress_.sent[0].message, update::PBM_SETPOS);
+  EXPECT_TRUE(FileExists(pak() + "/a.bin"));
+  EXPECT_TRUE(store_.order.empty());
+  EXPECT_EQ(host_.logLines.front(), pak() + "\\a.bin size=0\n");
+}
+
+TEST_F(PackUpdateTest, PakHoldingOnlyEmptyDirectoriesIsLikeNone) {
+  testing_support::MakeDirs(pak() + "/empty/deeper");
+  UpdateDialog dialog(host_, store_, progress_);
+  dialog.SetStateForTesting(1);
+  testing::internal::CaptureStdout();
+  dialog.findPackFiles(0, 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(dialog.fileList().empty());
+  EXPECT_EQ(dialog.state(), 3);
+}
+
+TEST_F(PackUpdateTest, SearchEmptiesTheListFirst) {
+  WriteFile(pak() + "/a.bin", "x");
+  UpdateDialog dialog(host_, store_, progress_);
+  testing::internal::CaptureStdout();
+  dialog.findPackFiles(0, 0);
+  dialog.findPackFiles(0, 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(dialog.fileList(), std::vector<std::string>{pak() + "\\a.bin"});
+  EXPECT_EQ(dialog.fileIndex(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+// The dialog's state machine, driven one message at a time.
+#include "update/update_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "platform/interrupt.h"
+#include "test_support.h"
+#include "update_fakes.h"
+
+namespace {
+
+using testing_support::FileExists;
+using testing_support::ReadFile;
+using testing_support::ScopedCurrentDirectory;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+using update::UpdateDialog;
+using update_testing::FakeHost;
+using update_testing::FakePackStore;
+using update_testing::Pending;
+using update_testing::PumpAll;
+using update_testing::RecordingProgress;
+
+// Creates the installation with an empty work path below it and returns the
+// installation's path.
+std::string PrepareInstallation(const TempDir& root) {
+  testing_support::MakeDirs(root.Join("install/update"));
+  return root.Join("install");
+}
+
+// The dialog works in the installation, which is the current directory.
+class UpdateDialogTest : public ::testing::Test {
+ protected:
+  UpdateDialogTest() : cwd_(PrepareInstallation(root_)) {
+    host_.work = work();
+    host_.current = install();
+  }
+
+  std::string install() const { return root_.Join("install"); }
+  std::string work() const { return root_.Join("install/update"); }
+
+  TempDir root_;
+  ScopedCurrentDirectory cwd_;
+  FakeHost host_;
+  FakePackStore store_;
+  RecordingProgress progress_;
+};
+
+TEST_F(UpdateDialogTest, InitialisationMountsThePackThenPostsCheckVersionOnly) {
+  host_.pack = "Other.pak";
+  UpdateDialog dialog(host_, store_, progress_);
+  EXPECT_TRUE(dialog.OnInitDialog());
+  EXPECT_EQ(store_.mounts, std::vector<std::string>{"Other.pak"});
+  EXPECT_EQ(Pending(dialog), std::vector<std::uint32_t>{update::WM_CHECKVERSION});
+  EXPECT_EQ(dialog.state(), 0);
+}
+
+TEST_F(UpdateDialogTest, WithoutPackFilesStateOneJumpsToThreeAndTheRangeIs65535) {
+  WriteFile(work() + "/a.txt", "A");
+  UpdateDialog dialog(host_, store_, progress_);
+  dialog.PostMessage(update::WM_CHANGESTATE, 1);
+  dialog.PumpMessage();  // change-state: 0 -> 1
+  EXPECT_EQ(dialog.state(), 1);
+  EXPECT_EQ(Pending(dialog), std::vector<std::uint32_t>{update::WM_FINDADDDATAINPAKFILE});
+
+  dialog.PumpMessage();  // the pack search finds nothing
+  EXPECT_EQ(dialog.state(), 3);
+  ASSERT_EQ(dialog.queue().size(), 1u);
+  EXPECT_EQ(dialog.queue().pending().front().message, update::WM_CHANGESTATE);
+  EXPECT_EQ(dialog.queue().pending().front().wParam, 0u);
+  ASSERT_EQ(progress_.sent.size(), 2u);
+  EXPECT_EQ(progress_.sent[0].message, update::PBM_SETRANGE);
+  EXPECT_EQ(progress_.sent[0].lParam, static_cast<platform::LParam>(0xFFFF0000u));
+  EXPECT_EQ(progress_.maximum(), 65535);
+
+  std::vector<int> states;
+  PumpAll(dialog, &states);
+  for (int s : states) EXPECT_NE(s, 2);
+  EXPECT_EQ(dialog.state(), 5);
+  EXPECT_TRUE(store_.order.empty());
+  EXPECT_EQ(ReadFile(install() + "/a.txt"), "A");
+  // The normal-data search replaced the range at once.
+  EXPECT_EQ(progress_.maximum(), 0);
+}
+
+TEST_F(UpdateDialogTest, ChangeStateWithAnyWParamButOneStays) {
+  for (platform::WParam w : {platform::WParam{0}, platform::WParam{2}, platform::WParam{7}}) {
+    UpdateDialog dialog(host_, store_, progress_);
+    dialog.SetStateForTesting(2);
+    testing::internal::CaptureStdout();
+    dialog.OnChangeState(w, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "WM_UPDATEADDDATAINPAK\n") << w;
+    EXPECT_EQ(dialog.state(), 2);
+    EXPECT_EQ(Pending(dialog), std::vector<std::uint32_t>{update::WM_UPDATEADDDATAINPAK});
+  }
+}
+
+TEST_F(UpdateDialogTest, EachStatePostsItsMessage) {
+  const std::vector<std::pair<std::uint32_t, std::string>> table = {
+      {update::WM_FINDADDDATAINPAKFILE, "WM_FINDADDDATAINPAKFILE\n"},
+      {update::WM_UPDATEADDDATAINPAK, "WM_UPDATEADDDATAINPAK\n"},
+      {update::WM_FINDNORMALDATA, "WM_FINDNORMALDATA\n"},
+      {update::WM_UPDATENORMALDATA, "WM_UPDATENORMALDATA\n"},
+      {update::WM_QUIT, "WM_QUIT\n"},
+  };
+  UpdateDialog dialog(host_, store_, progress_);
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    testing::internal::CaptureStdout();
+    dialog.OnChangeState(1, 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Change State!!\n" + table[i].second);
+    EXPECT_EQ(dialog.state(), static_cast<int>(i + 1));
+    EXPECT_EQ(Pending(dialog), std::vector<std::uint32_t>{table[i].first});
+    dialog.queue().PumpOne([](const platform::Message&) {});
+  }
+}
+
+TEST_F(UpdateDialogTest, ChangeStateBeyondFivePostsNothing) {
+  UpdateDialog dialog(host_, store_, progress_);
+  dialog.SetStateForTesting(5);
+  testing::internal::CaptureStdout();
+  dialog.OnChangeState(1, 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Change State!!\n");
+  EXPECT_EQ(dialog.state(), 6);
+  EXPECT_TRUE(dialog.queue().empty());
+
+  testing::internal::CaptureStdout();
+  dialog.OnChangeState(0, 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_TRUE(dialog.queue().empty());
+}
+
+TEST_F(UpdateDialogTest, CancelCommandIsSwallowedAndTheMachineRunsOn) {
+  WriteFile(work() + "/Pak/x.bin", "X");
+  WriteFile(work() + "/b.txt", "B");
+  UpdateDialog dialog(host_, store_, progress_);
+  dialog.OnInitDialog();
+  EXPECT_FALSE(dialog.OnCommand(update::IDCANCEL, 0));
+  // A close request in the middle of the run: queued behind the work.
+  dialog.PumpMessage();
+  dialog.PostMessage(update::WM_COMMAND, update::IDCANCEL);
+  PumpAll(dialog);
+  EXPECT_EQ(dialog.state(), 5);
+  EXPECT_TRUE(dialog.queue().ending());  // ended by the quit message only
+  EXPECT_EQ(store_.stored.at("x.bin"), "X");
+  EXPECT_EQ(ReadFile(install() + "/b.txt"), "B");
+}
+
+TEST_F(UpdateDialogTest, CtrlCDuringTheModalRunDoesNotStopIt) {
+  WriteFile(work() + "/c.txt", "C");
+  platform::CloseRequestGuard guard;
+  std::raise(SIGINT);  // recorded, not fatal
+  UpdateDialog dialog(host_, store_, progress_);
+  testing::internal::CaptureStdout();
+  int result = dialog.DoModal();
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(result, platform::kModalQuit);
+  EXPECT_EQ(dialog.state(), 5);
+  EXPECT_EQ(ReadFile(install() + "/c.txt"), "C");
+  EXPECT_NE(out.find("WM_QUIT\n"), std::string::npos);
+  EXPECT_FALSE(platform::TakeCloseRequest());  // delivered to the dialog
+}
+
+TEST_F(UpdateDialogTest, SmallRunPrintsTheExactDebugLines) {
+  WriteFile(work() + "/Pak/sub/a.txt", "pack");
+  WriteFile(work() + "/b.txt", "loose");
+  UpdateDialog dialog(host_, store_, progress_);
+  testing::internal::CaptureStdout();
+  dialog.DoModal();
+  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string w = work();
+  const std::string apply = "Update Normal Data!\nFileSize is 3\n";
+  EXPECT_EQ(out,
+            "Change State!!\nWM_FINDADDDATAINPAKFILE\n"
+            "FindAddDataInPakFile\n" +
+                w + "\n" + w + "/Pak\n" + "Change State!!\nWM_UPDATEADDDATAINPAK\n" + w + "\n" + w +
+                "/Pak\n" +
+                "Change State!!\nWM_FINDNORMALDATA\n"
+                "FindNormalDataFile\nFileSize is 3\n"
+                "Change State!!\nWM_UPDATENORMALDATA\n" +
+                apply + "WM_UPDATENORMALDATA\n" + apply + "WM_UPDATENORMALDATA\n" + apply +
+                "Change State!!\nWM_QUIT\n");
+  // The pack entry stays in the list, ahead of the work path's own files.
+  ASSERT_EQ(dialog.fileList().size(), 3u);
+  EXPECT_EQ(dialog.fileList()[0], w + "/Pak\\sub\\a.txt");
+  EXPECT_EQ(dialog.fileList()[1], w + "\\b.txt");
+  EXPECT_EQ(dialog.fileList()[2], w + "\\Pak\\sub\\a.txt");
+  EXPECT_EQ(store_.stored.at("sub\\a.txt"), "pack");
+  EXPECT_EQ(dialog.outcome().keptBack, 0);
+  EXPECT_FALSE(dialog.outcome().refused);
+}
+
+TEST_F(UpdateDialogTest, BarRangeAndPositionsFollowTheFiles) {
+  WriteFile(work() + "/a.txt", "1");
+  WriteFile(work() + "/b.txt", "2");
+  WriteFile(work() + "/c.txt", "3");
+  UpdateDialog dialog(host_, store_, progress_);
+  dialog.OnInitDialog();
+  PumpAll(dialog);
+  std::vector<std::pair<std::uint32_t, long long>> seen;
+  for (const auto& m : progress_.sent) {
+    seen.emplace_back(m.message, m.message == update::PBM_SETRANGE
+                                     ? static_cast<long long>(m.lParam)
+                                     : static_cast<long long>(m.wParam));
+  }
+  const std::vector<std::pair<std::uint32_t, long long>> expected = {
+      {update::PBM_SETRANGE, 0xFFFF0000LL},
+      {update::PBM_SETPOS, 0},  // empty pack search
+      {update::PBM_SETRANGE, 2LL << 16},
+      {update::PBM_SETPOS, 0},  // three loose files
+      {update::PBM_SETPOS, 0},
+      {update::PBM_SETPOS, 1},
+      {update::PBM_SETPOS, 2}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(progress_.position(), progress_.maximum());
+}
+
+TEST_F(UpdateDialogTest, EmptyListInStateFourTakesNoEntryAndEnds) {
+  UpdateDialog dialog(host_, store_, progress_);
+  dialog.OnInitDialog();
+  std::vector<int> states;
+  testing::internal::CaptureStdout();
+  PumpAll(dialog, &states);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(dialog.state(), 5);
+  EXPECT_TRUE(host_.loaded.empty());
+  EXPECT_NE(out.find("Update Normal Data!\nFileSize is 0\nChange State!!\nWM_QUIT\n"),
+            std::string::npos);
+  EXPECT_TRUE(dialog.queue().ending());
+}
+
+TEST_F(UpdateDialogTest, StepDonePumpsOneMessageInsideTheHandler) {
+  WriteFile(work() + "/a.txt", "1");
+  WriteFile(work() + "/b.txt", "2");
+  UpdateDialog dialog(host_, store_, progress_);
+  dialog.SetStateForTesting(3);
+  dialog.findNormalFiles(0, 0);
+  dialog.queue().PumpOne([](const platform::Message&) {});  // WM_STEPDONE
+  dialog.queue().PumpOne([](const platform::Message&) {});  // WM_CHANGESTATE(1)
+  dialog.SetStateForTesting(4);
+  // Something already waiting is what the pump inside the handler takes.
+  dialog.PostMessage(update::WM_CHANGESTATE, 0);
+  dialog.applyNormalFile(0, 0);
+  EXPECT_EQ(dialog.fileIndex(), 1);
+  // The earlier change-state was dispatched (posting WM_UPDATENORMALDATA);
+  // the step-done waits behind it, then the handler's own change-state.
+  EXPECT_EQ(Pending(dialog),
+            (std::vector<std::uint32_t>{update::WM_STEPDONE, update::WM_UPDATENORMALDATA,
+                                        update::WM_CHANGESTATE}));
+}
+
+}  // namespace

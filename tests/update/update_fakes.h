@@ -1,0 +1,109 @@
+// Stand-ins for the update dialog's collaborators: a host with plain payload
+// reading, a pack store that keeps what it is given, and a progress view that
+// records what the bar was sent.
+#ifndef MAROVETIN_TESTS_UPDATE_UPDATE_FAKES_H_
+#define MAROVETIN_TESTS_UPDATE_UPDATE_FAKES_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/progress_view.h"
+#include "update/pack_store.h"
+#include "update/update_dialog.h"
+#include "update/update_host.h"
+
+namespace update_testing {
+
+class FakeHost : public update::UpdateHost {
+ public:
+  std::string work;
+  std::string pack = "DATA.pak";
+  std::string current;
+  bool verify = false;
+  bool removeSources = false;
+  std::vector<std::string> logLines;
+  std::set<std::string> unreadable;  // paths whose load fails
+  std::vector<std::string> loaded;   // every path handed to loadFile
+
+  const std::string& workPath() const override { return work; }
+  const std::string& packName() const override { return pack; }
+  const std::string& currentDir() const override { return current; }
+  bool checkVersion() const override { return verify; }
+  bool deleteSources() const override { return removeSources; }
+  void writeLog(const std::string& text) override { logLines.push_back(text); }
+
+  int loadFile(const std::string& path, std::vector<unsigned char>& buffer) override {
+    loaded.push_back(path);
+    if (unreadable.count(path) != 0) return -1;
+    std::FILE* file = platform::OpenFile(path, "rb");
+    if (file == nullptr) return -1;
+    unsigned char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+      buffer.insert(buffer.end(), chunk, chunk + n);
+    }
+    std::fclose(file);
+    return static_cast<int>(buffer.size());
+  }
+};
+
+class FakePackStore : public update::PackStore {
+ public:
+  std::vector<std::string> mounts;
+  std::map<std::string, std::string> stored;  // name as handed over -> bytes
+  std::vector<std::string> order;             // names in the order stored
+  std::set<std::string> failing;              // names whose store fails
+
+  void Mount(const std::string& packName) override { mounts.push_back(packName); }
+  bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) override {
+    order.push_back(name);
+    if (failing.count(name) != 0) return false;
+    stored[name] = std::string(reinterpret_cast<const char*>(data), length);
+    return true;
+  }
+};
+
+struct BarMessage {
+  std::uint32_t message;
+  platform::WParam wParam;
+  platform::LParam lParam;
+};
+
+class RecordingProgress : public platform::ProgressView {
+ public:
+  RecordingProgress() : platform::ProgressView("", Drawing::kNever) {}
+  std::vector<BarMessage> sent;
+  platform::LParam Send(std::uint32_t message, platform::WParam wParam,
+                        platform::LParam lParam) override {
+    sent.push_back(BarMessage{message, wParam, lParam});
+    return platform::ProgressView::Send(message, wParam, lParam);
+  }
+};
+
+// Pumps until the queue is empty or the quit message was taken; the states
+// seen after each message are appended to states when given.
+inline int PumpAll(update::UpdateDialog& dialog, std::vector<int>* states = nullptr) {
+  int pumped = 0;
+  while (!dialog.queue().empty() && !dialog.queue().ending() && pumped < 100000) {
+    dialog.PumpMessage();
+    ++pumped;
+    if (states != nullptr) states->push_back(dialog.state());
+  }
+  return pumped;
+}
+
+// The messages waiting in the dialog's queue.
+inline std::vector<std::uint32_t> Pending(update::UpdateDialog& dialog) {
+  std::vector<std::uint32_t> ids;
+  for (const platform::Message& m : dialog.queue().pending()) ids.push_back(m.message);
+  return ids;
+}
+
+}  // namespace update_testing
+
+#endif  // MAROVETIN_TESTS_UPDATE_UPDATE_FAKES_H_
