@@ -23,22 +23,37 @@ class CPKFSF : public CFS {
   void OnFileOpened(CFSFile* handle) override;  // "UpdateFileHandle"
   void Release() override;
   bool CloseFile(CFSFile* handle) override;
+  // Creates the next "Data%d.pak" (or name) as an empty volume, loads it and
+  // links it behind the last volume. False when it could not be created,
+  // loaded or linked.
   bool CreateVolume(const std::string& name) override;
   bool Load(const std::string& name) override;
   void Command(const std::string& name, std::string& text) override;
   int RawRead(void* buffer, std::uint32_t length, CFSFile* handle) override;
+  // Removes name from the whole set; false only when a removal could not be
+  // written.
   bool RemoveFile(const std::string& name) override;
-  int RawWrite(const void* buffer, std::uint32_t length, CFSFile* handle) override;  // "OnWriteBuffer"
+  int RawWrite(const void* buffer, std::uint32_t length,
+               CFSFile* handle) override;  // "OnWriteBuffer"
 
   // Takes ownership of a loaded volume (called by LoadFromFile).
   void AppendArchive(PackArchive* volume);
+  // True when a loaded volume has that name or is that file under another
+  // spelling.
   bool IsLoaded(const std::string& volumeName) const;
 
   // Normalises name and stores data in the set, replacing any copy. data may
   // be filtered in place. False when no volume is loaded or the store failed.
   bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length);
 
-  void AddNameRule(const std::string& pattern, std::uint16_t id) { rules_.AddNameRule(pattern, id); }
+  // Removes name from every volume of the chain that starts at the primary
+  // volume, except the head keep. False when a volume could not write its
+  // directory (it then still holds the name).
+  bool RemoveCopies(const std::string& name, const FileHead* keep);
+
+  void AddNameRule(const std::string& pattern, std::uint16_t id) {
+    rules_.AddNameRule(pattern, id);
+  }
   bool MatchInPlaceRule(const std::string& name, std::uint16_t* id) const {
     return rules_.MatchInPlaceRule(name, id);
   }

@@ -1,0 +1,152 @@
+// Positioned reads and writes on a volume, and the rewrite of its directory
+// (table first, header last).
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "pkfs/fs_manager.h"
+#include "pkfs/pack_archive.h"
+#include "pkfs/pkfsf.h"
+#include "pkfs/scope_timer.h"
+
+namespace pkfs {
+
+namespace {
+
+// A short write is tried again this many times in all before it counts as
+// failed; a device that keeps refusing must not hold the caller forever.
+constexpr int kWriteAttempts = 3;
+
+// The trailer fields a directory write changes, to put back when it fails.
+struct TrailerState {
+  bool present = false;
+  std::uint32_t bodySize = 0;
+  std::uint32_t checksum = 0;
+  std::uint32_t nameLength = 0;
+  std::string nextName;
+};
+
+}  // namespace
+
+bool PackArchive::ReadBuffer(void* data, std::uint32_t position, std::uint32_t length) {
+  ScopeTimer timer("ReadBuffer");
+  if (length == 0) return true;
+  long long got;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    got = stream_->ReadAt(position, data, length);
+  }
+  if (got == static_cast<long long>(length)) return true;
+  // Whatever did not arrive reads as zeros rather than as stale memory.
+  const std::size_t have = got > 0 ? static_cast<std::size_t>(got) : 0;
+  std::memset(static_cast<unsigned char*>(data) + have, 0, length - have);
+  return false;
+}
+
+bool PackArchive::WriteBuffer(const void* data, std::uint32_t position, std::uint32_t length) {
+  ScopeTimer timer("WriteBuffer");
+  if (length == 0) return true;
+  std::lock_guard<std::mutex> guard(lock_);
+  for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+    // A torn attempt is written again whole, from its first byte.
+    if (stream_->WriteAt(position, data, length) == length) return true;
+  }
+  return false;
+}
+
+bool PackArchive::UpdateFileHeadData() {
+  ScopeTimer timer("UpdateFileHeadData");
+  TrailerState saved;
+  if (trailer_ != nullptr) {
+    saved.present = true;
+    saved.bodySize = trailer_->bodySize;
+    saved.checksum = trailer_->checksum;
+    saved.nameLength = trailer_->nameLength;
+    saved.nextName = trailer_->nextName;
+  } else {
+    trailer_ = std::make_unique<PackTrailer>(this);
+  }
+  auto restoreTrailer = [&] {
+    if (!saved.present) {
+      trailer_.reset();
+      return;
+    }
+    trailer_->bodySize = saved.bodySize;
+    trailer_->checksum = saved.checksum;
+    trailer_->nameLength = saved.nameLength;
+    trailer_->nextName = saved.nextName;
+  };
+
+  trailer_->Refresh();
+  std::size_t recordBytes = 0;
+  for (const std::unique_ptr<FileHead>& head : heads_) recordBytes += head->RecordSize();
+  const std::size_t total = recordBytes + trailer_->RecordSize();
+  if (total > std::numeric_limits<std::uint32_t>::max() ||
+      heads_.size() > std::numeric_limits<std::uint32_t>::max()) {
+    restoreTrailer();
+    return false;
+  }
+  const auto tableSize = static_cast<std::uint32_t>(total);
+
+  std::vector<unsigned char> table(total);
+  std::size_t position = 0;
+  for (const std::unique_ptr<FileHead>& head : heads_) {
+    position += head->Serialize(table.data() + position);
+  }
+  trailer_->checksum = ByteSum(table.data(), recordBytes);
+  trailer_->Serialize(table.data() + recordBytes);
+  EncodeDirectoryBlock(manager(), table.data(), table.size());
+
+  // The old table still counts as used here, so the new one never lands on
+  // the directory that the header on disk names. An empty directory goes
+  // back to the front of the volume when that place is free.
+  const auto front = static_cast<std::uint32_t>(kPackHeaderBytes);
+  std::uint32_t tableOffset = front;
+  if (!heads_.empty() || !leakList_.IsFree(front, tableSize)) {
+    // A table may grow a volume past its size limit: the result is not used.
+    FindLeakData(tableSize, &tableOffset);
+  }
+  if (tableSize > std::numeric_limits<std::uint32_t>::max() - tableOffset ||
+      !WriteBuffer(table.data(), tableOffset, tableSize)) {
+    restoreTrailer();
+    return false;
+  }
+
+  PackHeader header;
+  std::memcpy(header.magic, magic_, sizeof magic_);
+  header.tableOffset = tableOffset;
+  header.tableSize = tableSize;
+  header.headCount = static_cast<std::uint32_t>(heads_.size());
+  unsigned char bytes[kPackHeaderBytes];
+  header.Serialize(bytes);
+  EncodeDirectoryBlock(manager(), bytes, sizeof bytes);
+  if (!WriteBuffer(bytes, 0, sizeof bytes)) {
+    restoreTrailer();
+    return false;
+  }
+
+  // The new directory is in force: only now is the old one's place free.
+  const std::uint32_t oldOffset = tableOffset_;
+  const std::uint32_t oldSize = tableSize_;
+  tableOffset_ = tableOffset;
+  tableSize_ = tableSize;
+  headCount_ = header.headCount;
+  if (leakListStale_) {
+    RebuildLeakList();
+  } else {
+    ClaimRegion(tableOffset, tableSize);
+    if (!ReleaseRegion(oldOffset, oldSize)) RebuildLeakList();
+  }
+  return true;
+}
+
+bool PackArchive::LinkNextVolume(PackArchive* next) {
+  PackArchive* previous = next_;
+  next_ = next;
+  if (UpdateFileHeadData()) return true;
+  next_ = previous;
+  return false;
+}
+
+}  // namespace pkfs

@@ -1,0 +1,172 @@
+// Opening a volume: header check, reading and checking the directory, and
+// following the chain of volumes through the trailers.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "pkfs/fs_manager.h"
+#include "pkfs/pack_archive.h"
+#include "pkfs/pkfsf.h"
+#include "pkfs/scope_timer.h"
+
+namespace pkfs {
+
+namespace {
+
+struct Region {
+  std::uint64_t start;
+  std::uint64_t end;
+};
+
+}  // namespace
+
+PackArchive::PackArchive(std::unique_ptr<platform::RandomAccessFile> stream,
+                         const PackHeader& header, CPKFSF* fileSystem)
+    : fileSystem_(fileSystem),
+      tableOffset_(header.tableOffset),
+      tableSize_(header.tableSize),
+      headCount_(header.headCount),
+      stream_(std::move(stream)) {
+  std::memcpy(magic_, header.magic, sizeof magic_);
+}
+
+PackArchive::~PackArchive() {
+  for (const std::unique_ptr<FileHead>& head : heads_) ForgetName(head.get());
+  heads_.clear();
+  nameMap_.clear();
+}
+
+CFSManager* PackArchive::manager() const {
+  return fileSystem_ != nullptr ? fileSystem_->manager() : nullptr;
+}
+
+FileHead* PackArchive::FindHead(const std::string& name) const {
+  auto it = nameMap_.find(name);
+  return it != nameMap_.end() ? it->second : nullptr;
+}
+
+void PackArchive::ForgetName(FileHead* head) {
+  CFSManager* names = manager();
+  // Another volume may have registered the name since; its entry stays.
+  if (names != nullptr && names->FindName(head->name) == head) names->RemoveName(head);
+}
+
+bool PackArchive::ReadDirectory() {
+  const std::uint64_t fileSize = stream_->Size();
+  // The table must lie inside the file before anything is allocated for it.
+  if (tableOffset_ < kPackHeaderBytes ||
+      static_cast<std::uint64_t>(tableOffset_) + tableSize_ > fileSize) {
+    return false;
+  }
+  std::vector<unsigned char> table(tableSize_);
+  if (!ReadBuffer(table.data(), tableOffset_, tableSize_)) return false;
+  DecodeDirectoryBlock(manager(), table.data(), table.size());
+
+  // Every record takes at least 20 bytes, so the count read from disk cannot
+  // ask for more than the table can hold.
+  heads_.reserve(std::min<std::size_t>(headCount_, tableSize_ / kFileHeadFixedBytes));
+  std::size_t position = 0;
+  for (std::uint32_t i = 0; i < headCount_; ++i) {
+    auto head = std::make_unique<FileHead>(this);
+    const std::size_t used = head->Parse(table.data() + position, table.size() - position);
+    if (used == 0) {
+      heads_.clear();
+      nameMap_.clear();
+      return false;
+    }
+    position += used;
+    if (head->size == 0) continue;             // an empty record takes no space and is dropped
+    nameMap_.emplace(head->name, head.get());  // the first of a repeated name stays
+    heads_.push_back(std::move(head));
+  }
+  if (position < table.size()) {
+    trailer_ = std::make_unique<PackTrailer>(this);
+    if (trailer_->Parse(table.data() + position, table.size() - position) == 0) {
+      trailer_.reset();
+      heads_.clear();
+      nameMap_.clear();
+      return false;
+    }
+  }
+  if (!RegionsAreSound(fileSize)) {
+    trailer_.reset();
+    heads_.clear();
+    nameMap_.clear();
+    return false;
+  }
+  return true;
+}
+
+// Header, table and every kept file lie inside the file and apart.
+bool PackArchive::RegionsAreSound(std::uint64_t fileSize) const {
+  std::vector<Region> regions;
+  regions.reserve(heads_.size() + 2);
+  regions.push_back({0, kPackHeaderBytes});
+  regions.push_back({tableOffset_, static_cast<std::uint64_t>(tableOffset_) + tableSize_});
+  for (const std::unique_ptr<FileHead>& head : heads_) {
+    const std::uint64_t end = static_cast<std::uint64_t>(head->start) + head->size;
+    if (end > fileSize) return false;
+    regions.push_back({head->start, end});
+  }
+  std::sort(regions.begin(), regions.end(),
+            [](const Region& a, const Region& b) { return a.start < b.start; });
+  std::uint64_t usedUpTo = 0;
+  for (const Region& region : regions) {
+    if (region.start == region.end) continue;  // an empty table takes no room
+    if (region.start < usedUpTo) return false;
+    usedUpTo = region.end;
+  }
+  return true;
+}
+
+bool PackArchive::Init() {
+  ScopeTimer timer("Init");
+  // Registering before the next volume loads lets a later volume's copy of a
+  // name win in the manager's map.
+  BuildLeak();
+  if (trailer_ == nullptr || trailer_->nextName.empty() || fileSystem_ == nullptr) return false;
+  // A trailer that leads back into the set ends the chain here.
+  if (fileSystem_->IsLoaded(trailer_->nextName)) return false;
+  PackArchive* following = LoadFromFile(trailer_->nextName, fileSystem_);
+  if (following == nullptr) return false;
+  next_ = following;
+  return true;
+}
+
+PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem) {
+  ScopeTimer timer("LoadFromFile");
+  if (fileSystem == nullptr || name.empty()) return nullptr;
+  // A volume is never opened twice: a second lock on it would wait forever.
+  if (fileSystem->IsLoaded(name)) return nullptr;
+  std::unique_ptr<platform::RandomAccessFile> stream =
+      platform::RandomAccessFile::Open(name, platform::RandomAccessFile::Mode::kReadWrite);
+  if (stream == nullptr) return nullptr;
+  // Another process that has the set open may be changing it: wait for it.
+  const bool locked = stream->LockExclusive(/*wait=*/true, [&name] {
+    std::fprintf(stderr, "Waiting for %s: another process has it open\n", name.c_str());
+    std::fflush(stderr);
+  });
+  if (!locked) return nullptr;
+
+  unsigned char bytes[kPackHeaderBytes] = {};
+  if (stream->ReadAt(0, bytes, sizeof bytes) != static_cast<long long>(sizeof bytes)) {
+    return nullptr;
+  }
+  DecodeDirectoryBlock(fileSystem->manager(), bytes, sizeof bytes);
+  const PackHeader header = PackHeader::Parse(bytes);
+  if (!header.HasMagic()) return nullptr;
+  auto archive = std::make_unique<PackArchive>(std::move(stream), header, fileSystem);
+  archive->set_name(name);
+  if (!archive->ReadDirectory()) return nullptr;
+
+  std::printf("Load %s to Pkfs\n", name.c_str());
+  std::fflush(stdout);
+  PackArchive* loaded = archive.release();
+  fileSystem->AppendArchive(loaded);
+  loaded->Init();
+  return loaded;
+}
+
+}  // namespace pkfs

@@ -1,0 +1,64 @@
+// A volume's free space: the boundary list of leak_list.h kept in step with
+// the header words and the heads.
+#include "pkfs/fs_manager.h"
+#include "pkfs/pack_archive.h"
+#include "pkfs/pkfsf.h"
+#include "pkfs/scope_timer.h"
+
+namespace pkfs {
+
+LeakList PackArchive::ComputeLeakList() const {
+  LeakList list;
+  list.Reset(2 * heads_.size() + 4);
+  list.AppendRegion(0, kPackHeaderBytes);
+  list.AppendRegion(tableOffset_, tableSize_);
+  for (const std::unique_ptr<FileHead>& head : heads_) list.AppendRegion(head->start, head->size);
+  list.Normalize();
+  return list;
+}
+
+void PackArchive::RebuildLeakList() {
+  leakList_ = ComputeLeakList();
+  leakListStale_ = false;
+}
+
+void PackArchive::BuildLeak() {
+  ScopeTimer timer("BuildLeak");
+  RebuildLeakList();
+  // A registration replaces whatever head the map held under the name, so a
+  // name resolves to the head registered last.
+  if (CFSManager* names = manager()) {
+    for (const std::unique_ptr<FileHead>& head : heads_) names->AddName(head.get());
+  }
+}
+
+void PackArchive::NormalizeLeakList() {
+  // The boundaries are rebuilt from scratch through the list's own normaliser.
+  std::vector<std::uint32_t> bounds = leakList_.bounds();
+  leakList_ = LeakList(std::move(bounds));
+  leakList_.Normalize();
+}
+
+bool PackArchive::FindLeakData(std::uint32_t size, std::uint32_t* start) const {
+  ScopeTimer timer("FindLeakData");
+  const std::uint32_t limit = fileSystem_ != nullptr ? fileSystem_->sizeLimit() : 0;
+  return leakList_.FindLeakData(size, limit, start);
+}
+
+void PackArchive::ClaimRegion(std::uint32_t start, std::uint32_t size) {
+  if (!leakList_.Claim(start, size)) RebuildLeakList();
+}
+
+bool PackArchive::ReleaseRegion(std::uint32_t start, std::uint32_t length) {
+  return leakList_.Release(start, length);
+}
+
+void PackArchive::TruncateHead(FileHead* head) {
+  if (head == nullptr) return;
+  head->size = 0;
+  // The bytes stay named by the header on disk until the next directory
+  // write; after it the region is free, which only a rebuild can tell.
+  leakListStale_ = true;
+}
+
+}  // namespace pkfs

@@ -1,0 +1,149 @@
+// The pack file system: a set of chained volumes behind the file-system
+// interface.
+#include "pkfs/pkfsf.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "pkfs/fs_file.h"
+#include "pkfs/fs_manager.h"
+#include "pkfs/normalize_name.h"
+#include "pkfs/scope_timer.h"
+#include "platform/file_identity.h"
+#include "platform/file_system.h"
+
+namespace pkfs {
+
+namespace {
+
+// The volume pattern with its one "%d" filled in.
+std::string VolumeName(const std::string& pattern, std::size_t number) {
+  std::string name = pattern;
+  const std::size_t at = name.find("%d");
+  if (at != std::string::npos) name.replace(at, 2, std::to_string(number));
+  return name;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+}  // namespace
+
+CPKFSF::CPKFSF(CFSManager* manager) : CFS(manager) {}
+
+CPKFSF::~CPKFSF() { Release(); }
+
+void CPKFSF::Release() {
+  // In loading order; each volume leaves the name map and closes its file.
+  for (std::unique_ptr<PackArchive>& volume : archives_) volume.reset();
+  archives_.clear();
+}
+
+void CPKFSF::AppendArchive(PackArchive* volume) {
+  if (volume != nullptr) archives_.emplace_back(volume);
+}
+
+bool CPKFSF::IsLoaded(const std::string& volumeName) const {
+  for (const std::unique_ptr<PackArchive>& volume : archives_) {
+    if (volume->name() == volumeName || platform::IsSameFile(volume->name(), volumeName)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CPKFSF::Load(const std::string& name) { return LoadFromFile(name, this) != nullptr; }
+
+bool CPKFSF::CreateVolume(const std::string& requested) {
+  std::size_t number = archives_.size();
+  std::string name = requested.empty() ? VolumeName(volumePattern_, number) : requested;
+  while (platform::PathExists(name)) name = VolumeName(volumePattern_, ++number);
+
+  {
+    std::unique_ptr<platform::RandomAccessFile> stream =
+        platform::RandomAccessFile::Open(name, platform::RandomAccessFile::Mode::kCreateReadWrite);
+    if (stream == nullptr || !stream->LockExclusive(/*wait=*/true)) return false;
+    // An empty directory written through the usual path: header and a table
+    // that holds only a trailer, 32 bytes in all.
+    PackArchive fresh(std::move(stream), PackHeader(), this);
+    fresh.set_name(name);
+    if (!fresh.UpdateFileHeadData()) return false;
+  }
+  PackArchive* created = LoadFromFile(name, this);
+  if (created == nullptr) return false;
+  for (const std::unique_ptr<PackArchive>& volume : archives_) {
+    if (volume.get() != created && volume->next() == nullptr) {
+      return volume->LinkNextVolume(created);
+    }
+  }
+  return true;
+}
+
+bool CPKFSF::AddFile(const std::string& name, unsigned char* data, std::uint32_t length) {
+  PackArchive* first = primary();
+  if (first == nullptr) return false;
+  std::string key = name;
+  NormalizeName(key);
+  return first->AddFileFromBuffer(key, data, length, /*delegated=*/false);
+}
+
+bool CPKFSF::RemoveCopies(const std::string& name, const FileHead* keep) {
+  bool written = true;
+  std::size_t visited = 0;
+  // The chain cannot be longer than the set; the bound guards the walk.
+  for (PackArchive* volume = primary(); volume != nullptr && visited < archives_.size();
+       volume = volume->next(), ++visited) {
+    const FileHead* held = volume->FindHead(name);
+    if (held == nullptr || held == keep) continue;
+    if (volume->RemoveStoredFile(name) == PackArchive::RemoveOutcome::kFailed) written = false;
+  }
+  return written;
+}
+
+bool CPKFSF::RemoveFile(const std::string& name) {
+  ScopeTimer timer("OnRemoveFile");
+  return RemoveCopies(name, nullptr);
+}
+
+void CPKFSF::Command(const std::string& name, std::string& text) {
+  if (!StartsWith(name, "CFS") && StartsWith(name, "CPKFSF") && primary() != nullptr) {
+    Publish(primary(), name, text.c_str());
+  }
+  CFS::Command(name, text);
+}
+
+bool CPKFSF::CloseFile(CFSFile* handle) {
+  if (handle != nullptr && manager_ != nullptr) manager_->ForgetFile(handle);
+  return true;
+}
+
+void CPKFSF::OnFileOpened(CFSFile* handle) {
+  ScopeTimer timer("UpdateFileHandle");
+  if (handle == nullptr || handle->entry == nullptr || (handle->mode & kModeWrite) == 0) return;
+  // What is written next replaces the content; the stored bytes stay named
+  // on disk until the next directory write.
+  if (handle->archive != nullptr) {
+    handle->archive->TruncateHead(handle->entry);
+  } else {
+    handle->entry->size = 0;
+  }
+}
+
+int CPKFSF::RawRead(void* buffer, std::uint32_t length, CFSFile* handle) {
+  if (buffer == nullptr || handle == nullptr || handle->entry == nullptr ||
+      handle->archive == nullptr || handle->position < 0) {
+    return 0;
+  }
+  const FileHead& entry = *handle->entry;
+  const auto position = static_cast<std::uint32_t>(handle->position);
+  if (position >= entry.size) return 0;
+  const std::uint32_t n = std::min({length, entry.size - position, std::uint32_t{INT_MAX}});
+  handle->archive->ReadBuffer(buffer, entry.start + position, n);
+  return static_cast<int>(n);
+}
+
+}  // namespace pkfs
