@@ -1,0 +1,122 @@
+// The terminal progress view and the message box.
+#include "platform/progress_view.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/message_box.h"
+
+namespace {
+
+using platform::kProgressSetPos;
+using platform::kProgressSetRange;
+using platform::ProgressView;
+
+// A scratch stream standing in for a terminal.
+class Stream {
+ public:
+  Stream() : file_(std::tmpfile()) {}
+  ~Stream() { std::fclose(file_); }
+  std::FILE* get() const { return file_; }
+  std::string Text() const {
+    std::fflush(file_);
+    std::string text;
+    std::rewind(file_);
+    int c;
+    while ((c = std::fgetc(file_)) != EOF) text.push_back(static_cast<char>(c));
+    return text;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+platform::LParam Range(int minimum, int maximum) {
+  return static_cast<platform::LParam>((static_cast<std::uint32_t>(maximum) << 16) |
+                                       static_cast<std::uint32_t>(minimum));
+}
+
+TEST(ProgressViewTest, RangeAndPositionMessages) {
+  ProgressView view("text", ProgressView::Drawing::kNever);
+  EXPECT_EQ(view.Send(kProgressSetRange, 0, Range(0, 4)), Range(0, 100));
+  EXPECT_EQ(view.minimum(), 0);
+  EXPECT_EQ(view.maximum(), 4);
+  EXPECT_EQ(view.Send(kProgressSetPos, 3, 0), 0);
+  EXPECT_EQ(view.Send(kProgressSetPos, 9, 0), 3);  // returns the previous position
+  EXPECT_EQ(view.position(), 4);                   // held inside the range
+  // The 16-bit maximum of an empty list: count - 1 cut to 16 bits.
+  EXPECT_EQ(view.Send(kProgressSetRange, 0, static_cast<platform::LParam>(0xFFFF0000u)),
+            Range(0, 4));
+  EXPECT_EQ(view.maximum(), 65535);
+  EXPECT_EQ(view.Send(0x0499, 1, 1), 0);
+}
+
+TEST(ProgressViewTest, BarText) {
+  ProgressView view("", ProgressView::Drawing::kNever);
+  view.Send(kProgressSetRange, 0, Range(0, 4));
+  EXPECT_EQ(view.BarText(), "[" + std::string(40, ' ') + "]   0%");
+  view.Send(kProgressSetPos, 2, 0);
+  EXPECT_EQ(view.BarText(), "[" + std::string(20, '#') + std::string(20, ' ') + "]  50%");
+  view.Send(kProgressSetPos, 4, 0);
+  EXPECT_EQ(view.BarText(), "[" + std::string(40, '#') + "] 100%");
+  // One file: the range is [0, 0] and the bar stands at its maximum.
+  view.Send(kProgressSetRange, 0, Range(0, 0));
+  EXPECT_EQ(view.BarText(), "[" + std::string(40, '#') + "] 100%");
+}
+
+TEST(ProgressViewTest, DrawsTextThenABarRedrawnInPlaceThenALineFeed) {
+  Stream out;
+  {
+    ProgressView view("Decompressing data, please wait.", ProgressView::Drawing::kAlways,
+                      out.get());
+    view.Send(kProgressSetRange, 0, Range(0, 1));
+    view.Show();
+    view.Send(kProgressSetPos, 0, 0);  // unchanged: not redrawn
+    view.Send(kProgressSetPos, 1, 0);
+  }
+  const std::string empty = "[" + std::string(40, ' ') + "]   0%";
+  const std::string full = "[" + std::string(40, '#') + "] 100%";
+  EXPECT_EQ(out.Text(), "Decompressing data, please wait.\n" + empty + "\r" + full + "\n");
+}
+
+TEST(ProgressViewTest, OtherOutputOnTheSameStreamGetsTheLineFirst) {
+  Stream out;
+  ProgressView view("T", ProgressView::Drawing::kAlways, out.get());
+  view.Send(kProgressSetRange, 0, Range(0, 1));
+  view.Show();
+  view.BeforeOutput(out.get());
+  std::fputs("message\n", out.get());
+  view.Send(kProgressSetPos, 1, 0);
+  view.Close();
+  view.Close();
+  const std::string empty = "[" + std::string(40, ' ') + "]   0%";
+  const std::string full = "[" + std::string(40, '#') + "] 100%";
+  EXPECT_EQ(out.Text(), "T\n" + empty + "\r\033[Kmessage\n" + full + "\n");
+}
+
+TEST(ProgressViewTest, NothingIsDrawnWhenNotAskedOrNotATerminal) {
+  Stream out;
+  {
+    ProgressView never("T", ProgressView::Drawing::kNever, out.get());
+    never.Show();
+    never.Send(kProgressSetPos, 50, 0);
+    // A temporary file is not a terminal.
+    ProgressView automatic("T", ProgressView::Drawing::kWhenTerminal, out.get());
+    EXPECT_FALSE(automatic.drawing());
+    automatic.Show();
+    automatic.Send(kProgressSetPos, 50, 0);
+  }
+  EXPECT_EQ(out.Text(), "");
+}
+
+TEST(MessageBoxTest, OneLineWithTheTitle) {
+  Stream out;
+  EXPECT_EQ(platform::ShowMessageBox("marovetin", "Can't Find Patch.dat", out.get()),
+            platform::kMessageBoxOk);
+  platform::ShowMessageBox("marovetin", "two\nlines", out.get());
+  EXPECT_EQ(out.Text(), "marovetin: Can't Find Patch.dat\nmarovetin: two lines\n");
+}
+
+}  // namespace
