@@ -1,0 +1,58 @@
+// Local time from the C library and a millisecond tick from the monotonic
+// clock, each replaceable by a test source.
+#include "platform/clock.h"
+
+#include <time.h>
+
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+std::function<LocalTime()>& LocalTimeSource() {
+  static std::function<LocalTime()> source;
+  return source;
+}
+
+std::function<std::uint32_t()>& TickSource() {
+  static std::function<std::uint32_t()> source;
+  return source;
+}
+
+}  // namespace
+
+LocalTime GetLocalTime() {
+  if (const auto& source = LocalTimeSource()) return source();
+  LocalTime result;
+  time_t now = ::time(nullptr);
+  struct tm parts;
+  if (::localtime_r(&now, &parts) == nullptr) return result;
+  result.year = parts.tm_year + 1900;
+  result.month = parts.tm_mon + 1;
+  result.day = parts.tm_mday;
+  result.hour = parts.tm_hour;
+  result.minute = parts.tm_min;
+  result.second = parts.tm_sec;
+  return result;
+}
+
+std::uint32_t TickMilliseconds() {
+  if (const auto& source = TickSource()) return source();
+  struct timespec now;
+  if (::clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
+  // Unsigned arithmetic: the count wraps at 2^32 like the Windows tick.
+  std::uint64_t ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                     static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<std::uint32_t>(ms);
+}
+
+void SetLocalTimeSourceForTesting(std::function<LocalTime()> source) {
+  LocalTimeSource() = std::move(source);
+}
+
+void SetTickSourceForTesting(std::function<std::uint32_t()> source) {
+  TickSource() = std::move(source);
+}
+
+}  // namespace platform

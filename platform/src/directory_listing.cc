@@ -1,0 +1,79 @@
+// Directory enumeration with Windows-like results: a stable order that does
+// not depend on the file system's own, and no way out of the listed tree
+// through symbolic links.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace platform {
+
+namespace {
+
+unsigned char AsciiLower(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+// Case-insensitive (ASCII) order; names equal but for case are ordered
+// bytewise so that the result never depends on the order readdir used.
+bool NameLess(const DirectoryEntry& a, const DirectoryEntry& b) {
+  const std::string& x = a.name;
+  const std::string& y = b.name;
+  std::size_t common = std::min(x.size(), y.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    unsigned char cx = AsciiLower(static_cast<unsigned char>(x[i]));
+    unsigned char cy = AsciiLower(static_cast<unsigned char>(y[i]));
+    if (cx != cy) return cx < cy;
+  }
+  if (x.size() != y.size()) return x.size() < y.size();
+  return x < y;
+}
+
+enum class EntryKind { kFile, kDirectory, kSkipped };
+
+// Regular files (directly or through a link) are files, real directories are
+// directories. Links to directories are skipped so that a walk never loops or
+// leaves the tree; dangling links, pipes, sockets and devices are skipped too,
+// since reading them would fail or block where Windows has no such entries.
+EntryKind Classify(int directoryFd, const char* name) {
+  struct stat st;
+  if (::fstatat(directoryFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::kSkipped;
+  if (S_ISDIR(st.st_mode)) return EntryKind::kDirectory;
+  if (S_ISREG(st.st_mode)) return EntryKind::kFile;
+  if (S_ISLNK(st.st_mode) && ::fstatat(directoryFd, name, &st, 0) == 0 && S_ISREG(st.st_mode)) {
+    return EntryKind::kFile;
+  }
+  return EntryKind::kSkipped;
+}
+
+}  // namespace
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) {
+  if (entries == nullptr) return false;
+  entries->clear();
+  if (path.empty()) return false;
+  DIR* dir = ::opendir(ResolvePath(path).c_str());
+  if (dir == nullptr) return false;
+  int directoryFd = ::dirfd(dir);
+  while (struct dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    EntryKind kind = Classify(directoryFd, entry->d_name);
+    if (kind == EntryKind::kSkipped) continue;
+    DirectoryEntry result;
+    result.name = entry->d_name;
+    result.isDirectory = kind == EntryKind::kDirectory;
+    entries->push_back(std::move(result));
+  }
+  ::closedir(dir);
+  std::sort(entries->begin(), entries->end(), NameLess);
+  return true;
+}
+
+}  // namespace platform

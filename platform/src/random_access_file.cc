@@ -1,0 +1,132 @@
+// Positioned reads and writes on one descriptor (pread/pwrite, so that no
+// shared file offset has to be guarded), whole-file advisory locking, and the
+// write fault seam used by crash-point tests.
+#include "platform/random_access_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/file_system.h"
+
+namespace platform {
+
+namespace {
+
+WriteFaultHook& FaultHook() {
+  static WriteFaultHook hook;
+  return hook;
+}
+
+// Writes length bytes at offset, resuming after short writes and signals.
+// Returns the number of bytes that reached the file.
+std::size_t WriteFully(int fd, std::uint64_t offset, const unsigned char* data,
+                       std::size_t length) {
+  std::size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::pwrite(fd, data + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+#ifdef F_OFD_SETLK
+// Open-file-description locks: owned by this open file, so two opens of one
+// volume conflict even inside one process, and a fork()ed child that opens
+// the file itself competes like any other process.
+bool TryLock(int fd, bool wait) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;  // the whole file, however long it grows
+  int result;
+  do {
+    result = ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+#else
+bool TryLock(int fd, bool wait) {
+  int result;
+  do {
+    result = ::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB));
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+#endif
+
+}  // namespace
+
+std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& path, Mode mode) {
+  if (path.empty()) return nullptr;
+  int flags = O_RDWR | O_CLOEXEC;
+  if (mode == Mode::kCreateReadWrite) flags |= O_CREAT | O_TRUNC;
+  std::string resolved = ResolvePath(path);
+  int fd;
+  do {
+    fd = ::open(resolved.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<RandomAccessFile>(new RandomAccessFile(fd, path));
+}
+
+RandomAccessFile::RandomAccessFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+RandomAccessFile::~RandomAccessFile() { ::close(fd_); }
+
+long long RandomAccessFile::ReadAt(std::uint64_t offset, void* data, std::size_t length) {
+  unsigned char* out = static_cast<unsigned char*>(data);
+  std::size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;  // end of file
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<long long>(done);
+}
+
+std::size_t RandomAccessFile::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
+  const unsigned char* in = static_cast<const unsigned char*>(data);
+  std::size_t allowed = length;
+  if (const WriteFaultHook& hook = FaultHook()) {
+    WriteDecision decision = hook(path_, offset, length);
+    if (decision.kind == WriteDecision::kFail) return 0;
+    if (decision.kind == WriteDecision::kTear && decision.tearAfter < length) {
+      allowed = decision.tearAfter;
+    }
+  }
+  if (allowed == 0) return 0;
+  return WriteFully(fd_, offset, in, allowed);
+}
+
+std::uint64_t RandomAccessFile::Size() const {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return 0;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool RandomAccessFile::LockExclusive(bool wait, const std::function<void()>& onWait) {
+  if (TryLock(fd_, false)) return true;
+  if (errno != EAGAIN && errno != EACCES && errno != EWOULDBLOCK) return false;
+  if (!wait) return false;
+  if (onWait) onWait();
+  return TryLock(fd_, true);
+}
+
+void SetWriteFaultHook(WriteFaultHook hook) { FaultHook() = std::move(hook); }
+
+}  // namespace platform

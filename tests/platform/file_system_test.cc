@@ -1,0 +1,155 @@
+#include "platform/file_system.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "test_support.h"
+
+namespace {
+
+using platform::DirectoryEntry;
+using testing_support::FileExists;
+using testing_support::MakeDirs;
+using testing_support::ReadFile;
+using testing_support::ScopedCurrentDirectory;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+std::vector<std::string> Names(const std::vector<DirectoryEntry>& entries) {
+  std::vector<std::string> names;
+  for (const DirectoryEntry& e : entries) names.push_back(e.name + (e.isDirectory ? "/" : ""));
+  return names;
+}
+
+TEST(ResolvePathTest, TranslatesBackslashesAndKeepsExactPaths) {
+  TempDir dir;
+  WriteFile(dir.Join("sub/a.txt"), "x");
+  EXPECT_EQ(platform::ResolvePath(dir.path() + "\\sub\\a.txt"), dir.Join("sub/a.txt"));
+  EXPECT_EQ(platform::ResolvePath(""), "");
+  // A path that does not exist at all keeps its given names.
+  EXPECT_EQ(platform::ResolvePath(dir.path() + "\\New\\File.TXT"), dir.Join("New/File.TXT"));
+}
+
+TEST(ResolvePathTest, MatchesComponentsIgnoringCase) {
+  TempDir dir;
+  WriteFile(dir.Join("Data/Sub/File.Txt"), "x");
+  EXPECT_EQ(platform::ResolvePath(dir.path() + "/DATA/sub/FILE.TXT"),
+            dir.Join("Data/Sub/File.Txt"));
+  // A new file below existing directories: directories resolved, name as given.
+  EXPECT_EQ(platform::ResolvePath(dir.path() + "/data/SUB/New.bin"), dir.Join("Data/Sub/New.bin"));
+  // Relative paths resolve against the current directory.
+  ScopedCurrentDirectory cwd(dir.path());
+  EXPECT_EQ(platform::ResolvePath("data\\sub\\file.txt"), "Data/Sub/File.Txt");
+  EXPECT_EQ(platform::ResolvePath("./DATA//sub/"), "./Data//Sub/");
+}
+
+TEST(ResolvePathTest, AmbiguousMatchIsNotSubstituted) {
+  TempDir dir;
+  WriteFile(dir.Join("Readme"), "1");
+  WriteFile(dir.Join("README"), "2");
+  EXPECT_EQ(platform::ResolvePath(dir.path() + "/readme"), dir.Join("readme"));
+  EXPECT_EQ(platform::ResolvePath(dir.path() + "/README"), dir.Join("README"));
+}
+
+TEST(FileSystemTest, OpenFileThroughResolution) {
+  TempDir dir;
+  WriteFile(dir.Join("Pak/Sub/A.TXT"), "hello");
+  std::FILE* f = platform::OpenFile(dir.path() + "\\pak\\sub\\a.txt", "rb");
+  ASSERT_NE(f, nullptr);
+  char buffer[16] = {};
+  EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, f), 5u);
+  EXPECT_EQ(std::string(buffer), "hello");
+  std::fclose(f);
+  // Creating under a resolved directory keeps the given file name.
+  f = platform::OpenFile(dir.path() + "/PAK/sub/New.dat", "wb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_TRUE(FileExists(dir.Join("Pak/Sub/New.dat")));
+  // A directory does not open as a file, as on Windows.
+  EXPECT_EQ(platform::OpenFile(dir.Join("Pak"), "rb"), nullptr);
+  EXPECT_EQ(platform::OpenReadDescriptor(dir.Join("Pak")), -1);
+  EXPECT_EQ(platform::OpenFile(dir.Join("missing"), "rb"), nullptr);
+  int fd = platform::OpenReadDescriptor(dir.path() + "\\PAK\\SUB\\a.txt");
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+}
+
+TEST(FileSystemTest, PredicatesAndDirectoryCalls) {
+  TempDir dir;
+  WriteFile(dir.Join("f"), "x");
+  EXPECT_TRUE(platform::PathExists(dir.Join("F")));
+  EXPECT_TRUE(platform::IsReadableFile(dir.Join("f")));
+  EXPECT_FALSE(platform::IsReadableFile(dir.path()));
+  EXPECT_TRUE(platform::IsDirectory(dir.path()));
+  EXPECT_FALSE(platform::IsDirectory(dir.Join("f")));
+  EXPECT_TRUE(platform::CreateDirectory(dir.Join("d")));
+  EXPECT_FALSE(platform::CreateDirectory(dir.Join("d")));
+  EXPECT_FALSE(platform::CreateDirectory(dir.Join("x/y")));  // parent missing
+  EXPECT_FALSE(platform::DeleteFile(dir.Join("d")));         // not a file
+  WriteFile(dir.Join("d/g"), "y");
+  EXPECT_FALSE(platform::RemoveDirectory(dir.Join("d")));  // not empty
+  EXPECT_TRUE(platform::RenameFile(dir.Join("d/g"), dir.Join("f")));
+  EXPECT_EQ(ReadFile(dir.Join("f")), "y");
+  EXPECT_TRUE(platform::RemoveDirectory(dir.Join("D")));
+  EXPECT_TRUE(platform::DeleteFile(dir.Join("F")));
+  EXPECT_FALSE(FileExists(dir.Join("f")));
+  EXPECT_FALSE(platform::DeleteFile(dir.Join("f")));
+}
+
+TEST(FileSystemTest, SetAttributesNormalGivesOwnerWrite) {
+  TempDir dir;
+  WriteFile(dir.Join("ro.txt"), "x");
+  ASSERT_EQ(::chmod(dir.Join("ro.txt").c_str(), 0444), 0);
+  EXPECT_TRUE(platform::SetAttributesNormal(dir.Join("RO.TXT")));
+  struct stat st;
+  ASSERT_EQ(::stat(dir.Join("ro.txt").c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+  EXPECT_FALSE(platform::SetAttributesNormal(dir.Join("missing.txt")));
+  EXPECT_FALSE(FileExists(dir.Join("missing.txt")));
+}
+
+TEST(ListDirectoryTest, SortedIgnoringCaseWithoutDotEntries) {
+  TempDir dir;
+  WriteFile(dir.Join("b.txt"), "");
+  WriteFile(dir.Join("A.txt"), "");
+  WriteFile(dir.Join("a.txt"), "");
+  WriteFile(dir.Join("C/x"), "");
+  WriteFile(dir.Join(".hidden"), "");
+  std::vector<DirectoryEntry> entries;
+  ASSERT_TRUE(platform::ListDirectory(dir.path(), &entries));
+  EXPECT_EQ(Names(entries), (std::vector<std::string>{".hidden", "A.txt", "a.txt", "b.txt", "C/"}));
+  EXPECT_FALSE(platform::ListDirectory(dir.Join("missing"), &entries));
+  EXPECT_TRUE(entries.empty());
+}
+
+TEST(ListDirectoryTest, LinksToDirectoriesAreLeftOut) {
+  TempDir dir;
+  WriteFile(dir.Join("tree/real/f"), "");
+  WriteFile(dir.Join("target.txt"), "t");
+  ASSERT_EQ(::symlink(dir.path().c_str(), dir.Join("tree/loop").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.Join("target.txt").c_str(), dir.Join("tree/file-link").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.Join("nowhere").c_str(), dir.Join("tree/dangling").c_str()), 0);
+  std::vector<DirectoryEntry> entries;
+  ASSERT_TRUE(platform::ListDirectory(dir.path() + "\\TREE", &entries));
+  EXPECT_EQ(Names(entries), (std::vector<std::string>{"file-link", "real/"}));
+}
+
+TEST(FileSystemTest, CurrentDirectoryRoundTrip) {
+  TempDir dir;
+  MakeDirs(dir.Join("Work"));
+  std::string before = platform::GetCurrentDirectory();
+  ASSERT_FALSE(before.empty());
+  ASSERT_TRUE(platform::SetCurrentDirectory(dir.path() + "\\work"));
+  char buffer[4096];
+  ASSERT_NE(::getcwd(buffer, sizeof buffer), nullptr);
+  EXPECT_EQ(platform::GetCurrentDirectory(), std::string(buffer));
+  ASSERT_TRUE(platform::SetCurrentDirectory(before));
+  EXPECT_FALSE(platform::SetCurrentDirectory(dir.Join("missing")));
+}
+
+}  // namespace
