@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Runs the updater on the example installation and shows what it did.
+#
+# The installation (examples/install) is copied to a fresh directory in the
+# build folder, with the delivered update (examples/update) placed in it as
+# "update"; the checkout itself is never changed. Builds first when needed.
+# BUILD_DIR (default: build) picks the build folder.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_name=${BUILD_DIR:-build}
+build="$root/$build_name"
+marovetin="$build/launcher/marovetin"
+pakls="$build/examples/pakls"
+
+if [[ ! -x "$marovetin" || ! -x "$pakls" ]]; then
+  "$root/scripts/build.sh" "$build_name" >/dev/null
+fi
+
+run="$build/example-run"
+rm -rf "$run"
+mkdir -p "$run"
+cp -R "$root/examples/install/." "$run/"
+cp -R "$root/examples/update" "$run/update"
+cd "$run"
+
+echo "== Running in $run"
+echo "\$ marovetin -dc -de -df -sw update -log update.log"
+status=0
+"$marovetin" -dc -de -df -sw update -log update.log || status=$?
+echo "== Exit status: $status"
+
+echo
+echo "== Stored in the pack (pakls DATA.pak)"
+"$pakls" DATA.pak
+echo
+echo "== SCRIPT/QUEST.TXT read back through the pack file system"
+"$pakls" DATA.pak SCRIPT/QUEST.TXT
+
+echo
+echo "== Loose files written into the installation"
+while IFS= read -r file; do
+  file=${file#./}
+  case "$file" in DATA.pak | Data*.pak | update.log) continue ;; esac
+  original="$root/examples/install/$file"
+  if [[ ! -e "$original" ]]; then
+    echo "  new      $file"
+  elif ! cmp -s "$file" "$original"; then
+    echo "  replaced $file"
+  fi
+done < <(find . -path ./update -prune -o -type f -print | LC_ALL=C sort)
+
+echo
+if [[ -e update ]]; then
+  echo "== Left in update/ (kept back)"
+  find update -type f | LC_ALL=C sort | sed 's/^/  /'
+else
+  echo "== update/ was emptied and removed (-df)"
+fi
+
+echo
+echo "== update.log"
+cat update.log
+exit "$status"
