@@ -1,0 +1,130 @@
+// Helpers for the end-to-end update tests: payload encoding as the options
+// expect it, running the built updater in an installation, and reading the
+// installation's pack volumes back through the library.
+#ifndef MAROVETIN_TESTS_E2E_UPDATE_E2E_SUPPORT_H_
+#define MAROVETIN_TESTS_E2E_UPDATE_E2E_SUPPORT_H_
+
+#include <bzlib.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pkfs/file_head.h"
+#include "pkfs/fs_file.h"
+#include "pkfs/fs_filter.h"
+#include "pkfs/fs_manager.h"
+#include "pkfs/pkfsf.h"
+#include "test_support.h"
+
+namespace update_e2e {
+
+inline std::string Invert(std::string bytes) {
+  for (char& c : bytes) c = static_cast<char>(~static_cast<unsigned char>(c));
+  return bytes;
+}
+
+inline std::string Bzip2(const std::string& bytes) {
+  unsigned int size = static_cast<unsigned int>(bytes.size() + bytes.size() / 100 + 1024);
+  std::string out(size, '\0');
+  std::string in = bytes;
+  int rc = BZ2_bzBuffToBuffCompress(&out[0], &size, in.empty() ? nullptr : &in[0],
+                                    static_cast<unsigned int>(in.size()), 9, 0, 0);
+  EXPECT_EQ(rc, BZ_OK);
+  out.resize(size);
+  return out;
+}
+
+// Bytes of varied content that bzip2 cannot shrink much.
+inline std::string NoisyBytes(std::size_t length, unsigned seed) {
+  std::string bytes(length, '\0');
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (char& c : bytes) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x & 0xFF);
+  }
+  return bytes;
+}
+
+// A name for the shared block that no other test uses.
+inline std::string UniqueShmName() {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  return std::string("marovetin-e2e-") + std::to_string(::getpid()) + "-" +
+         info->test_suite_name() + "-" + info->name();
+}
+
+inline testing_support::RunResult RunUpdater(const std::string& installation,
+                                             const std::vector<std::string>& arguments) {
+  return testing_support::RunProgram(testing_support::MarovetinBinary(), arguments, installation,
+                                     {"MAROVETIN_SHM_NAME=" + UniqueShmName()});
+}
+
+// Mounts the installation's pack volumes in this process as the updater does,
+// for the object's lifetime.
+class PackReader {
+ public:
+  explicit PackReader(const std::string& installation)
+      : cwd_(installation), installation_(installation) {
+    pkfs::CFSManager& manager = pkfs::TheManager();
+    manager.ResetForTesting(installation);
+    auto owned = std::make_unique<pkfs::CPKFSF>(&manager);
+    fileSystem_ = owned.get();
+    manager.RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
+    testing::internal::CaptureStdout();  // the load prints a line per volume
+    loaded_ = pkfs::SetFileSystem("DATA.pak", std::move(owned));
+    testing::internal::GetCapturedStdout();
+  }
+  ~PackReader() { pkfs::TheManager().ResetForTesting(installation_); }
+
+  bool loaded() const { return loaded_; }
+
+  // Every stored head with this name, over all volumes.
+  std::vector<const pkfs::FileHead*> Heads(const std::string& name) const {
+    std::vector<const pkfs::FileHead*> found;
+    for (const auto& volume : fileSystem_->archives()) {
+      for (const auto& head : volume->heads()) {
+        if (head->name == name) found.push_back(head.get());
+      }
+    }
+    return found;
+  }
+
+  std::size_t FileCount() const {
+    std::size_t count = 0;
+    for (const auto& volume : fileSystem_->archives()) count += volume->heads().size();
+    return count;
+  }
+
+  // The stored bytes as they lie in the volume.
+  std::string Raw(const pkfs::FileHead& head) const {
+    std::string bytes(head.size, '\0');
+    if (head.size != 0) head.owner->ReadBuffer(&bytes[0], head.start, head.size);
+    return bytes;
+  }
+
+  // The file as the library serves it (decoded); "<missing>" when not stored.
+  std::string Read(const std::string& name) const {
+    pkfs::CFSFile* handle = pkfs::TheManager().Open(name, "rb");
+    if (handle == nullptr) return "<missing>";
+    std::string bytes;
+    char chunk[4096];
+    int got;
+    while ((got = handle->Read(chunk, sizeof chunk)) > 0) bytes.append(chunk, got);
+    delete handle;
+    return bytes;
+  }
+
+ private:
+  testing_support::ScopedCurrentDirectory cwd_;
+  std::string installation_;
+  pkfs::CPKFSF* fileSystem_ = nullptr;
+  bool loaded_ = false;
+};
+
+}  // namespace update_e2e
+
+#endif  // MAROVETIN_TESTS_E2E_UPDATE_E2E_SUPPORT_H_

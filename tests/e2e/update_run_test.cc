@@ -1,0 +1,221 @@
+// The update run of the built updater, in temporary installations: loose
+// files, pack files, payload decoding, "-df", the run log and repeated runs.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "pkfs/file_head.h"
+#include "pkfs/fs_filter.h"
+#include "test_support.h"
+#include "update_e2e_support.h"
+
+namespace {
+
+using testing_support::FileExists;
+using testing_support::MakeDirs;
+using testing_support::ReadFile;
+using testing_support::RunResult;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+using update_e2e::Bzip2;
+using update_e2e::Invert;
+using update_e2e::PackReader;
+using update_e2e::RunUpdater;
+
+class UpdateRunTest : public ::testing::Test {
+ protected:
+  UpdateRunTest() { MakeDirs(install()); }
+  std::string install() const { return root_.Join("install"); }
+  std::string update() const { return root_.Join("install/update"); }
+  std::string In(const std::string& relative) const { return install() + "/" + relative; }
+  std::string Delivered(const std::string& relative) const { return update() + "/" + relative; }
+
+  RunResult Run(const std::vector<std::string>& arguments) {
+    return RunUpdater(install(), arguments);
+  }
+
+  TempDir root_;
+};
+
+TEST_F(UpdateRunTest, LooseFilesAreWrittenUnderTheirRelativeNames) {
+  WriteFile(In("readme.txt"), "old readme, longer than the new one");
+  WriteFile(Delivered("readme.txt"), "new readme");
+  WriteFile(Delivered("maps/town/a.map"), "two levels");
+  MakeDirs(In("config"));
+  WriteFile(Delivered("config/options.ini"), "one level, directory present");
+  RunResult r = Run({"-sw", "update"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ReadFile(In("readme.txt")), "new readme");
+  EXPECT_EQ(ReadFile(In("maps/town/a.map")), "two levels");
+  EXPECT_EQ(ReadFile(In("config/options.ini")), "one level, directory present");
+  // Without "-df" the delivered files stay.
+  EXPECT_EQ(ReadFile(Delivered("readme.txt")), "new readme");
+  EXPECT_NE(r.out.find("WM_UPDATENORMALDATA\n"), std::string::npos);
+}
+
+TEST_F(UpdateRunTest, OneMissingDirectoryLevelIsNotCreatedAndTheFileIsNamed) {
+  WriteFile(Delivered("sub/a.txt"), "A");
+  RunResult r = Run({"-sw", "update", "-df"});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_FALSE(FileExists(In("sub")));
+  EXPECT_EQ(ReadFile(Delivered("sub/a.txt")), "A");
+  EXPECT_NE(r.err.find(update() + "\\sub\\a.txt"), std::string::npos) << r.err;
+}
+
+TEST_F(UpdateRunTest, PackFileIsStoredUnderItsUpperCaseNameEncodedAndReadsBack) {
+  const std::string text = "quest 17 \"The Miller's Key\"\nreward gold 250\n";
+  const std::string binary = update_e2e::NoisyBytes(5000, 3);
+  WriteFile(Delivered("Pak/sub/a.txt"), text);
+  WriteFile(Delivered("Pak/b.bin"), binary);
+  RunResult r = Run({"-sw", "update", "-df"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+
+  PackReader pack(install());
+  ASSERT_TRUE(pack.loaded());
+  EXPECT_EQ(pack.FileCount(), 2u);
+  auto heads = pack.Heads("SUB/A.TXT");
+  ASSERT_EQ(heads.size(), 1u);
+  EXPECT_EQ(heads[0]->flags & pkfs::kFlagInPlace, pkfs::kFlagInPlace);
+  EXPECT_EQ(heads[0]->size, text.size());
+  // Stored scrambled by the filter, served back as delivered.
+  std::string encoded = text;
+  pkfs::EncodeBuffer(reinterpret_cast<unsigned char*>(&encoded[0]),
+                     static_cast<std::uint32_t>(encoded.size()));
+  EXPECT_NE(encoded, text);
+  EXPECT_EQ(pack.Raw(*heads[0]), encoded);
+  EXPECT_EQ(pack.Read("SUB/A.TXT"), text);
+  EXPECT_EQ(pack.Read("sub\\a.txt"), text);
+
+  auto binaryHeads = pack.Heads("B.BIN");
+  ASSERT_EQ(binaryHeads.size(), 1u);
+  EXPECT_EQ(binaryHeads[0]->flags & pkfs::kFlagInPlace, 0u);
+  EXPECT_EQ(pack.Raw(*binaryHeads[0]), binary);
+
+  // Nothing of the pack update ended up as loose files.
+  EXPECT_FALSE(FileExists(In("Pak")));
+  EXPECT_FALSE(FileExists(In("sub")));
+}
+
+TEST_F(UpdateRunTest, CompressedAndInvertedPayloadsAreRestored) {
+  struct Mode {
+    std::vector<std::string> options;
+    std::string (*encode)(const std::string&);
+  };
+  const std::vector<Mode> modes = {
+      {{"-dc", "-de"}, [](const std::string& s) { return Bzip2(Invert(s)); }},
+      {{"-dc"}, [](const std::string& s) { return Bzip2(s); }},
+      {{"-de"}, [](const std::string& s) { return Invert(s); }},
+  };
+  const std::string loose = "loose payload\n" + update_e2e::NoisyBytes(3000, 1);
+  const std::string packed = "<xml>pack payload</xml>" + update_e2e::NoisyBytes(3000, 2);
+  for (const Mode& mode : modes) {
+    TempDir root;
+    const std::string dir = root.Join("install");
+    WriteFile(dir + "/update/data.bin", mode.encode(loose));
+    WriteFile(dir + "/update/Pak/ui/layout.xml", mode.encode(packed));
+    std::vector<std::string> args = mode.options;
+    args.insert(args.end(), {"-sw", "update", "-df"});
+    RunResult r = RunUpdater(dir, args);
+    ASSERT_EQ(r.exitStatus, 0) << mode.options[0] << r.err;
+    EXPECT_EQ(ReadFile(dir + "/data.bin"), loose) << mode.options.size();
+    PackReader pack(dir);
+    EXPECT_EQ(pack.Read("UI/LAYOUT.XML"), packed) << mode.options.size();
+    EXPECT_FALSE(FileExists(dir + "/update"));
+  }
+}
+
+TEST_F(UpdateRunTest, PayloadThatCannotBeDecodedIsKeptAndNamed) {
+  WriteFile(Delivered("good.txt"), Bzip2("fine"));
+  WriteFile(Delivered("bad.txt"), "not bzip2 at all");
+  WriteFile(Delivered("Pak/bad.dat"), "not bzip2 either");
+  RunResult r = Run({"-dc", "-sw", "update", "-df"});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(ReadFile(In("good.txt")), "fine");
+  EXPECT_FALSE(FileExists(In("bad.txt")));
+  EXPECT_EQ(ReadFile(Delivered("bad.txt")), "not bzip2 at all");
+  EXPECT_EQ(ReadFile(Delivered("Pak/bad.dat")), "not bzip2 either");
+  EXPECT_NE(r.err.find(update() + "\\bad.txt"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Pak\\bad.dat"), std::string::npos) << r.err;
+  PackReader pack(install());
+  EXPECT_EQ(pack.FileCount(), 0u);
+}
+
+TEST_F(UpdateRunTest, DeleteSourcesRemovesAppliedFilesAndTheEmptiedTree) {
+  WriteFile(Delivered("Pak/a/b/c.txt"), "deep");
+  WriteFile(Delivered("Pak/top.dat"), "top");
+  WriteFile(Delivered("x/y/z.txt"), "loose");
+  RunResult r = Run({"-sw", "update", "-df"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_FALSE(FileExists(update()));
+  EXPECT_EQ(ReadFile(In("x/y/z.txt")), "loose");
+  PackReader pack(install());
+  EXPECT_EQ(pack.Read("A/B/C.TXT"), "deep");
+  EXPECT_EQ(pack.Read("TOP.DAT"), "top");
+}
+
+TEST_F(UpdateRunTest, DeleteSourcesKeepsFilesThatCouldNotBeStoredOrWritten) {
+  // A file-size limit makes every write past it fail (EFBIG) without ending
+  // the process: the large files cannot be put in place, the small ones can.
+  const std::string big = update_e2e::NoisyBytes(1 << 20, 9);
+  WriteFile(Delivered("Pak/big.bin"), big);
+  WriteFile(Delivered("Pak/small.txt"), "small pack file");
+  WriteFile(Delivered("big.dat"), big);
+  WriteFile(Delivered("small.dat"), "small loose file");
+  const std::string command = "trap '' XFSZ; ulimit -f 256; exec \"$0\" -sw update -df";
+  RunResult r =
+      testing_support::RunProgram("/bin/sh", {"-c", command, testing_support::MarovetinBinary()},
+                                  install(), {"MAROVETIN_SHM_NAME=" + update_e2e::UniqueShmName()});
+  EXPECT_EQ(r.exitStatus, 1) << r.err;
+  EXPECT_EQ(ReadFile(Delivered("Pak/big.bin")), big);
+  EXPECT_EQ(ReadFile(Delivered("big.dat")), big);
+  EXPECT_FALSE(FileExists(Delivered("Pak/small.txt")));
+  EXPECT_FALSE(FileExists(Delivered("small.dat")));
+  EXPECT_NE(r.err.find("Pak\\big.bin"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(update() + "\\big.dat"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(In("small.dat")), "small loose file");
+  PackReader pack(install());
+  EXPECT_EQ(pack.Read("SMALL.TXT"), "small pack file");
+  EXPECT_TRUE(pack.Heads("BIG.BIN").empty());
+}
+
+TEST_F(UpdateRunTest, LogHoldsSizeLinesEachFollowedByAnEmptyLine) {
+  WriteFile(Delivered("Pak/p.txt"), "12345");
+  WriteFile(Delivered("l.txt"), "123");
+  RunResult r = Run({"-sw", "update", "-df", "-log", "update.log"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const std::string log = ReadFile(In("update.log"));
+  EXPECT_NE(log.find("\t" + update() + "/Pak\\p.txt size=5\n\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\tl.txt size=3\n\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\tRemove Dir = " + update() + "/Pak\\p.txt \n\n"), std::string::npos);
+  EXPECT_NE(log.find("\tRemove Dir = " + update() + "\\l.txt \n\n"), std::string::npos);
+  // The pack file's line comes before the loose file's.
+  EXPECT_LT(log.find("p.txt size=5"), log.find("l.txt size=3"));
+}
+
+TEST_F(UpdateRunTest, SecondRunReplacesStoredFilesInsteadOfAddingCopies) {
+  WriteFile(Delivered("Pak/sub/a.txt"), "first version of the file");
+  WriteFile(Delivered("Pak/keep.dat"), "untouched");
+  ASSERT_EQ(Run({"-sw", "update", "-df"}).exitStatus, 0);
+  WriteFile(Delivered("Pak/SUB/A.TXT"), "second");
+  RunResult r = Run({"-sw", "update", "-df"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  PackReader pack(install());
+  EXPECT_EQ(pack.Heads("SUB/A.TXT").size(), 1u);
+  EXPECT_EQ(pack.FileCount(), 2u);
+  EXPECT_EQ(pack.Read("SUB/A.TXT"), "second");
+  EXPECT_EQ(pack.Read("KEEP.DAT"), "untouched");
+}
+
+TEST_F(UpdateRunTest, ProgressBarNeverReachesStandardOutput) {
+  WriteFile(Delivered("a.txt"), "A");
+  RunResult r = Run({"-sw", "update"});
+  ASSERT_EQ(r.exitStatus, 0);
+  EXPECT_EQ(r.out.find('%'), std::string::npos);
+  EXPECT_EQ(r.out.find('\r'), std::string::npos);
+  EXPECT_EQ(r.err, "");  // not a terminal: nothing drawn
+}
+
+}  // namespace
