@@ -90,18 +90,26 @@ int CFS::RawRead(void* buffer, std::uint32_t length, CFSFile* handle) {
       handle->position < 0) {
     return 0;
   }
-  if (std::fseek(handle->plainStream, handle->position, SEEK_SET) != 0) return 0;
+  // Seeking drops stdio's buffer (and costs a system call) even when the
+  // stream already stands there, as it does for sequential reads.
+  if (std::ftell(handle->plainStream) != handle->position &&
+      std::fseek(handle->plainStream, handle->position, SEEK_SET) != 0) {
+    return 0;
+  }
   return static_cast<int>(
       std::fread(buffer, 1, static_cast<std::size_t>(ClampCount(length)), handle->plainStream));
 }
 
 int CFS::RawWrite(const void* buffer, std::uint32_t length, CFSFile* handle) {
   if (buffer == nullptr || handle == nullptr || handle->plainStream == nullptr) return 0;
-  // Writes go where the stream stands. The no-op seek is what stdio asks for
-  // between a read and a write on one stream; it does not move the stream.
+  // Writes go where the stream stands. stdio wants a seek between a read and
+  // a write on one stream (the no-op seek, which does not move it) and a
+  // flush between a write and the next read (RawRead may not seek).
   std::fseek(handle->plainStream, 0, SEEK_CUR);
-  return static_cast<int>(
-      std::fwrite(buffer, 1, static_cast<std::size_t>(ClampCount(length)), handle->plainStream));
+  const std::size_t written =
+      std::fwrite(buffer, 1, static_cast<std::size_t>(ClampCount(length)), handle->plainStream);
+  std::fflush(handle->plainStream);
+  return static_cast<int>(written);
 }
 
 bool CFS::RemoveFile(const std::string& /*name*/) { return false; }

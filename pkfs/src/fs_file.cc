@@ -151,20 +151,14 @@ int CFSFile::Write(const void* buffer, std::uint32_t length) {
   return owner->Write(buffer, length, this);
 }
 
-int CFSFile::Getc() {
-  unsigned char byte = 0;
-  if (Read(&byte, 1) != 1) return -1;
-  return static_cast<signed char>(byte);
-}
-
 char* CFSFile::Gets(char* buffer, int length) {
   if (buffer == nullptr || length <= 0) return buffer;
   std::memset(buffer, 0, static_cast<std::size_t>(length));
   for (int i = 0; i < length - 1; ++i) {
-    // Read the byte itself rather than through Getc, so that a 0xFF byte in
-    // the line is not taken for the end of the entry.
+    // The byte itself rather than Getc's result, so that a 0xFF byte in the
+    // line is not taken for the end of the entry.
     unsigned char byte = 0;
-    if (Read(&byte, 1) != 1) break;
+    if (!NextByte(&byte)) break;
     if (byte == '\n' || byte == '\0') {
       buffer[i] = '\0';
       if (i > 0 && buffer[i - 1] == '\r') buffer[i - 1] = '\0';

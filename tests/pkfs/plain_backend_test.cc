@@ -93,6 +93,24 @@ TEST_F(PlainBackendTest, ReadAfterWriteOnAnUpdateStreamSeesTheBytes) {
   EXPECT_EQ(std::string(buffer), "0123456789");
 }
 
+TEST_F(PlainBackendTest, AReadRightAfterAWriteContinuesWhereTheStreamStands) {
+  std::string original(2000, 'o');
+  for (std::size_t i = 0; i < original.size(); ++i) original[i] = static_cast<char>('a' + i % 26);
+  WriteFile(dir_.Join("mid.bin"), original);
+  pkfs::CFSFile* handle = manager_.Open("mid.bin", "rb+");
+  ASSERT_NE(handle, nullptr);
+  // The window fill left the stream at 1024; the write lands there.
+  EXPECT_EQ(handle->Write("XY", 2), 2);
+  handle->Seek(1026, 0);
+  char buffer[4] = {};
+  EXPECT_EQ(handle->Read(buffer, 3), 3);
+  EXPECT_EQ(std::string(buffer), original.substr(1026, 3));
+  delete handle;
+  std::string expected = original;
+  expected.replace(1024, 2, "XY");
+  EXPECT_EQ(ReadFile(dir_.Join("mid.bin")), expected);
+}
+
 TEST_F(PlainBackendTest, GetLastErrorAnswersWithAnEmptyText) {
   pkfs::CFS* fs = manager_.defaultFileSystem();
   std::string text = "previous";

@@ -9,11 +9,12 @@
 #include <memory>
 #include <string>
 
+#include "pkfs/file_head.h"
+
 namespace pkfs {
 
 class CFS;
 class CFSFile;
-class FileHead;
 class PackArchive;
 
 // Mode bits of a handle, from the stdio mode text.
@@ -58,7 +59,10 @@ class CFSFile {
   // Writes through the owner when the mode allows writing; else 0.
   int Write(const void* buffer, std::uint32_t length);
   // One byte, sign-extended from 8 bits; -1 at the end of the entry.
-  int Getc();
+  int Getc() {
+    unsigned char byte;
+    return NextByte(&byte) ? static_cast<signed char>(byte) : -1;
+  }
   // Reads a line without its line end (CR LF or LF); the buffer is always
   // terminated. Writes nothing when buffer is null or length is not positive.
   char* Gets(char* buffer, int length);
@@ -79,6 +83,23 @@ class CFSFile {
 
  private:
   int ReadDirect(unsigned char* buffer, std::uint32_t length);
+  // One byte through Read, with the common case inline: the byte is in the
+  // window and is not its last one (reading the last byte moves the window
+  // on, which Read does).
+  bool NextByte(unsigned char* byte) {
+    const CFSReadCache& window = *cache;
+    if (window.valid && entry != nullptr && position >= 0 &&
+        static_cast<std::uint32_t>(position) < entry->size) {
+      const std::uint32_t off = static_cast<std::uint32_t>(position) - window.windowStart;
+      if (static_cast<std::uint32_t>(position) >= window.windowStart &&
+          off + 1 < kReadWindowBytes && off < window.filled) {
+        ++position;
+        *byte = window.buffer[off];
+        return true;
+      }
+    }
+    return Read(byte, 1) == 1;
+  }
 };
 
 }  // namespace pkfs
