@@ -190,43 +190,6 @@ TEST_F(PackArchiveTest, EmptyFilesAreListedUntilTheVolumeIsLoadedAgain) {
   EXPECT_EQ(volume->headCount(), 2u);
 }
 
-// Writes a volume file by hand: header, data and a table at the end.
-void WriteVolume(const std::string& path, const std::vector<pkfs::FileHead>& heads,
-                 const Bytes& data, bool trailer, const std::string& nextName = "") {
-  Bytes table;
-  for (const pkfs::FileHead& head : heads) {
-    Bytes record(head.RecordSize());
-    head.Serialize(record.data());
-    table.insert(table.end(), record.begin(), record.end());
-  }
-  if (trailer) {
-    pkfs::PackTrailer end;
-    end.nextName = nextName;
-    end.checksum = pkfs::ByteSum(table.data(), table.size());
-    Bytes record(end.RecordSize());
-    end.Serialize(record.data());
-    table.insert(table.end(), record.begin(), record.end());
-  }
-  pkfs::PackHeader header;
-  header.tableOffset = static_cast<std::uint32_t>(16 + data.size());
-  header.tableSize = static_cast<std::uint32_t>(table.size());
-  header.headCount = static_cast<std::uint32_t>(heads.size());
-  Bytes file(16);
-  header.Serialize(file.data());
-  file.insert(file.end(), data.begin(), data.end());
-  file.insert(file.end(), table.begin(), table.end());
-  testing_support::WriteFile(path, std::string(file.begin(), file.end()));
-}
-
-pkfs::FileHead Head(const std::string& name, std::uint32_t start, std::uint32_t size) {
-  pkfs::FileHead head;
-  head.name = name;
-  head.start = start;
-  head.size = size;
-  head.flags = pkfs::kFlagStored;
-  return head;
-}
-
 TEST_F(PackArchiveTest, ATableWithoutTrailerLoadsAndGainsOneOnRewrite) {
   WriteVolume(dir_.Join("DATA.pak"), {Head("OLD", 16, 8)}, Pattern(8, 12), /*trailer=*/false);
   ASSERT_TRUE(Mount("DATA.pak", false));
