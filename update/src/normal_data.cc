@@ -65,12 +65,13 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
       fileutil::MakeDirectories(relative, destinationDirectory);
       Log("%s size=%zu\n", relative.c_str(), dataBuffer_.size());
       const std::string destination = destinationDirectory + "/" + relative;
-      // Without a separate work path an update file is its own destination:
-      // it is rewritten in place and must never be deleted afterwards.
-      const bool inPlace = platform::IsSameFile(entry, destination);
       if (relative.empty() || !WriteWholeFile(destination, dataBuffer_)) {
         if (!inPack) KeepBack(entry, "could not be written to " + destination);
-      } else if (host_.deleteSources() && !inPlace && !IsKeptBack(entry)) {
+      } else if (host_.deleteSources() && !IsKeptBack(entry) &&
+                 !platform::IsSameFile(entry, destination)) {
+        // Without a separate work path an update file is its own destination:
+        // it was rewritten in place and must not be deleted. (Compared after
+        // the write, when both exist and resolve at once.)
         RemoveSource(entry, relative, source);
       }
       StepDone();
