@@ -64,6 +64,10 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
   int directoryFd = ::dirfd(dir);
   while (struct dirent* entry = ::readdir(dir)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    // "\" separates levels in this layer, so such a name could never be
+    // opened through it; reporting it would only invite callers to build
+    // paths that mean something else (a name like "..\x").
+    if (std::strchr(entry->d_name, '\\') != nullptr) continue;
     EntryKind kind = Classify(directoryFd, entry->d_name);
     if (kind == EntryKind::kSkipped) continue;
     DirectoryEntry result;

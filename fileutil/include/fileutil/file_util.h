@@ -19,10 +19,9 @@ void NormalizePath(std::string& path);
 
 // Appends the pieces of text between occurrences of sep to pieces; a trailing
 // empty piece is not appended, and an empty text gives no piece.
-void SplitString(const std::string& text, std::vector<std::string>& pieces,
-                 const std::string& sep);
+void SplitString(const std::string& text, std::vector<std::string>& pieces, const std::string& sep);
 
-// The process's current directory (at most 1024 characters).
+// The process's current directory, whole (empty when it cannot be read).
 void CurrentDirectory(std::string& out);
 
 // Appends every file below path as path + "\" + relative path with "\"

@@ -54,6 +54,9 @@ struct DirectoryEntry {
 // The entries of a directory except "." and "..", sorted by name compared
 // case-insensitively (ASCII), ties broken bytewise. Symbolic links that point
 // to directories are left out, so a walk can neither loop nor leave the tree.
+// Only files (links to files count as files) and directories are reported;
+// pipes, sockets, devices, dangling links, and names containing "\" (which
+// this layer would read as a separator) are left out.
 // False (and an empty list) when the directory cannot be read.
 bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries);
 

@@ -1,0 +1,55 @@
+// The recursive file search: every file below a directory, named the way the
+// update stages expect to cut them (the directory given, then "\" before each
+// level the search added).
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fileutil/file_util.h"
+#include "platform/file_system.h"
+
+namespace fileutil {
+
+namespace {
+
+const char kAllFiles[] = "*.*";
+
+// Lists prefix's directory (prefix ends in "\" or is empty for the current
+// directory), depth first: each subdirectory's files come at the place the
+// subdirectory appears in the sorted listing.
+void WalkPrefix(const std::string& prefix, std::vector<std::string>& files) {
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(prefix.empty() ? "." : prefix, &entries)) return;
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (!entry.isDirectory) {
+      files.push_back(prefix + entry.name);  // hidden files included
+    } else if (entry.name[0] != '.') {
+      // Names beginning with "." (version-control folders and the like) are
+      // not searched.
+      WalkPrefix(prefix + entry.name + "\\", files);
+    }
+  }
+}
+
+}  // namespace
+
+void ListFiles(const std::string& path, std::vector<std::string>& files) {
+  // A path naming a file is its own one entry; the search is not started on it.
+  if (std::FILE* file = platform::OpenFile(path, "rb")) {
+    std::fclose(file);
+    files.push_back(path);
+    return;
+  }
+  std::string pattern = path;
+  if (!pattern.empty() && pattern.back() != '\\') pattern += '\\';
+  pattern += kAllFiles;
+  WalkDirectory(pattern, files);
+}
+
+void WalkDirectory(const std::string& pattern, std::vector<std::string>& files) {
+  std::size_t wildcard = pattern.find(kAllFiles);
+  if (wildcard == std::string::npos) return;
+  WalkPrefix(pattern.substr(0, wildcard), files);
+}
+
+}  // namespace fileutil

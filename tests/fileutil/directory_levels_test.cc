@@ -1,0 +1,87 @@
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "fileutil/file_util.h"
+#include "gtest/gtest.h"
+#include "test_support.h"
+
+namespace {
+
+using testing_support::MakeDirs;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+bool IsDir(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string RemoveAndCapture(const std::string& relative, const std::string& base) {
+  testing::internal::CaptureStdout();
+  fileutil::RemoveEmptyDirectories(relative, base);
+  std::fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}
+
+TEST(MakeDirectoriesTest, OneLevelCreatesNothing) {
+  TempDir dir;
+  fileutil::MakeDirectories("sub/a.txt", dir.path());
+  fileutil::MakeDirectories("sub\\a.txt", dir.path());
+  fileutil::MakeDirectories("a.txt", dir.path());
+  EXPECT_FALSE(IsDir(dir.Join("sub")));
+}
+
+TEST(MakeDirectoriesTest, LevelsBeforeTheFileName) {
+  TempDir dir;
+  fileutil::MakeDirectories("a/b/c.txt", dir.path());
+  EXPECT_TRUE(IsDir(dir.Join("a")));
+  EXPECT_TRUE(IsDir(dir.Join("a/b")));
+  EXPECT_FALSE(IsDir(dir.Join("a/b/c.txt")));
+  fileutil::MakeDirectories("x\\\\y\\z.dat", dir.path());  // backslash pairs and singles
+  EXPECT_TRUE(IsDir(dir.Join("x/y")));
+}
+
+TEST(MakeDirectoriesTest, NameWithoutDotIsAllDirectories) {
+  TempDir dir;
+  fileutil::MakeDirectories("bin/readme", dir.path());
+  EXPECT_TRUE(IsDir(dir.Join("bin")));
+  EXPECT_TRUE(IsDir(dir.Join("bin/readme")));
+  // Existing levels and a missing base are passed over quietly.
+  fileutil::MakeDirectories("bin/readme", dir.path());
+  fileutil::MakeDirectories("p/q/r.txt", dir.Join("missing"));
+  EXPECT_FALSE(IsDir(dir.Join("missing")));
+}
+
+TEST(RemoveEmptyDirectoriesTest, RemovesEmptiedLevelsAndReportsTheRest) {
+  TempDir dir;
+  MakeDirs(dir.Join("sub1/sub2"));
+  WriteFile(dir.Join("sub1/other.txt"), "keep");
+  // The file itself is already gone: its level is reported, sub2 is removed,
+  // sub1 still holds a file and is reported.
+  std::string out = RemoveAndCapture("sub1\\sub2\\a.txt", dir.path());
+  EXPECT_EQ(out, "Remove Directory:" + dir.path() + "/sub1/sub2/a.txt" +
+                     "Remove Directory:" + dir.path() + "/sub1");
+  EXPECT_FALSE(IsDir(dir.Join("sub1/sub2")));
+  EXPECT_TRUE(IsDir(dir.Join("sub1")));
+  EXPECT_TRUE(IsDir(dir.path()));
+}
+
+TEST(RemoveEmptyDirectoriesTest, ExistingFileIsLeftAlone) {
+  TempDir dir;
+  WriteFile(dir.Join("d/e/f.txt"), "x");
+  std::string out = RemoveAndCapture("d/e/f.txt", dir.path());
+  EXPECT_TRUE(testing_support::FileExists(dir.Join("d/e/f.txt")));
+  EXPECT_EQ(out,
+            "Remove Directory:" + dir.path() + "/d/e" + "Remove Directory:" + dir.path() + "/d");
+  // Everything empty: all levels go without a line, base stays.
+  std::remove(dir.Join("d/e/f.txt").c_str());
+  EXPECT_EQ(RemoveAndCapture("d/e/f.txt", dir.path()),
+            "Remove Directory:" + dir.path() + "/d/e/f.txt");
+  EXPECT_FALSE(IsDir(dir.Join("d")));
+  EXPECT_TRUE(IsDir(dir.path()));
+  EXPECT_EQ(RemoveAndCapture("", dir.path()), "");
+}
+
+}  // namespace
