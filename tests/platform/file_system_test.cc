@@ -139,6 +139,26 @@ TEST(ListDirectoryTest, LinksToDirectoriesAreLeftOut) {
   EXPECT_EQ(Names(entries), (std::vector<std::string>{"file-link", "real/"}));
 }
 
+TEST(ListDirectoryTest, OnlyFilesAndDirectoriesThatCanBeNamed) {
+  TempDir dir;
+  WriteFile(dir.Join("plain"), "");
+  WriteFile(dir.Join("back\\slash"), "");  // one name on Linux; two levels to this layer
+  ASSERT_EQ(::mkfifo(dir.Join("pipe").c_str(), 0600), 0);
+  std::vector<DirectoryEntry> entries;
+  ASSERT_TRUE(platform::ListDirectory(dir.path(), &entries));
+  EXPECT_EQ(Names(entries), (std::vector<std::string>{"plain"}));
+}
+
+TEST(ResolvePathTest, DotComponentsAndAbsolutePaths) {
+  TempDir dir;
+  WriteFile(dir.Join("One/Two/f.TXT"), "x");
+  EXPECT_EQ(platform::ResolvePath(dir.path() + "/one/./two/../TWO/F.txt"),
+            dir.Join("One/./Two/../Two/f.TXT"));
+  EXPECT_TRUE(platform::IsReadableFile(dir.path() + "\\ONE\\two\\f.txt"));
+  // Below a level that matches nothing, later levels are not looked up.
+  EXPECT_EQ(platform::ResolvePath(dir.path() + "/none/ONE"), dir.Join("none/ONE"));
+}
+
 TEST(FileSystemTest, CurrentDirectoryRoundTrip) {
   TempDir dir;
   MakeDirs(dir.Join("Work"));
