@@ -63,15 +63,22 @@ bool CPKFSF::CreateVolume(const std::string& requested) {
   std::string name = requested.empty() ? VolumeName(volumePattern_, number) : requested;
   while (platform::PathExists(name)) name = VolumeName(volumePattern_, ++number);
 
-  {
-    std::unique_ptr<platform::RandomAccessFile> stream =
-        platform::RandomAccessFile::Open(name, platform::RandomAccessFile::Mode::kCreateReadWrite);
-    if (stream == nullptr || !stream->LockExclusive(/*wait=*/true)) return false;
+  std::unique_ptr<platform::RandomAccessFile> stream =
+      platform::RandomAccessFile::Open(name, platform::RandomAccessFile::Mode::kCreateReadWrite);
+  if (stream == nullptr) return false;
+  bool written = stream->LockExclusive(/*wait=*/true);
+  if (written) {
     // An empty directory written through the usual path: header and a table
     // that holds only a trailer, 32 bytes in all.
     PackArchive fresh(std::move(stream), PackHeader(), this);
     fresh.set_name(name);
-    if (!fresh.UpdateFileHeadData()) return false;
+    written = fresh.UpdateFileHeadData();
+  }
+  stream.reset();
+  // A half-made volume would only hold its name; it goes again.
+  if (!written) {
+    platform::DeleteFile(name);
+    return false;
   }
   PackArchive* created = LoadFromFile(name, this);
   if (created == nullptr) return false;
