@@ -57,6 +57,13 @@ void CFSManager::Start(const std::string& startDirectory) {
   const std::size_t colon = cwd_.find(':');
   if (colon != std::string::npos) cwd_.erase(0, colon + 1);
   root_ = cwd_;
+  // Names are cut by the length the start directory takes in a key: its own
+  // length for an ordinary directory ("\Apps\Client" is "APPS/CLIENT/"),
+  // nothing for a drive or file-system root, whose key is empty.
+  std::string rootKey = root_;
+  NormalizeName(rootKey);
+  while (!rootKey.empty() && rootKey.back() == '/') rootKey.pop_back();
+  rootKeyLength_ = rootKey.empty() ? 0 : rootKey.size() + 1;
   current_ = nullptr;
   defaultFileSystem_ = std::make_unique<CFS>(this);
 }
@@ -133,7 +140,7 @@ CFSFile* CFSManager::Open(const std::string& name, const std::string& mode) {
   if (colon != std::string::npos) key.erase(0, colon + 1);
   NormalizeName(key);
   // Keys are relative to the start directory: drop its length of text.
-  key.erase(0, std::min(root_.size(), key.size()));
+  key.erase(0, std::min(rootKeyLength_, key.size()));
 
   CFSFile* handle = OpenByKey(key, mode);
   if (handle == nullptr) return nullptr;

@@ -74,6 +74,21 @@ TEST(FsManagerTest, PosixStartDirectoryIsCutOffTheKey) {
   }
 }
 
+TEST(FsManagerTest, StartingAtARootCutsNothingOffTheKey) {
+  for (const char* start : {"/", "C:\\", "D:"}) {
+    pkfs::CFSManager manager(start);
+    FakeEntryStore* store = Mount(manager);
+    pkfs::FileHead* head = store->AddEntry("DATA/X", {1});
+    manager.AddName(head);
+    for (const char* name : {"data\\x", "/data/x"}) {
+      pkfs::CFSFile* handle = manager.Open(name, "rb");
+      ASSERT_NE(handle, nullptr) << start << " " << name;
+      EXPECT_EQ(handle->entry, head) << start << " " << name;
+      delete handle;
+    }
+  }
+}
+
 TEST(FsManagerTest, OpenSetsModeCallsTheOpenHookAndFillsTheWindow) {
   pkfs::CFSManager manager("/tmp/x");
   FakeEntryStore* store = Mount(manager);

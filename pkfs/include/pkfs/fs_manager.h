@@ -84,6 +84,7 @@ class CFSManager {
   std::string cwd_;
   std::string root_;
   std::string baseDir_;
+  std::size_t rootKeyLength_ = 0;  // characters of a key taken by the start directory
   CFS* current_ = nullptr;
   std::unique_ptr<CFS> ownedCurrent_;  // current_ unless it is the default
   std::map<std::string, FileHead*> fileMap_;
