@@ -208,6 +208,23 @@ TEST_F(SharedMemoryTest, KilledHoldersLeftoverIsTreatedAsCreated) {
   EXPECT_FALSE(ObjectExists());
 }
 
+TEST_F(SharedMemoryTest, HolderKeptInAStaticIsReleasedAtNormalExit) {
+  int status = -1;
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::alarm(30);
+    static std::unique_ptr<NamedSharedMemory> held;
+    Origin o;
+    std::string error;
+    held = NamedSharedMemory::OpenOrCreate("Marovetin", 8, &o, &error);
+    std::exit(held ? 0 : 10);  // static destruction releases the block
+  }
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(ObjectExists());
+}
+
 TEST_F(SharedMemoryTest, EnvironmentNameAndPermissions) {
   Origin origin;
   auto block = Open(&origin);
