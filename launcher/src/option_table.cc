@@ -5,18 +5,16 @@ namespace {
 
 // Table order matters: it is the order of optionIndex and of matching.
 constexpr OptionRow kRows[OptionTable::kRowCount] = {
-    {"-all", 0, "", "no effect of its own; runs the update when nothing else is asked"},
-    {"-de", 0, "", "payload files are byte-inverted: invert every byte after reading"},
-    {"-dc", 0, "", "payload files are bzip2 streams: decompress them when reading"},
-    {"-sw", 1, "DIR", "take the update files from DIR below the current directory"},
+    {"-all", 0, "", "no effect of its own"},
+    {"-de", 0, "", "invert every byte of each payload after reading it"},
+    {"-dc", 0, "", "read each payload as a bzip2 stream"},
+    {"-sw", 1, "DIR", "work on the update files in DIR below the current dir"},
     {"-sp", 1, "FILE", "name of the main pack archive (default DATA.pak)"},
-    {"-df", 0, "", "delete each update file once applied and remove emptied directories"},
-    {"-v", 0, "", "update only if Patch.dat accepts UpdateSetting/UpdateIndex.dat"},
-    {"-log", 1, "FILE", "append a time-stamped line per event to the run log FILE"},
-    {"-mbts", 2, "SOURCE TARGET",
-     "write the 4-byte little-endian number in SOURCE as decimal text to TARGET; no update"},
-    {"-sv", 1, "NUMBER",
-     "write NUMBER as the update index UpdateSetting/UpdateIndex.dat; no update"},
+    {"-df", 0, "", "delete applied update files and emptied directories"},
+    {"-v", 0, "", "update only if the version check passes"},
+    {"-log", 1, "FILE", "append time-stamped lines to the run log FILE"},
+    {"-mbts", 2, "SOURCE TARGET", "write SOURCE's 4-byte number as decimal text to TARGET"},
+    {"-sv", 1, "NUMBER", "write NUMBER to UpdateSetting/UpdateIndex.dat"},
 };
 
 // Options are plain ASCII, so lower-casing the ASCII letters alone decides

@@ -20,8 +20,8 @@ InfoRequest FindInfoRequest(int argc, const char* const* argv) {
 std::string HelpText() {
   std::string text =
       "Usage: marovetin [OPTION]...\n"
-      "Brings the update files delivered below the work path into the installation in the\n"
-      "current directory, or runs one of two small utilities (-mbts, -sv).\n"
+      "Brings the update files delivered below the work path into the installation in\n"
+      "the current directory. With -mbts or -sv it runs that small utility instead.\n"
       "\n"
       "Options (letter case does not matter):\n";
   for (int r = 0; r < OptionTable::kRowCount; ++r) {
@@ -37,8 +37,8 @@ std::string HelpText() {
       "\n"
       "Exit status:\n"
       "  0   completed\n"
-      "  1   an update file had to be kept back, a payload could not be decoded, or a file of\n"
-      "      -mbts or -sv could not be opened (each named on standard error)\n"
+      "  1   an update file had to be kept back, a payload could not be decoded, or a\n"
+      "      file of -mbts or -sv could not be opened (each named on standard error)\n"
       "  2   the version check refused the update\n"
       "  64  unusable command line (an option missing its value)\n";
   return text;
