@@ -20,7 +20,9 @@ class CPKFSF : public CFS {
   explicit CPKFSF(CFSManager* manager);
   ~CPKFSF() override;
 
-  void OnFileOpened(CFSFile* handle) override;  // "UpdateFileHandle"
+  // "UpdateFileHandle": a handle opened with the write bit empties its
+  // entry (in memory; the next directory write stores the size).
+  void OnFileOpened(CFSFile* handle) override;
   void Release() override;
   bool CloseFile(CFSFile* handle) override;
   // Creates the next "Data%d.pak" (or name) as an empty volume, loads it and
@@ -33,8 +35,11 @@ class CPKFSF : public CFS {
   // Removes name from the whole set; false only when a removal could not be
   // written.
   bool RemoveFile(const std::string& name) override;
-  int RawWrite(const void* buffer, std::uint32_t length,
-               CFSFile* handle) override;  // "OnWriteBuffer"
+  // "OnWriteBuffer": stores the entry's whole content anew with buffer
+  // written at the handle's position (or appended), replacing the old copy in
+  // one directory write; the handle then points at the new head, positioned
+  // at its end, with its window emptied. length, or 0 when it was not stored.
+  int RawWrite(const void* buffer, std::uint32_t length, CFSFile* handle) override;
 
   // Takes ownership of a loaded volume (called by LoadFromFile).
   void AppendArchive(PackArchive* volume);
