@@ -86,10 +86,12 @@ bool PackArchive::StoreHere(const std::string& name, unsigned char* data, std::u
   std::vector<DetachedHead> replaced = DetachHeads(name);
   FileHead* stored = head.get();
   heads_.push_back(std::move(head));
+  if (recordsValid_) AppendRecord(*stored);
   nameMap_[name] = stored;
   ClaimRegion(start, size);
   if (!UpdateFileHeadData()) {
     heads_.pop_back();
+    recordsValid_ = false;
     nameMap_.erase(name);
     if (!ReleaseRegion(start, size)) RebuildLeakList();
     ReattachHeads(std::move(replaced));

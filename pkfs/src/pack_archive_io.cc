@@ -79,8 +79,8 @@ bool PackArchive::UpdateFileHeadData() {
   };
 
   trailer_->Refresh();
-  std::size_t recordBytes = 0;
-  for (const std::unique_ptr<FileHead>& head : heads_) recordBytes += head->RecordSize();
+  if (!recordsValid_) RebuildRecords();
+  const std::size_t recordBytes = records_.size();
   const std::size_t total = recordBytes + trailer_->RecordSize();
   if (total > std::numeric_limits<std::uint32_t>::max() ||
       heads_.size() > std::numeric_limits<std::uint32_t>::max()) {
@@ -89,12 +89,11 @@ bool PackArchive::UpdateFileHeadData() {
   }
   const auto tableSize = static_cast<std::uint32_t>(total);
 
-  std::vector<unsigned char> table(total);
-  std::size_t position = 0;
-  for (const std::unique_ptr<FileHead>& head : heads_) {
-    position += head->Serialize(table.data() + position);
-  }
-  trailer_->checksum = ByteSum(table.data(), recordBytes);
+  std::vector<unsigned char> table;
+  table.reserve(total);
+  table.assign(records_.begin(), records_.end());
+  table.resize(total);
+  trailer_->checksum = recordSum_;
   trailer_->Serialize(table.data() + recordBytes);
   EncodeDirectoryBlock(manager(), table.data(), table.size());
 
@@ -139,6 +138,23 @@ bool PackArchive::UpdateFileHeadData() {
     if (!ReleaseRegion(oldOffset, oldSize)) RebuildLeakList();
   }
   return true;
+}
+
+void PackArchive::AppendRecord(const FileHead& head) {
+  const std::size_t at = records_.size();
+  records_.resize(at + head.RecordSize());
+  head.Serialize(records_.data() + at);
+  recordSum_ += ByteSum(records_.data() + at, records_.size() - at);
+}
+
+void PackArchive::RebuildRecords() {
+  std::size_t bytes = 0;
+  for (const std::unique_ptr<FileHead>& head : heads_) bytes += head->RecordSize();
+  records_.clear();
+  records_.reserve(bytes);
+  recordSum_ = 0;
+  for (const std::unique_ptr<FileHead>& head : heads_) AppendRecord(*head);
+  recordsValid_ = true;
 }
 
 bool PackArchive::LinkNextVolume(PackArchive* next) {

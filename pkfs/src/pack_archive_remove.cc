@@ -28,10 +28,12 @@ std::vector<PackArchive::DetachedHead> PackArchive::DetachHeads(const std::strin
     }
   }
   heads_ = std::move(kept);
+  recordsValid_ = false;
   return detached;
 }
 
 void PackArchive::ReattachHeads(std::vector<DetachedHead> detached) {
+  if (!detached.empty()) recordsValid_ = false;
   // In ascending order of their old places, each insert restores one.
   for (DetachedHead& entry : detached) {
     const std::size_t at = std::min(entry.first, heads_.size());

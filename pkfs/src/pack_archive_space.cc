@@ -56,6 +56,7 @@ bool PackArchive::ReleaseRegion(std::uint32_t start, std::uint32_t length) {
 void PackArchive::TruncateHead(FileHead* head) {
   if (head == nullptr) return;
   head->size = 0;
+  recordsValid_ = false;
   // The bytes stay named by the header on disk until the next directory
   // write; after it the region is free, which only a rebuild can tell.
   leakListStale_ = true;

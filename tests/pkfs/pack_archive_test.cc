@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pack_fixture.h"
+#include "pkfs/fs_file.h"
 #include "platform/clock.h"
 #include "platform/random_access_file.h"
 
@@ -18,6 +19,28 @@ namespace {
 using pkfs::PackArchive;
 
 class PackArchiveTest : public PackFixture {};
+
+// Write faults: a refused data, table or header write.
+class WriteFaults {
+ public:
+  // Fails every write from the (failFrom)th on; counts all of them.
+  explicit WriteFaults(int failFrom) {
+    platform::SetWriteFaultHook(
+        [this, failFrom](const std::string&, std::uint64_t offset, std::size_t length) {
+          writes.push_back({offset, length});
+          platform::WriteDecision decision;
+          if (static_cast<int>(writes.size()) >= failFrom)
+            decision.kind = platform::WriteDecision::kFail;
+          return decision;
+        });
+  }
+  ~WriteFaults() { platform::SetWriteFaultHook(nullptr); }
+  struct Write {
+    std::uint64_t offset;
+    std::size_t length;
+  };
+  std::vector<Write> writes;
+};
 
 const Bytes kFreshVolume = {'P', 'A', 'C', 'K', 16, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0,
                             'P', 'K', 'E', 'S', 8,  0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0};
@@ -167,6 +190,49 @@ TEST_F(PackArchiveTest, ReplacingAFileKeepsOneRecordWithTheNewContent) {
   EXPECT_EQ(disk.heads[1].name, "SAME");
   EXPECT_EQ(StoredContent("SAME"), Pattern(70, 9));
   EXPECT_EQ(StoredContent("OTHER"), Pattern(50, 8));
+}
+
+// After every kind of change the table on disk lists exactly the heads in
+// memory, in order, with the checksum of their records.
+TEST_F(PackArchiveTest, TheDirectoryOnDiskAlwaysMatchesTheHeads) {
+  filtered_ = true;
+  ASSERT_TRUE(Mount());
+  auto check = [this](const char* step) {
+    const DiskDirectory disk = ReadDirectory("DATA.pak");
+    const auto& heads = fs_->primary()->heads();
+    ASSERT_EQ(disk.heads.size(), heads.size()) << step;
+    std::size_t recordBytes = 0;
+    for (std::size_t i = 0; i < heads.size(); ++i) {
+      EXPECT_EQ(disk.heads[i].name, heads[i]->name) << step;
+      EXPECT_EQ(disk.heads[i].start, heads[i]->start) << step;
+      EXPECT_EQ(disk.heads[i].size, heads[i]->size) << step;
+      EXPECT_EQ(disk.heads[i].flags, heads[i]->flags) << step;
+      recordBytes += heads[i]->RecordSize();
+    }
+    EXPECT_EQ(disk.trailer.checksum, pkfs::ByteSum(disk.table.data(), recordBytes)) << step;
+    ExpectListsMatchRebuild();
+  };
+  for (int i = 0; i < 6; ++i) ASSERT_TRUE(Add("f" + std::to_string(i), Pattern(30 + i, i)));
+  check("adds");
+  ASSERT_TRUE(fs_->RemoveFile("F2"));
+  check("removal");
+  ASSERT_TRUE(Add("f4", Pattern(80, 40)));
+  check("replace");
+  ASSERT_TRUE(Add("f6", Pattern(10, 41)));
+  check("add after a replace");
+  {
+    WriteFaults faults(2);
+    EXPECT_FALSE(Add("f7", Pattern(10, 42)));
+  }
+  ASSERT_TRUE(Add("f8", Pattern(10, 43)));
+  check("add after a failed add");
+  pkfs::CFSFile* writer = manager_->Open("f0", "wb");
+  ASSERT_NE(writer, nullptr);
+  ASSERT_TRUE(Add("f9", Pattern(10, 44)));
+  check("add while an entry is open for writing");
+  delete writer;
+  ASSERT_TRUE(fs_->CreateVolume(""));
+  check("link");
 }
 
 TEST_F(PackArchiveTest, EmptyFilesAreListedUntilTheVolumeIsLoadedAgain) {
@@ -319,28 +385,6 @@ TEST_F(PackArchiveTest, PublishMatchesCommandsByExactBytes) {
   EXPECT_FALSE(pkfs::Publish(volume, "CPKFSFRemoveFile", "loose.bin"));
   EXPECT_TRUE(volume->heads().empty());
 }
-
-// Write faults: a refused data, table or header write.
-class WriteFaults {
- public:
-  // Fails every write from the (failFrom)th on; counts all of them.
-  explicit WriteFaults(int failFrom) {
-    platform::SetWriteFaultHook(
-        [this, failFrom](const std::string&, std::uint64_t offset, std::size_t length) {
-          writes.push_back({offset, length});
-          platform::WriteDecision decision;
-          if (static_cast<int>(writes.size()) >= failFrom)
-            decision.kind = platform::WriteDecision::kFail;
-          return decision;
-        });
-  }
-  ~WriteFaults() { platform::SetWriteFaultHook(nullptr); }
-  struct Write {
-    std::uint64_t offset;
-    std::size_t length;
-  };
-  std::vector<Write> writes;
-};
 
 TEST_F(PackArchiveTest, AFailedDataWriteStoresNothing) {
   ASSERT_TRUE(Mount());

@@ -118,6 +118,8 @@ class PackArchive {
   // After the directory that no longer names them is on disk.
   void DisposeHeads(std::vector<DetachedHead> detached);
   void ForgetName(FileHead* head);
+  void AppendRecord(const FileHead& head);
+  void RebuildRecords();
   void RebuildLeakList();
   bool RegionsAreSound(std::uint64_t fileSize) const;
 
@@ -134,6 +136,12 @@ class PackArchive {
   std::unique_ptr<platform::RandomAccessFile> stream_;
   LeakList leakList_;
   bool leakListStale_ = false;  // a head shrank in memory: rebuild after the next write
+  // The heads' records as the next directory write stores them, and their
+  // byte sum: an add appends one record instead of serialising every head
+  // again. Rebuilt when heads are taken out or change in place.
+  std::vector<unsigned char> records_;
+  std::uint32_t recordSum_ = 0;
+  bool recordsValid_ = false;
   // Heads that were replaced or removed while an open handle still pointed at
   // them; kept (emptied) so that such a handle reads nothing instead of freed
   // memory.
