@@ -101,7 +101,7 @@ std::string ProgressView::BarText() const {
 }
 
 void ProgressView::Draw() {
-  if (!drawing_ || !shown_ || closed_) return;
+  if (!drawing_ || !shown_ || closed_ || held_) return;
   std::string line = BarText();
   if (barOnLine_ && line == lastDrawn_) return;
   if (barOnLine_) std::fputc('\r', stream_);
@@ -120,8 +120,21 @@ void ProgressView::BeforeOutput(std::FILE* target) {
   barOnLine_ = false;
 }
 
+void ProgressView::Hold() {
+  if (!sharesTerminalWithStdout_) return;
+  BeforeOutput(stdout);
+  held_ = true;
+}
+
+void ProgressView::Release() {
+  if (!held_) return;
+  held_ = false;
+  Draw();
+}
+
 void ProgressView::Close() {
   if (!drawing_ || !shown_ || closed_) return;
+  held_ = false;
   Draw();
   std::fputc('\n', stream_);
   std::fflush(stream_);

@@ -50,9 +50,10 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
     } else {
       unsigned char none = 0;
       unsigned char* data = dataBuffer_.empty() ? &none : dataBuffer_.data();
-      BeforeOutput();
+      BeforeLibraryOutput();
       bool stored =
           packStore_.AddFile(relative, data, static_cast<std::uint32_t>(dataBuffer_.size()));
+      AfterLibraryOutput();
       if (!stored) {
         KeepBack(entry, "could not be stored in the pack");
       } else {
@@ -73,8 +74,9 @@ void UpdateDialog::RemoveSource(const std::string& source, const std::string& re
   platform::SetAttributesNormal(source);
   platform::DeleteFile(source);
   Log("Remove Dir = %s \n", source.c_str());
-  BeforeOutput();
+  BeforeLibraryOutput();
   fileutil::RemoveEmptyDirectories(relative, base);
+  AfterLibraryOutput();
 }
 
 }  // namespace update

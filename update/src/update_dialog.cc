@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "fileutil/file_util.h"
 #include "platform/message_box.h"
@@ -154,18 +155,24 @@ const std::string* UpdateDialog::CurrentEntry() const {
 
 // ---- Output ----
 
-void UpdateDialog::BeforeOutput() {
+void UpdateDialog::BeforeLibraryOutput() {
   std::fflush(stdout);
-  progress_.BeforeOutput(stdout);
+  progress_.Hold();
 }
 
+void UpdateDialog::AfterLibraryOutput() { std::fflush(stdout); }
+
 void UpdateDialog::Print(const char* format, ...) {
-  BeforeOutput();
+  std::fflush(stdout);
+  progress_.BeforeOutput(stdout);
   va_list args;
   va_start(args, format);
   std::vprintf(format, args);
   va_end(args);
   std::fflush(stdout);
+  // Every debug line ends its line: the bar may be drawn below it again.
+  const std::size_t length = std::strlen(format);
+  if (length > 0 && format[length - 1] == '\n') progress_.Release();
 }
 
 void UpdateDialog::Log(const char* format, ...) {

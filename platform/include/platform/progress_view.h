@@ -50,6 +50,14 @@ class ProgressView {
   // own below the text.
   void BeforeOutput(std::FILE* target);
 
+  // Another writer is about to write to standard output and may leave its
+  // line unfinished (text without a line end). When the bar shares that
+  // terminal it is wiped and kept off screen until Release, so that it never
+  // lands in the middle of that line. Otherwise nothing changes.
+  void Hold();
+  // The line on standard output is complete again: the bar may come back.
+  void Release();
+
   // Draws the bar a last time and ends its line. Later calls do nothing.
   void Close();
 
@@ -70,6 +78,7 @@ class ProgressView {
   bool shown_ = false;
   bool closed_ = false;
   bool barOnLine_ = false;  // the cursor stands at the end of a drawn bar
+  bool held_ = false;
   std::string lastDrawn_;
   int minimum_ = 0;
   int maximum_ = 100;

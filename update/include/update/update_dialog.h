@@ -108,8 +108,11 @@ class UpdateDialog {
   // Records that the update file at source stays where it is and names it on
   // standard error (once per file).
   void KeepBack(const std::string& source, const std::string& reason);
-  // Takes the bar off the line before another part of the system prints.
-  void BeforeOutput();
+  // Around calls into parts of the system that print on standard output
+  // themselves (the pack store, the directory clean-up): their text keeps its
+  // order, and the bar stays away until the dialog's next complete line.
+  void BeforeLibraryOutput();
+  void AfterLibraryOutput();
 
   // The work path as the searches use it, and the pack update directory.
   std::string SourceDirectory() const;
