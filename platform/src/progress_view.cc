@@ -132,11 +132,15 @@ void ProgressView::Release() {
   Draw();
 }
 
-void ProgressView::Close() {
+void ProgressView::Close(bool finalBar) {
   if (!drawing_ || !shown_ || closed_) return;
   held_ = false;
-  Draw();
-  std::fputc('\n', stream_);
+  if (finalBar) {
+    Draw();
+    std::fputc('\n', stream_);
+  } else if (barOnLine_) {
+    std::fputs(kReturnAndWipe, stream_);
+  }
   std::fflush(stream_);
   closed_ = true;
   barOnLine_ = false;

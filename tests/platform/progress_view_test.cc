@@ -96,6 +96,15 @@ TEST(ProgressViewTest, OtherOutputOnTheSameStreamGetsTheLineFirst) {
   EXPECT_EQ(out.Text(), "T\n" + empty + "\r\033[Kmessage\n" + full + "\n");
 }
 
+TEST(ProgressViewTest, CalledOffRunWipesTheBar) {
+  Stream out;
+  ProgressView view("T", ProgressView::Drawing::kAlways, out.get());
+  view.Show();
+  view.Close(false);
+  view.Close();
+  EXPECT_EQ(out.Text(), "T\n[" + std::string(40, ' ') + "]   0%\r\033[K");
+}
+
 TEST(ProgressViewTest, NothingIsDrawnWhenNotAskedOrNotATerminal) {
   Stream out;
   {

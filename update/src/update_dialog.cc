@@ -20,7 +20,8 @@ int UpdateDialog::DoModal() {
   progress_.Show();
   int result = queue_.RunModal(
       [this](const platform::Message& m) { WindowProc(m.message, m.wParam, m.lParam); });
-  progress_.Close();
+  // A refused update leaves no finished-looking bar behind.
+  progress_.Close(!refused_);
   return result;
 }
 

@@ -58,8 +58,9 @@ class ProgressView {
   // The line on standard output is complete again: the bar may come back.
   void Release();
 
-  // Draws the bar a last time and ends its line. Later calls do nothing.
-  void Close();
+  // Draws the bar a last time and ends its line; with finalBar false (a run
+  // that was called off) wipes the bar instead. Later calls do nothing.
+  void Close(bool finalBar = true);
 
   int minimum() const { return minimum_; }
   int maximum() const { return maximum_; }
