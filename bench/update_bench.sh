@@ -8,6 +8,7 @@
 #   update   marovetin -dc -de -df -sw update   (decompress, invert, store/write, delete)
 #   plain    marovetin -df -sw update            (the same files delivered uncompressed)
 #   cp -r    a copy of the decompressed tree     (the floor: just moving the bytes)
+#   bunzip2  decompressing every payload file to nowhere (the decoding floor)
 # and reports the median of RUNS runs of each, and the ratios to cp -r.
 #
 # Usage: bench/update_bench.sh [build-dir]   (default: build; RUNS=3)
@@ -89,17 +90,28 @@ time_copy() {
   calc "$end - $start"
 }
 
-update_times=(); plain_times=(); copy_times=()
+time_bunzip2() {
+  local start end
+  start=$(now)
+  find "$work/packed" -type f -exec cat {} + | bzip2 -dc >/dev/null
+  end=$(now)
+  calc "$end - $start"
+}
+
+update_times=(); plain_times=(); copy_times=(); bunzip2_times=()
 for ((i = 0; i < runs; i++)); do
   update_times+=("$(time_update packed -dc -de)")
   plain_times+=("$(time_update plain)")
   copy_times+=("$(time_copy)")
+  bunzip2_times+=("$(time_bunzip2)")
 done
 update=$(printf '%s\n' "${update_times[@]}" | median)
 plain=$(printf '%s\n' "${plain_times[@]}" | median)
 copy=$(printf '%s\n' "${copy_times[@]}" | median)
+bunzip2=$(printf '%s\n' "${bunzip2_times[@]}" | median)
 
 printf 'median of %d runs, 2,000 files, 64 MiB\n' "$runs"
 printf '  update  (-dc -de -df)  %8.3f s   %6.1f x cp -r\n' "$update" "$(calc "$update / $copy")"
 printf '  plain   (-df)          %8.3f s   %6.1f x cp -r\n' "$plain" "$(calc "$plain / $copy")"
 printf '  cp -r                  %8.3f s\n' "$copy"
+printf '  bunzip2 of the payload %8.3f s   %6.1f x cp -r\n' "$bunzip2" "$(calc "$bunzip2 / $copy")"
