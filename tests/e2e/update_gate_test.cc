@@ -61,6 +61,20 @@ TEST_F(UpdateGateTest, TooOldClientIsRefusedWithStatusTwoAndNothingChanges) {
   EXPECT_EQ(Snapshot(dir_.path()), before);
 }
 
+TEST(UpdateGateFreshInstallTest, RefusalLeavesNoPackVolumeBehind) {
+  // No pack yet: the mount at dialog start has to create DATA.pak, and a
+  // refusal takes it back.
+  TempDir dir;
+  WriteFile(dir.Join("Patch.dat"), Le32(5) + Le32(9));
+  WriteFile(dir.Join("UpdateSetting/UpdateIndex.dat"), Le32(1));
+  WriteFile(dir.Join("update/Pak/a.txt"), "pack");
+  const auto before = Snapshot(dir.path());
+  RunResult r = RunUpdater(dir.path(), {"-v", "-sw", "update"});
+  EXPECT_EQ(r.exitStatus, 2);
+  EXPECT_FALSE(FileExists(dir.Join("DATA.pak")));
+  EXPECT_EQ(Snapshot(dir.path()), before);
+}
+
 TEST_F(UpdateGateTest, IndexSetWithTheUtilityModeLetsTheUpdateRun) {
   MakeDirs(dir_.Join("UpdateSetting"));
   ASSERT_EQ(RunUpdater(dir_.path(), {"-sv", "5"}).exitStatus, 0);

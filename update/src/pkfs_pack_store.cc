@@ -5,6 +5,7 @@
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
+#include "platform/file_system.h"
 #include "update/pack_store.h"
 
 namespace update {
@@ -22,7 +23,9 @@ class PkfsPackStore : public PackStore {
     // The filter must be in place before the first volume loads: the volume
     // header and directory are read through it.
     manager.RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
+    const bool existed = platform::PathExists(packName);
     if (!pkfs::SetFileSystem(packName, std::move(fileSystem))) manager.CreateVolume(packName);
+    if (!existed && platform::PathExists(packName)) createdVolume_ = packName;
     fileSystem_->AddNameRule("txt", 0);
     fileSystem_->AddNameRule("xml", 0);
   }
@@ -31,8 +34,16 @@ class PkfsPackStore : public PackStore {
     return fileSystem_ != nullptr && fileSystem_->AddFile(name, data, length);
   }
 
+  void UndoMount() override {
+    if (createdVolume_.empty() || fileSystem_ == nullptr) return;
+    fileSystem_->Release();  // closes the volume's file before it goes
+    platform::DeleteFile(createdVolume_);
+    createdVolume_.clear();
+  }
+
  private:
   pkfs::CPKFSF* fileSystem_ = nullptr;
+  std::string createdVolume_;  // the first volume, when this mount created it
 };
 
 }  // namespace

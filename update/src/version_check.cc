@@ -44,6 +44,7 @@ LParam UpdateDialog::OnCheckVersion(WParam, LParam) {
   }
   ShowMessage(resources::LoadString(resources::IDS_CLIENT_TOO_OLD));
   refused_ = true;
+  packStore_.UndoMount();
   EndDialog(IDCANCEL);
   return 0;
 }

@@ -24,6 +24,11 @@ class PackStore {
   // replacing a stored file of that name. data may be transformed in place.
   // True only when the bytes were stored.
   virtual bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) = 0;
+
+  // Takes back what Mount put on disk when the run is refused before any
+  // store: a first volume that Mount had to create is closed and deleted, so
+  // that a refused update leaves the installation exactly as it was.
+  virtual void UndoMount() {}
 };
 
 // The pack file system on the library's global manager: a new CPKFSF made
