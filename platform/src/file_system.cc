@@ -98,6 +98,17 @@ std::string ResolvePath(const std::string& path) {
     if (c == '\\') c = '/';
   }
   if (translated.empty() || Exists(translated)) return translated;
+  // Usually only the last level is missing or differs in case (a file about
+  // to be created, a name stored upper-cased): when its directory exists as
+  // written, one listing of that directory settles it without a walk from the
+  // root.
+  const std::size_t slash = translated.find_last_of('/');
+  const std::string parent = slash == std::string::npos ? "" : translated.substr(0, slash + 1);
+  const std::string name = translated.substr(parent.size());
+  if (!name.empty() && name != "." && name != ".." && (parent.empty() || Exists(parent))) {
+    const std::string match = UniqueCaseInsensitiveMatch(parent, name);
+    return parent + (match.empty() ? name : match);
+  }
   return ResolveComponents(translated);
 }
 
