@@ -10,51 +10,30 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "pkfs/file_functions.h"
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
 
 namespace {
 
-std::vector<unsigned char> Payload(std::size_t size) {
-  std::vector<unsigned char> bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i * 131 + 7);
-  return bytes;
-}
+using bench::kOneMiB;
+using bench::kSixtyFourMiB;
 
 void BM_Encode(benchmark::State& state) {
-  std::vector<unsigned char> buffer = Payload(static_cast<std::size_t>(state.range(0)));
   pkfs::CFSFilter filter;
-  for (auto _ : state) {
-    filter.Encode(buffer.data(), static_cast<std::uint32_t>(buffer.size()), nullptr);
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+  bench::TimeInPlace(state, [&filter](unsigned char* data, std::size_t size) {
+    filter.Encode(data, static_cast<std::uint32_t>(size), nullptr);
+  });
 }
 
 void BM_Decode(benchmark::State& state) {
-  std::vector<unsigned char> buffer = Payload(static_cast<std::size_t>(state.range(0)));
   pkfs::CFSFilter filter;
-  for (auto _ : state) {
-    filter.Decode(buffer.data(), static_cast<std::uint32_t>(buffer.size()), nullptr);
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+  bench::TimeInPlace(state, [&filter](unsigned char* data, std::size_t size) {
+    filter.Decode(data, static_cast<std::uint32_t>(size), nullptr);
+  });
 }
 
-// The reference: reading and writing the same number of bytes once.
-void BM_Memcpy(benchmark::State& state) {
-  std::vector<unsigned char> source = Payload(static_cast<std::size_t>(state.range(0)));
-  std::vector<unsigned char> target(source.size());
-  for (auto _ : state) {
-    std::memcpy(target.data(), source.data(), source.size());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
-}
-
-constexpr int64_t kOneMiB = 1 << 20;
-constexpr int64_t kSixtyFourMiB = 64 << 20;
 constexpr std::size_t kGetcFileBytes = 8 << 20;
 
 // An 8 MiB loose file in a scratch directory, made once.
@@ -65,7 +44,7 @@ class ScratchFile {
     dir_ = (fs::temp_directory_path() / ("filter-bench-" + std::to_string(std::random_device{}())))
                .string();
     fs::create_directories(dir_);
-    const std::vector<unsigned char> bytes = Payload(kGetcFileBytes);
+    const std::vector<unsigned char> bytes = bench::Payload(kGetcFileBytes);
     std::ofstream out(dir_ + "/seq.bin", std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
@@ -122,7 +101,7 @@ void BM_StdioFgetc(benchmark::State& state) {
 
 BENCHMARK(BM_Encode)->Arg(kOneMiB)->Arg(kSixtyFourMiB);
 BENCHMARK(BM_Decode)->Arg(kOneMiB)->Arg(kSixtyFourMiB);
-BENCHMARK(BM_Memcpy)->Arg(kOneMiB)->Arg(kSixtyFourMiB);
+BENCHMARK(bench::BM_Memcpy)->Arg(kOneMiB)->Arg(kSixtyFourMiB);
 BENCHMARK(BM_HandleGetc)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StdioFgetc)->Unit(benchmark::kMillisecond);
 
