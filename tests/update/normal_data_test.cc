@@ -152,4 +152,19 @@ TEST_F(NormalDataTest, PackEntriesComeFirstAndAreWrittenUnderPakWithoutDeleteSou
   EXPECT_NE(stdout_.find("FileSize is 2\n"), std::string::npos);
 }
 
+TEST_F(NormalDataTest, WorkPathEndingInASlashCutsPackEntriesAtTheirFirstLetter) {
+  // "-sw update/": the pack search's entries start with ".../update/Pak",
+  // with no separator of their own after the work path.
+  host_.work = work() + "/";
+  WriteFile(work() + "/Pak/sub/a.txt", "pack");
+  WriteFile(work() + "/b.txt", "loose");
+  UpdateDialog dialog(host_, store_, progress_);
+  EXPECT_EQ(Run(dialog), "");
+  EXPECT_EQ(store_.stored.at("sub\\a.txt"), "pack");
+  EXPECT_EQ(ReadFile(install() + "/Pak/sub/a.txt"), "pack");
+  EXPECT_EQ(ReadFile(install() + "/b.txt"), "loose");
+  EXPECT_FALSE(FileExists(install() + "/ak"));
+  EXPECT_TRUE(Logged("Pak\\sub\\a.txt size=4\n"));
+}
+
 }  // namespace
