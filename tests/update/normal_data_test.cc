@@ -12,53 +12,10 @@ namespace {
 
 using testing_support::FileExists;
 using testing_support::ReadFile;
-using testing_support::ScopedCurrentDirectory;
-using testing_support::TempDir;
 using testing_support::WriteFile;
 using update::UpdateDialog;
-using update_testing::FakeHost;
-using update_testing::FakePackStore;
-using update_testing::PumpAll;
-using update_testing::RecordingProgress;
 
-std::string PrepareInstallation(const TempDir& root) {
-  testing_support::MakeDirs(root.Join("install/update"));
-  return root.Join("install");
-}
-
-class NormalDataTest : public ::testing::Test {
- protected:
-  NormalDataTest() : cwd_(PrepareInstallation(root_)) {
-    host_.work = work();
-    host_.current = install();
-  }
-
-  std::string install() const { return root_.Join("install"); }
-  std::string work() const { return root_.Join("install/update"); }
-
-  std::string Run(UpdateDialog& dialog) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    dialog.OnInitDialog();
-    PumpAll(dialog);
-    stdout_ = testing::internal::GetCapturedStdout();
-    return testing::internal::GetCapturedStderr();
-  }
-
-  bool Logged(const std::string& line) const {
-    for (const std::string& l : host_.logLines) {
-      if (l == line) return true;
-    }
-    return false;
-  }
-
-  TempDir root_;
-  ScopedCurrentDirectory cwd_;
-  FakeHost host_;
-  FakePackStore store_;
-  RecordingProgress progress_;
-  std::string stdout_;
-};
+class NormalDataTest : public update_testing::InstallationTest {};
 
 TEST_F(NormalDataTest, FilesAreWrittenUnderTheirRelativeNames) {
   WriteFile(install() + "/b.txt", "old content that is longer");

@@ -12,54 +12,10 @@ namespace {
 
 using testing_support::FileExists;
 using testing_support::ReadFile;
-using testing_support::ScopedCurrentDirectory;
-using testing_support::TempDir;
 using testing_support::WriteFile;
 using update::UpdateDialog;
-using update_testing::FakeHost;
-using update_testing::FakePackStore;
-using update_testing::PumpAll;
-using update_testing::RecordingProgress;
 
-std::string PrepareInstallation(const TempDir& root) {
-  testing_support::MakeDirs(root.Join("install/update"));
-  return root.Join("install");
-}
-
-class PackUpdateTest : public ::testing::Test {
- protected:
-  PackUpdateTest() : cwd_(PrepareInstallation(root_)) {
-    host_.work = work();
-    host_.current = root_.Join("install");
-  }
-
-  std::string work() const { return root_.Join("install/update"); }
-  std::string pak() const { return work() + "/Pak"; }
-
-  // Runs the whole machine; returns standard error.
-  std::string Run(UpdateDialog& dialog) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    dialog.OnInitDialog();
-    PumpAll(dialog);
-    stdout_ = testing::internal::GetCapturedStdout();
-    return testing::internal::GetCapturedStderr();
-  }
-
-  bool Logged(const std::string& line) const {
-    for (const std::string& l : host_.logLines) {
-      if (l == line) return true;
-    }
-    return false;
-  }
-
-  TempDir root_;
-  ScopedCurrentDirectory cwd_;
-  FakeHost host_;
-  FakePackStore store_;
-  RecordingProgress progress_;
-  std::string stdout_;
-};
+class PackUpdateTest : public update_testing::InstallationTest {};
 
 TEST_F(PackUpdateTest, EachFileIsStoredUnderItsNameBelowPak) {
   WriteFile(pak() + "/sub/a.txt", "alpha");

@@ -15,40 +15,13 @@ namespace {
 
 using testing_support::FileExists;
 using testing_support::ReadFile;
-using testing_support::ScopedCurrentDirectory;
-using testing_support::TempDir;
 using testing_support::WriteFile;
 using update::UpdateDialog;
-using update_testing::FakeHost;
-using update_testing::FakePackStore;
 using update_testing::Pending;
 using update_testing::PumpAll;
-using update_testing::RecordingProgress;
-
-// Creates the installation with an empty work path below it and returns the
-// installation's path.
-std::string PrepareInstallation(const TempDir& root) {
-  testing_support::MakeDirs(root.Join("install/update"));
-  return root.Join("install");
-}
 
 // The dialog works in the installation, which is the current directory.
-class UpdateDialogTest : public ::testing::Test {
- protected:
-  UpdateDialogTest() : cwd_(PrepareInstallation(root_)) {
-    host_.work = work();
-    host_.current = install();
-  }
-
-  std::string install() const { return root_.Join("install"); }
-  std::string work() const { return root_.Join("install/update"); }
-
-  TempDir root_;
-  ScopedCurrentDirectory cwd_;
-  FakeHost host_;
-  FakePackStore store_;
-  RecordingProgress progress_;
-};
+class UpdateDialogTest : public update_testing::InstallationTest {};
 
 TEST_F(UpdateDialogTest, InitialisationMountsThePackThenPostsCheckVersionOnly) {
   host_.pack = "Other.pak";

@@ -1,8 +1,11 @@
 // Stand-ins for the update dialog's collaborators: a host with plain payload
 // reading, a pack store that keeps what it is given, and a progress view that
-// records what the bar was sent.
+// records what the bar was sent; and the fixture that puts them around a
+// temporary installation.
 #ifndef MAROVETIN_TESTS_UPDATE_UPDATE_FAKES_H_
 #define MAROVETIN_TESTS_UPDATE_UPDATE_FAKES_H_
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +16,7 @@
 
 #include "platform/file_system.h"
 #include "platform/progress_view.h"
+#include "test_support.h"
 #include "update/pack_store.h"
 #include "update/update_dialog.h"
 #include "update/update_host.h"
@@ -103,6 +107,53 @@ inline std::vector<std::uint32_t> Pending(update::UpdateDialog& dialog) {
   for (const platform::Message& m : dialog.queue().pending()) ids.push_back(m.message);
   return ids;
 }
+
+// Creates root/install with an empty work path "update" below it and returns
+// the installation's path.
+inline std::string PrepareInstallation(const testing_support::TempDir& root) {
+  testing_support::MakeDirs(root.Join("install/update"));
+  return root.Join("install");
+}
+
+// A temporary installation that is the current directory, with the work path
+// "update" below it, and the fakes a dialog is built from.
+class InstallationTest : public ::testing::Test {
+ protected:
+  InstallationTest() : cwd_(PrepareInstallation(root_)) {
+    host_.work = work();
+    host_.current = install();
+  }
+
+  std::string install() const { return root_.Join("install"); }
+  std::string work() const { return root_.Join("install/update"); }
+  std::string pak() const { return work() + "/Pak"; }
+
+  // Runs the whole machine from its initialisation until the quit; standard
+  // output goes to stdout_, standard error is returned.
+  std::string Run(update::UpdateDialog& dialog) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    dialog.OnInitDialog();
+    PumpAll(dialog);
+    stdout_ = testing::internal::GetCapturedStdout();
+    return testing::internal::GetCapturedStderr();
+  }
+
+  // Whether the run log was given exactly this text.
+  bool Logged(const std::string& line) const {
+    for (const std::string& l : host_.logLines) {
+      if (l == line) return true;
+    }
+    return false;
+  }
+
+  testing_support::TempDir root_;
+  testing_support::ScopedCurrentDirectory cwd_;
+  FakeHost host_;
+  FakePackStore store_;
+  RecordingProgress progress_;
+  std::string stdout_;
+};
 
 }  // namespace update_testing
 

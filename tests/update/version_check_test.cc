@@ -13,15 +13,10 @@
 namespace {
 
 using testing_support::ReadFile;
-using testing_support::ScopedCurrentDirectory;
-using testing_support::TempDir;
 using testing_support::WriteFile;
 using update::UpdateDialog;
 using update::VersionAllowsUpdate;
-using update_testing::FakeHost;
-using update_testing::FakePackStore;
 using update_testing::Pending;
-using update_testing::RecordingProgress;
 
 constexpr char kTooOld[] =
     "marovetin: The client is too old, please download an appropriate file to update.\n";
@@ -47,18 +42,9 @@ TEST(VersionVerdictTest, ComparesUnsigned) {
   EXPECT_FALSE(VersionAllowsUpdate(1, 0x80000000u, 0x80000001u));
 }
 
-std::string PrepareInstallation(const TempDir& root) {
-  testing_support::MakeDirs(root.Join("install/update"));
-  return root.Join("install");
-}
-
-class VersionCheckTest : public ::testing::Test {
+class VersionCheckTest : public update_testing::InstallationTest {
  protected:
-  VersionCheckTest() : cwd_(PrepareInstallation(root_)) {
-    host_.work = root_.Join("install/update");
-    host_.current = root_.Join("install");
-    host_.verify = true;
-  }
+  VersionCheckTest() { host_.verify = true; }
 
   void WritePatch(std::uint32_t first, std::uint32_t second) {
     WriteFile(root_.Join("install/Patch.dat"), Le32(first) + Le32(second));
@@ -81,12 +67,6 @@ class VersionCheckTest : public ::testing::Test {
     return Pending(dialog) == std::vector<std::uint32_t>{update::WM_CHANGESTATE} &&
            dialog.queue().pending().front().wParam == 1;
   }
-
-  TempDir root_;
-  ScopedCurrentDirectory cwd_;
-  FakeHost host_;
-  FakePackStore store_;
-  RecordingProgress progress_;
 };
 
 TEST_F(VersionCheckTest, WithoutTheOptionNothingIsReadAndTheUpdateStarts) {
