@@ -50,7 +50,11 @@ int PayloadLoader::loadBzip2(const char* path, std::vector<unsigned char>& buffe
   const int descriptor = platform::OpenReadDescriptor(path);
   if (descriptor < 0) return -1;
   BZFILE* stream = BZ2_bzdopen(descriptor, "rb");
-  if (stream == nullptr) return -1;
+  if (stream == nullptr) {
+    // Depending on where the library failed, it closed the descriptor or not.
+    platform::CloseDescriptorIfOpen(descriptor);
+    return -1;
+  }
 
   std::array<unsigned char, kStagingBytes> staging{};
   int count;

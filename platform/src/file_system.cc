@@ -137,6 +137,13 @@ int OpenReadDescriptor(const std::string& path) {
   return fd;
 }
 
+void CloseDescriptorIfOpen(int fd) {
+  if (fd < 0 || ::fcntl(fd, F_GETFD) == -1) return;
+  // The descriptor is released even when close reports an error, so it is
+  // never retried (a retry could close a number reused by another open).
+  ::close(fd);
+}
+
 bool PathExists(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(ResolvePath(path).c_str(), &st) == 0;

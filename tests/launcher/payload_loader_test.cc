@@ -3,6 +3,7 @@
 #include <bzlib.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -83,8 +84,7 @@ TEST_P(InversionTest, ComplementsExactlyTheRangeAtEveryOffset) {
 INSTANTIATE_TEST_SUITE_P(BothRoutines, InversionTest,
                          ::testing::Values(&InvertBytesOneByOne, &InvertBytesInBlocks),
                          [](const ::testing::TestParamInfo<InversionTest::ParamType>& info) {
-                           return info.index == 0 ? std::string("ByteLoop")
-                                                  : std::string("Blocks");
+                           return info.index == 0 ? std::string("ByteLoop") : std::string("Blocks");
                          });
 
 TEST(InvertBufferTest, KnownValuesAndTwiceRestores) {
@@ -162,6 +162,34 @@ TEST_F(PayloadLoaderTest, UnreadablePathsFailAndLeaveTheBufferAlone) {
     EXPECT_EQ(loader.loadFile(dir_.path(), buffer), -1);  // a directory
     EXPECT_EQ(buffer, (Bytes{1, 2, 3}));
   }
+}
+
+// The descriptors this process has open, as the kernel lists them.
+std::size_t OpenDescriptorCount() {
+  std::size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    static_cast<void>(entry);
+    ++count;
+  }
+  return count;
+}
+
+TEST_F(PayloadLoaderTest, EveryWayOutClosesTheFile) {
+  const std::string plain = file("plain.txt", "not bzip2");
+  const std::string packed = file("ok.bz2", Bzip2(Pattern(100)));
+  std::string cut = Bzip2(Noise(300000), 1);
+  cut.resize(cut.size() - 20);
+  const std::string truncated = file("cut.bz2", cut);
+  const std::size_t before = OpenDescriptorCount();
+  for (bool bzip2 : {false, true}) {
+    PayloadLoader loader;
+    loader.setReadBzip2(bzip2);
+    for (const std::string& path : {plain, packed, truncated, dir_.Join("missing")}) {
+      Bytes buffer;
+      loader.loadFile(path, buffer);
+    }
+  }
+  EXPECT_EQ(OpenDescriptorCount(), before);
 }
 
 TEST_F(PayloadLoaderTest, Bzip2ReadDecompresses) {

@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +78,18 @@ TEST(FileSystemTest, OpenFileThroughResolution) {
   int fd = platform::OpenReadDescriptor(dir.path() + "\\PAK\\SUB\\a.txt");
   ASSERT_GE(fd, 0);
   ::close(fd);
+}
+
+TEST(FileSystemTest, CloseDescriptorIfOpenClosesOnlyWhatIsStillOpen) {
+  TempDir dir;
+  WriteFile(dir.Join("a.txt"), "x");
+  const int fd = platform::OpenReadDescriptor(dir.Join("a.txt"));
+  ASSERT_GE(fd, 0);
+  platform::CloseDescriptorIfOpen(fd);
+  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+  // Already closed (by a library that took it over), or never opened: no-ops.
+  platform::CloseDescriptorIfOpen(fd);
+  platform::CloseDescriptorIfOpen(-1);
 }
 
 TEST(FileSystemTest, PredicatesAndDirectoryCalls) {

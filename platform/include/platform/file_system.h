@@ -26,6 +26,14 @@ std::FILE* OpenFile(const std::string& path, const char* mode);
 // the descriptor (the bzip2 reader takes it over).
 int OpenReadDescriptor(const std::string& path);
 
+// Closes a descriptor from OpenReadDescriptor unless it is closed already. A
+// library that was handed the descriptor and then failed may or may not have
+// closed it (the bzip2 reader closes it when its stream cannot be set up, but
+// not when it cannot wrap the descriptor in a stream at all); this settles
+// both cases. Only sound while no other thread opens files, since a closed
+// number could otherwise be reused in between. A negative fd is ignored.
+void CloseDescriptorIfOpen(int fd);
+
 // True when the path names something that exists (file or directory).
 bool PathExists(const std::string& path);
 // True when the path names a regular file that can be opened for reading.
