@@ -31,8 +31,10 @@ ShareFileLink::Attach ShareFileLink::openOrCreate(std::string* error) {
     advanceRunCounter();
     return Attach::kOpened;
   }
-  setHandoverState(0);
-  __atomic_store_n(&shareView_->runCounter, 0, __ATOMIC_SEQ_CST);
+  // A created block already reads handoverState 0 and runCounter 0: the
+  // platform zeroes it before any other process can map it. Writing the zeros
+  // again here would race with a launcher that opened the block in the
+  // meantime and wipe its advance of runCounter.
   return Attach::kCreated;
 }
 

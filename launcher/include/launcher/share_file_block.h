@@ -33,7 +33,7 @@ class ShareFileLink {
  public:
   enum class Attach {
     kOpened,   // another process held the block: runCounter was advanced
-    kCreated,  // this process made it: both words set to 0
+    kCreated,  // this process made it: both words read 0
     kFailed,   // no block: error says why
   };
 
