@@ -9,11 +9,13 @@ namespace platform {
 
 namespace {
 
-// Written from the signal handler: a lock-free atomic is async-signal-safe.
-std::atomic<int> pendingCloseRequests{0};
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
+// Set from the signal handler: only a lock-free atomic may be touched there.
+// A flag rather than a count, since several requests collapse into one, and a
+// count could wrap to a value that reads as none.
+std::atomic<bool> closeRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
-extern "C" void RecordCloseRequest(int) { pendingCloseRequests.fetch_add(1); }
+extern "C" void RecordCloseRequest(int) { closeRequested.store(true); }
 
 }  // namespace
 
@@ -34,6 +36,6 @@ CloseRequestGuard::~CloseRequestGuard() {
   if (saved_->installed) sigaction(SIGINT, &saved_->previous, nullptr);
 }
 
-bool TakeCloseRequest() { return pendingCloseRequests.exchange(0) > 0; }
+bool TakeCloseRequest() { return closeRequested.exchange(false); }
 
 }  // namespace platform
