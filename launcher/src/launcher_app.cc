@@ -14,7 +14,9 @@ LauncherApp::~LauncherApp() {
 }
 
 bool LauncherApp::InitInstance(int argc, const char* const* argv) {
-  exitStatus_ = kExitCompleted;
+  // Every run starts from the defaults: nothing of an earlier run on this
+  // object (its pack name, its log file, its hold on the block) carries over.
+  reset();
   payloadLoader_ = std::make_unique<PayloadLoader>();
   thePayloadLoader = payloadLoader_.get();
 

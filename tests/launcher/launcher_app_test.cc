@@ -209,6 +209,17 @@ TEST_F(LauncherAppTest, ResetRestoresTheDefaults) {
   EXPECT_EQ(app.exitStatus(), 0);
 }
 
+TEST_F(LauncherAppTest, NothingOfAnEarlierRunCarriesOver) {
+  LauncherApp app;
+  ::testing::internal::CaptureStdout();
+  run(app, {"-sp", "x.pak", "-log", "run.log", "-sw", "incoming"});
+  run(app, {"-sw", "incoming"});
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(app.packName(), "DATA.pak");
+  EXPECT_TRUE(app.logFileName().empty());
+  EXPECT_EQ(ReadFile(dir_.Join("run.log")), "2010-2-9\t8:5:3\tCreate ShareFile!!!\n");
+}
+
 TEST_F(LauncherAppTest, HandoverWithoutABlockStillRunsTheUpdate) {
   ShareFileLink link;
   std::int32_t saved = -5;
