@@ -38,6 +38,16 @@ CPKFSF::CPKFSF(CFSManager* manager) : CFS(manager) {}
 CPKFSF::~CPKFSF() { Release(); }
 
 void CPKFSF::Release() {
+  // Handles that stay open across a release keep their place in the open
+  // files but lose their entry: they read nothing instead of freed heads.
+  if (manager_ != nullptr) {
+    for (CFSFile* handle : manager_->openFiles()) {
+      if (handle->archive == nullptr || !Holds(handle->archive)) continue;
+      handle->entry = nullptr;
+      handle->archive = nullptr;
+      handle->cache->valid = false;
+    }
+  }
   // In loading order; each volume leaves the name map and closes its file.
   for (std::unique_ptr<PackArchive>& volume : archives_) volume.reset();
   archives_.clear();
@@ -45,6 +55,13 @@ void CPKFSF::Release() {
 
 void CPKFSF::AppendArchive(PackArchive* volume) {
   if (volume != nullptr) archives_.emplace_back(volume);
+}
+
+bool CPKFSF::Holds(const PackArchive* volume) const {
+  for (const std::unique_ptr<PackArchive>& held : archives_) {
+    if (held.get() == volume) return true;
+  }
+  return false;
 }
 
 bool CPKFSF::IsLoaded(const std::string& volumeName) const {

@@ -167,5 +167,23 @@ TEST_F(PackHandlesTest, AWriteThatCannotBeStoredReportsNothingWritten) {
   EXPECT_EQ(ReadAll("safe.bin"), BytesOf("abcde"));
 }
 
+TEST_F(PackHandlesTest, AHandleOpenAcrossAReleaseReadsNothing) {
+  ASSERT_TRUE(Mount());
+  ASSERT_TRUE(Add("held.txt", Pattern(3000, 9)));
+  pkfs::CFSFile* handle = manager_->Open("held.txt", "rb");
+  ASSERT_NE(handle, nullptr);
+  // The volumes, their heads and their files go; the handle stays open.
+  fs_->Release();
+  handle->Seek(1500, 0);
+  Bytes buffer(100);
+  EXPECT_EQ(handle->Read(buffer.data(), 100), 0);
+  EXPECT_EQ(handle->Getc(), -1);
+  EXPECT_TRUE(handle->Eof());
+  EXPECT_EQ(handle->Write(buffer.data(), 100), 0);
+  delete handle;
+  ASSERT_TRUE(fs_->Load("DATA.pak"));
+  EXPECT_EQ(ReadAll("held.txt"), Pattern(3000, 9));
+}
+
 }  // namespace
 }  // namespace pkfs_test

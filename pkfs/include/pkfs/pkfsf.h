@@ -23,6 +23,8 @@ class CPKFSF : public CFS {
   // "UpdateFileHandle": a handle opened with the write bit empties its
   // entry (in memory; the next directory write stores the size).
   void OnFileOpened(CFSFile* handle) override;
+  // Destroys every volume; handles still open on their files are left with
+  // no entry, so they read nothing and write nothing.
   void Release() override;
   bool CloseFile(CFSFile* handle) override;
   // Creates the next "Data%d.pak" (or name) as an empty volume, loads it and
@@ -43,6 +45,8 @@ class CPKFSF : public CFS {
 
   // Takes ownership of a loaded volume (called by LoadFromFile).
   void AppendArchive(PackArchive* volume);
+  // True when volume is one of this set's loaded volumes.
+  bool Holds(const PackArchive* volume) const;
   // True when a loaded volume has that name or is that file under another
   // spelling.
   bool IsLoaded(const std::string& volumeName) const;
