@@ -107,4 +107,15 @@ TEST_F(LauncherModesTest, UpdateRunPrintsTheWorkPathAndRemovesLauncherCopies) {
   EXPECT_FALSE(FileExists(dir_.Join("marovetin.bin")));
 }
 
+TEST_F(LauncherModesTest, VersionCheckOnlyWithTheOption) {
+  // "-v" alone: the update is gated, and with no Patch.dat the gate refuses.
+  RunResult gated = run({"-v"});
+  EXPECT_EQ(gated.exitStatus, 2) << gated.err;
+  // An argument that matches no option: the update runs, ungated.
+  RunResult ungated = run({"-nothing"});
+  EXPECT_EQ(ungated.exitStatus, 0) << ungated.err;
+  const std::string here = std::filesystem::canonical(dir_.path()).string();
+  EXPECT_EQ(ungated.out.substr(0, ungated.out.find('\n') + 1), here + "\n") << ungated.out;
+}
+
 }  // namespace
