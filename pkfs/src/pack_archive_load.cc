@@ -20,6 +20,16 @@ struct Region {
   std::uint64_t end;
 };
 
+// Offsets and region ends are 32-bit everywhere in memory (free-space list,
+// positioned reads): a region reaching past this would wrap to the front of
+// the volume, even in a file that long.
+constexpr std::uint64_t kLastAddressableEnd = 0xFFFFFFFFu;
+
+// What a region may reach: the end of the file, within 32-bit offsets.
+std::uint64_t RegionLimit(std::uint64_t fileSize) {
+  return fileSize < kLastAddressableEnd ? fileSize : kLastAddressableEnd;
+}
+
 }  // namespace
 
 PackArchive::PackArchive(std::unique_ptr<platform::RandomAccessFile> stream,
@@ -57,7 +67,7 @@ bool PackArchive::ReadDirectory() {
   const std::uint64_t fileSize = stream_->Size();
   // The table must lie inside the file before anything is allocated for it.
   if (tableOffset_ < kPackHeaderBytes ||
-      static_cast<std::uint64_t>(tableOffset_) + tableSize_ > fileSize) {
+      static_cast<std::uint64_t>(tableOffset_) + tableSize_ > RegionLimit(fileSize)) {
     return false;
   }
   std::vector<unsigned char> table(tableSize_);
@@ -99,7 +109,8 @@ bool PackArchive::ReadDirectory() {
   return true;
 }
 
-// Header, table and every kept file lie inside the file and apart.
+// Header, table and every kept file lie inside the file (and below 4 GiB)
+// and apart.
 bool PackArchive::RegionsAreSound(std::uint64_t fileSize) const {
   std::vector<Region> regions;
   regions.reserve(heads_.size() + 2);
@@ -107,7 +118,7 @@ bool PackArchive::RegionsAreSound(std::uint64_t fileSize) const {
   regions.push_back({tableOffset_, static_cast<std::uint64_t>(tableOffset_) + tableSize_});
   for (const std::unique_ptr<FileHead>& head : heads_) {
     const std::uint64_t end = static_cast<std::uint64_t>(head->start) + head->size;
-    if (end > fileSize) return false;
+    if (end > RegionLimit(fileSize)) return false;
     regions.push_back({head->start, end});
   }
   std::sort(regions.begin(), regions.end(),

@@ -3,6 +3,8 @@
 // registering anything.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -128,6 +130,33 @@ TEST_F(PackCorruptTest, DataRegionsMustLieInsideTheFileAndApart) {
     Put(file);
     ExpectRefused(c.why);
   }
+}
+
+// Offsets are 32-bit: a region that ends past 4 GiB cannot be told apart
+// from one that wraps to the start of the volume, even in a file that long.
+TEST_F(PackCorruptTest, RegionsEndingPastFourGiBAreRefused) {
+  const Bytes sound = SoundVolume();
+  const std::uintmax_t pastFourGiB = (std::uintmax_t{1} << 32) + 4096;
+  Bytes file = sound;
+  SetU32(file, kTable + 6, 0xFFFFFF00);
+  SetU32(file, kTable + 10, 0x200);
+  Put(file);
+  std::filesystem::resize_file(dir_.Join("DATA.pak"), pastFourGiB);  // sparse
+  ExpectRefused("data region ending past 4 GiB");
+
+  // The table moved to the end of a file that long, reaching past 4 GiB.
+  file = sound;
+  Bytes table(sound.begin() + kTable, sound.end());
+  SetU32(file, 4, 0xFFFFFFF0);
+  file.resize(kTable);
+  Put(file);
+  std::filesystem::resize_file(dir_.Join("DATA.pak"), 0xFFFFFFF0);
+  {
+    std::fstream out(dir_.Join("DATA.pak"), std::ios::in | std::ios::out | std::ios::binary);
+    out.seekp(0xFFFFFFF0);
+    out.write(reinterpret_cast<const char*>(table.data()), static_cast<long>(table.size()));
+  }
+  ExpectRefused("table ending past 4 GiB");
 }
 
 TEST_F(PackCorruptTest, TrailersThatLeaveTheTableAreRefused) {
