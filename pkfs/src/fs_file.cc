@@ -20,6 +20,14 @@ namespace {
 // Reads are capped so that every count fits the int results of the table.
 constexpr std::uint32_t kMaxTransfer = 0x7FFFFFFF;
 
+// The bytes a handle can serve of an entry: positions are 32-bit signed, so
+// an entry longer than that ends, for the handle, at the last position it can
+// stand on instead of wrapping the position negative.
+std::int64_t ServedSize(const FileHead* entry) {
+  if (entry == nullptr) return 0;
+  return std::min<std::int64_t>(entry->size, kMaxTransfer);
+}
+
 }  // namespace
 
 CFSFile::CFSFile(std::string name, CFS* owner, PackArchive* archive, std::FILE* plainStream)
@@ -55,14 +63,11 @@ bool CFSFile::Seek(std::int32_t offset, int origin) {
   return true;
 }
 
-bool CFSFile::Eof() const {
-  const std::int64_t size = entry != nullptr ? entry->size : 0;
-  return position >= size;
-}
+bool CFSFile::Eof() const { return position >= ServedSize(entry); }
 
 int CFSFile::Read(void* buffer, std::uint32_t length) {
   if (buffer == nullptr || entry == nullptr || position < 0 || length == 0) return 0;
-  const std::int64_t size = entry->size;
+  const std::int64_t size = ServedSize(entry);
   const std::int64_t left = size - position;
   if (left <= 0) return 0;
   const std::uint32_t n = static_cast<std::uint32_t>(
@@ -134,7 +139,7 @@ void CFSFile::RefillWindow() {
   window.valid = false;
   window.filled = 0;
   if (entry == nullptr || position < 0) return;
-  const std::int64_t left = static_cast<std::int64_t>(entry->size) - position;
+  const std::int64_t left = ServedSize(entry) - position;
   if (left <= 0) return;
   const std::int32_t start = position;
   const std::uint32_t n =

@@ -236,6 +236,46 @@ TEST_F(EncodedEntryTest, ResizingFlagUsesTheResizingList) {
   EXPECT_EQ(handle->transferKind, pkfs::kTransferDecompress);
 }
 
+// Serves zeros for any entry, however long it claims to be.
+class ZeroStore : public pkfs::CFS {
+ public:
+  using CFS::CFS;
+  int RawRead(void* buffer, std::uint32_t length, pkfs::CFSFile* /*handle*/) override {
+    std::memset(buffer, 0, length);
+    return static_cast<int>(length);
+  }
+};
+
+// Handle positions are 32-bit signed: an entry longer than that is served up
+// to the last position a handle can stand on, and then it ends.
+TEST_F(FsFileTest, AnEntryPastTwoGiBEndsAtTheLastSignedPosition) {
+  ZeroStore zeros{&manager_};
+  pkfs::FileHead head;
+  head.size = 0xFFFFFFF0u;
+  pkfs::CFSFile handle("HUGE", &zeros, nullptr, nullptr);
+  handle.entry = &head;
+  handle.Seek(0x7FFFFE00, 0);
+  handle.RefillWindow();
+  Bytes buffer(0x400);
+  EXPECT_EQ(handle.Read(buffer.data(), 0x100), 0x100);
+  EXPECT_EQ(handle.Read(buffer.data(), 0x400), 0xFF);
+  EXPECT_EQ(handle.Tell(), 0x7FFFFFFF);
+  EXPECT_TRUE(handle.Eof());
+  EXPECT_EQ(handle.Getc(), -1);
+  EXPECT_EQ(handle.Tell(), 0x7FFFFFFF);
+
+  handle.Seek(0x7FFFFFF0, 0);
+  handle.RefillWindow();
+  int bytes = 0;
+  while (!handle.Eof() && bytes < 100) {
+    handle.Getc();
+    ++bytes;
+  }
+  EXPECT_EQ(bytes, 15);
+  EXPECT_EQ(handle.Tell(), 0x7FFFFFFF);
+  handle.owner = nullptr;  // the store is a local; nothing to close
+}
+
 TEST_F(FsFileTest, ModeBitsComeFromTheModeText) {
   auto handle = Open({1, 2, 3});
   const std::pair<const char*, std::uint32_t> cases[] = {

@@ -53,6 +53,8 @@ class CFSFile {
   // Never clamps. Always returns true.
   bool Seek(std::int32_t offset, int origin);
   std::int32_t Tell() const { return position; }
+  // Positions are 32-bit signed, so an entry ends for its handle at
+  // 0x7FFFFFFF even when it is longer: eof there, nothing read beyond.
   bool Eof() const;
   // Reads at most the bytes left in the entry; decodes filtered entries.
   int Read(void* buffer, std::uint32_t length);
