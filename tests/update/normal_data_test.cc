@@ -124,4 +124,17 @@ TEST_F(NormalDataTest, WorkPathEndingInASlashCutsPackEntriesAtTheirFirstLetter) 
   EXPECT_TRUE(Logged("Pak\\sub\\a.txt size=4\n"));
 }
 
+TEST_F(NormalDataTest, WorkPathNamingAFileIsKeptBackNotWrittenOverTheInstallation) {
+  host_.work = install() + "/delivered.bin";
+  host_.removeSources = true;
+  WriteFile(host_.work, "payload");
+  UpdateDialog dialog(host_, store_, progress_);
+  EXPECT_EQ(Run(dialog),
+            "marovetin: kept back " + host_.work + ": has no name below the work path\n");
+  EXPECT_EQ(ReadFile(host_.work), "payload");
+  EXPECT_TRUE(host_.logLines.empty());
+  EXPECT_EQ(dialog.outcome().keptBack, 1);
+  EXPECT_EQ(dialog.state(), 5);
+}
+
 }  // namespace

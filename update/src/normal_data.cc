@@ -62,17 +62,23 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
       if (!inPack) KeepBack(entry, "cannot be read");
     } else {
       const std::string relative = internal::RelativeTo(entry, source);
-      fileutil::MakeDirectories(relative, destinationDirectory);
-      Log("%s size=%zu\n", relative.c_str(), dataBuffer_.size());
-      const std::string destination = destinationDirectory + "/" + relative;
-      if (relative.empty() || !WriteWholeFile(destination, dataBuffer_)) {
-        if (!inPack) KeepBack(entry, "could not be written to " + destination);
-      } else if (host_.deleteSources() && !IsKeptBack(entry) &&
-                 !platform::IsSameFile(entry, destination)) {
-        // Without a separate work path an update file is its own destination:
-        // it was rewritten in place and must not be deleted. (Compared after
-        // the write, when both exist and resolve at once.)
-        RemoveSource(entry, relative, source);
+      if (relative.empty()) {
+        // The work path names a file, not a directory: the search lists it
+        // as its own entry, and there is no name to write it under.
+        if (!inPack) KeepBack(entry, "has no name below the work path");
+      } else {
+        fileutil::MakeDirectories(relative, destinationDirectory);
+        Log("%s size=%zu\n", relative.c_str(), dataBuffer_.size());
+        const std::string destination = destinationDirectory + "/" + relative;
+        if (!WriteWholeFile(destination, dataBuffer_)) {
+          if (!inPack) KeepBack(entry, "could not be written to " + destination);
+        } else if (host_.deleteSources() && !IsKeptBack(entry) &&
+                   !platform::IsSameFile(entry, destination)) {
+          // Without a separate work path an update file is its own
+          // destination: it was rewritten in place and must not be deleted.
+          // (Compared after the write, when both exist and resolve at once.)
+          RemoveSource(entry, relative, source);
+        }
       }
       StepDone();
     }
