@@ -1,5 +1,6 @@
 #include "launcher/run_log.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -11,7 +12,10 @@ std::string FormatLogLine(const platform::LocalTime& time, const std::string& te
   char stamp[96];
   const int length = std::snprintf(stamp, sizeof stamp, "%d-%d-%d\t%d:%d:%d\t", time.year,
                                    time.month, time.day, time.hour, time.minute, time.second);
-  std::string line(stamp, length > 0 ? static_cast<std::size_t>(length) : 0);
+  // Six ints fit easily; the bound only keeps a cut-off stamp inside stamp.
+  const std::size_t stampLength =
+      length <= 0 ? 0 : std::min(static_cast<std::size_t>(length), sizeof stamp - 1);
+  std::string line(stamp, stampLength);
   line.append(text.c_str(), std::strlen(text.c_str()));
   line.push_back('\n');
   return line;

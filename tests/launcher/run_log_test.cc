@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 
 #include "platform/clock.h"
@@ -30,6 +31,10 @@ TEST(FormatLogLineTest, NumbersWithoutLeadingZerosAndTabs) {
   EXPECT_EQ(FormatLogLine(kFebruaryNinth, "Create ShareFile!!!"),
             "2010-2-9\t8:5:3\tCreate ShareFile!!!\n");
   EXPECT_EQ(FormatLogLine({1999, 12, 31, 23, 59, 60}, ""), "1999-12-31\t23:59:60\t\n");
+  // The widest numbers a clock could give still fit whole.
+  const int m = INT_MIN;
+  EXPECT_EQ(FormatLogLine({m, m, m, m, m, m}, "x"),
+            "-2147483648--2147483648--2147483648\t-2147483648:-2147483648:-2147483648\tx\n");
 }
 
 TEST(FormatLogLineTest, TextEndingInALineFeedLeavesAnEmptyLine) {
