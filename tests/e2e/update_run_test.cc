@@ -78,7 +78,7 @@ TEST_F(UpdateRunTest, PackFileIsStoredUnderItsUpperCaseNameEncodedAndReadsBack) 
   EXPECT_EQ(pack.FileCount(), 2u);
   auto heads = pack.Heads("SUB/A.TXT");
   ASSERT_EQ(heads.size(), 1u);
-  EXPECT_EQ(heads[0]->flags & pkfs::kFlagInPlace, pkfs::kFlagInPlace);
+  EXPECT_EQ(heads[0]->flags & 0x20000000u, 0x20000000u);  // stored through the filter
   EXPECT_EQ(heads[0]->size, text.size());
   // Stored scrambled by the filter, served back as delivered.
   std::string encoded = text;
@@ -91,7 +91,7 @@ TEST_F(UpdateRunTest, PackFileIsStoredUnderItsUpperCaseNameEncodedAndReadsBack) 
 
   auto binaryHeads = pack.Heads("B.BIN");
   ASSERT_EQ(binaryHeads.size(), 1u);
-  EXPECT_EQ(binaryHeads[0]->flags & pkfs::kFlagInPlace, 0u);
+  EXPECT_EQ(binaryHeads[0]->flags & 0x20000000u, 0u);
   EXPECT_EQ(pack.Raw(*binaryHeads[0]), binary);
 
   // Nothing of the pack update ended up as loose files.
@@ -207,6 +207,21 @@ TEST_F(UpdateRunTest, SecondRunReplacesStoredFilesInsteadOfAddingCopies) {
   EXPECT_EQ(pack.FileCount(), 2u);
   EXPECT_EQ(pack.Read("SUB/A.TXT"), "second");
   EXPECT_EQ(pack.Read("KEEP.DAT"), "untouched");
+}
+
+TEST_F(UpdateRunTest, WithoutAWorkPathDeleteSourcesKeepsTheInstallationsOwnFiles) {
+  // The work path is the installation: each loose file is its own
+  // destination and must survive "-df"; the pack update still goes.
+  WriteFile(In("readme.txt"), "installed");
+  WriteFile(In("maps/town/a.map"), "map");
+  WriteFile(In("Pak/sub/a.txt"), "pack");
+  RunResult r = Run({"-df"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(ReadFile(In("readme.txt")), "installed");
+  EXPECT_EQ(ReadFile(In("maps/town/a.map")), "map");
+  EXPECT_FALSE(FileExists(In("Pak")));
+  PackReader pack(install());
+  EXPECT_EQ(pack.Read("SUB/A.TXT"), "pack");
 }
 
 TEST_F(UpdateRunTest, ProgressBarNeverReachesStandardOutput) {
