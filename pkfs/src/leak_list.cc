@@ -119,10 +119,6 @@ bool LeakList::Release(std::uint32_t start, std::uint32_t length) {
   return true;
 }
 
-bool LeakList::HasBoundary(std::uint32_t value) const {
-  return FirstEqual(bounds_, value) != kNone;
-}
-
 bool LeakList::IsFree(std::uint32_t start, std::uint32_t length) const {
   if (!EndFits(start, length)) return false;
   // The boundary after start must open a gap's end (an even index: the start

@@ -32,12 +32,7 @@ void PackArchive::BuildLeak() {
   }
 }
 
-void PackArchive::NormalizeLeakList() {
-  // The boundaries are rebuilt from scratch through the list's own normaliser.
-  std::vector<std::uint32_t> bounds = leakList_.bounds();
-  leakList_ = LeakList(std::move(bounds));
-  leakList_.Normalize();
-}
+void PackArchive::NormalizeLeakList() { leakList_.Normalize(); }
 
 bool PackArchive::FindLeakData(std::uint32_t size, std::uint32_t* start) const {
   ScopeTimer timer("FindLeakData");

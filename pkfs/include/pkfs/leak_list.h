@@ -33,7 +33,6 @@ class LeakList {
   // list rules cannot place it (already free, straddling a gap).
   bool Release(std::uint32_t start, std::uint32_t length);
 
-  bool HasBoundary(std::uint32_t value) const;
   // True when [start, start + length) lies wholly in one gap or after the
   // last used region.
   bool IsFree(std::uint32_t start, std::uint32_t length) const;

@@ -83,10 +83,7 @@ class PackArchive {
   LeakList ComputeLeakList() const;
 
   FileHead* FindHead(const std::string& name) const;
-  // Removes name from this volume only; true when it held and removed it.
-  bool RemoveHead(const std::string& name) {
-    return RemoveStoredFile(name) == RemoveOutcome::kRemoved;
-  }
+  // Removes name from this volume only.
   RemoveOutcome RemoveStoredFile(const std::string& name);
   // Empties an entry opened for writing; its old region stays used until the
   // next directory write no longer names it.
