@@ -46,6 +46,17 @@ TEST_F(PkfsfTest, NewVolumesTakeTheNextFreeDataName) {
   EXPECT_EQ(Disk("data2.PAK"), "");
 }
 
+TEST_F(PkfsfTest, AnExistingData1MakesTheFirstNewVolumeData2) {
+  ASSERT_TRUE(Mount());
+  testing_support::WriteFile(dir_.Join("Data1.pak"), "someone else's");
+  ASSERT_TRUE(fs_->CreateVolume(""));
+  ASSERT_EQ(fs_->archives().size(), 2u);
+  EXPECT_EQ(fs_->archives()[1]->name(), "Data2.pak");
+  EXPECT_EQ(Disk("Data2.pak").size(), 32u);
+  EXPECT_EQ(ReadDirectory("DATA.pak").trailer.nextName, "Data2.pak");
+  EXPECT_EQ(Disk("Data1.pak"), "someone else's");
+}
+
 TEST_F(PkfsfTest, CreateVolumeReportsAVolumeThatCannotBeMade) {
   ASSERT_TRUE(Mount());
   EXPECT_FALSE(fs_->CreateVolume("no/such/dir.pak"));
