@@ -37,8 +37,7 @@ constexpr std::uint32_t WM_COMMAND = platform::kCommandMessage;
 constexpr std::uint32_t PBM_SETRANGE = platform::kProgressSetRange;
 constexpr std::uint32_t PBM_SETPOS = platform::kProgressSetPos;
 
-// Dialog results and command ids.
-constexpr int IDOK = 1;
+// The cancel command, and the result of a dialog ended as cancelled.
 constexpr int IDCANCEL = 2;
 
 class UpdateDialog {
