@@ -8,7 +8,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_name=${BUILD_DIR:-build}
-build="$root/$build_name"
+build="$build_name"
+case "$build" in /*) ;; *) build="$root/$build" ;; esac  # relative to the checkout
 marovetin="$build/launcher/marovetin"
 pakls="$build/examples/pakls"
 

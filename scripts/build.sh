@@ -5,5 +5,6 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-build}
 shift || true
-cmake -S "$here" -B "$here/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$here/$dir" -j "$(nproc)"
+case "$dir" in /*) ;; *) dir="$here/$dir" ;; esac  # relative to the checkout
+cmake -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$dir" -j "$(nproc)"

@@ -5,5 +5,6 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 dir=${BUILD_DIR:-build}
 "$here/scripts/setup.sh"
 "$here/scripts/build.sh" "$dir" "$@"
-cd "$here/$dir"
+case "$dir" in /*) ;; *) dir="$here/$dir" ;; esac  # relative to the checkout
+cd "$dir"
 ctest --output-on-failure -j "$(nproc)"
