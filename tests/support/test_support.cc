@@ -108,8 +108,14 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
   int out = ::open(outPath.c_str(), O_RDONLY);
   int err = ::open(errPath.c_str(), O_RDONLY);
-  if (out >= 0) { result.out = Slurp(out); ::close(out); }
-  if (err >= 0) { result.err = Slurp(err); ::close(err); }
+  if (out >= 0) {
+    result.out = Slurp(out);
+    ::close(out);
+  }
+  if (err >= 0) {
+    result.err = Slurp(err);
+    ::close(err);
+  }
   return result;
 }
 

@@ -11,9 +11,9 @@ namespace pkfs {
 class PackArchive;
 
 // Flag bits of a file head record.
-constexpr std::uint32_t kFlagStored = 0x00000001;      // set in every record this library writes
-constexpr std::uint32_t kFlagInPlace = 0x20000000;     // bytes pass through an in-place filter
-constexpr std::uint32_t kFlagResizing = 0x40000000;    // name matched a resizing-filter rule
+constexpr std::uint32_t kFlagStored = 0x00000001;    // set in every record this library writes
+constexpr std::uint32_t kFlagInPlace = 0x20000000;   // bytes pass through an in-place filter
+constexpr std::uint32_t kFlagResizing = 0x40000000;  // name matched a resizing-filter rule
 
 // A record is a u32 name length, the name, then start, size, flags and the
 // filter word (all u32, little-endian): 20 + name length bytes.

@@ -26,9 +26,8 @@ class NamedSharedMemory {
   // exists but that no other process holds (its last holder was killed before
   // it could release it) is treated as created: zeroed and reported as
   // kCreated. Null on failure, with a reason in *error.
-  static std::unique_ptr<NamedSharedMemory> OpenOrCreate(const std::string& name,
-                                                         std::size_t size, Origin* origin,
-                                                         std::string* error);
+  static std::unique_ptr<NamedSharedMemory> OpenOrCreate(const std::string& name, std::size_t size,
+                                                         Origin* origin, std::string* error);
 
   // Releases the mapping. When this was the last holder (the exclusive lock can
   // be taken without waiting), the name is removed, so that the next opener
