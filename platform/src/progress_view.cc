@@ -26,11 +26,6 @@ bool SameTerminal(int a, int b) {
   return sa.st_rdev == sb.st_rdev;
 }
 
-LParam PackRange(int minimum, int maximum) {
-  return static_cast<LParam>((static_cast<std::uint32_t>(maximum & 0xFFFF) << 16) |
-                             static_cast<std::uint32_t>(minimum & 0xFFFF));
-}
-
 }  // namespace
 
 ProgressView::ProgressView(std::string text, Drawing drawing, std::FILE* stream)
@@ -64,7 +59,8 @@ void ProgressView::Show() {
 LParam ProgressView::Send(std::uint32_t message, WParam wParam, LParam lParam) {
   switch (message) {
     case kProgressSetRange: {
-      LParam previous = PackRange(minimum_, maximum_);
+      LParam previous = PackProgressRange(static_cast<std::uint32_t>(minimum_),
+                                          static_cast<std::uint32_t>(maximum_));
       std::uint32_t packed = static_cast<std::uint32_t>(lParam);
       minimum_ = static_cast<int>(packed & 0xFFFF);
       maximum_ = static_cast<int>(packed >> 16);

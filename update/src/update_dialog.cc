@@ -131,8 +131,8 @@ std::string UpdateDialog::PackSource() const {
 void UpdateDialog::ResetProgressForList() {
   // The bar's range is 16 bits wide: the maximum is count - 1 cut to its low
   // 16 bits (an empty list gives 65535).
-  std::uint32_t maximum = static_cast<std::uint32_t>(fileList_.size() - 1) & 0xFFFF;
-  progress_.Send(PBM_SETRANGE, 0, static_cast<LParam>(maximum << 16));
+  progress_.Send(PBM_SETRANGE, 0,
+                 platform::PackProgressRange(0, static_cast<std::uint32_t>(fileList_.size() - 1)));
   progress_.Send(PBM_SETPOS, 0, 0);
   fileIndex_ = 0;
 }

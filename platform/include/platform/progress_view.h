@@ -17,6 +17,11 @@ namespace platform {
 constexpr std::uint32_t kProgressSetRange = 0x0401;  // lParam: low word minimum, high word maximum
 constexpr std::uint32_t kProgressSetPos = 0x0402;    // wParam: the new position
 
+// The lParam of kProgressSetRange: each bound cut to its low 16 bits.
+constexpr LParam PackProgressRange(std::uint32_t minimum, std::uint32_t maximum) {
+  return static_cast<LParam>(((maximum & 0xFFFF) << 16) | (minimum & 0xFFFF));
+}
+
 class ProgressView {
  public:
   enum class Drawing {
