@@ -11,15 +11,14 @@
 #include <utility>
 #include <vector>
 
+#include "ascii_case.h"
 #include "platform/file_system.h"
 
 namespace platform {
 
 namespace {
 
-unsigned char AsciiLower(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
+using internal::AsciiLower;
 
 // Case-insensitive (ASCII) order; names equal but for case are ordered
 // bytewise so that the result never depends on the order readdir used.

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "ascii_case.h"
+
 namespace platform {
 
 namespace {
@@ -23,12 +25,14 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool EqualsIgnoringAsciiCase(const char* a, const std::string& b) {
+  using internal::AsciiLower;
   std::size_t i = 0;
   for (; a[i] != '\0'; ++i) {
-    if (i >= b.size() || AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    if (i >= b.size() || AsciiLower(static_cast<unsigned char>(a[i])) !=
+                             AsciiLower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
   }
   return i == b.size();
 }
