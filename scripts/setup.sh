@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, when any is missing.
 set -euo pipefail
 
-packages=(build-essential cmake libbz2-dev bzip2 libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(build-essential cmake ninja-build libbz2-dev bzip2 libgtest-dev libgmock-dev libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

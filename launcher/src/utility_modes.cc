@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "pkfs/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/file_system.h"
 
 namespace launcher {
@@ -28,7 +28,7 @@ ConvertResult ConvertBinaryToText(const std::string& source, const std::string& 
   const std::size_t ignored = std::fread(bytes, 1, sizeof bytes, in);
   static_cast<void>(ignored);
   std::fclose(in);
-  const auto value = static_cast<std::int32_t>(pkfs::LoadU32(bytes));
+  const auto value = static_cast<std::int32_t>(platform::LoadU32(bytes));
 
   std::FILE* out = platform::OpenFile(target, "w");
   if (out == nullptr) return ConvertResult::kTargetNotWritten;
@@ -62,7 +62,7 @@ bool WriteUpdateIndex(const std::string& currentDir, const std::string& value, s
   const std::string indexPath = currentDir + kUpdateIndexPath;
   if (path != nullptr) *path = indexPath;
   unsigned char bytes[4];
-  pkfs::StoreU32(bytes, static_cast<std::uint32_t>(ParseDecimal(value)));
+  platform::StoreU32(bytes, static_cast<std::uint32_t>(ParseDecimal(value)));
 
   std::FILE* file = platform::OpenFile(indexPath, "wb+");
   if (file == nullptr) return false;

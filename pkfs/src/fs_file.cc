@@ -30,12 +30,12 @@ std::int64_t ServedSize(const FileHead* entry) {
 
 }  // namespace
 
-CFSFile::CFSFile(std::string name, CFS* owner, PackArchive* archive, std::FILE* plainStream)
+CFSFile::CFSFile(std::string entryName, CFS* fileSystem, PackArchive* volume, std::FILE* stream)
     : cache(std::make_unique<CFSReadCache>(this)),
-      owner(owner),
-      name(std::move(name)),
-      archive(archive),
-      plainStream(plainStream) {}
+      owner(fileSystem),
+      name(std::move(entryName)),
+      archive(volume),
+      plainStream(stream) {}
 
 CFSFile::~CFSFile() {
   if (owner != nullptr) owner->CloseFile(this);

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "pkfs/byte_order.h"
+#include "platform/byte_order.h"
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pack_archive.h"
@@ -12,29 +12,29 @@ namespace pkfs {
 
 void PackHeader::Serialize(unsigned char out[kPackHeaderBytes]) const {
   std::memcpy(out, magic, 4);
-  StoreU32(out + 4, tableOffset);
-  StoreU32(out + 8, tableSize);
-  StoreU32(out + 12, headCount);
+  platform::StoreU32(out + 4, tableOffset);
+  platform::StoreU32(out + 8, tableSize);
+  platform::StoreU32(out + 12, headCount);
 }
 
 PackHeader PackHeader::Parse(const unsigned char in[kPackHeaderBytes]) {
   PackHeader header;
   std::memcpy(header.magic, in, 4);
-  header.tableOffset = LoadU32(in + 4);
-  header.tableSize = LoadU32(in + 8);
-  header.headCount = LoadU32(in + 12);
+  header.tableOffset = platform::LoadU32(in + 4);
+  header.tableSize = platform::LoadU32(in + 8);
+  header.headCount = platform::LoadU32(in + 12);
   return header;
 }
 
 bool PackHeader::HasMagic() const { return std::memcmp(magic, "PACK", 4) == 0; }
 
-PackTrailer::PackTrailer(PackArchive* owner) : owner(owner) {}
+PackTrailer::PackTrailer(PackArchive* volume) : owner(volume) {}
 
 std::size_t PackTrailer::ParseBody(const unsigned char* body, std::size_t available) {
   if (available < 8) return 0;
-  std::uint32_t length = LoadU32(body + 4);
+  std::uint32_t length = platform::LoadU32(body + 4);
   if (length > available - 8) return 0;
-  checksum = LoadU32(body);
+  checksum = platform::LoadU32(body);
   nameLength = length;
   nextName.assign(reinterpret_cast<const char*>(body + 8), length);
   return BodySize();
@@ -42,8 +42,8 @@ std::size_t PackTrailer::ParseBody(const unsigned char* body, std::size_t availa
 
 std::size_t PackTrailer::SerializeBody(unsigned char* out) {
   nameLength = static_cast<std::uint32_t>(nextName.size());
-  StoreU32(out, checksum);
-  StoreU32(out + 4, nameLength);
+  platform::StoreU32(out, checksum);
+  platform::StoreU32(out + 4, nameLength);
   if (!nextName.empty()) std::memcpy(out + 8, nextName.data(), nextName.size());
   return BodySize();
 }
@@ -56,7 +56,7 @@ std::size_t PackTrailer::Parse(const unsigned char* data, std::size_t available)
   if (available < 8) return 0;
   // Tag and body size are kept as read; neither is trusted for anything.
   std::memcpy(tag, data, 4);
-  bodySize = LoadU32(data + 4);
+  bodySize = platform::LoadU32(data + 4);
   std::size_t body = ParseBody(data + 8, available - 8);
   if (body == 0) return 0;
   return 8 + body;
@@ -65,7 +65,7 @@ std::size_t PackTrailer::Parse(const unsigned char* data, std::size_t available)
 std::size_t PackTrailer::Serialize(unsigned char* out) {
   std::memcpy(out, tag, 4);
   bodySize = BodySize();
-  StoreU32(out + 4, bodySize);
+  platform::StoreU32(out + 4, bodySize);
   return 8 + SerializeBody(out + 8);
 }
 

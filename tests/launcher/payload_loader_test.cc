@@ -83,8 +83,8 @@ TEST_P(InversionTest, ComplementsExactlyTheRangeAtEveryOffset) {
 // which differs from run to run and so from the name CTest discovered.
 INSTANTIATE_TEST_SUITE_P(BothRoutines, InversionTest,
                          ::testing::Values(&InvertBytesOneByOne, &InvertBytesInBlocks),
-                         [](const ::testing::TestParamInfo<InversionTest::ParamType>& info) {
-                           return info.index == 0 ? std::string("ByteLoop") : std::string("Blocks");
+                         [](const ::testing::TestParamInfo<InversionTest::ParamType>& param) {
+                           return param.index == 0 ? std::string("ByteLoop") : std::string("Blocks");
                          });
 
 TEST(InvertBufferTest, KnownValuesAndTwiceRestores) {

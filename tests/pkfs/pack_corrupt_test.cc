@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "pack_fixture.h"
-#include "pkfs/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace pkfs_test {
 namespace {
@@ -28,7 +28,7 @@ class PackCorruptTest : public PackFixture {
   }
 
   static void SetU32(Bytes& file, std::size_t at, std::uint32_t value) {
-    pkfs::StoreU32(file.data() + at, value);
+    platform::StoreU32(file.data() + at, value);
   }
 
   // Mounting name loads nothing and leaves the manager's map empty.

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "pkfs/byte_order.h"
+#include "platform/byte_order.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"

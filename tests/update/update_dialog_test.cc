@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/interrupt.h"
+#include "ui/interrupt.h"
 #include "test_support.h"
 #include "update_fakes.h"
 
@@ -47,7 +47,7 @@ TEST_F(UpdateDialogTest, WithoutPackFilesStateOneJumpsToThreeAndTheRangeIs65535)
   EXPECT_EQ(dialog.queue().pending().front().wParam, 0u);
   ASSERT_EQ(progress_.sent.size(), 2u);
   EXPECT_EQ(progress_.sent[0].message, update::PBM_SETRANGE);
-  EXPECT_EQ(progress_.sent[0].lParam, static_cast<platform::LParam>(0xFFFF0000u));
+  EXPECT_EQ(progress_.sent[0].lParam, static_cast<ui::LParam>(0xFFFF0000u));
   EXPECT_EQ(progress_.maximum(), 65535);
 
   std::vector<int> states;
@@ -61,7 +61,7 @@ TEST_F(UpdateDialogTest, WithoutPackFilesStateOneJumpsToThreeAndTheRangeIs65535)
 }
 
 TEST_F(UpdateDialogTest, ChangeStateWithAnyWParamButOneStays) {
-  for (platform::WParam w : {platform::WParam{0}, platform::WParam{2}, platform::WParam{7}}) {
+  for (ui::WParam w : {ui::WParam{0}, ui::WParam{2}, ui::WParam{7}}) {
     UpdateDialog dialog(host_, store_, progress_);
     dialog.SetStateForTesting(2);
     testing::internal::CaptureStdout();
@@ -87,7 +87,7 @@ TEST_F(UpdateDialogTest, EachStatePostsItsMessage) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Change State!!\n" + table[i].second);
     EXPECT_EQ(dialog.state(), static_cast<int>(i + 1));
     EXPECT_EQ(Pending(dialog), std::vector<std::uint32_t>{table[i].first});
-    dialog.queue().PumpOne([](const platform::Message&) {});
+    dialog.queue().PumpOne([](const ui::Message&) {});
   }
 }
 
@@ -124,17 +124,17 @@ TEST_F(UpdateDialogTest, CancelCommandIsSwallowedAndTheMachineRunsOn) {
 
 TEST_F(UpdateDialogTest, CtrlCDuringTheModalRunDoesNotStopIt) {
   WriteFile(work() + "/c.txt", "C");
-  platform::CloseRequestGuard guard;
+  ui::CloseRequestGuard guard;
   std::raise(SIGINT);  // recorded, not fatal
   UpdateDialog dialog(host_, store_, progress_);
   testing::internal::CaptureStdout();
   int result = dialog.DoModal();
   std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(result, platform::kModalQuit);
+  EXPECT_EQ(result, ui::kModalQuit);
   EXPECT_EQ(dialog.state(), 5);
   EXPECT_EQ(ReadFile(install() + "/c.txt"), "C");
   EXPECT_NE(out.find("WM_QUIT\n"), std::string::npos);
-  EXPECT_FALSE(platform::TakeCloseRequest());  // delivered to the dialog
+  EXPECT_FALSE(ui::TakeCloseRequest());  // delivered to the dialog
 }
 
 TEST_F(UpdateDialogTest, SmallRunPrintsTheExactDebugLines) {
@@ -211,8 +211,8 @@ TEST_F(UpdateDialogTest, StepDonePumpsOneMessageInsideTheHandler) {
   UpdateDialog dialog(host_, store_, progress_);
   dialog.SetStateForTesting(3);
   dialog.findNormalFiles(0, 0);
-  dialog.queue().PumpOne([](const platform::Message&) {});  // WM_STEPDONE
-  dialog.queue().PumpOne([](const platform::Message&) {});  // WM_CHANGESTATE(1)
+  dialog.queue().PumpOne([](const ui::Message&) {});  // WM_STEPDONE
+  dialog.queue().PumpOne([](const ui::Message&) {});  // WM_CHANGESTATE(1)
   dialog.SetStateForTesting(4);
   // Something already waiting is what the pump inside the handler takes.
   dialog.PostMessage(update::WM_CHANGESTATE, 0);

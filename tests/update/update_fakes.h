@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
-#include "platform/progress_view.h"
+#include "ui/progress_view.h"
 #include "test_support.h"
 #include "update/pack_store.h"
 #include "update/update_dialog.h"
@@ -74,18 +74,18 @@ class FakePackStore : public update::PackStore {
 
 struct BarMessage {
   std::uint32_t message;
-  platform::WParam wParam;
-  platform::LParam lParam;
+  ui::WParam wParam;
+  ui::LParam lParam;
 };
 
-class RecordingProgress : public platform::ProgressView {
+class RecordingProgress : public ui::ProgressView {
  public:
-  RecordingProgress() : platform::ProgressView("", Drawing::kNever) {}
+  RecordingProgress() : ui::ProgressView("", Drawing::kNever) {}
   std::vector<BarMessage> sent;
-  platform::LParam Send(std::uint32_t message, platform::WParam wParam,
-                        platform::LParam lParam) override {
+  ui::LParam Send(std::uint32_t message, ui::WParam wParam,
+                        ui::LParam lParam) override {
     sent.push_back(BarMessage{message, wParam, lParam});
-    return platform::ProgressView::Send(message, wParam, lParam);
+    return ui::ProgressView::Send(message, wParam, lParam);
   }
 };
 
@@ -104,7 +104,7 @@ inline int PumpAll(update::UpdateDialog& dialog, std::vector<int>* states = null
 // The messages waiting in the dialog's queue.
 inline std::vector<std::uint32_t> Pending(update::UpdateDialog& dialog) {
   std::vector<std::uint32_t> ids;
-  for (const platform::Message& m : dialog.queue().pending()) ids.push_back(m.message);
+  for (const ui::Message& m : dialog.queue().pending()) ids.push_back(m.message);
   return ids;
 }
 

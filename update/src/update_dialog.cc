@@ -7,19 +7,19 @@
 #include <cstring>
 
 #include "fileutil/file_util.h"
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 #include "resources/string_table.h"
 
 namespace update {
 
-UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, platform::ProgressView& progress)
+UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressView& progress)
     : host_(host), packStore_(packStore), progress_(progress) {}
 
 int UpdateDialog::DoModal() {
   OnInitDialog();
   progress_.Show();
   int result = queue_.RunModal(
-      [this](const platform::Message& m) { WindowProc(m.message, m.wParam, m.lParam); });
+      [this](const ui::Message& m) { WindowProc(m.message, m.wParam, m.lParam); });
   // A refused update leaves no finished-looking bar behind.
   progress_.Close(!refused_);
   return result;
@@ -70,7 +70,7 @@ void UpdateDialog::EndDialog(int result) { queue_.EndModal(result); }
 
 bool UpdateDialog::PumpMessage() {
   return queue_.PumpOne(
-      [this](const platform::Message& m) { WindowProc(m.message, m.wParam, m.lParam); });
+      [this](const ui::Message& m) { WindowProc(m.message, m.wParam, m.lParam); });
 }
 
 LParam UpdateDialog::OnStepDone(WParam, LParam) { return 0; }
@@ -132,7 +132,7 @@ void UpdateDialog::ResetProgressForList() {
   // The bar's range is 16 bits wide: the maximum is count - 1 cut to its low
   // 16 bits (an empty list gives 65535).
   progress_.Send(PBM_SETRANGE, 0,
-                 platform::PackProgressRange(0, static_cast<std::uint32_t>(fileList_.size() - 1)));
+                 ui::PackProgressRange(0, static_cast<std::uint32_t>(fileList_.size() - 1)));
   progress_.Send(PBM_SETPOS, 0, 0);
   fileIndex_ = 0;
 }
@@ -196,7 +196,7 @@ void UpdateDialog::Log(const char* format, ...) {
 void UpdateDialog::ShowMessage(const std::string& text) {
   std::fflush(stdout);
   progress_.BeforeOutput(stderr);
-  platform::ShowMessageBox(resources::kApplicationTitle, text);
+  ui::ShowMessageBox(resources::kApplicationTitle, text);
 }
 
 std::string UpdateDialog::SourceKey(const std::string& source) {

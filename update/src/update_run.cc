@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "platform/interrupt.h"
-#include "platform/progress_view.h"
+#include "ui/interrupt.h"
+#include "ui/progress_view.h"
 #include "resources/dialog_template.h"
 #include "update/pack_store.h"
 #include "update/update_dialog.h"
@@ -16,8 +16,8 @@ UpdateOutcome RunUpdateDialog(UpdateHost& host) {
   // The dialog cannot be closed while it works: Ctrl-C becomes a close
   // request that the dialog swallows, rather than an end halfway through a
   // file.
-  platform::CloseRequestGuard closeRequests;
-  platform::ProgressView progress(resources::kUpdateDialog.staticText.text);
+  ui::CloseRequestGuard closeRequests;
+  ui::ProgressView progress(resources::kUpdateDialog.staticText.text);
   std::unique_ptr<PackStore> packStore = MakePkfsPackStore();
   UpdateDialog dialog(host, *packStore, progress);
   dialog.DoModal();

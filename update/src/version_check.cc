@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "pkfs/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/file_system.h"
 #include "resources/string_table.h"
 #include "update/update_dialog.h"
@@ -59,8 +59,8 @@ bool UpdateDialog::CheckVersion() {
     ShowMessage(opened ? "Can't Read Patch.dat" : "Can't Find Patch.dat");
     return false;
   }
-  patchValue1_ = pkfs::LoadU32(patch);
-  patchValue2_ = pkfs::LoadU32(patch + 4);
+  patchValue1_ = platform::LoadU32(patch);
+  patchValue2_ = platform::LoadU32(patch + 4);
 
   const std::string indexPath = host_.currentDir() + "/UpdateSetting/UpdateIndex.dat";
   unsigned char index[4];
@@ -68,7 +68,7 @@ bool UpdateDialog::CheckVersion() {
     ShowMessage((opened ? "Can't Read " : "Can't Find ") + indexPath);
     return false;
   }
-  return VersionAllowsUpdate(pkfs::LoadU32(index), patchValue1_, patchValue2_);
+  return VersionAllowsUpdate(platform::LoadU32(index), patchValue1_, patchValue2_);
 }
 
 }  // namespace update

@@ -22,7 +22,7 @@ constexpr std::size_t kFileHeadFixedBytes = 20;
 class FileHead {
  public:
   FileHead() = default;
-  explicit FileHead(PackArchive* owner) : owner(owner) {}
+  explicit FileHead(PackArchive* volume) : owner(volume) {}
   virtual ~FileHead() = default;
 
   PackArchive* owner = nullptr;  // the volume that stores the bytes; null for a loose file

@@ -31,7 +31,7 @@ constexpr std::uint32_t kReadWindowBytes = 1024;
 
 class CFSReadCache {
  public:
-  explicit CFSReadCache(CFSFile* handle) : handle(handle) {}
+  explicit CFSReadCache(CFSFile* owningHandle) : handle(owningHandle) {}
   virtual ~CFSReadCache() = default;
 
   std::uint32_t windowStart = 0;  // entry position of buffer[0]

@@ -13,7 +13,7 @@ class CFSFile;
 
 class CFSFilter {
  public:
-  explicit CFSFilter(std::uint32_t id = 0) : id(id) {}
+  explicit CFSFilter(std::uint32_t filterId = 0) : id(filterId) {}
   virtual ~CFSFilter() = default;
 
   // Scrambles buffer in place. With a handle, buffer is a piece of that

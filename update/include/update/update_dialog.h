@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/message_queue.h"
-#include "platform/progress_view.h"
+#include "ui/message_queue.h"
+#include "ui/progress_view.h"
 #include "update/pack_store.h"
 #include "update/update_host.h"
 #include "update/update_run.h"
 
 namespace update {
 
-using platform::LParam;
-using platform::WParam;
+using ui::LParam;
+using ui::WParam;
 
 // The dialog's own messages (posted to itself, lParam always 0).
 constexpr std::uint32_t WM_USER = 0x0400;
@@ -30,12 +30,12 @@ constexpr std::uint32_t WM_UPDATENORMALDATA = WM_USER + 5;
 constexpr std::uint32_t WM_FINDADDDATAINPAKFILE = WM_USER + 6;
 constexpr std::uint32_t WM_FINDNORMALDATA = WM_USER + 7;
 constexpr std::uint32_t WM_CHANGESTATE = WM_USER + 8;  // wParam 1 advances, anything else stays
-constexpr std::uint32_t WM_QUIT = platform::kQuitMessage;
-constexpr std::uint32_t WM_COMMAND = platform::kCommandMessage;
+constexpr std::uint32_t WM_QUIT = ui::kQuitMessage;
+constexpr std::uint32_t WM_COMMAND = ui::kCommandMessage;
 
 // Messages the dialog sends to its progress bar.
-constexpr std::uint32_t PBM_SETRANGE = platform::kProgressSetRange;
-constexpr std::uint32_t PBM_SETPOS = platform::kProgressSetPos;
+constexpr std::uint32_t PBM_SETRANGE = ui::kProgressSetRange;
+constexpr std::uint32_t PBM_SETPOS = ui::kProgressSetPos;
 
 // The cancel command, and the result of a dialog ended as cancelled.
 constexpr int IDCANCEL = 2;
@@ -44,13 +44,13 @@ class UpdateDialog {
  public:
   // The dialog uses host for the paths, the options, the log and the payload
   // loader; packStore receives the pack update files; progress shows the bar.
-  UpdateDialog(UpdateHost& host, PackStore& packStore, platform::ProgressView& progress);
+  UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressView& progress);
   UpdateDialog(const UpdateDialog&) = delete;
   UpdateDialog& operator=(const UpdateDialog&) = delete;
 
   // Initialises the dialog, shows it and runs the modal loop until the quit
   // message or EndDialog. Returns IDCANCEL after a refusal by the version gate,
-  // platform::kModalQuit after a normal end.
+  // ui::kModalQuit after a normal end.
   int DoModal();
 
   // Initialisation, in this order: icons (nothing to set on a terminal), the
@@ -93,7 +93,7 @@ class UpdateDialog {
   const std::vector<std::string>& fileList() const { return fileList_; }
   std::uint32_t patchValue1() const { return patchValue1_; }
   std::uint32_t patchValue2() const { return patchValue2_; }
-  platform::MessageQueue& queue() { return queue_; }
+  ui::MessageQueue& queue() { return queue_; }
   void SetStateForTesting(int state) { state_ = state; }
 
  private:
@@ -135,8 +135,8 @@ class UpdateDialog {
 
   UpdateHost& host_;
   PackStore& packStore_;
-  platform::ProgressView& progress_;
-  platform::MessageQueue queue_;
+  ui::ProgressView& progress_;
+  ui::MessageQueue queue_;
 
   std::vector<std::string> fileList_;
   std::vector<unsigned char> dataBuffer_;

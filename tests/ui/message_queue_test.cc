@@ -1,17 +1,17 @@
 // Posted messages, the modal loop and the single-message pump.
-#include "platform/message_queue.h"
+#include "ui/message_queue.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <vector>
 
-#include "platform/interrupt.h"
+#include "ui/interrupt.h"
 
 namespace {
 
-using platform::Message;
-using platform::MessageQueue;
+using ui::Message;
+using ui::MessageQueue;
 
 TEST(MessageQueueTest, ModalLoopDispatchesInPostOrderUntilQuit) {
   MessageQueue queue;
@@ -25,11 +25,11 @@ TEST(MessageQueueTest, ModalLoopDispatchesInPostOrderUntilQuit) {
       queue.Post(0x402);
       queue.Post(0x403);
     } else if (m.message == 0x403) {
-      queue.Post(platform::kQuitMessage);
+      queue.Post(ui::kQuitMessage);
       queue.Post(0x404);  // behind the quit: never dispatched
     }
   });
-  EXPECT_EQ(result, platform::kModalQuit);
+  EXPECT_EQ(result, ui::kModalQuit);
   EXPECT_EQ(seen, (std::vector<std::uint32_t>{0x401, 0x402, 0x403}));
   EXPECT_TRUE(queue.empty());
   EXPECT_FALSE(queue.ending());
@@ -53,8 +53,8 @@ TEST(MessageQueueTest, EndModalEndsAfterTheCurrentMessageWithItsResult) {
 TEST(MessageQueueTest, QueueThatRunsDryEndsTheRunInsteadOfWaiting) {
   MessageQueue queue;
   queue.Post(1);
-  EXPECT_EQ(queue.RunModal([](const Message&) {}), platform::kModalQuit);
-  EXPECT_EQ(queue.RunModal([](const Message&) {}), platform::kModalQuit);
+  EXPECT_EQ(queue.RunModal([](const Message&) {}), ui::kModalQuit);
+  EXPECT_EQ(queue.RunModal([](const Message&) {}), ui::kModalQuit);
 }
 
 TEST(MessageQueueTest, PumpTakesOneMessageAndNeverDispatchesQuit) {
@@ -63,7 +63,7 @@ TEST(MessageQueueTest, PumpTakesOneMessageAndNeverDispatchesQuit) {
   auto count = [&](const Message&) { ++dispatched; };
   EXPECT_FALSE(queue.PumpOne(count));
   queue.Post(1);
-  queue.Post(platform::kQuitMessage);
+  queue.Post(ui::kQuitMessage);
   queue.Post(3);
   EXPECT_TRUE(queue.PumpOne(count));
   EXPECT_EQ(dispatched, 1);
@@ -80,7 +80,7 @@ TEST(MessageQueueTest, QuitTakenByAPumpInsideAHandlerEndsTheModalRun) {
   queue.RunModal([&](const Message& m) {
     seen.push_back(m.message);
     if (m.message == 1) {
-      queue.Post(platform::kQuitMessage);
+      queue.Post(ui::kQuitMessage);
       queue.Post(2);
       queue.PumpOne([&](const Message& inner) { seen.push_back(inner.message); });
     }
@@ -89,7 +89,7 @@ TEST(MessageQueueTest, QuitTakenByAPumpInsideAHandlerEndsTheModalRun) {
 }
 
 TEST(MessageQueueTest, CtrlCArrivesAsACancelCommand) {
-  platform::CloseRequestGuard guard;
+  ui::CloseRequestGuard guard;
   MessageQueue queue;
   std::vector<Message> seen;
   queue.Post(0x401);
@@ -104,21 +104,21 @@ TEST(MessageQueueTest, CtrlCArrivesAsACancelCommand) {
   // Queued when the loop next looks, behind what was already posted.
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen[1].message, 0x402u);
-  EXPECT_EQ(seen[2].message, platform::kCommandMessage);
-  EXPECT_EQ(seen[2].wParam, platform::kCancelCommand);
+  EXPECT_EQ(seen[2].message, ui::kCommandMessage);
+  EXPECT_EQ(seen[2].wParam, ui::kCancelCommand);
 }
 
 TEST(CloseRequestGuardTest, RequestsAreRecordedOnlyWhileAGuardLives) {
-  EXPECT_FALSE(platform::TakeCloseRequest());
+  EXPECT_FALSE(ui::TakeCloseRequest());
   {
-    platform::CloseRequestGuard outer;
+    ui::CloseRequestGuard outer;
     {
-      platform::CloseRequestGuard inner;
+      ui::CloseRequestGuard inner;
       std::raise(SIGINT);
     }
     std::raise(SIGINT);  // the outer guard is back in force
-    EXPECT_TRUE(platform::TakeCloseRequest());
-    EXPECT_FALSE(platform::TakeCloseRequest());
+    EXPECT_TRUE(ui::TakeCloseRequest());
+    EXPECT_FALSE(ui::TakeCloseRequest());
   }
   // Afterwards SIGINT has its old effect again.
   EXPECT_EXIT(std::raise(SIGINT), testing::KilledBySignal(SIGINT), "");

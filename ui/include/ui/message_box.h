@@ -1,13 +1,13 @@
 // Message boxes. There is no one to press a button, so a box is one line on
 // standard error, "<title>: <text>", and the caller goes on as if OK had been
 // pressed.
-#ifndef MAROVETIN_PLATFORM_MESSAGE_BOX_H_
-#define MAROVETIN_PLATFORM_MESSAGE_BOX_H_
+#ifndef MAROVETIN_UI_MESSAGE_BOX_H_
+#define MAROVETIN_UI_MESSAGE_BOX_H_
 
 #include <cstdio>
 #include <string>
 
-namespace platform {
+namespace ui {
 
 // The button that closed the box.
 constexpr int kMessageBoxOk = 1;
@@ -18,6 +18,6 @@ constexpr int kMessageBoxOk = 1;
 // that one box stays one line.
 int ShowMessageBox(const std::string& title, const std::string& text, std::FILE* stream = stderr);
 
-}  // namespace platform
+}  // namespace ui
 
-#endif  // MAROVETIN_PLATFORM_MESSAGE_BOX_H_
+#endif  // MAROVETIN_UI_MESSAGE_BOX_H_

@@ -1,10 +1,10 @@
 // Little-endian reading and writing of on-disk integers.
-#ifndef PKFS_BYTE_ORDER_H_
-#define PKFS_BYTE_ORDER_H_
+#ifndef MAROVETIN_PLATFORM_BYTE_ORDER_H_
+#define MAROVETIN_PLATFORM_BYTE_ORDER_H_
 
 #include <cstdint>
 
-namespace pkfs {
+namespace platform {
 
 inline std::uint32_t LoadU32(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -18,6 +18,6 @@ inline void StoreU32(unsigned char* p, std::uint32_t value) {
   p[3] = static_cast<unsigned char>(value >> 24);
 }
 
-}  // namespace pkfs
+}  // namespace platform
 
-#endif  // PKFS_BYTE_ORDER_H_
+#endif  // MAROVETIN_PLATFORM_BYTE_ORDER_H_

@@ -1,6 +1,6 @@
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 
-namespace platform {
+namespace ui {
 
 int ShowMessageBox(const std::string& title, const std::string& text, std::FILE* stream) {
   std::string line = title + ": " + text;
@@ -13,4 +13,4 @@ int ShowMessageBox(const std::string& title, const std::string& text, std::FILE*
   return kMessageBoxOk;
 }
 
-}  // namespace platform
+}  // namespace ui

@@ -1,11 +1,11 @@
-#include "platform/interrupt.h"
+#include "ui/interrupt.h"
 
 #include <signal.h>
 
 #include <atomic>
 #include <memory>
 
-namespace platform {
+namespace ui {
 
 namespace {
 
@@ -38,4 +38,4 @@ CloseRequestGuard::~CloseRequestGuard() {
 
 bool TakeCloseRequest() { return closeRequested.exchange(false); }
 
-}  // namespace platform
+}  // namespace ui

@@ -1,18 +1,18 @@
 // The terminal progress view and the message box.
-#include "platform/progress_view.h"
+#include "ui/progress_view.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 
 namespace {
 
-using platform::kProgressSetPos;
-using platform::kProgressSetRange;
-using platform::ProgressView;
+using ui::kProgressSetPos;
+using ui::kProgressSetRange;
+using ui::ProgressView;
 
 // A scratch stream standing in for a terminal.
 class Stream {
@@ -33,8 +33,8 @@ class Stream {
   std::FILE* file_;
 };
 
-platform::LParam Range(int minimum, int maximum) {
-  return static_cast<platform::LParam>((static_cast<std::uint32_t>(maximum) << 16) |
+ui::LParam Range(int minimum, int maximum) {
+  return static_cast<ui::LParam>((static_cast<std::uint32_t>(maximum) << 16) |
                                        static_cast<std::uint32_t>(minimum));
 }
 
@@ -47,7 +47,7 @@ TEST(ProgressViewTest, RangeAndPositionMessages) {
   EXPECT_EQ(view.Send(kProgressSetPos, 9, 0), 3);  // returns the previous position
   EXPECT_EQ(view.position(), 4);                   // held inside the range
   // The 16-bit maximum of an empty list: count - 1 cut to 16 bits.
-  EXPECT_EQ(view.Send(kProgressSetRange, 0, static_cast<platform::LParam>(0xFFFF0000u)),
+  EXPECT_EQ(view.Send(kProgressSetRange, 0, static_cast<ui::LParam>(0xFFFF0000u)),
             Range(0, 4));
   EXPECT_EQ(view.maximum(), 65535);
   EXPECT_EQ(view.Send(0x0499, 1, 1), 0);
@@ -122,9 +122,9 @@ TEST(ProgressViewTest, NothingIsDrawnWhenNotAskedOrNotATerminal) {
 
 TEST(MessageBoxTest, OneLineWithTheTitle) {
   Stream out;
-  EXPECT_EQ(platform::ShowMessageBox("marovetin", "Can't Find Patch.dat", out.get()),
-            platform::kMessageBoxOk);
-  platform::ShowMessageBox("marovetin", "two\nlines", out.get());
+  EXPECT_EQ(ui::ShowMessageBox("marovetin", "Can't Find Patch.dat", out.get()),
+            ui::kMessageBoxOk);
+  ui::ShowMessageBox("marovetin", "two\nlines", out.get());
   EXPECT_EQ(out.Text(), "marovetin: Can't Find Patch.dat\nmarovetin: two lines\n");
 }
 

@@ -2,15 +2,15 @@
 // per window, a modal loop that dispatches them until the quit message, and a
 // single-message pump that a handler may call to let queued messages through
 // while it works. Everything runs on the caller's thread; nothing waits.
-#ifndef MAROVETIN_PLATFORM_MESSAGE_QUEUE_H_
-#define MAROVETIN_PLATFORM_MESSAGE_QUEUE_H_
+#ifndef MAROVETIN_UI_MESSAGE_QUEUE_H_
+#define MAROVETIN_UI_MESSAGE_QUEUE_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 
-namespace platform {
+namespace ui {
 
 using WParam = std::uintptr_t;
 using LParam = std::intptr_t;
@@ -68,6 +68,6 @@ class MessageQueue {
   int result_ = kModalQuit;
 };
 
-}  // namespace platform
+}  // namespace ui
 
-#endif  // MAROVETIN_PLATFORM_MESSAGE_QUEUE_H_
+#endif  // MAROVETIN_UI_MESSAGE_QUEUE_H_

@@ -2,12 +2,12 @@
 // counterpart except Ctrl-C (SIGINT); while a window that refuses to close is
 // up, SIGINT is turned into a recorded close request instead of ending the
 // process, and the window's message loop delivers it like any other.
-#ifndef MAROVETIN_PLATFORM_INTERRUPT_H_
-#define MAROVETIN_PLATFORM_INTERRUPT_H_
+#ifndef MAROVETIN_UI_INTERRUPT_H_
+#define MAROVETIN_UI_INTERRUPT_H_
 
 #include <memory>
 
-namespace platform {
+namespace ui {
 
 // While an object lives, SIGINT does not end the process: each one is recorded
 // as a close request. System calls interrupted by the signal are restarted, so
@@ -29,6 +29,6 @@ class CloseRequestGuard {
 // last call (several collapse into one). Safe to call at any time.
 bool TakeCloseRequest();
 
-}  // namespace platform
+}  // namespace ui
 
-#endif  // MAROVETIN_PLATFORM_INTERRUPT_H_
+#endif  // MAROVETIN_UI_INTERRUPT_H_

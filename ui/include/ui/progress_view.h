@@ -2,16 +2,16 @@
 // its own line, then the bar with its percentage, redrawn in place as the
 // position moves, and a final line feed when the view closes. When the stream
 // is not a terminal nothing is drawn, so that logs and pipes stay clean.
-#ifndef MAROVETIN_PLATFORM_PROGRESS_VIEW_H_
-#define MAROVETIN_PLATFORM_PROGRESS_VIEW_H_
+#ifndef MAROVETIN_UI_PROGRESS_VIEW_H_
+#define MAROVETIN_UI_PROGRESS_VIEW_H_
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-#include "platform/message_queue.h"
+#include "ui/message_queue.h"
 
-namespace platform {
+namespace ui {
 
 // The two messages a progress bar understands here.
 constexpr std::uint32_t kProgressSetRange = 0x0401;  // lParam: low word minimum, high word maximum
@@ -91,6 +91,6 @@ class ProgressView {
   int position_ = 0;
 };
 
-}  // namespace platform
+}  // namespace ui
 
-#endif  // MAROVETIN_PLATFORM_PROGRESS_VIEW_H_
+#endif  // MAROVETIN_UI_PROGRESS_VIEW_H_

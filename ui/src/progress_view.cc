@@ -1,4 +1,4 @@
-#include "platform/progress_view.h"
+#include "ui/progress_view.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace platform {
+namespace ui {
 
 namespace {
 
@@ -142,4 +142,4 @@ void ProgressView::Close(bool finalBar) {
   barOnLine_ = false;
 }
 
-}  // namespace platform
+}  // namespace ui

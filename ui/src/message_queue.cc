@@ -1,8 +1,8 @@
-#include "platform/message_queue.h"
+#include "ui/message_queue.h"
 
-#include "platform/interrupt.h"
+#include "ui/interrupt.h"
 
-namespace platform {
+namespace ui {
 
 void MessageQueue::Post(std::uint32_t message, WParam wParam, LParam lParam) {
   messages_.push_back(Message{message, wParam, lParam});
@@ -44,4 +44,4 @@ void MessageQueue::EndModal(int result) {
   result_ = result;
 }
 
-}  // namespace platform
+}  // namespace ui
