@@ -113,6 +113,15 @@ std::size_t RandomAccessFile::WriteAt(std::uint64_t offset, const void* data, st
   return WriteFully(fd_, offset, in, allowed);
 }
 
+Status RandomAccessFile::Sync() {
+  int result;
+  do {
+    result = ::fdatasync(fd_);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) return Status::FromErrno(errno, path_);
+  return Status::Ok();
+}
+
 std::uint64_t RandomAccessFile::Size() const {
   struct stat st;
   if (::fstat(fd_, &st) != 0) return 0;

@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/random_access_file.h"
+#include "platform/status.h"
 #include "test_support.h"
 
 namespace {
@@ -183,6 +186,39 @@ TEST(FileSystemTest, CurrentDirectoryRoundTrip) {
   EXPECT_EQ(platform::GetCurrentDirectory(), std::string(buffer));
   ASSERT_TRUE(platform::SetCurrentDirectory(before));
   EXPECT_FALSE(platform::SetCurrentDirectory(dir.Join("missing")));
+}
+
+}  // namespace
+
+namespace {
+
+// Syncs succeed on what exists and name the path and the reason otherwise.
+TEST(FileSyncTest, SyncsReportTheFileAndTheReason) {
+  TempDir dir;
+  WriteFile(dir.Join("f"), "x");
+  EXPECT_TRUE(platform::SyncDirectory(dir.path()).ok());
+  EXPECT_TRUE(platform::SyncFileSystemOf(dir.Join("f")).ok());
+  auto file = platform::RandomAccessFile::Open(dir.Join("f"),
+                                               platform::RandomAccessFile::Mode::kReadWrite);
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(file->Sync().ok());
+
+  platform::Status missing = platform::SyncDirectory(dir.Join("gone"));
+  EXPECT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error(), ENOENT);
+  EXPECT_EQ(missing.ToString(), dir.Join("gone") + ": No such file or directory");
+  EXPECT_EQ(platform::SyncDirectory(dir.Join("f")).error(), ENOTDIR);
+}
+
+TEST(StatusTest, ReasonPrefersTheMessageThenErrno) {
+  EXPECT_EQ(platform::Status::Ok().ToString(), "OK");
+  EXPECT_EQ(platform::Status::FromErrno(ENOSPC, "DATA.pak").ToString(),
+            "DATA.pak: No space left on device");
+  platform::Status corrupt =
+      platform::Status::Error(platform::Status::Code::kCorrupt, "Data1.pak", "not a pack volume");
+  EXPECT_EQ(corrupt.code(), platform::Status::Code::kCorrupt);
+  EXPECT_EQ(corrupt.Reason(), "not a pack volume");
+  EXPECT_EQ(corrupt.ToString(), "Data1.pak: not a pack volume");
 }
 
 }  // namespace

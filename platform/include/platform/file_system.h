@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace platform {
 
 // Turns a path as the system writes it into the path to hand to the
@@ -52,6 +54,13 @@ bool RenameFile(const std::string& from, const std::string& to);
 // "Attributes to normal": gives the owner write permission on an existing
 // file; false, and nothing else, when it does not exist.
 bool SetAttributesNormal(const std::string& path);
+
+// Makes the directory's entries durable (fsync on the directory), so that a
+// file created, renamed or removed in it stays so after a power loss.
+Status SyncDirectory(const std::string& path);
+// Makes everything written to the file system that holds path durable
+// (syncfs): one call for a whole batch of files instead of one per file.
+Status SyncFileSystemOf(const std::string& path);
 
 // One directory entry as ListDirectory reports it.
 struct DirectoryEntry {

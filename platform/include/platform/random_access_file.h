@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/status.h"
+
 namespace platform {
 
 class RandomAccessFile {
@@ -35,6 +37,10 @@ class RandomAccessFile {
   // number of bytes written; fewer than length (possibly 0) means the write
   // failed or was torn. Passes through the write fault hook.
   std::size_t WriteAt(std::uint64_t offset, const void* data, std::size_t length);
+
+  // Makes every write so far durable (fdatasync): after it returns OK, a
+  // power loss keeps them. The failure names the file and the reason.
+  Status Sync();
 
   // The file's current length in bytes.
   std::uint64_t Size() const;
