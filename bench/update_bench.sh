@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# End-to-end benchmark of an update run against a plain copy.
+# End-to-end benchmark of update runs against the work that cannot be avoided.
 #
 # Builds a delivered update of 2,000 files (1,000 for the pack, half of them
 # ".txt" so that they pass through the filter, and 1,000 loose files), 64 MiB
 # in all before compression, each file bzip2-compressed over its inverted
-# bytes. Then times, in fresh installations:
-#   update   marovetin -dc -de -df -sw update   (decompress, invert, store/write, delete)
-#   plain    marovetin -df -sw update            (the same files delivered uncompressed)
-#   cp -r    a copy of the decompressed tree     (the floor: just moving the bytes)
-#   bunzip2  decompressing every payload file to nowhere (the decoding floor)
-# and reports the median of RUNS runs of each, and the ratios to cp -r.
+# bytes; and two trees of 8,000 small files in one directory (loose, and for
+# the pack). Then times, in fresh installations:
+#   update    marovetin -dc -de -df -sw update   (decode on every core, store/write, delete)
+#   update/1  the same with MAROVETIN_JOBS=1      (decoding inline, for reference)
+#   bunzip2   decompressing every payload file on one core (the decoding floor)
+#   plain     marovetin -df -sw update            (the same files delivered uncompressed)
+#   copy      cp -r of the plain tree, then rm -rf of the source (the moving floor)
+#   8,000 loose files in one directory, and 8,000 pack files in one directory,
+#             each against cp -r + rm -rf of the same files
+# and reports the median of RUNS runs of each, the ratios within one run of
+# this script, and the peak memory (max RSS) of the compressed run.
 #
 # Usage: bench/update_bench.sh [build-dir]   (default: build; RUNS=3)
 set -euo pipefail
@@ -24,7 +29,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/marovetin-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export MAROVETIN_SHM_NAME="marovetin-bench-$$"
 
-echo "generating 2,000 files (64 MiB) in $work ..." >&2
+echo "generating 2,000 files (64 MiB) and 2 x 8,000 small files in $work ..." >&2
 python3 - "$work" <<'PY'
 import bz2, os, sys
 from multiprocessing import Pool
@@ -53,40 +58,62 @@ def make(relative):
             f.write(content)
     return SIZE, len(content)
 
-with Pool() as pool:
+with Pool(2) as pool:
     sizes = pool.map(make, list(names()))
 plain = sum(s for s, _ in sizes)
 packed = sum(p for _, p in sizes)
 print("payload: %d files, %.1f MiB decompressed, %.1f MiB delivered" %
       (FILES, plain / 2**20, packed / 2**20), file=sys.stderr)
+
+# One directory of 8,000 files of 1 KiB, below the work path and below "Pak".
+for tree, below in (("wide-loose", "wide"), ("wide-pack", os.path.join("Pak", "wide"))):
+    directory = os.path.join(work, tree, below)
+    os.makedirs(directory)
+    for i in range(8000):
+        with open(os.path.join(directory, "w%05d.bin" % i), "wb") as f:
+            f.write(os.urandom(1024))
 PY
 
-now() { date +%s.%N; }
-calc() { awk "BEGIN { print $1 }"; }
+calc() { awk "BEGIN { printf \"%.3f\", $1 }"; }
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+now() { date +%s.%N; }
 
-time_update() {  # tree, options...
-  local tree=$1; shift
+# Runs a command with its output discarded; prints "seconds max-rss-KiB".
+measure() {
+  if [[ -x /usr/bin/time ]]; then
+    local out="$work/time.out"
+    /usr/bin/time -f '%e %M' -o "$out" "$@" >/dev/null
+    cat "$out"
+  else
+    local start end
+    start=$(now); "$@" >/dev/null; end=$(now)
+    echo "$(calc "$end - $start") 0"
+  fi
+}
+
+time_update() {  # jobs, tree, options...
+  local jobs=$1 tree=$2; shift 2
   local dir="$work/run"
   rm -rf "$dir"; mkdir -p "$dir"
   cp -r "$work/$tree" "$dir/update"
   sync
-  local start end
-  start=$(now)
-  (cd "$dir" && "$marovetin" "$@" -df -sw update >/dev/null)
-  end=$(now)
+  local result
+  result=$(cd "$dir" && export MAROVETIN_JOBS="$jobs" && measure "$marovetin" "$@" -df -sw update)
   [[ ! -e "$dir/update" ]] || { echo "update left files behind" >&2; exit 1; }
-  calc "$end - $start"
+  echo "$result"
 }
 
-time_copy() {
-  local dir="$work/copy"
-  rm -rf "$dir"
+time_copy() {  # tree: cp -r, then rm -rf of the source copy, as "-df" removes it
+  local tree=$1 dir="$work/copy"
+  rm -rf "$dir" "$work/copy-source"
+  cp -r "$work/$tree" "$work/copy-source"
   sync
   local start end
   start=$(now)
-  cp -r "$work/plain" "$dir"
+  cp -r "$work/copy-source" "$dir"
+  rm -rf "$work/copy-source"
   end=$(now)
+  rm -rf "$dir"
   calc "$end - $start"
 }
 
@@ -98,20 +125,39 @@ time_bunzip2() {
   calc "$end - $start"
 }
 
-update_times=(); plain_times=(); copy_times=(); bunzip2_times=()
+jobs=$(nproc)
+declare -a update rss update1 bunzip2 plain copy wideLoose wideLooseCopy widePack widePackCopy
 for ((i = 0; i < runs; i++)); do
-  update_times+=("$(time_update packed -dc -de)")
-  plain_times+=("$(time_update plain)")
-  copy_times+=("$(time_copy)")
-  bunzip2_times+=("$(time_bunzip2)")
+  read -r t m < <(time_update "$jobs" packed -dc -de); update+=("$t"); rss+=("$m")
+  read -r t _ < <(time_update 1 packed -dc -de); update1+=("$t")
+  bunzip2+=("$(time_bunzip2)")
+  read -r t _ < <(time_update "$jobs" plain); plain+=("$t")
+  copy+=("$(time_copy plain)")
+  read -r t _ < <(time_update "$jobs" wide-loose); wideLoose+=("$t")
+  wideLooseCopy+=("$(time_copy wide-loose)")
+  read -r t _ < <(time_update "$jobs" wide-pack); widePack+=("$t")
+  widePackCopy+=("$(time_copy wide-pack)")
 done
-update=$(printf '%s\n' "${update_times[@]}" | median)
-plain=$(printf '%s\n' "${plain_times[@]}" | median)
-copy=$(printf '%s\n' "${copy_times[@]}" | median)
-bunzip2=$(printf '%s\n' "${bunzip2_times[@]}" | median)
+m() { printf '%s\n' "$@" | median; }
+u=$(m "${update[@]}"); u1=$(m "${update1[@]}"); b=$(m "${bunzip2[@]}")
+p=$(m "${plain[@]}"); c=$(m "${copy[@]}")
+wl=$(m "${wideLoose[@]}"); wlc=$(m "${wideLooseCopy[@]}")
+wp=$(m "${widePack[@]}"); wpc=$(m "${widePackCopy[@]}")
+r=$(printf '%s\n' "${rss[@]}" | sort -g | tail -1)
 
-printf 'median of %d runs, 2,000 files, 64 MiB\n' "$runs"
-printf '  update  (-dc -de -df)  %8.3f s   %6.1f x cp -r\n' "$update" "$(calc "$update / $copy")"
-printf '  plain   (-df)          %8.3f s   %6.1f x cp -r\n' "$plain" "$(calc "$plain / $copy")"
-printf '  cp -r                  %8.3f s\n' "$copy"
-printf '  bunzip2 of the payload %8.3f s   %6.1f x cp -r\n' "$bunzip2" "$(calc "$bunzip2 / $copy")"
+printf 'median of %d runs on %d cores; 2,000 files, 64 MiB\n' "$runs" "$jobs"
+printf '  update (-dc -de -df), %d jobs   %8.3f s  %6.2f x single-core bunzip2   (goal <= 0.65)\n' \
+  "$jobs" "$u" "$(calc "$u / $b")"
+printf '  update (-dc -de -df), 1 job     %8.3f s  %6.2f x single-core bunzip2\n' "$u1" "$(calc "$u1 / $b")"
+printf '  bunzip2 of the payloads         %8.3f s\n' "$b"
+printf '  plain (-df)                     %8.3f s  %6.2f x cp -r + rm -rf       (goal <= 1.3)\n' \
+  "$p" "$(calc "$p / $c")"
+printf '  cp -r + rm -rf                  %8.3f s\n' "$c"
+printf '  8,000 loose files, one dir      %8.3f s  %6.2f x cp -r + rm -rf (%.3f s)\n' \
+  "$wl" "$(calc "$wl / $wlc")" "$wlc"
+printf '  8,000 pack files, one dir       %8.3f s  %6.2f x cp -r + rm -rf (%.3f s)\n' \
+  "$wp" "$(calc "$wp / $wpc")" "$wpc"
+if [[ "$r" != 0 ]]; then
+  printf '  max RSS of the compressed run   %8.1f MiB                              (goal < 150)\n' \
+    "$(calc "$r / 1024")"
+fi

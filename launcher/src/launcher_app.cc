@@ -5,6 +5,7 @@
 #include "fileutil/file_util.h"
 #include "launcher/usage.h"
 #include "launcher/utility_modes.h"
+#include "platform/debug_output.h"
 #include "platform/file_system.h"
 
 namespace launcher {
@@ -34,6 +35,7 @@ bool LauncherApp::InitInstance(int argc, const char* const* argv) {
       break;
   }
 
+  if (QuietRequested(argc, argv)) platform::SilenceStandardOutput();
   commandLine_ = CommandLine::Parse(argc, argv);
   // Refused before anything is touched: no share block, no log line, no file.
   if (std::optional<Option> missing = commandLine_.optionMissingValue()) {

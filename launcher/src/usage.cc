@@ -17,6 +17,18 @@ InfoRequest FindInfoRequest(int argc, const char* const* argv) {
   return InfoRequest::kNone;
 }
 
+bool IsQuietArgument(const char* argument) {
+  return argument != nullptr &&
+         (std::strcmp(argument, "-q") == 0 || std::strcmp(argument, "--quiet") == 0);
+}
+
+bool QuietRequested(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (IsQuietArgument(argv[i])) return true;
+  }
+  return false;
+}
+
 std::string HelpText() {
   std::string text =
       "Usage: marovetin [OPTION]...\n"
@@ -32,6 +44,7 @@ std::string HelpText() {
     text += left + row.meaning + "\n";
   }
   text +=
+      "  -q, --quiet           leave out the progress lines on standard output\n"
       "  --help                print this help and exit\n"
       "  --version             print the version and exit\n"
       "\n"

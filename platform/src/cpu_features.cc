@@ -1,9 +1,13 @@
-// The processor probe: cpuid where the compiler offers it.
+// The processor probe: cpuid where the compiler offers it; the usable
+// processor count from the affinity mask.
 #include "platform/cpu_features.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
 #endif
+
+#include <sched.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -15,6 +19,17 @@ bool ProcessorHasMmx() {
 #else
   return false;
 #endif
+}
+
+int UsableProcessorCount() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return count;
+  }
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(online) : 1;
 }
 
 }  // namespace platform

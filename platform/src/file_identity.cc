@@ -13,4 +13,17 @@ bool IsSameFile(const std::string& a, const std::string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+FileStamp StampOf(const std::string& path) {
+  FileStamp stamp;
+  struct stat st;
+  if (path.empty() || ::stat(ResolvePath(path).c_str(), &st) != 0) return stamp;
+  stamp.exists = true;
+  stamp.device = static_cast<std::uint64_t>(st.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+  stamp.size = static_cast<std::int64_t>(st.st_size);
+  stamp.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.changedNs = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  return stamp;
+}
+
 }  // namespace platform

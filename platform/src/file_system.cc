@@ -11,10 +11,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "ascii_case.h"
+#include "name_match_cache.h"
 
 namespace platform {
 
@@ -41,6 +43,15 @@ bool EqualsIgnoringAsciiCase(const char* a, const std::string& b) {
 // case. Empty when there is none or when several match (an ambiguous name is
 // left as given rather than guessed).
 std::string UniqueCaseInsensitiveMatch(const std::string& directory, const std::string& name) {
+  std::string cached;
+  switch (internal::FindCachedMatch(directory, name, &cached)) {
+    case internal::CachedMatch::kUnique:
+      return cached;
+    case internal::CachedMatch::kNone:
+      return std::string();
+    case internal::CachedMatch::kNotCached:
+      break;
+  }
   DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
   if (dir == nullptr) return std::string();
   std::string match;
@@ -118,11 +129,15 @@ std::string ResolvePath(const std::string& path) {
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   if (path.empty() || mode == nullptr) return nullptr;
-  std::FILE* file = std::fopen(ResolvePath(path).c_str(), mode);
+  const std::string resolved = ResolvePath(path);
+  std::FILE* file = std::fopen(resolved.c_str(), mode);
   if (file != nullptr && DescriptorIsDirectory(::fileno(file))) {
     std::fclose(file);
     errno = EISDIR;
     return nullptr;
+  }
+  if (file != nullptr && (std::strchr(mode, 'w') != nullptr || std::strchr(mode, 'a') != nullptr)) {
+    internal::NoteEntryCreated(resolved);
   }
   return file;
 }
@@ -167,11 +182,19 @@ bool IsDirectory(const std::string& path) {
 }
 
 bool CreateDirectory(const std::string& path) {
-  return !path.empty() && ::mkdir(ResolvePath(path).c_str(), 0777) == 0;
+  if (path.empty()) return false;
+  const std::string resolved = ResolvePath(path);
+  if (::mkdir(resolved.c_str(), 0777) != 0) return false;
+  internal::NoteEntryCreated(resolved);
+  return true;
 }
 
 bool RemoveDirectory(const std::string& path) {
-  return !path.empty() && ::rmdir(ResolvePath(path).c_str()) == 0;
+  if (path.empty()) return false;
+  const std::string resolved = ResolvePath(path);
+  if (::rmdir(resolved.c_str()) != 0) return false;
+  internal::NoteEntryRemoved(resolved);
+  return true;
 }
 
 bool DeleteFile(const std::string& path) {
@@ -179,12 +202,19 @@ bool DeleteFile(const std::string& path) {
   std::string resolved = ResolvePath(path);
   struct stat st;
   if (::lstat(resolved.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  return ::unlink(resolved.c_str()) == 0;
+  if (::unlink(resolved.c_str()) != 0) return false;
+  internal::NoteEntryRemoved(resolved);
+  return true;
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
-  return std::rename(ResolvePath(from).c_str(), ResolvePath(to).c_str()) == 0;
+  const std::string source = ResolvePath(from);
+  const std::string target = ResolvePath(to);
+  if (std::rename(source.c_str(), target.c_str()) != 0) return false;
+  internal::NoteEntryRemoved(source);
+  internal::NoteEntryCreated(target);
+  return true;
 }
 
 bool SetAttributesNormal(const std::string& path) {

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "name_match_cache.h"
 #include "platform/file_system.h"
 
 namespace platform {
@@ -79,6 +80,7 @@ std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& path
     ::close(fd);
     return nullptr;
   }
+  if (mode == Mode::kCreateReadWrite) internal::NoteEntryCreated(resolved);
   return std::unique_ptr<RandomAccessFile>(new RandomAccessFile(fd, path));
 }
 

@@ -224,6 +224,20 @@ TEST_F(UpdateRunTest, WithoutAWorkPathDeleteSourcesKeepsTheInstallationsOwnFiles
   EXPECT_EQ(pack.Read("SUB/A.TXT"), "pack");
 }
 
+TEST_F(UpdateRunTest, QuietLeavesOutTheDebugLinesOnly) {
+  WriteFile(Delivered("a.txt"), "A");
+  WriteFile(Delivered("Pak/p.dat"), "P");
+  for (const char* quiet : {"-q", "--quiet"}) {
+    RunResult r = Run({quiet, "-sw", "update"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadFile(In("a.txt")), "A");
+  }
+  PackReader pack(install());
+  EXPECT_EQ(pack.Read("P.DAT"), "P");
+}
+
 TEST_F(UpdateRunTest, ProgressBarNeverReachesStandardOutput) {
   WriteFile(Delivered("a.txt"), "A");
   RunResult r = Run({"-sw", "update"});

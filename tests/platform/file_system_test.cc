@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -222,3 +224,35 @@ TEST(StatusTest, ReasonPrefersTheMessageThenErrno) {
 }
 
 }  // namespace
+
+TEST(NameMatchCacheTest, ListingsFollowTheLayersOwnChangesAndSeeOthers) {
+  TempDir dir;
+  const std::string d = dir.path();
+  platform::NameMatchCacheScope scope;
+  platform::NameMatchCacheScope nested;
+  // A missing name: the directory's listing is read once and kept.
+  EXPECT_EQ(platform::ResolvePath(d + "/A.TXT"), d + "/A.TXT");
+  // Each change through the layer is seen at once, though the listing is
+  // not read again.
+  std::FILE* created = platform::OpenFile(d + "/a.txt", "wb");
+  ASSERT_NE(created, nullptr);
+  std::fclose(created);
+  EXPECT_EQ(platform::ResolvePath(d + "/A.TXT"), d + "/a.txt");
+  ASSERT_TRUE(platform::RenameFile(d + "/A.TXT", d + "/b.txt"));
+  EXPECT_EQ(platform::ResolvePath(d + "/A.TXT"), d + "/A.TXT");
+  EXPECT_EQ(platform::ResolvePath(d + "/B.TXT"), d + "/b.txt");
+  ASSERT_TRUE(platform::DeleteFile(d + "/B.TXT"));
+  EXPECT_EQ(platform::ResolvePath(d + "/B.TXT"), d + "/B.TXT");
+  ASSERT_TRUE(platform::CreateDirectory(d + "/Sub"));
+  EXPECT_EQ(platform::ResolvePath(d + "/SUB/new.bin"), d + "/Sub/new.bin");
+  ASSERT_TRUE(platform::RemoveDirectory(d + "/sub"));
+  EXPECT_EQ(platform::ResolvePath(d + "/SUB/new.bin"), d + "/SUB/new.bin");
+  // Changes made behind the layer's back move the directory's times: it is
+  // read again. (Apart by more than one tick of the file system's clock.)
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  WriteFile(d + "/c.txt", "c");
+  EXPECT_EQ(platform::ResolvePath(d + "/C.TXT"), d + "/c.txt");
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  WriteFile(d + "/C.txt", "C");
+  EXPECT_EQ(platform::ResolvePath(d + "/c.TXT"), d + "/c.TXT");  // two match: as given
+}

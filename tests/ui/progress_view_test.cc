@@ -66,6 +66,38 @@ TEST(ProgressViewTest, BarText) {
   EXPECT_EQ(view.BarText(), "[" + std::string(40, '#') + "] 100%");
 }
 
+TEST(ProgressViewTest, StageCountMovesTheBarPastSixteenBitsAndGroupsDigits) {
+  Stream out;
+  ProgressView view("text", ProgressView::Drawing::kAlways, out.get());
+  view.Show();
+  // 70,000 files: the range message keeps only the low 16 bits of 69,999.
+  view.Send(kProgressSetRange, 0, Range(0, 69999 & 0xFFFF));
+  view.SetStage("files", 70000);
+  for (std::uint64_t done = 1; done <= 35000; ++done) {
+    view.Send(kProgressSetPos, done - 1, 0);
+    view.SetDone(done);
+  }
+  EXPECT_EQ(view.BarText(), "[" + std::string(20, '#') + std::string(20, ' ') +
+                                "]  50% files 35,000/70,000");
+  view.SetDone(90000);  // held at the stage's total
+  EXPECT_EQ(view.BarText().substr(41), "] 100% files 70,000/70,000");
+  view.SetStage("pack", 1234);
+  view.SetDone(3);
+  view.Close();
+  // Every change of percentage is drawn, and the last count when the view
+  // closes; the count alone is not redrawn 35,000 times.
+  const std::string text = out.Text();
+  EXPECT_NE(text.find("  49% files"), std::string::npos);
+  EXPECT_LT(text.size(), 100u * 200u);
+  const std::string ending = " pack 3/1,234\n";
+  ASSERT_GT(text.size(), ending.size());
+  EXPECT_EQ(text.substr(text.size() - ending.size()), ending);
+
+  const std::pair<std::uint64_t, const char*> grouped[] = {
+      {0, "0"}, {999, "999"}, {1000, "1,000"}, {65536, "65,536"}, {1234567, "1,234,567"}};
+  for (const auto& [value, digits] : grouped) EXPECT_EQ(ProgressView::GroupDigits(value), digits);
+}
+
 TEST(ProgressViewTest, DrawsTextThenABarRedrawnInPlaceThenALineFeed) {
   Stream out;
   {

@@ -111,11 +111,15 @@ TEST_F(UpdateDialogTest, CancelCommandIsSwallowedAndTheMachineRunsOn) {
   WriteFile(work() + "/b.txt", "B");
   UpdateDialog dialog(host_, store_, progress_);
   dialog.OnInitDialog();
+  testing::internal::CaptureStderr();
   EXPECT_FALSE(dialog.OnCommand(update::IDCANCEL, 0));
   // A close request in the middle of the run: queued behind the work.
   dialog.PumpMessage();
   dialog.PostMessage(update::WM_COMMAND, update::IDCANCEL);
   PumpAll(dialog);
+  // The user is told why, once, however often they ask.
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            std::string("marovetin: ") + update::kCannotStopMessage + "\n");
   EXPECT_EQ(dialog.state(), 5);
   EXPECT_TRUE(dialog.queue().ending());  // ended by the quit message only
   EXPECT_EQ(store_.stored.at("x.bin"), "X");
@@ -189,6 +193,8 @@ TEST_F(UpdateDialogTest, BarRangeAndPositionsFollowTheFiles) {
       {update::PBM_SETPOS, 2}};
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(progress_.position(), progress_.maximum());
+  // The view counts the stage's files itself, beside the 16-bit range.
+  EXPECT_EQ(progress_.BarText().substr(41), "] 100% files 3/3");
 }
 
 TEST_F(UpdateDialogTest, EmptyListInStateFourTakesNoEntryAndEnds) {

@@ -6,11 +6,17 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/clock.h"
+
 namespace ui {
 
 namespace {
 
 constexpr int kBarWidth = 40;
+// A count that moves without changing the percentage is redrawn at most this
+// often: tens of thousands of small files would otherwise each cost a write
+// to the terminal.
+constexpr std::uint32_t kRedrawMilliseconds = 100;
 constexpr char kReturnAndWipe[] = "\r\033[K";
 
 bool IsTerminal(std::FILE* stream) {
@@ -82,25 +88,70 @@ LParam ProgressView::Send(std::uint32_t message, WParam wParam, LParam lParam) {
   }
 }
 
-std::string ProgressView::BarText() const {
-  int percent = 100;
-  if (maximum_ > minimum_) {
-    percent = static_cast<int>(100LL * (position_ - minimum_) / (maximum_ - minimum_));
+void ProgressView::SetStage(std::string label, std::uint64_t total) {
+  staged_ = true;
+  stageLabel_ = std::move(label);
+  stageTotal_ = total;
+  stageDone_ = 0;
+  Draw();
+}
+
+void ProgressView::SetDone(std::uint64_t done) {
+  if (!staged_) return;
+  stageDone_ = std::min(done, stageTotal_);
+  Draw();
+}
+
+std::string ProgressView::GroupDigits(std::uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (std::size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, 1, ',');
+  return digits;
+}
+
+int ProgressView::Percent() const {
+  if (staged_) {
+    return stageTotal_ == 0 ? 100 : static_cast<int>(100 * stageDone_ / stageTotal_);
   }
+  if (maximum_ <= minimum_) return 100;
+  return static_cast<int>(100LL * (position_ - minimum_) / (maximum_ - minimum_));
+}
+
+std::string ProgressView::BarText() const {
+  const int percent = Percent();
   int filled = percent * kBarWidth / 100;
   std::string bar = "[";
   bar.append(static_cast<std::size_t>(filled), '#');
   bar.append(static_cast<std::size_t>(kBarWidth - filled), ' ');
   char tail[8];
   std::snprintf(tail, sizeof tail, "] %3d%%", percent);
-  return bar + tail;
+  bar += tail;
+  if (staged_) {
+    bar += " " + stageLabel_ + " " + GroupDigits(stageDone_) + "/" + GroupDigits(stageTotal_);
+  }
+  return bar;
 }
 
-void ProgressView::Draw() {
+void ProgressView::Draw(bool force) {
   if (!drawing_ || !shown_ || closed_ || held_) return;
   std::string line = BarText();
   if (barOnLine_ && line == lastDrawn_) return;
-  if (barOnLine_) std::fputc('\r', stream_);
+  const std::uint32_t now = platform::TickMilliseconds();
+  const int percent = Percent();
+  // Only the count moved: redraw now and then, and always at the stage's end.
+  if (!force && barOnLine_ && staged_ && stageDone_ < stageTotal_ && percent == lastPercent_ &&
+      now - lastDrawTick_ < kRedrawMilliseconds) {
+    return;
+  }
+  lastDrawTick_ = now;
+  lastPercent_ = percent;
+  if (barOnLine_) {
+    // A shorter line (the next stage's count) must not leave the old tail.
+    if (line.size() < lastDrawn_.size()) {
+      std::fputs(kReturnAndWipe, stream_);
+    } else {
+      std::fputc('\r', stream_);
+    }
+  }
   std::fputs(line.c_str(), stream_);
   std::fflush(stream_);
   lastDrawn_ = line;
@@ -132,7 +183,7 @@ void ProgressView::Close(bool finalBar) {
   if (!drawing_ || !shown_ || closed_) return;
   held_ = false;
   if (finalBar) {
-    Draw();
+    Draw(true);
     std::fputc('\n', stream_);
   } else if (barOnLine_) {
     std::fputs(kReturnAndWipe, stream_);

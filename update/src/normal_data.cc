@@ -34,6 +34,7 @@ LParam UpdateDialog::findNormalFiles(WParam, LParam) {
   const std::string source = SourceDirectory();
   // Appended to what the pack search left: those entries come first.
   fileutil::ListFiles(source, fileList_);
+  readAhead_.Start(fileList_);
   ResetProgressForList();
   PostMessage(WM_STEPDONE);
   Print("FileSize is %d\n", static_cast<int>(fileList_.size()));
@@ -58,7 +59,7 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
     // failure (the source already deleted, a "Pak" directory level missing in
     // the installation) keeps nothing back.
     const bool inPack = WasStoredInPack(entry);
-    if (host_.loadFile(entry, dataBuffer_) == -1) {
+    if (readAhead_.Take(static_cast<std::size_t>(fileIndex_), entry, dataBuffer_) == -1) {
       if (!inPack) KeepBack(entry, "cannot be read");
     } else {
       const std::string relative = internal::RelativeTo(entry, source);
@@ -70,6 +71,7 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
         fileutil::MakeDirectories(relative, destinationDirectory);
         Log("%s size=%zu\n", relative.c_str(), dataBuffer_.size());
         const std::string destination = destinationDirectory + "/" + relative;
+        readAhead_.BeforeChange(destination);
         if (!WriteWholeFile(destination, dataBuffer_)) {
           if (!inPack) KeepBack(entry, "could not be written to " + destination);
         } else if (host_.deleteSources() && !IsKeptBack(entry) &&

@@ -18,6 +18,7 @@ LParam UpdateDialog::findPackFiles(WParam, LParam) {
   Print("%s\n", host_.workPath().c_str());
   const std::string packSource = PackSource();
   fileutil::ListFiles(packSource, fileList_);
+  readAhead_.Start(fileList_);
   Print("%s\n", packSource.c_str());
   ResetProgressForList();
   if (!fileList_.empty()) {
@@ -38,7 +39,7 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
   dataBuffer_.clear();
   if (const std::string* current = CurrentEntry()) {
     const std::string entry = *current;
-    int loaded = host_.loadFile(entry, dataBuffer_);
+    int loaded = readAhead_.Take(static_cast<std::size_t>(fileIndex_), entry, dataBuffer_);
     // Logged before the store, so the line is there even when the store fails.
     Log("%s size=%zu\n", entry.c_str(), dataBuffer_.size());
     const std::string relative = RelativeTo(entry, packSource);
@@ -72,6 +73,7 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
 void UpdateDialog::RemoveSource(const std::string& source, const std::string& relative,
                                 const std::string& base) {
   platform::SetAttributesNormal(source);
+  readAhead_.BeforeChange(source);
   platform::DeleteFile(source);
   Log("Remove Dir = %s \n", source.c_str());
   BeforeLibraryOutput();

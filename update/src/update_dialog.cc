@@ -13,7 +13,12 @@
 namespace update {
 
 UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressView& progress)
-    : host_(host), packStore_(packStore), progress_(progress) {}
+    : host_(host),
+      packStore_(packStore),
+      progress_(progress),
+      readAhead_([this](const std::string& path,
+                        std::vector<unsigned char>& buffer) { return host_.loadFile(path, buffer); },
+                 ReadAheadLimits{}) {}
 
 int UpdateDialog::DoModal() {
   OnInitDialog();
@@ -55,10 +60,14 @@ LParam UpdateDialog::WindowProc(std::uint32_t message, WParam wParam, LParam lPa
   }
 }
 
-bool UpdateDialog::OnCommand(WParam, LParam) {
+bool UpdateDialog::OnCommand(WParam wParam, LParam) {
   // The cancel command (Escape, a close request, Ctrl-C) must not stop the
   // update halfway: it is swallowed, not handled. Nothing on this platform
-  // produces any other command.
+  // produces any other command. The user is told why, once.
+  if (wParam == static_cast<WParam>(IDCANCEL) && !toldCannotStop_) {
+    toldCannotStop_ = true;
+    ShowMessage(kCannotStopMessage);
+  }
   return false;
 }
 
@@ -134,11 +143,14 @@ void UpdateDialog::ResetProgressForList() {
   progress_.Send(PBM_SETRANGE, 0,
                  ui::PackProgressRange(0, static_cast<std::uint32_t>(fileList_.size() - 1)));
   progress_.Send(PBM_SETPOS, 0, 0);
+  // Beside the 16-bit range, the view counts the stage's files itself.
+  progress_.SetStage(state_ <= 2 ? "pack" : "files", fileList_.size());
   fileIndex_ = 0;
 }
 
 void UpdateDialog::StepDone() {
   progress_.Send(PBM_SETPOS, static_cast<WParam>(fileIndex_), 0);
+  progress_.SetDone(static_cast<std::uint64_t>(fileIndex_) + 1);
   PostMessage(WM_STEPDONE);
   PumpMessage();
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "platform/file_system.h"
 #include "ui/interrupt.h"
 #include "ui/progress_view.h"
 #include "resources/dialog_template.h"
@@ -17,9 +18,13 @@ UpdateOutcome RunUpdateDialog(UpdateHost& host) {
   // request that the dialog swallows, rather than an end halfway through a
   // file.
   ui::CloseRequestGuard closeRequests;
+  // One listing per directory for the whole run: thousands of new files in
+  // one directory would otherwise each read it whole to match letter case.
+  platform::NameMatchCacheScope nameMatchCache;
   ui::ProgressView progress(resources::kUpdateDialog.staticText.text);
   std::unique_ptr<PackStore> packStore = MakePkfsPackStore();
   UpdateDialog dialog(host, *packStore, progress);
+  dialog.SetReadAheadLimits(ReadAheadLimitsFromEnvironment());
   dialog.DoModal();
   return dialog.outcome();
 }

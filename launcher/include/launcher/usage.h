@@ -23,6 +23,11 @@ enum class InfoRequest { kNone, kHelp, kVersion };
 // "--version".
 InfoRequest FindInfoRequest(int argc, const char* const* argv);
 
+// "-q" or "--quiet": the debug lines on standard output are left out. Not one
+// of the ten options: it changes nothing that the run does.
+bool IsQuietArgument(const char* argument);
+bool QuietRequested(int argc, const char* const* argv);
+
 std::string HelpText();
 std::string VersionText();
 

@@ -3,6 +3,7 @@
 #ifndef MAROVETIN_PLATFORM_FILE_IDENTITY_H_
 #define MAROVETIN_PLATFORM_FILE_IDENTITY_H_
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -11,6 +12,32 @@ namespace platform {
 // once each path has gone through ResolvePath). False when either does not
 // exist.
 bool IsSameFile(const std::string& a, const std::string& b);
+
+// What a file looked like at one moment: which file a path led to, its size
+// and its modification and change times. Any write, truncation, replacement
+// by rename, deletion or creation under the path changes the stamp (short of
+// two changes of one size inside one tick of the file system's clock).
+struct FileStamp {
+  bool exists = false;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t modifiedNs = 0;
+  std::int64_t changedNs = 0;
+
+  bool SameFileAs(const FileStamp& other) const {
+    return exists && other.exists && device == other.device && inode == other.inode;
+  }
+  bool operator==(const FileStamp& other) const {
+    return exists == other.exists && device == other.device && inode == other.inode &&
+           size == other.size && modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+  }
+  bool operator!=(const FileStamp& other) const { return !(*this == other); }
+};
+
+// The stamp of the file the path leads to (through ResolvePath, following
+// symbolic links); exists is false when there is none.
+FileStamp StampOf(const std::string& path);
 
 }  // namespace platform
 

@@ -21,6 +21,21 @@ namespace platform {
 // the name as given. Never fails; an empty path stays empty.
 std::string ResolvePath(const std::string& path);
 
+// While an object lives, the case-insensitive matching of ResolvePath keeps
+// one listing per directory instead of reading the directory again for every
+// name it looks up, so that creating n files in one directory costs time
+// linear in n. The layer's own creations, renames and deletions keep the
+// listings current; a directory changed by anything else (its modification
+// or change time moved) is read again. Objects may nest; the listings go with
+// the last one. Safe to use from several threads.
+class NameMatchCacheScope {
+ public:
+  NameMatchCacheScope();
+  ~NameMatchCacheScope();
+  NameMatchCacheScope(const NameMatchCacheScope&) = delete;
+  NameMatchCacheScope& operator=(const NameMatchCacheScope&) = delete;
+};
+
 // fopen() through ResolvePath. Returns null when the file does not open.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 

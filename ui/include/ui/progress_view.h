@@ -49,6 +49,15 @@ class ProgressView {
   // previous position. Any other message returns 0 and changes nothing.
   virtual LParam Send(std::uint32_t message, WParam wParam, LParam lParam);
 
+  // Names the stage the bar now counts ("pack", "files") and how many files
+  // it has; none are done yet. From then on the bar shows the stage's own
+  // count, "pack 1,234/5,000", and its percentage comes from that count, so
+  // that lists too long for the range message's 16 bits still move it. The
+  // range and position messages keep working as before beside it.
+  void SetStage(std::string label, std::uint64_t total);
+  // How many files of the stage are done (held at the stage's total).
+  void SetDone(std::uint64_t done);
+
   // Call before writing to target. When that text would land on the bar's
   // line (target is the bar's stream, or standard output on the same
   // terminal), the bar is wiped first; the next draw puts it on a line of its
@@ -71,11 +80,17 @@ class ProgressView {
   int maximum() const { return maximum_; }
   int position() const { return position_; }
   bool drawing() const { return drawing_; }
-  // The bar line as it is drawn: "[####      ]  40%".
+  // The bar line as it is drawn: "[####      ]  40%", followed by the stage's
+  // count once a stage is set: "[####      ]  40% files 120/300".
   std::string BarText() const;
+  // A count with a comma between each group of three digits: 1,234,567.
+  static std::string GroupDigits(std::uint64_t value);
 
  private:
-  void Draw();
+  // Puts the bar on screen unless it is already there as it would be drawn;
+  // a count alone is redrawn at most every so often unless forced.
+  void Draw(bool force = false);
+  int Percent() const;
 
   std::string text_;
   std::FILE* stream_;
@@ -89,6 +104,12 @@ class ProgressView {
   int minimum_ = 0;
   int maximum_ = 100;
   int position_ = 0;
+  bool staged_ = false;
+  std::string stageLabel_;
+  std::uint64_t stageTotal_ = 0;
+  std::uint64_t stageDone_ = 0;
+  std::uint32_t lastDrawTick_ = 0;
+  int lastPercent_ = -1;
 };
 
 }  // namespace ui

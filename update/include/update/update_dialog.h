@@ -13,6 +13,7 @@
 #include "ui/message_queue.h"
 #include "ui/progress_view.h"
 #include "update/pack_store.h"
+#include "update/read_ahead.h"
 #include "update/update_host.h"
 #include "update/update_run.h"
 
@@ -40,6 +41,9 @@ constexpr std::uint32_t PBM_SETPOS = ui::kProgressSetPos;
 // The cancel command, and the result of a dialog ended as cancelled.
 constexpr int IDCANCEL = 2;
 
+// What the first cancel command (Ctrl-C) is answered with.
+constexpr char kCannotStopMessage[] = "finishing the update; it cannot be stopped safely midway";
+
 class UpdateDialog {
  public:
   // The dialog uses host for the paths, the options, the log and the payload
@@ -61,7 +65,8 @@ class UpdateDialog {
   LParam WindowProc(std::uint32_t message, WParam wParam, LParam lParam);
 
   // Commands. The cancel command (Escape, a close request, Ctrl-C) is
-  // swallowed: returns false (not handled) and the dialog stays open.
+  // swallowed: returns false (not handled) and the dialog stays open; the
+  // first one says so on standard error (kCannotStopMessage).
   bool OnCommand(WParam wParam, LParam lParam);
 
   // Posts to the dialog's own queue.
@@ -87,6 +92,11 @@ class UpdateDialog {
 
   // What the run did: a refusal, and the update files kept back.
   UpdateOutcome outcome() const;
+
+  // How many files are decoded ahead of the one being applied, and by how
+  // many threads. Inline (one worker) unless set.
+  void SetReadAheadLimits(const ReadAheadLimits& limits) { readAhead_.SetLimits(limits); }
+  const ReadAhead& readAhead() const { return readAhead_; }
 
   int state() const { return state_; }
   int fileIndex() const { return fileIndex_; }
@@ -146,10 +156,15 @@ class UpdateDialog {
   std::int32_t state_ = 0;
 
   bool refused_ = false;
+  bool toldCannotStop_ = false;
   // One update file can be listed under two spellings (the pack search gives
   // D/Pak\a, the work-path search D\Pak\a): these sets hold SourceKey forms.
   std::set<std::string> keptBack_;      // sources that could not be applied
   std::set<std::string> storedInPack_;  // pack update files the pack now holds
+
+  // Loads the listed files through the host. Last, so that its workers stop
+  // before anything else of the dialog goes.
+  ReadAhead readAhead_;
 };
 
 }  // namespace update

@@ -25,7 +25,8 @@ class UpdateHost {
   // Appends one line to the run log (nothing when the log is off).
   virtual void writeLog(const std::string& text) = 0;
   // Reads a payload file whole, undoing compression and inversion. -1 on
-  // failure (see the payload loader for the other results).
+  // failure (see the payload loader for the other results). The dialog's
+  // read-ahead calls it from several threads at once.
   virtual int loadFile(const std::string& path, std::vector<unsigned char>& buffer) = 0;
 };
 

@@ -1,0 +1,221 @@
+#include "update/read_ahead.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <system_error>
+#include <utility>
+
+#include "platform/cpu_features.h"
+
+namespace update {
+
+namespace {
+
+constexpr int kMostJobs = 256;
+
+}  // namespace
+
+ReadAheadLimits ReadAheadLimitsForJobs(int jobs) {
+  ReadAheadLimits limits;
+  limits.workers = std::clamp(jobs, 1, kMostJobs);
+  limits.maxFiles = 2 * static_cast<std::size_t>(limits.workers);
+  return limits;
+}
+
+ReadAheadLimits ReadAheadLimitsFromEnvironment() {
+  int jobs = platform::UsableProcessorCount();
+  if (const char* text = std::getenv("MAROVETIN_JOBS")) {
+    char* end = nullptr;
+    errno = 0;
+    const long wanted = std::strtol(text, &end, 10);
+    if (errno == 0 && end != text && *end == '\0' && wanted >= 1 && wanted <= kMostJobs) {
+      jobs = static_cast<int>(wanted);
+    }
+  }
+  return ReadAheadLimitsForJobs(jobs);
+}
+
+ReadAhead::ReadAhead(Loader loader, ReadAheadLimits limits)
+    : loader_(std::move(loader)), limits_(limits) {
+  limits_.workers = std::max(limits_.workers, 1);
+  limits_.maxFiles = std::max<std::size_t>(limits_.maxFiles, 1);
+}
+
+ReadAhead::~ReadAhead() { StopThreads(); }
+
+void ReadAhead::SetLimits(ReadAheadLimits limits) {
+  StopThreads();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    DropAll();
+  }
+  limits_ = limits;
+  limits_.workers = std::max(limits_.workers, 1);
+  limits_.maxFiles = std::max<std::size_t>(limits_.maxFiles, 1);
+}
+
+void ReadAhead::StartThreads() {
+  for (int i = 0; i < limits_.workers; ++i) {
+    try {
+      threads_.emplace_back([this] { WorkerLoop(); });
+    } catch (const std::system_error&) {
+      break;  // fewer workers, or none: decoding then happens at each file's turn
+    }
+  }
+  if (threads_.empty()) limits_.workers = 1;
+}
+
+void ReadAhead::StopThreads() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  workAvailable_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopping_ = false;
+}
+
+void ReadAhead::DropAll() {
+  ++generation_;
+  sources_.clear();
+  slots_.clear();
+  head_ = 0;
+  nextToStart_ = 0;
+  bytesWaiting_ = 0;
+  changes_.clear();
+}
+
+void ReadAhead::Start(const std::vector<std::string>& sources) {
+  if (!threaded()) return;
+  if (threads_.empty()) {
+    StartThreads();
+    if (!threaded()) return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    DropAll();
+    sources_ = sources;
+  }
+  workAvailable_.notify_all();
+}
+
+bool ReadAhead::CanStart() const {
+  if (nextToStart_ >= sources_.size()) return false;
+  if (nextToStart_ - head_ >= limits_.maxFiles) return false;
+  return bytesWaiting_ < limits_.maxBytes || nextToStart_ == head_;
+}
+
+void ReadAhead::WorkerLoop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    workAvailable_.wait(lock, [this] { return stopping_ || CanStart(); });
+    if (stopping_) return;
+    const std::size_t index = nextToStart_++;
+    const std::uint64_t generation = generation_;
+    const std::string path = sources_[index];
+    slots_.emplace_back();
+    // Read before the file is looked at: a change announced from now on may
+    // have reached the file before or during the load.
+    slots_.back().startEpoch = epoch_;
+    stats_.peakFiles = std::max(stats_.peakFiles, slots_.size());
+    lock.unlock();
+
+    const platform::FileStamp stamp = platform::StampOf(path);
+    std::vector<unsigned char> bytes;
+    int result = -1;
+    bool loadInline = false;
+    try {
+      result = loader_(path, bytes);
+    } catch (const std::bad_alloc&) {
+      // Out of memory here: give up the bytes; the file is loaded at its
+      // turn, where a failure reaches the caller as it would without workers.
+      std::vector<unsigned char>().swap(bytes);
+      loadInline = true;
+    }
+
+    lock.lock();
+    if (generation != generation_) continue;  // the list was dropped meanwhile
+    Slot& slot = slots_[index - head_];
+    slot.done = true;
+    slot.loadInline = loadInline;
+    slot.result = result;
+    slot.stamp = stamp;
+    slot.bytes.swap(bytes);
+    bytesWaiting_ += slot.bytes.size();
+    stats_.peakBytes = std::max(stats_.peakBytes, bytesWaiting_);
+    slotDone_.notify_all();
+  }
+}
+
+bool ReadAhead::ChangedByRun(const Slot& slot) const {
+  for (const Change& change : changes_) {
+    if (change.epoch >= slot.startEpoch && change.stamp.SameFileAs(slot.stamp)) return true;
+  }
+  return false;
+}
+
+void ReadAhead::PruneChanges() {
+  // Slots start in index order, so the front one started first.
+  const std::uint64_t oldest = slots_.empty() ? epoch_ : slots_.front().startEpoch;
+  while (!changes_.empty() && changes_.front().epoch < oldest) changes_.pop_front();
+}
+
+int ReadAhead::Take(std::size_t index, const std::string& path,
+                    std::vector<unsigned char>& buffer) {
+  if (!threaded()) return loader_(path, buffer);
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (index != head_ || index >= sources_.size() || sources_[index] != path) {
+    lock.unlock();
+    return loader_(path, buffer);
+  }
+  if (nextToStart_ == head_) {
+    // No worker has started it: it is loaded here, and the window moves on.
+    ++nextToStart_;
+    ++head_;
+    PruneChanges();
+    lock.unlock();
+    workAvailable_.notify_all();
+    return loader_(path, buffer);
+  }
+  slotDone_.wait(lock, [this] { return slots_.front().done; });
+  Slot slot = std::move(slots_.front());
+  slots_.pop_front();
+  ++head_;
+  bytesWaiting_ -= slot.bytes.size();
+  const bool changedByRun = ChangedByRun(slot);
+  PruneChanges();
+  lock.unlock();
+  workAvailable_.notify_all();
+
+  // Any change the run did not announce (a pack volume that is also an
+  // update file, another process) shows in the file's stamp.
+  if (slot.loadInline) return loader_(path, buffer);
+  if (changedByRun || platform::StampOf(path) != slot.stamp) {
+    {
+      std::lock_guard<std::mutex> relock(mutex_);
+      ++stats_.reloads;
+    }
+    return loader_(path, buffer);
+  }
+  buffer.swap(slot.bytes);
+  return slot.result;
+}
+
+void ReadAhead::BeforeChange(const std::string& path) {
+  if (!threaded()) return;
+  const platform::FileStamp stamp = platform::StampOf(path);
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++epoch_;
+  if (stamp.exists) changes_.push_back(Change{epoch_, stamp});
+}
+
+ReadAhead::Stats ReadAhead::stats() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stats_;
+}
+
+}  // namespace update
