@@ -76,6 +76,8 @@ int PayloadLoader::loadPlain(const char* path, std::vector<unsigned char>& buffe
   if (platform::IsDirectory(path)) return -1;
   std::FILE* file = platform::OpenFile(path, "rb");
   if (file == nullptr) return -1;
+  // The file is read whole in one piece: no stream buffer to copy through.
+  std::setvbuf(file, nullptr, _IONBF, 0);
 
   long size = -1;
   if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);

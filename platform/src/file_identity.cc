@@ -2,21 +2,31 @@
 
 #include <sys/stat.h>
 
+#include "path_resolution.h"
 #include "platform/file_system.h"
 
 namespace platform {
 
+namespace {
+
+bool StatExisting(const std::string& path, struct stat* st) {
+  return !path.empty() && internal::OnExistingPath(path, [st](const std::string& candidate) {
+    return ::stat(candidate.c_str(), st) == 0;
+  });
+}
+
+}  // namespace
+
 bool IsSameFile(const std::string& a, const std::string& b) {
   struct stat sa, sb;
-  if (::stat(ResolvePath(a).c_str(), &sa) != 0) return false;
-  if (::stat(ResolvePath(b).c_str(), &sb) != 0) return false;
+  if (!StatExisting(a, &sa) || !StatExisting(b, &sb)) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 FileStamp StampOf(const std::string& path) {
   FileStamp stamp;
   struct stat st;
-  if (path.empty() || ::stat(ResolvePath(path).c_str(), &st) != 0) return stamp;
+  if (!StatExisting(path, &st)) return stamp;
   stamp.exists = true;
   stamp.device = static_cast<std::uint64_t>(st.st_dev);
   stamp.inode = static_cast<std::uint64_t>(st.st_ino);

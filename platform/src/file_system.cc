@@ -17,6 +17,7 @@
 
 #include "ascii_case.h"
 #include "name_match_cache.h"
+#include "path_resolution.h"
 
 namespace platform {
 
@@ -48,6 +49,7 @@ std::string UniqueCaseInsensitiveMatch(const std::string& directory, const std::
     case internal::CachedMatch::kUnique:
       return cached;
     case internal::CachedMatch::kNone:
+    case internal::CachedMatch::kNoDirectory:
       return std::string();
     case internal::CachedMatch::kNotCached:
       break;
@@ -108,11 +110,14 @@ bool DescriptorIsDirectory(int fd) {
 }  // namespace
 
 std::string ResolvePath(const std::string& path) {
-  std::string translated = path;
-  for (char& c : translated) {
-    if (c == '\\') c = '/';
-  }
+  const std::string translated = internal::TranslateSeparators(path);
   if (translated.empty() || Exists(translated)) return translated;
+  return internal::ResolveMissingPath(translated);
+}
+
+namespace internal {
+
+std::string ResolveMissingPath(const std::string& translated) {
   // Usually only the last level is missing or differs in case (a file about
   // to be created, a name stored upper-cased): when its directory exists as
   // written, one listing of that directory settles it without a walk from the
@@ -120,34 +125,62 @@ std::string ResolvePath(const std::string& path) {
   const std::size_t slash = translated.find_last_of('/');
   const std::string parent = slash == std::string::npos ? "" : translated.substr(0, slash + 1);
   const std::string name = translated.substr(parent.size());
-  if (!name.empty() && name != "." && name != ".." && (parent.empty() || Exists(parent))) {
-    const std::string match = UniqueCaseInsensitiveMatch(parent, name);
-    return parent + (match.empty() ? name : match);
+  if (!name.empty() && name != "." && name != "..") {
+    std::string match;
+    switch (internal::FindCachedMatch(parent, name, &match)) {
+      case internal::CachedMatch::kUnique:
+        return parent + match;
+      case internal::CachedMatch::kNone:
+        return parent + name;
+      case internal::CachedMatch::kNoDirectory:
+        return ResolveComponents(translated);
+      case internal::CachedMatch::kNotCached:
+        break;
+    }
+    if (parent.empty() || Exists(parent)) {
+      match = UniqueCaseInsensitiveMatch(parent, name);
+      return parent + (match.empty() ? name : match);
+    }
   }
   return ResolveComponents(translated);
 }
 
+}  // namespace internal
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   if (path.empty() || mode == nullptr) return nullptr;
-  const std::string resolved = ResolvePath(path);
-  std::FILE* file = std::fopen(resolved.c_str(), mode);
+  const bool creates = std::strchr(mode, 'w') != nullptr || std::strchr(mode, 'a') != nullptr;
+  std::FILE* file = nullptr;
+  std::string opened;
+  if (creates) {
+    // A new file must take the name of an existing one that differs only in
+    // case, so the name is resolved before anything is created.
+    opened = ResolvePath(path);
+    file = std::fopen(opened.c_str(), mode);
+  } else {
+    internal::OnExistingPath(path, [&](const std::string& candidate) {
+      file = std::fopen(candidate.c_str(), mode);
+      return file != nullptr;
+    });
+  }
   if (file != nullptr && DescriptorIsDirectory(::fileno(file))) {
     std::fclose(file);
     errno = EISDIR;
     return nullptr;
   }
-  if (file != nullptr && (std::strchr(mode, 'w') != nullptr || std::strchr(mode, 'a') != nullptr)) {
-    internal::NoteEntryCreated(resolved);
-  }
+  if (file != nullptr && creates) internal::NoteEntryCreated(opened);
   return file;
 }
 
 int OpenReadDescriptor(const std::string& path) {
   if (path.empty()) return -1;
-  int fd;
-  do {
-    fd = ::open(ResolvePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  int fd = -1;
+  internal::OnExistingPath(path, [&](const std::string& candidate) {
+    do {
+      fd = ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd >= 0;
+  });
   if (fd >= 0 && DescriptorIsDirectory(fd)) {
     ::close(fd);
     errno = EISDIR;
@@ -163,22 +196,35 @@ void CloseDescriptorIfOpen(int fd) {
   ::close(fd);
 }
 
+namespace {
+
+// stat through OnExistingPath; the path that answered in *found when given.
+bool StatExisting(const std::string& path, struct stat* st, std::string* found = nullptr) {
+  if (path.empty()) return false;
+  return internal::OnExistingPath(path, [&](const std::string& candidate) {
+    if (::stat(candidate.c_str(), st) != 0) return false;
+    if (found != nullptr) *found = candidate;
+    return true;
+  });
+}
+
+}  // namespace
+
 bool PathExists(const std::string& path) {
   struct stat st;
-  return !path.empty() && ::stat(ResolvePath(path).c_str(), &st) == 0;
+  return StatExisting(path, &st);
 }
 
 bool IsReadableFile(const std::string& path) {
-  if (path.empty()) return false;
-  std::string resolved = ResolvePath(path);
   struct stat st;
-  return ::stat(resolved.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-         ::access(resolved.c_str(), R_OK) == 0;
+  std::string found;
+  return StatExisting(path, &st, &found) && S_ISREG(st.st_mode) &&
+         ::access(found.c_str(), R_OK) == 0;
 }
 
 bool IsDirectory(const std::string& path) {
   struct stat st;
-  return !path.empty() && ::stat(ResolvePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return StatExisting(path, &st) && S_ISDIR(st.st_mode);
 }
 
 bool CreateDirectory(const std::string& path) {
@@ -191,20 +237,21 @@ bool CreateDirectory(const std::string& path) {
 
 bool RemoveDirectory(const std::string& path) {
   if (path.empty()) return false;
-  const std::string resolved = ResolvePath(path);
-  if (::rmdir(resolved.c_str()) != 0) return false;
-  internal::NoteEntryRemoved(resolved);
-  return true;
+  return internal::OnExistingPath(path, [](const std::string& candidate) {
+    if (::rmdir(candidate.c_str()) != 0) return false;
+    internal::NoteEntryRemoved(candidate);
+    return true;
+  });
 }
 
 bool DeleteFile(const std::string& path) {
   if (path.empty()) return false;
-  std::string resolved = ResolvePath(path);
-  struct stat st;
-  if (::lstat(resolved.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  if (::unlink(resolved.c_str()) != 0) return false;
-  internal::NoteEntryRemoved(resolved);
-  return true;
+  // unlink refuses a directory (EISDIR), as DeleteFile does on Windows.
+  return internal::OnExistingPath(path, [](const std::string& candidate) {
+    if (::unlink(candidate.c_str()) != 0) return false;
+    internal::NoteEntryRemoved(candidate);
+    return true;
+  });
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
@@ -218,12 +265,11 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 bool SetAttributesNormal(const std::string& path) {
-  if (path.empty()) return false;
-  std::string resolved = ResolvePath(path);
   struct stat st;
-  if (::stat(resolved.c_str(), &st) != 0) return false;
+  std::string found;
+  if (!StatExisting(path, &st, &found)) return false;
   if ((st.st_mode & S_IWUSR) != 0) return true;
-  return ::chmod(resolved.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+  return ::chmod(found.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 
 std::string GetCurrentDirectory() {

@@ -143,7 +143,7 @@ CachedMatch FindCachedMatch(const std::string& directory, const std::string& nam
   std::lock_guard<std::mutex> lock(cache.mutex);
   if (cache.scopes == 0) return CachedMatch::kNotCached;
   DirectoryStamp stamp;
-  if (!StampDirectory(directory, &stamp)) return CachedMatch::kNone;
+  if (!StampDirectory(directory, &stamp)) return CachedMatch::kNoDirectory;
   const DirectoryKey key(stamp.device, stamp.inode);
   auto found = cache.listings.find(key);
   if (found == cache.listings.end() || !found->second.stamp.SameTimes(stamp)) {

@@ -9,9 +9,10 @@ namespace platform {
 namespace internal {
 
 enum class CachedMatch {
-  kNotCached,  // no scope is active: the caller reads the directory itself
-  kUnique,     // exactly one entry matches; *match holds its name
-  kNone,       // no entry, or several, match (or the directory cannot be read)
+  kNotCached,    // no scope is active: the caller reads the directory itself
+  kUnique,       // exactly one entry matches; *match holds its name
+  kNone,         // no entry, or several, match (or the directory cannot be read)
+  kNoDirectory,  // the directory does not exist as written
 };
 
 // The entry of directory ("" for the current one) whose name equals name

@@ -19,6 +19,7 @@ bool WriteWholeFile(const std::string& path, const std::vector<unsigned char>& b
   platform::SetAttributesNormal(path);
   std::FILE* file = platform::OpenFile(path, "wb");
   if (file == nullptr) return false;
+  std::setvbuf(file, nullptr, _IONBF, 0);  // one write of the whole buffer
   bool complete = true;
   if (!buffer.empty()) {
     complete = std::fwrite(buffer.data(), 1, buffer.size(), file) == buffer.size();
