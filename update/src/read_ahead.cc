@@ -86,6 +86,8 @@ void ReadAhead::DropAll() {
   head_ = 0;
   nextToStart_ = 0;
   bytesWaiting_ = 0;
+  loading_ = 0;
+  largestFile_ = 0;
   changes_.clear();
 }
 
@@ -106,7 +108,10 @@ void ReadAhead::Start(const std::vector<std::string>& sources) {
 bool ReadAhead::CanStart() const {
   if (nextToStart_ >= sources_.size()) return false;
   if (nextToStart_ - head_ >= limits_.maxFiles) return false;
-  return bytesWaiting_ < limits_.maxBytes || nextToStart_ == head_;
+  if (nextToStart_ == head_) return true;  // the caller waits for it
+  // Files being decoded are counted at the largest size seen so far, so
+  // that a list of large files does not decode several at once past the mark.
+  return bytesWaiting_ + loading_ * largestFile_ < limits_.maxBytes;
 }
 
 void ReadAhead::WorkerLoop() {
@@ -121,6 +126,7 @@ void ReadAhead::WorkerLoop() {
     // Read before the file is looked at: a change announced from now on may
     // have reached the file before or during the load.
     slots_.back().startEpoch = epoch_;
+    ++loading_;
     stats_.peakFiles = std::max(stats_.peakFiles, slots_.size());
     lock.unlock();
 
@@ -139,6 +145,8 @@ void ReadAhead::WorkerLoop() {
 
     lock.lock();
     if (generation != generation_) continue;  // the list was dropped meanwhile
+    --loading_;
+    largestFile_ = std::max(largestFile_, bytes.size());
     Slot& slot = slots_[index - head_];
     slot.done = true;
     slot.loadInline = loadInline;

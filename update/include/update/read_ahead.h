@@ -31,10 +31,11 @@ struct ReadAheadLimits {
   int workers = 1;
   // Files started ahead and not yet taken (decoding or decoded), at most.
   std::size_t maxFiles = 2;
-  // No further file is started while this many decoded bytes wait to be
-  // taken (the file the caller waits for always starts). A file is not cut
-  // short, so the bytes waiting can pass the mark by the files that were
-  // decoding when it was reached.
+  // No further file is started while the decoded bytes waiting to be taken,
+  // with each file being decoded counted at the largest size seen so far,
+  // reach this mark (the file the caller waits for always starts). Sizes are
+  // known only once decoded, so the mark can be passed by the files that
+  // were decoding when it was reached.
   std::size_t maxBytes = std::size_t{64} << 20;
 };
 
@@ -123,6 +124,8 @@ class ReadAhead {
   std::uint64_t epoch_ = 0;       // advances with every announced change
   std::deque<Change> changes_;
   std::size_t bytesWaiting_ = 0;
+  std::size_t loading_ = 0;      // files the workers are decoding
+  std::size_t largestFile_ = 0;  // the most bytes one file of the list decoded to
   Stats stats_;
 };
 
