@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "pkfs/fs.h"
-#include "pkfs/name_rule.h"
-#include "pkfs/pack_archive.h"
 
 namespace pkfs {
+
+class NameRuleList;
+class PackArchive;
 
 constexpr std::uint32_t kDefaultVolumeSizeLimit = 0x60000000;
 
@@ -60,15 +61,10 @@ class CPKFSF : public CFS {
   // directory (it then still holds the name).
   bool RemoveCopies(const std::string& name, const FileHead* keep);
 
-  void AddNameRule(const std::string& pattern, std::uint16_t id) {
-    rules_.AddNameRule(pattern, id);
-  }
-  bool MatchInPlaceRule(const std::string& name, std::uint16_t* id) const {
-    return rules_.MatchInPlaceRule(name, id);
-  }
-  bool MatchResizingRule(const std::string& name, std::uint16_t* id) const {
-    return rules_.MatchResizingRule(name, id);
-  }
+  // Name rules: names matching pattern are stored through filter id.
+  void AddNameRule(const std::string& pattern, std::uint16_t id);
+  bool MatchInPlaceRule(const std::string& name, std::uint16_t* id) const;
+  bool MatchResizingRule(const std::string& name, std::uint16_t* id) const;
 
   std::uint32_t sizeLimit() const { return sizeLimit_; }
   void SetSizeLimitForTesting(std::uint32_t limit) { sizeLimit_ = limit; }
@@ -80,7 +76,7 @@ class CPKFSF : public CFS {
   std::uint32_t sizeLimit_ = kDefaultVolumeSizeLimit;
   std::string volumePattern_ = "Data%d.pak";
   std::vector<std::unique_ptr<PackArchive>> archives_;
-  NameRuleList rules_;
+  std::unique_ptr<NameRuleList> rules_;
 };
 
 }  // namespace pkfs
