@@ -31,18 +31,37 @@ std::string ByteReader::Until(const std::string& separator) {
   return rest.substr(0, found);
 }
 
+namespace {
+
+// Never destroyed: the exit handler that removes the directory reads it.
+std::string& ScratchPath() {
+  static std::string* path = new std::string;
+  return *path;
+}
+
+void RemoveScratchDirectory() {
+  std::error_code ignored;
+  if (!ScratchPath().empty()) std::filesystem::remove_all(ScratchPath(), ignored);
+}
+
+}  // namespace
+
 const std::string& CleanScratchDirectory() {
   namespace fs = std::filesystem;
-  static const std::string path = [] {
+  static const std::string& path = ScratchPath() = [] {
+    // Memory-backed where there is such a place: every run writes volumes.
     std::error_code error;
     fs::path base = fs::temp_directory_path(error);
     if (error) base = "/tmp";
+    if (fs::is_directory("/dev/shm", error)) base = "/dev/shm";
+    if (const char* chosen = std::getenv("MAROVETIN_FUZZ_SCRATCH")) base = chosen;
     // One directory per process, so that parallel fuzzing jobs never share
     // (or lock each other out of) their volumes.
     std::random_device random;
     fs::path dir = base / ("marovetin-fuzz-" + std::to_string(random()));
     fs::create_directories(dir, error);
     FUZZ_CHECK(!error, "the scratch directory could not be made");
+    std::atexit(RemoveScratchDirectory);
     return dir.string();
   }();
   std::error_code error;

@@ -56,8 +56,9 @@ class ByteReader {
   std::size_t at_ = 0;
 };
 
-// This process's scratch directory (created on first use, below the system's
-// temporary directory), emptied of everything in it.
+// This process's scratch directory, emptied of everything in it. Created on
+// first use below $MAROVETIN_FUZZ_SCRATCH, else /dev/shm, else the system's
+// temporary directory.
 const std::string& CleanScratchDirectory();
 
 // Writes content to path, replacing it. False when it could not be written.

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "pkfs/leak_list.h"
+#include "leak_list.h"
 
 namespace {
 

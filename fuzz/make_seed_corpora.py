@@ -140,6 +140,24 @@ def leak_list_seeds():
     return {"fresh": fresh_low + steps, "rebuilt-high": rebuilt_high + steps}
 
 
+def pack_ops_seeds():
+    # Settings (bit 0: filter and name rules; bits 1-2: the volume size
+    # limit), then steps: kind (high nibble F: reload, E: power loss), name,
+    # size (2 bytes), content seed, and for a power loss the write it stops
+    # at, whether it tears, and how much of it.
+    def step(kind, name, size, seed=1, loss=b""):
+        return bytes([kind, name]) + struct.pack("<H", size) + bytes([seed]) + loss
+
+    adds = b"".join(step(0, n, 100 + 37 * n, n) for n in range(8))
+    churn = step(1, 2, 0) + step(2, 0, 50) + step(3, 1, 70) + step(0, 3, 400, 9) + step(0xF0, 0, 0)
+    losses = b"".join(step(0xE0 | k, k % 8, 300, k, bytes([k, k & 1, 128])) for k in range(6))
+    return {
+        "plain-small-limit": bytes([0]) + adds + churn,
+        "filtered-chain": bytes([1]) + adds + adds + churn,
+        "power-losses": bytes([3]) + adds + losses + step(0xF0, 0, 0),
+    }
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
@@ -150,6 +168,7 @@ def main():
         "command_line": command_line_seeds(),
         "names": names_seeds(),
         "leak_list": leak_list_seeds(),
+        "pack_ops": pack_ops_seeds(),
     }
     for target, seeds in corpora.items():
         folder = os.path.join(out, target)

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              "the payload file could be written");
   const std::vector<unsigned char> file(data, data + size);
 
-  // Both inversion routines must agree, so each combination runs with each.
+  // Both inversion routines must agree, so the plain reads run with each.
   for (bool mmx : {false, true}) {
     launcher::ProcessorInfo info;
     info.hasMmx = mmx;
@@ -40,20 +40,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<unsigned char> inverted;
     FUZZ_CHECK(loader.loadFile(path, inverted) == 0, "an inverted read gives 0");
     FUZZ_CHECK(inverted == Complement(file), "an inverted read gives the complement");
-
-    loader.setInvertBytes(false);
-    loader.setReadBzip2(true);
-    std::vector<unsigned char> decoded;
-    const int decodedResult = loader.loadFile(path, decoded);
-    FUZZ_CHECK(decodedResult == 0 || decodedResult == -1, "a bzip2 read gives 0 or -1");
-
-    loader.setInvertBytes(true);
-    std::vector<unsigned char> decodedInverted;
-    const int decodedInvertedResult = loader.loadFile(path, decodedInverted);
-    FUZZ_CHECK(decodedInvertedResult == decodedResult, "inversion does not change the outcome");
-    // A failed read keeps what was decoded before the error, not inverted.
-    FUZZ_CHECK(decodedInverted == (decodedResult == 0 ? Complement(decoded) : decoded),
-               "inversion applies to a whole decoded stream only");
   }
+
+  // Decompression costs far more than the rest: once plain, once inverted
+  // (with the routine the input's length picks).
+  launcher::ProcessorInfo info;
+  info.hasMmx = (size & 1) != 0;
+  launcher::PayloadLoader loader(info);
+  loader.setReadBzip2(true);
+  std::vector<unsigned char> decoded;
+  const int decodedResult = loader.loadFile(path, decoded);
+  FUZZ_CHECK(decodedResult == 0 || decodedResult == -1, "a bzip2 read gives 0 or -1");
+
+  loader.setInvertBytes(true);
+  std::vector<unsigned char> decodedInverted;
+  const int decodedInvertedResult = loader.loadFile(path, decodedInverted);
+  FUZZ_CHECK(decodedInvertedResult == decodedResult, "inversion does not change the outcome");
+  // A failed read keeps what was decoded before the error, not inverted.
+  FUZZ_CHECK(decodedInverted == (decodedResult == 0 ? Complement(decoded) : decoded),
+             "inversion applies to a whole decoded stream only");
   return 0;
 }

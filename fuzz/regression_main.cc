@@ -34,10 +34,17 @@ std::vector<std::filesystem::path> InputsIn(const std::filesystem::path& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
-  std::size_t runs = 0;
+  // Listed first: a target's initialisation may change the current directory.
+  std::vector<std::filesystem::path> inputs;
   for (int i = 1; i < argc; ++i) {
     for (const std::filesystem::path& input : InputsIn(argv[i])) {
+      inputs.push_back(std::filesystem::absolute(input));
+    }
+  }
+  if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
+  std::size_t runs = 0;
+  {
+    for (const std::filesystem::path& input : inputs) {
       std::ifstream in(input, std::ios::binary);
       std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
                               std::istreambuf_iterator<char>());
