@@ -155,10 +155,15 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem) {
       platform::RandomAccessFile::Open(name, platform::RandomAccessFile::Mode::kReadWrite);
   if (stream == nullptr) return nullptr;
   // Another process that has the set open may be changing it: wait for it.
-  const bool locked = stream->LockExclusive(/*wait=*/true, [&name] {
-    std::fprintf(stderr, "Waiting for %s: another process has it open\n", name.c_str());
-    std::fflush(stderr);
-  });
+  const bool locked =
+      stream
+          ->LockExclusive(fileSystem->lockTimeout(),
+                          [&name] {
+                            std::fprintf(stderr, "Waiting for %s: another process has it open\n",
+                                         name.c_str());
+                            std::fflush(stderr);
+                          })
+          .ok();
   if (!locked) return nullptr;
 
   unsigned char bytes[kPackHeaderBytes] = {};

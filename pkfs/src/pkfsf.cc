@@ -97,7 +97,8 @@ bool CPKFSF::CreateVolume(const std::string& requested) {
   std::unique_ptr<platform::RandomAccessFile> stream =
       platform::RandomAccessFile::Open(name, platform::RandomAccessFile::Mode::kCreateReadWrite);
   if (stream == nullptr) return false;
-  bool written = stream->LockExclusive(/*wait=*/true);
+  // Just created under a name nobody used: nobody else can hold it for long.
+  bool written = stream->LockExclusive(lockTimeout_).ok();
   if (written) {
     // An empty directory written through the usual path: header and a table
     // that holds only a trailer, 32 bytes in all.

@@ -15,6 +15,8 @@ class NameRuleList;
 class PackArchive;
 
 constexpr std::uint32_t kDefaultVolumeSizeLimit = 0x60000000;
+// How long a load waits for a volume that another process holds.
+constexpr int kDefaultLockTimeoutMilliseconds = 60 * 1000;
 
 class CPKFSF : public CFS {
  public:
@@ -66,6 +68,11 @@ class CPKFSF : public CFS {
   bool MatchInPlaceRule(const std::string& name, std::uint16_t* id) const;
   bool MatchResizingRule(const std::string& name, std::uint16_t* id) const;
 
+  // How long loading a volume waits while another process holds it (0: not
+  // at all; negative: without end). The load then fails, naming the volume.
+  int lockTimeout() const { return lockTimeout_; }
+  void SetLockTimeout(int milliseconds) { lockTimeout_ = milliseconds; }
+
   std::uint32_t sizeLimit() const { return sizeLimit_; }
   void SetSizeLimitForTesting(std::uint32_t limit) { sizeLimit_ = limit; }
   const std::string& volumePattern() const { return volumePattern_; }
@@ -74,6 +81,7 @@ class CPKFSF : public CFS {
 
  private:
   std::uint32_t sizeLimit_ = kDefaultVolumeSizeLimit;
+  int lockTimeout_ = kDefaultLockTimeoutMilliseconds;
   std::string volumePattern_ = "Data%d.pak";
   std::vector<std::unique_ptr<PackArchive>> archives_;
   std::unique_ptr<NameRuleList> rules_;
