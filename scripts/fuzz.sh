@@ -18,6 +18,14 @@ CC=clang CXX=clang++ "$here/scripts/build.sh" "$dir" -DCMAKE_CXX_COMPILER=clang+
 seeds="$dir/fuzz/seeds"
 python3 "$here/fuzz/make_seed_corpora.py" "$seeds"
 
+# The targets' scratch volumes: memory-backed where possible, and gone at the
+# end whatever way the fuzzers ended.
+shm=/dev/shm
+[ -d "$shm" ] && [ -w "$shm" ] || shm="$dir/fuzz"
+MAROVETIN_FUZZ_SCRATCH=$(mktemp -d "$shm/marovetin-fuzz.XXXXXX")
+export MAROVETIN_FUZZ_SCRATCH
+trap 'rm -rf "$MAROVETIN_FUZZ_SCRATCH"' EXIT
+
 failed=0
 total=0
 summary=()
