@@ -65,8 +65,10 @@ packed = sum(p for _, p in sizes)
 print("payload: %d files, %.1f MiB decompressed, %.1f MiB delivered" %
       (FILES, plain / 2**20, packed / 2**20), file=sys.stderr)
 
-# One directory of 8,000 files of 1 KiB, below the work path and below "Pak".
-for tree, below in (("wide-loose", "wide"), ("wide-pack", os.path.join("Pak", "wide"))):
+# One directory of 8,000 files of 1 KiB, below the work path (two levels, so
+# that the run creates the directories in the installation) and below "Pak".
+for tree, below in (("wide-loose", os.path.join("wide", "files")),
+                    ("wide-pack", os.path.join("Pak", "wide"))):
     directory = os.path.join(work, tree, below)
     os.makedirs(directory)
     for i in range(8000):
@@ -82,11 +84,11 @@ now() { date +%s.%N; }
 measure() {
   if [[ -x /usr/bin/time ]]; then
     local out="$work/time.out"
-    /usr/bin/time -f '%e %M' -o "$out" "$@" >/dev/null
+    /usr/bin/time -f '%e %M' -o "$out" "$@" >/dev/null 2>>"$work/errors.log"
     cat "$out"
   else
     local start end
-    start=$(now); "$@" >/dev/null; end=$(now)
+    start=$(now); "$@" >/dev/null 2>>"$work/errors.log"; end=$(now)
     echo "$(calc "$end - $start") 0"
   fi
 }
@@ -99,7 +101,9 @@ time_update() {  # jobs, tree, options...
   sync
   local result
   result=$(cd "$dir" && export MAROVETIN_JOBS="$jobs" && measure "$marovetin" "$@" -df -sw update)
-  [[ ! -e "$dir/update" ]] || { echo "update left files behind" >&2; exit 1; }
+  [[ ! -e "$dir/update" ]] || {
+    echo "update left files behind:" >&2; tail -3 "$work/errors.log" >&2; exit 1
+  }
   echo "$result"
 }
 

@@ -119,44 +119,48 @@ void ReadAhead::WorkerLoop() {
   for (;;) {
     workAvailable_.wait(lock, [this] { return stopping_ || CanStart(); });
     if (stopping_) return;
-    const std::size_t index = nextToStart_++;
-    const std::uint64_t generation = generation_;
-    const std::string path = sources_[index];
-    slots_.emplace_back();
-    // Read before the file is looked at: a change announced from now on may
-    // have reached the file before or during the load.
-    slots_.back().startEpoch = epoch_;
-    ++loading_;
-    stats_.peakFiles = std::max(stats_.peakFiles, slots_.size());
-    lock.unlock();
-
-    const platform::FileStamp stamp = platform::StampOf(path);
-    std::vector<unsigned char> bytes;
-    int result = -1;
-    bool loadInline = false;
-    try {
-      result = loader_(path, bytes);
-    } catch (const std::bad_alloc&) {
-      // Out of memory here: give up the bytes; the file is loaded at its
-      // turn, where a failure reaches the caller as it would without workers.
-      std::vector<unsigned char>().swap(bytes);
-      loadInline = true;
-    }
-
-    lock.lock();
-    if (generation != generation_) continue;  // the list was dropped meanwhile
-    --loading_;
-    largestFile_ = std::max(largestFile_, bytes.size());
-    Slot& slot = slots_[index - head_];
-    slot.done = true;
-    slot.loadInline = loadInline;
-    slot.result = result;
-    slot.stamp = stamp;
-    slot.bytes.swap(bytes);
-    bytesWaiting_ += slot.bytes.size();
-    stats_.peakBytes = std::max(stats_.peakBytes, bytesWaiting_);
-    slotDone_.notify_all();
+    DecodeNext(lock);
   }
+}
+
+void ReadAhead::DecodeNext(std::unique_lock<std::mutex>& lock) {
+  const std::size_t index = nextToStart_++;
+  const std::uint64_t generation = generation_;
+  const std::string path = sources_[index];
+  slots_.emplace_back();
+  // Read before the file is looked at: a change announced from now on may
+  // have reached the file before or during the load.
+  slots_.back().startEpoch = epoch_;
+  ++loading_;
+  stats_.peakFiles = std::max(stats_.peakFiles, slots_.size());
+  lock.unlock();
+
+  const platform::FileStamp stamp = platform::StampOf(path);
+  std::vector<unsigned char> bytes;
+  int result = -1;
+  bool loadInline = false;
+  try {
+    result = loader_(path, bytes);
+  } catch (const std::bad_alloc&) {
+    // Out of memory here: give up the bytes; the file is loaded at its
+    // turn, where a failure reaches the caller as it would without workers.
+    std::vector<unsigned char>().swap(bytes);
+    loadInline = true;
+  }
+
+  lock.lock();
+  if (generation != generation_) return;  // the list was dropped meanwhile
+  --loading_;
+  largestFile_ = std::max(largestFile_, bytes.size());
+  Slot& slot = slots_[index - head_];
+  slot.done = true;
+  slot.loadInline = loadInline;
+  slot.result = result;
+  slot.stamp = stamp;
+  slot.bytes.swap(bytes);
+  bytesWaiting_ += slot.bytes.size();
+  stats_.peakBytes = std::max(stats_.peakBytes, bytesWaiting_);
+  slotDone_.notify_all();
 }
 
 bool ReadAhead::ChangedByRun(const Slot& slot) const {
@@ -189,7 +193,16 @@ int ReadAhead::Take(std::size_t index, const std::string& path,
     workAvailable_.notify_all();
     return loader_(path, buffer);
   }
-  slotDone_.wait(lock, [this] { return slots_.front().done; });
+  // While a worker decodes this file, the caller decodes the next one itself
+  // rather than sleep: a sleeping caller has to be woken for every file, and
+  // on a busy machine each wake-up waits for a processor.
+  while (!slots_.front().done) {
+    if (CanStart()) {
+      DecodeNext(lock);
+    } else {
+      slotDone_.wait(lock);
+    }
+  }
   Slot slot = std::move(slots_.front());
   slots_.pop_front();
   ++head_;

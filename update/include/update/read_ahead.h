@@ -103,6 +103,9 @@ class ReadAhead {
   void DropAll();         // with mutex_ held
   bool CanStart() const;  // with mutex_ held
   void WorkerLoop();
+  // Claims the next file to start and decodes it with the lock released.
+  // With mutex_ held (through lock) and CanStart() true.
+  void DecodeNext(std::unique_lock<std::mutex>& lock);
   // An announced change since the slot started reached its file. With mutex_ held.
   bool ChangedByRun(const Slot& slot) const;
   void PruneChanges();  // with mutex_ held
