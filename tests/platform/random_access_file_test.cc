@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
+#include "platform/clock.h"
 #include "test_support.h"
 
 namespace {
@@ -88,30 +89,33 @@ TEST_F(RandomAccessFileTest, FaultHookFailsOrTearsWrites) {
 
 #ifdef _WIN32
 // Windows locks belong to the handle, so a second open in this process stands
-// for another process: it is refused at once, and a waiting lock is granted
-// when the first handle goes. Data stay readable through any handle while
-// the lock is held (it lies past the end of any volume).
+// for another process: refused at once, refused after a bounded wait, and
+// granted to a waiter when the first handle goes. Data stay readable through
+// any handle meanwhile (the lock lies past the end of any volume).
 TEST_F(RandomAccessFileTest, ExclusiveLockBlocksAnotherHandle) {
   WriteFile(dir_.Join("vol"), "data");
   auto file = RandomAccessFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
   ASSERT_NE(file, nullptr);
-  ASSERT_TRUE(file->LockExclusive(false));
+  ASSERT_TRUE(file->LockExclusive(0).ok());
   auto second = RandomAccessFile::Open(dir_.Join("VOL"), RandomAccessFile::Mode::kReadWrite);
   ASSERT_NE(second, nullptr);
-  EXPECT_FALSE(second->LockExclusive(false));
+  EXPECT_EQ(second->LockExclusive(0).code(), platform::Status::Code::kBusy);
   char read[4] = {};
   EXPECT_EQ(second->ReadAt(0, read, sizeof read), 4);
   EXPECT_EQ(ReadFile(dir_.Join("vol")), "data");
+  int waits = 0;
+  platform::Status timedOut = second->LockExclusive(120, [&] { ++waits; });
+  EXPECT_EQ(timedOut.code(), platform::Status::Code::kBusy);
+  EXPECT_EQ(waits, 1);
 
   std::atomic<bool> locked{false};
-  int waits = 0;
-  std::thread waiter([&] { locked = second->LockExclusive(true, [&] { ++waits; }); });
+  std::thread waiter([&] { locked = second->LockExclusive(-1, [&] { ++waits; }).ok(); });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_FALSE(locked.load());
   file.reset();  // releases the lock
   waiter.join();
   EXPECT_TRUE(locked.load());
-  EXPECT_EQ(waits, 1);
+  EXPECT_EQ(waits, 2);
 }
 #else
 TEST_F(RandomAccessFileTest, ExclusiveLockBlocksAnotherProcess) {
@@ -129,22 +133,32 @@ TEST_F(RandomAccessFileTest, ExclusiveLockBlocksAnotherProcess) {
     if (::read(toChild[0], &go, 1) != 1) _exit(9);
     auto mine = RandomAccessFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
     if (!mine) _exit(10);
-    if (mine->LockExclusive(false)) _exit(11);
+    if (mine->LockExclusive(0).ok()) _exit(11);
     int waits = 0;
-    bool locked = mine->LockExclusive(true, [&] {
-      ++waits;
-      char c = 'w';
-      if (::write(fromChild[1], &c, 1) != 1) _exit(12);
-    });
+    bool locked = mine->LockExclusive(-1,
+                                      [&] {
+                                        ++waits;
+                                        char c = 'w';
+                                        if (::write(fromChild[1], &c, 1) != 1) _exit(12);
+                                      })
+                      .ok();
     _exit(locked && waits == 1 ? 0 : 13);
   }
   auto file = RandomAccessFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
   ASSERT_NE(file, nullptr);
-  ASSERT_TRUE(file->LockExclusive(false));
-  // A second open in the same process conflicts as well.
+  ASSERT_TRUE(file->LockExclusive(0).ok());
+  // A second open in the same process conflicts as well, and a bounded wait
+  // gives up with a reason that names the file.
   auto second = RandomAccessFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
   ASSERT_NE(second, nullptr);
-  EXPECT_FALSE(second->LockExclusive(false));
+  EXPECT_FALSE(second->LockExclusive(0).ok());
+  int waits = 0;
+  const std::uint32_t before = platform::TickMilliseconds();
+  platform::Status timedOut = second->LockExclusive(120, [&] { ++waits; });
+  EXPECT_GE(platform::TickMilliseconds() - before, 120u);
+  EXPECT_EQ(waits, 1);
+  EXPECT_EQ(timedOut.code(), platform::Status::Code::kBusy);
+  EXPECT_NE(timedOut.ToString().find(dir_.Join("vol") + ": another process"), std::string::npos);
   second.reset();
 
   ASSERT_EQ(::write(toChild[1], "g", 1), 1);

@@ -3,8 +3,10 @@
 // FlushFileBuffers for sync, LockFileEx for the volume lock, and the write
 // fault seam used by crash-point tests.
 #include <algorithm>
+#include <string>
 #include <utility>
 
+#include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
 #include "windows_api.h"
@@ -49,6 +51,11 @@ std::size_t WriteFully(HANDLE file, std::uint64_t offset, const unsigned char* d
     done += written;
   }
   return done;
+}
+
+// The errors LockFileEx gives when another handle holds the lock.
+bool HeldElsewhere(DWORD error) {
+  return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING;
 }
 
 bool TryLock(HANDLE file, bool wait) {
@@ -125,14 +132,38 @@ std::uint64_t RandomAccessFile::Size() const {
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-bool RandomAccessFile::LockExclusive(bool wait, const std::function<void()>& onWait) {
-  if (TryLock(IntToHandle(fd_), false)) return true;
-  if (::GetLastError() != ERROR_LOCK_VIOLATION && ::GetLastError() != ERROR_IO_PENDING) {
-    return false;
+Status RandomAccessFile::LockExclusive(int timeoutMilliseconds,
+                                       const std::function<void()>& onWait) {
+  HANDLE file = IntToHandle(fd_);
+  if (TryLock(file, false)) return Status::Ok();
+  if (!HeldElsewhere(::GetLastError())) {
+    return internal::StatusFromWindowsError(::GetLastError(), path_);
   }
-  if (!wait) return false;
+  const Status busy = Status::Error(Status::Code::kBusy, path_, "another process has it open");
+  if (timeoutMilliseconds == 0) return busy;
   if (onWait) onWait();
-  return TryLock(IntToHandle(fd_), true);
+  if (timeoutMilliseconds < 0) {
+    if (TryLock(file, true)) return Status::Ok();
+    return internal::StatusFromWindowsError(::GetLastError(), path_);
+  }
+  // A synchronous handle has no timed lock call: poll, a little less often as
+  // the wait grows.
+  const std::uint32_t started = TickMilliseconds();
+  DWORD pause = 5;
+  for (;;) {
+    const std::uint32_t waited = TickMilliseconds() - started;
+    if (waited >= static_cast<std::uint32_t>(timeoutMilliseconds)) break;
+    const DWORD left = static_cast<DWORD>(timeoutMilliseconds) - waited;
+    ::Sleep(std::min(pause, left));
+    pause = std::min<DWORD>(pause * 2, 100);
+    if (TryLock(file, false)) return Status::Ok();
+    if (!HeldElsewhere(::GetLastError())) {
+      return internal::StatusFromWindowsError(::GetLastError(), path_);
+    }
+  }
+  return Status::Error(
+      Status::Code::kBusy, path_,
+      "another process has held it open for " + std::to_string(timeoutMilliseconds / 1000) + " s");
 }
 
 void SetWriteFaultHook(WriteFaultHook hook) { FaultHook() = std::move(hook); }
