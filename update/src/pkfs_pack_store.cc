@@ -4,6 +4,7 @@
 
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
+#include "pkfs/pack_archive.h"
 #include "pkfs/pkfsf.h"
 #include "platform/file_system.h"
 #include "update/pack_store.h"
@@ -32,6 +33,14 @@ class PkfsPackStore : public PackStore {
 
   bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) override {
     return fileSystem_ != nullptr && fileSystem_->AddFile(name, data, length);
+  }
+
+  std::vector<std::string> VolumePaths() const override {
+    std::vector<std::string> paths;
+    if (fileSystem_ != nullptr) {
+      for (const auto& volume : fileSystem_->archives()) paths.push_back(volume->name());
+    }
+    return paths;
   }
 
   void UndoMount() override {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace update {
 
@@ -24,6 +25,10 @@ class PackStore {
   // replacing a stored file of that name. data may be transformed in place.
   // True only when the bytes were stored.
   virtual bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) = 0;
+
+  // The files of the mounted volume set (as opened, relative to the current
+  // directory), which nothing else may write over.
+  virtual std::vector<std::string> VolumePaths() const { return {}; }
 
   // Takes back what Mount put on disk when the run is refused before any
   // store: a first volume that Mount had to create is closed and deleted, so
