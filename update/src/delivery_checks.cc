@@ -81,11 +81,9 @@ std::string UpdateDialog::PackRefusal(const std::vector<unsigned char>& data) co
 }
 
 std::string UpdateDialog::PackVolumeAt(const std::string& destination) const {
-  std::vector<std::string> volumes = packStore_.VolumePaths();
-  volumes.push_back(host_.packName());
-  for (const std::string& volume : volumes) {
-    if (platform::IsSameFile(destination, volume)) return volume;
-  }
+  // The main volume counts even when it could not be loaded.
+  if (platform::IsSameFile(destination, host_.packName())) return host_.packName();
+  if (packStore_.IsVolume(destination)) return destination;
   return std::string();
 }
 

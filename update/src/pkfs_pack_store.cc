@@ -4,7 +4,6 @@
 
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
-#include "pkfs/pack_archive.h"
 #include "pkfs/pkfsf.h"
 #include "platform/file_system.h"
 #include "update/pack_store.h"
@@ -35,12 +34,8 @@ class PkfsPackStore : public PackStore {
     return fileSystem_ != nullptr && fileSystem_->AddFile(name, data, length);
   }
 
-  std::vector<std::string> VolumePaths() const override {
-    std::vector<std::string> paths;
-    if (fileSystem_ != nullptr) {
-      for (const auto& volume : fileSystem_->archives()) paths.push_back(volume->name());
-    }
-    return paths;
+  bool IsVolume(const std::string& path) const override {
+    return fileSystem_ != nullptr && fileSystem_->IsLoaded(path);
   }
 
   void UndoMount() override {

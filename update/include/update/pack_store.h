@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace update {
 
@@ -26,9 +25,12 @@ class PackStore {
   // True only when the bytes were stored.
   virtual bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) = 0;
 
-  // The files of the mounted volume set (as opened, relative to the current
-  // directory), which nothing else may write over.
-  virtual std::vector<std::string> VolumePaths() const { return {}; }
+  // True when path is one of the mounted set's volume files (under any
+  // spelling), which nothing else may write over.
+  virtual bool IsVolume(const std::string& path) const {
+    static_cast<void>(path);
+    return false;
+  }
 
   // Takes back what Mount put on disk when the run is refused before any
   // store: a first volume that Mount had to create is closed and deleted, so
