@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <memory>
-#include <set>
 
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
@@ -59,16 +58,13 @@ platform::Status LooseFileBatch::Stage(const std::string& destination, const uns
   // The replacement may do what the old file could (an executable stays one).
   platform::CopyPermissions(file.target, file.temporary);
   stagedBytes_ += size;
+  keys_.insert(file.key);
   staged_.push_back(std::move(file));
   return platform::Status::Ok();
 }
 
 bool LooseFileBatch::Holds(const std::string& destination) const {
-  const std::string key = LowerAscii(ReplacementTarget(destination));
-  for (const Staged& file : staged_) {
-    if (file.key == key) return true;
-  }
-  return false;
+  return keys_.count(LowerAscii(ReplacementTarget(destination))) != 0;
 }
 
 bool LooseFileBatch::Full(std::size_t size) const {
@@ -128,6 +124,7 @@ std::vector<platform::Status> LooseFileBatch::Commit() {
     }
   }
   staged_.clear();
+  keys_.clear();
   stagedBytes_ = 0;
   return results;
 }
@@ -135,6 +132,7 @@ std::vector<platform::Status> LooseFileBatch::Commit() {
 void LooseFileBatch::Discard() {
   for (const Staged& file : staged_) platform::DeleteFile(file.temporary);
   staged_.clear();
+  keys_.clear();
   stagedBytes_ = 0;
 }
 

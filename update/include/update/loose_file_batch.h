@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,7 @@ class LooseFileBatch {
   platform::Status SyncFileSystems(const std::vector<std::string>& paths);
 
   std::vector<Staged> staged_;
+  std::set<std::string> keys_;  // the staged files' keys, for Holds
   std::uint64_t stagedBytes_ = 0;
   int syncCount_ = 0;
 };
