@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/file_identity.h"
 #include "platform/random_access_file.h"
 #include "platform/status.h"
 #include "test_support.h"
@@ -80,25 +81,7 @@ TEST(FileSystemTest, OpenFileThroughResolution) {
   EXPECT_TRUE(FileExists(dir.Join("Pak/Sub/New.dat")));
   // A directory does not open as a file, as on Windows.
   EXPECT_EQ(platform::OpenFile(dir.Join("Pak"), "rb"), nullptr);
-  EXPECT_EQ(platform::OpenReadDescriptor(dir.Join("Pak")), -1);
   EXPECT_EQ(platform::OpenFile(dir.Join("missing"), "rb"), nullptr);
-  int fd = platform::OpenReadDescriptor(dir.path() + "\\PAK\\SUB\\a.txt");
-  ASSERT_GE(fd, 0);
-  ::close(fd);
-}
-
-TEST(FileSystemTest, CloseDescriptorIfOpenClosesOnlyWhatIsStillOpen) {
-  TempDir dir;
-  WriteFile(dir.Join("a.txt"), "x");
-  const int fd = platform::OpenReadDescriptor(dir.Join("a.txt"));
-  ASSERT_GE(fd, 0);
-  platform::CloseDescriptorIfOpen(fd);
-#ifndef _WIN32
-  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
-#endif
-  // Already closed (by a library that took it over), or never opened: no-ops.
-  platform::CloseDescriptorIfOpen(fd);
-  platform::CloseDescriptorIfOpen(-1);
 }
 
 TEST(FileSystemTest, PredicatesAndDirectoryCalls) {
@@ -184,6 +167,44 @@ TEST(ListDirectoryTest, OnlyFilesAndDirectoriesThatCanBeNamed) {
 #endif
 }
 
+TEST(ListTreeAsIsTest, ReportsWhatTheSortedListingLeavesOut) {
+  TempDir dir;
+  WriteFile(dir.Join("a.txt"), "a");
+  WriteFile(dir.Join(".hidden/b.txt"), "b");
+  WriteFile(dir.Join("odd\\name/c.txt"), "c");
+  ASSERT_EQ(::symlink(".hidden", dir.Join("link").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir.Join("pipe").c_str(), 0600), 0);
+  std::vector<platform::TreeEntry> entries;
+  platform::ListTreeAsIs(dir.path(), &entries);
+  using Kind = platform::TreeEntry::Kind;
+  std::vector<std::pair<std::string, Kind>> seen;
+  for (const auto& e : entries) seen.emplace_back(e.path, e.kind);
+  const std::vector<std::pair<std::string, Kind>> expected = {
+      {".hidden", Kind::kDirectory},   {".hidden/b.txt", Kind::kFile},
+      {"a.txt", Kind::kFile},          {"link", Kind::kOther},
+      {"odd\\name", Kind::kDirectory}, {"odd\\name/c.txt", Kind::kFile},
+      {"pipe", Kind::kOther}};
+  EXPECT_EQ(seen, expected);
+  platform::ListTreeAsIs(dir.Join("missing"), &entries);
+  EXPECT_TRUE(entries.empty());
+}
+
+TEST(FileIdentityTest, CanonicalPathAndPermissionsOfAReplacement) {
+  TempDir dir;
+  WriteFile(dir.Join("Sub/File.txt"), "x");
+  WriteFile(dir.Join("new.txt"), "y");
+  const std::string canonical = platform::CanonicalPath(dir.path());
+  EXPECT_EQ(platform::CanonicalPath(dir.path() + "\\sub\\.\\..\\SUB\\file.TXT"),
+            canonical + "/Sub/File.txt");
+  EXPECT_EQ(platform::CanonicalPath(dir.Join("missing")), "");
+  ::chmod(dir.Join("Sub/File.txt").c_str(), 0500);
+  EXPECT_TRUE(platform::CopyPermissions(dir.Join("Sub/File.txt"), dir.Join("new.txt")));
+  struct stat st;
+  ASSERT_EQ(::stat(dir.Join("new.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_FALSE(platform::CopyPermissions(dir.Join("missing"), dir.Join("new.txt")));
+}
+
 TEST(ResolvePathTest, DotComponentsAndAbsolutePaths) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows matches names itself: paths reach it as written";
@@ -221,8 +242,8 @@ TEST(FileSyncTest, SyncsReportTheFileAndTheReason) {
   WriteFile(dir.Join("f"), "x");
   EXPECT_TRUE(platform::SyncDirectory(dir.path()).ok());
   EXPECT_TRUE(platform::SyncFileSystemOf(dir.Join("f")).ok());
-  auto file = platform::RandomAccessFile::Open(dir.Join("f"),
-                                               platform::RandomAccessFile::Mode::kReadWrite);
+  auto file =
+      platform::RandomAccessFile::Open(dir.Join("f"), platform::RandomAccessFile::Mode::kReadWrite);
   ASSERT_NE(file, nullptr);
   EXPECT_TRUE(file->Sync().ok());
 

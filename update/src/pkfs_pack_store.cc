@@ -47,6 +47,10 @@ class PkfsPackStore : public PackStore {
     return fileSystem_ != nullptr && fileSystem_->AddFile(name, data, length);
   }
 
+  bool IsVolume(const std::string& path) const override {
+    return fileSystem_ != nullptr && fileSystem_->IsLoaded(path);
+  }
+
   void UndoMount() override {
     if (createdVolume_.empty() || fileSystem_ == nullptr) return;
     fileSystem_->Release();  // closes the volume's file before it goes
