@@ -55,6 +55,9 @@ bool RenameFile(const std::string& from, const std::string& to);
 // file; false, and nothing else, when it does not exist.
 bool SetAttributesNormal(const std::string& path);
 
+// The directory that holds path ("\" or "/" separated): "." for a bare name.
+std::string DirectoryOf(const std::string& path);
+
 // Makes the directory's entries durable (fsync on the directory), so that a
 // file created, renamed or removed in it stays so after a power loss.
 Status SyncDirectory(const std::string& path);
