@@ -51,17 +51,20 @@ platform::Status CPKFSF::CommitBatch() {
 
 void CPKFSF::RollBack(const std::vector<PackArchive*>& changed) {
   std::vector<PackArchive*> created;
+  bool reverted = true;
   for (PackArchive* volume : changed) {
     if (volume->created()) {
       created.push_back(volume);
       continue;
     }
-    // Best effort: the old table was never touched, so only the header may
-    // need to name it again.
-    volume->RevertHeader();
+    // The old table was never touched, so only the header may need to name
+    // it again.
+    reverted &= volume->RevertHeader().ok();
     volume->AbandonBatch();
   }
-  for (PackArchive* volume : created) DropVolume(volume);
+  // A header that could not be put back may still link a new volume: its
+  // file then stays, unused once the header is right again.
+  for (PackArchive* volume : created) DropVolume(volume, /*deleteFile=*/reverted);
   // Names resolve to the last volume of the chain that holds them.
   if (manager_ != nullptr) {
     for (const std::unique_ptr<PackArchive>& volume : archives_) {
@@ -70,7 +73,7 @@ void CPKFSF::RollBack(const std::vector<PackArchive*>& changed) {
   }
 }
 
-void CPKFSF::DropVolume(PackArchive* volume) {
+void CPKFSF::DropVolume(PackArchive* volume, bool deleteFile) {
   const std::string name = volume->name();
   if (manager_ != nullptr) {
     for (CFSFile* handle : manager_->openFiles()) {
@@ -89,6 +92,7 @@ void CPKFSF::DropVolume(PackArchive* volume) {
       break;
     }
   }
+  if (!deleteFile) return;
   platform::DeleteFile(name);
   platform::SyncDirectory(platform::DirectoryOf(name));
 }

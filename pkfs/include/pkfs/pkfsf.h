@@ -96,9 +96,10 @@ class CPKFSF : public CFS {
   std::uint32_t sizeLimit_ = kDefaultVolumeSizeLimit;
   std::string volumePattern_ = "Data%d.pak";
   // After a failed commit: volumes created in the batch are closed and
-  // deleted, the others return to their state on disk.
+  // deleted (kept on disk when a header could not be put back), the others
+  // return to their state on disk.
   void RollBack(const std::vector<PackArchive*>& changed);
-  void DropVolume(PackArchive* volume);
+  void DropVolume(PackArchive* volume, bool deleteFile);
 
   std::vector<std::unique_ptr<PackArchive>> archives_;
   NameRuleList rules_;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/message_queue.h"
@@ -128,6 +129,10 @@ class UpdateDialog {
   static std::string SourceKey(const std::string& source);
   bool IsKeptBack(const std::string& source) const;
   bool WasStoredInPack(const std::string& source) const;
+  // Commits the open batch of pack stores. Its sources count as stored (and
+  // under "-df" go) only once it succeeded; otherwise each is kept back with
+  // the reason.
+  void CommitPackBatch(const std::string& packSource);
   // Deletes an applied update file, logs it and removes emptied directories
   // of relative below base.
   void RemoveSource(const std::string& source, const std::string& relative,
@@ -150,6 +155,12 @@ class UpdateDialog {
   // D/Pak\a, the work-path search D\Pak\a): these sets hold SourceKey forms.
   std::set<std::string> keptBack_;      // sources that could not be applied
   std::set<std::string> storedInPack_;  // pack update files the pack now holds
+
+  // Pack update files stored in the open batch (source, name below "Pak"),
+  // waiting for its commit, and their bytes.
+  bool batchOpen_ = false;
+  std::vector<std::pair<std::string, std::string>> batchSources_;
+  std::uint64_t batchBytes_ = 0;
 };
 
 }  // namespace update
