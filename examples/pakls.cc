@@ -18,6 +18,7 @@
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
+#include "pack_archive.h"
 
 namespace {
 

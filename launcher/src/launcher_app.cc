@@ -134,7 +134,7 @@ void LauncherApp::runUpdateMode() {
 bool LauncherApp::runUpdate() {
   std::printf("%s\n", workPath_.c_str());
   fileutil::NormalizePath(workPath_);
-  updateOutcome_ = update::RunUpdateDialog(*this);
+  updateOutcome_ = updateRunner_ ? updateRunner_(*this) : update::RunUpdateDialog(*this);
   std::fflush(stdout);
 
   // Leftover launcher copies; a missing file is the usual case and is ignored.

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "pack_archive.h"
 #include "pkfs/fs_file.h"
 #include "pkfs/fs_manager.h"
-#include "pkfs/pack_archive.h"
 #include "pkfs/pkfsf.h"
 
 namespace pkfs {

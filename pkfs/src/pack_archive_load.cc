@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "pack_archive.h"
 #include "pkfs/fs_manager.h"
-#include "pkfs/pack_archive.h"
 #include "pkfs/pkfsf.h"
-#include "pkfs/scope_timer.h"
+#include "scope_timer.h"
 
 namespace pkfs {
 
@@ -155,10 +155,15 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem) {
       platform::RandomAccessFile::Open(name, platform::RandomAccessFile::Mode::kReadWrite);
   if (stream == nullptr) return nullptr;
   // Another process that has the set open may be changing it: wait for it.
-  const bool locked = stream->LockExclusive(/*wait=*/true, [&name] {
-    std::fprintf(stderr, "Waiting for %s: another process has it open\n", name.c_str());
-    std::fflush(stderr);
-  });
+  const bool locked =
+      stream
+          ->LockExclusive(fileSystem->lockTimeout(),
+                          [&name] {
+                            std::fprintf(stderr, "Waiting for %s: another process has it open\n",
+                                         name.c_str());
+                            std::fflush(stderr);
+                          })
+          .ok();
   if (!locked) return nullptr;
 
   unsigned char bytes[kPackHeaderBytes] = {};

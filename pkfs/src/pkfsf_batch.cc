@@ -5,11 +5,12 @@
 #include <memory>
 #include <vector>
 
+#include "pack_archive.h"
 #include "pkfs/fs_file.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
-#include "pkfs/scope_timer.h"
 #include "platform/file_system.h"
+#include "scope_timer.h"
 
 namespace pkfs {
 

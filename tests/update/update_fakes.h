@@ -100,6 +100,12 @@ class RecordingProgress : public ui::ProgressView {
   }
 };
 
+// The dialog's state as its number (what the run log and the state sequence
+// are made of).
+inline int StateNumber(const update::UpdateDialog& dialog) {
+  return static_cast<int>(dialog.state());
+}
+
 // Pumps until the queue is empty or the quit message was taken; the states
 // seen after each message are appended to states when given.
 inline int PumpAll(update::UpdateDialog& dialog, std::vector<int>* states = nullptr) {
@@ -107,7 +113,7 @@ inline int PumpAll(update::UpdateDialog& dialog, std::vector<int>* states = null
   while (!dialog.queue().empty() && !dialog.queue().ending() && pumped < 100000) {
     dialog.PumpMessage();
     ++pumped;
-    if (states != nullptr) states->push_back(dialog.state());
+    if (states != nullptr) states->push_back(StateNumber(dialog));
   }
   return pumped;
 }
