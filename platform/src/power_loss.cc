@@ -2,11 +2,10 @@
 // the writes made since, and the rebuild of files after a simulated crash.
 #include "platform/power_loss.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include "platform/file_system.h"
@@ -19,7 +18,9 @@ namespace {
 // "/.", so that "DATA.pak", "./DATA.pak" and its full path meet.
 std::string Key(const std::string& path) {
   std::string resolved = ResolvePath(path.empty() ? std::string(".") : path);
-  if (resolved.empty() || resolved[0] != '/') resolved = GetCurrentDirectory() + "/" + resolved;
+  const bool absolute = !resolved.empty() && (resolved[0] == '/' || resolved[0] == '\\' ||
+                                              (resolved.size() > 1 && resolved[1] == ':'));
+  if (!absolute) resolved = GetCurrentDirectory() + "/" + resolved;
   for (;;) {
     if (resolved.size() > 2 && resolved.compare(resolved.size() - 2, 2, "/.") == 0) {
       resolved.resize(resolved.size() - 2);
@@ -38,32 +39,19 @@ std::string Parent(const std::string& key) {
   return slash == std::string::npos || slash == 0 ? std::string("/") : key.substr(0, slash);
 }
 
+// Plain library streams: the simulation runs on every system, below nothing.
 bool ReadWhole(const std::string& path, std::vector<unsigned char>* bytes) {
   bytes->clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  unsigned char chunk[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    bytes->insert(bytes->end(), chunk, chunk + n);
-  }
-  ::close(fd);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return true;
 }
 
 void WriteWhole(const std::string& path, const std::vector<unsigned char>& bytes) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return;
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void Apply(std::vector<unsigned char>* content, std::uint64_t offset, const unsigned char* bytes,
@@ -152,7 +140,7 @@ void PowerLossSimulator::Crash(std::uint32_t seed) const {
     const File& file = entry.second;
     const bool hasEntry = file.existed || !file.pending.empty();
     if (!hasEntry || (!file.entryDurable && random() % 2 == 0)) {
-      ::unlink(entry.first.c_str());
+      std::remove(entry.first.c_str());
       continue;
     }
     std::vector<unsigned char> content = file.durable;

@@ -40,6 +40,9 @@ TEST(ResolvePathTest, TranslatesBackslashesAndKeepsExactPaths) {
 }
 
 TEST(ResolvePathTest, MatchesComponentsIgnoringCase) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows matches names itself: paths reach it as written";
+#else
   TempDir dir;
   WriteFile(dir.Join("Data/Sub/File.Txt"), "x");
   EXPECT_EQ(platform::ResolvePath(dir.path() + "/DATA/sub/FILE.TXT"),
@@ -50,6 +53,7 @@ TEST(ResolvePathTest, MatchesComponentsIgnoringCase) {
   ScopedCurrentDirectory cwd(dir.path());
   EXPECT_EQ(platform::ResolvePath("data\\sub\\file.txt"), "Data/Sub/File.Txt");
   EXPECT_EQ(platform::ResolvePath("./DATA//sub/"), "./Data//Sub/");
+#endif
 }
 
 TEST(ResolvePathTest, AmbiguousMatchIsNotSubstituted) {
@@ -89,7 +93,9 @@ TEST(FileSystemTest, CloseDescriptorIfOpenClosesOnlyWhatIsStillOpen) {
   const int fd = platform::OpenReadDescriptor(dir.Join("a.txt"));
   ASSERT_GE(fd, 0);
   platform::CloseDescriptorIfOpen(fd);
+#ifndef _WIN32
   EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+#endif
   // Already closed (by a library that took it over), or never opened: no-ops.
   platform::CloseDescriptorIfOpen(fd);
   platform::CloseDescriptorIfOpen(-1);
@@ -138,12 +144,20 @@ TEST(ListDirectoryTest, SortedIgnoringCaseWithoutDotEntries) {
   WriteFile(dir.Join(".hidden"), "");
   std::vector<DirectoryEntry> entries;
   ASSERT_TRUE(platform::ListDirectory(dir.path(), &entries));
+#ifdef _WIN32
+  // Names that differ only in case are one file there.
+  EXPECT_EQ(Names(entries), (std::vector<std::string>{".hidden", "A.txt", "b.txt", "C/"}));
+#else
   EXPECT_EQ(Names(entries), (std::vector<std::string>{".hidden", "A.txt", "a.txt", "b.txt", "C/"}));
+#endif
   EXPECT_FALSE(platform::ListDirectory(dir.Join("missing"), &entries));
   EXPECT_TRUE(entries.empty());
 }
 
 TEST(ListDirectoryTest, LinksToDirectoriesAreLeftOut) {
+#ifdef _WIN32
+  GTEST_SKIP() << "symbolic links need a privilege on Windows";
+#else
   TempDir dir;
   WriteFile(dir.Join("tree/real/f"), "");
   WriteFile(dir.Join("target.txt"), "t");
@@ -153,9 +167,13 @@ TEST(ListDirectoryTest, LinksToDirectoriesAreLeftOut) {
   std::vector<DirectoryEntry> entries;
   ASSERT_TRUE(platform::ListDirectory(dir.path() + "\\TREE", &entries));
   EXPECT_EQ(Names(entries), (std::vector<std::string>{"file-link", "real/"}));
+#endif
 }
 
 TEST(ListDirectoryTest, OnlyFilesAndDirectoriesThatCanBeNamed) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no pipes in directories and no \\\\ in names";
+#else
   TempDir dir;
   WriteFile(dir.Join("plain"), "");
   WriteFile(dir.Join("back\\slash"), "");  // one name on Linux; two levels to this layer
@@ -163,9 +181,13 @@ TEST(ListDirectoryTest, OnlyFilesAndDirectoriesThatCanBeNamed) {
   std::vector<DirectoryEntry> entries;
   ASSERT_TRUE(platform::ListDirectory(dir.path(), &entries));
   EXPECT_EQ(Names(entries), (std::vector<std::string>{"plain"}));
+#endif
 }
 
 TEST(ResolvePathTest, DotComponentsAndAbsolutePaths) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows matches names itself: paths reach it as written";
+#else
   TempDir dir;
   WriteFile(dir.Join("One/Two/f.TXT"), "x");
   EXPECT_EQ(platform::ResolvePath(dir.path() + "/one/./two/../TWO/F.txt"),
@@ -173,6 +195,7 @@ TEST(ResolvePathTest, DotComponentsAndAbsolutePaths) {
   EXPECT_TRUE(platform::IsReadableFile(dir.path() + "\\ONE\\two\\f.txt"));
   // Below a level that matches nothing, later levels are not looked up.
   EXPECT_EQ(platform::ResolvePath(dir.path() + "/none/ONE"), dir.Join("none/ONE"));
+#endif
 }
 
 TEST(FileSystemTest, CurrentDirectoryRoundTrip) {
