@@ -49,11 +49,14 @@ std::string HelpText() {
       "  --version             print the version and exit\n"
       "\n"
       "Exit status:\n"
-      "  0   completed\n"
-      "  1   an update file had to be kept back, a payload could not be decoded, or a\n"
-      "      file of -mbts or -sv could not be opened (each named on standard error)\n"
+      "  0   completed (also when the work path does not exist: nothing to apply)\n"
+      "  1   an update file was kept back or left unapplied below the work path, a\n"
+      "      payload could not be decoded, or a file of -mbts or -sv could not be\n"
+      "      opened (each named on standard error)\n"
       "  2   the version check refused the update\n"
-      "  64  unusable command line (an option missing its value)\n";
+      "  64  unusable command line, refused before anything is touched: an option\n"
+      "      missing its value; -dc or -de without -sw; a work path that contains\n"
+      "      the installation\n";
   return text;
 }
 

@@ -6,8 +6,12 @@
 #include <cpuid.h>
 #endif
 
+#if defined(_WIN32)
+#include <thread>
+#else
 #include <sched.h>
 #include <unistd.h>
+#endif
 
 namespace platform {
 
@@ -22,6 +26,10 @@ bool ProcessorHasMmx() {
 }
 
 int UsableProcessorCount() {
+#if defined(_WIN32)
+  const unsigned count = std::thread::hardware_concurrency();
+  return count > 0 ? static_cast<int>(count) : 1;
+#else
   cpu_set_t set;
   CPU_ZERO(&set);
   if (::sched_getaffinity(0, sizeof set, &set) == 0) {
@@ -30,6 +38,7 @@ int UsableProcessorCount() {
   }
   const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
   return online > 0 ? static_cast<int>(online) : 1;
+#endif
 }
 
 }  // namespace platform

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <climits>
+#include <cstdlib>
+
 #include "path_resolution.h"
 #include "platform/file_system.h"
 
@@ -34,6 +37,22 @@ FileStamp StampOf(const std::string& path) {
   stamp.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   stamp.changedNs = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   return stamp;
+}
+
+std::string CanonicalPath(const std::string& path) {
+  if (path.empty()) return std::string();
+  char* resolved = ::realpath(ResolvePath(path).c_str(), nullptr);
+  if (resolved == nullptr) return std::string();
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
+}
+
+bool FileSystemIdOf(const std::string& path, std::uint64_t* id) {
+  struct stat st;
+  if (path.empty() || ::stat(ResolvePath(path).c_str(), &st) != 0) return false;
+  if (id != nullptr) *id = static_cast<std::uint64_t>(st.st_dev);
+  return true;
 }
 
 }  // namespace platform

@@ -5,7 +5,6 @@
 #include "platform/file_system.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,30 +171,6 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
   return file;
 }
 
-int OpenReadDescriptor(const std::string& path) {
-  if (path.empty()) return -1;
-  int fd = -1;
-  internal::OnExistingPath(path, [&](const std::string& candidate) {
-    do {
-      fd = ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    return fd >= 0;
-  });
-  if (fd >= 0 && DescriptorIsDirectory(fd)) {
-    ::close(fd);
-    errno = EISDIR;
-    return -1;
-  }
-  return fd;
-}
-
-void CloseDescriptorIfOpen(int fd) {
-  if (fd < 0 || ::fcntl(fd, F_GETFD) == -1) return;
-  // The descriptor is released even when close reports an error, so it is
-  // never retried (a retry could close a number reused by another open).
-  ::close(fd);
-}
-
 namespace {
 
 // stat through OnExistingPath; the path that answered in *found when given.
@@ -272,6 +247,13 @@ bool SetAttributesNormal(const std::string& path) {
   return ::chmod(found.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 
+bool CopyPermissions(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return false;
+  struct stat st;
+  if (::stat(ResolvePath(from).c_str(), &st) != 0) return false;
+  return ::chmod(ResolvePath(to).c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
 std::string GetCurrentDirectory() {
   std::vector<char> buffer(1024);
   while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
@@ -283,6 +265,13 @@ std::string GetCurrentDirectory() {
 
 bool SetCurrentDirectory(const std::string& path) {
   return !path.empty() && ::chdir(ResolvePath(path).c_str()) == 0;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
 }
 
 }  // namespace platform

@@ -154,6 +154,9 @@ class FaultCampaign : public ::testing::Test {
 };
 
 TEST_F(FaultCampaign, EveryFailedCallLeavesASoundInstallationThatARerunCompletes) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the fault plan counts the POSIX layer's calls only";
+#endif
   ASSERT_NO_FATAL_FAILURE(MakeTemplate());
   ASSERT_EQ(deliveries_.size(), 50u);
 

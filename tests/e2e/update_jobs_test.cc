@@ -132,19 +132,18 @@ TEST_F(UpdateJobsTest, SeparateWorkPathWithDamagedPayloadsAndFailingStores) {
 }
 
 TEST_F(UpdateJobsTest, InstallationThatIsItsOwnWorkPath) {
-  // Without "-sw" every loose file is written back over itself, and the pack
-  // files are listed again for the loose stage, twice: a compressed file
-  // decoded ahead before its first rewrite must not be applied from that
-  // stale read at its second turn. Few files, so that both turns fall in
-  // one read-ahead window.
+  // Without "-sw" the pack files are listed again for the loose stage, twice
+  // (ahead of the walk and where it meets "Pak"), every file is its own
+  // destination and the pack volume itself is met by the walk: few files, so
+  // that every turn of a file falls in one read-ahead window.
   const auto fill = [this] {
     for (int i = 0; i < 3; ++i) {
       const std::string content = update_e2e::NoisyBytes(3000 + 101 * i, i + 40);
-      WriteFile(install() + "/Pak/s/p" + std::to_string(i) + ".bin", Bzip2(content));
-      WriteFile(install() + "/l" + std::to_string(i) + ".dat", Bzip2(content));
+      WriteFile(install() + "/Pak/s/p" + std::to_string(i) + ".bin", content);
+      WriteFile(install() + "/l" + std::to_string(i) + ".dat", content);
     }
   };
-  ExpectSameWithOneAndFourJobs(fill, "-dc -log run.log", 1);
+  ExpectSameWithOneAndFourJobs(fill, "-log run.log", 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The pack stage: search below "Pak", one store per message, "-df".
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,7 @@ TEST_F(PackUpdateTest, SizeLineIsLoggedBeforeTheStoreEvenWhenTheStoreFails) {
   std::string err = testing::internal::GetCapturedStderr();
   ASSERT_FALSE(host_.logLines.empty());
   EXPECT_EQ(host_.logLines.front(), pak() + "\\a.txt size=3\n");
-  EXPECT_EQ(err, "marovetin: kept back " + pak() + "\\a.txt: could not be stored in the pack\n");
+  EXPECT_EQ(err, "marovetin: kept back " + pak() + "/a.txt: could not be stored in the pack\n");
 }
 
 TEST_F(PackUpdateTest, DeleteSourcesRemovesStoredFilesAndTheEmptiedTree) {
@@ -73,13 +74,50 @@ TEST_F(PackUpdateTest, SourceWhoseStoreFailedIsKeptUnderDeleteSources) {
   host_.removeSources = true;
   UpdateDialog dialog(host_, store_, progress_);
   std::string err = Run(dialog);
-  EXPECT_EQ(err,
-            "marovetin: kept back " + pak() + "\\sub\\a.txt: could not be stored in the pack\n");
+  EXPECT_EQ(err, "marovetin: kept back " + pak() + "/sub/a.txt: could not be stored in the pack\n");
   EXPECT_EQ(dialog.outcome().keptBack, 1);
   EXPECT_EQ(ReadFile(pak() + "/sub/a.txt"), "alpha");
   EXPECT_FALSE(FileExists(pak() + "/b.bin"));
   EXPECT_FALSE(Logged("Remove Dir = " + pak() + "\\sub\\a.txt \n"));
   EXPECT_FALSE(Logged("Remove Dir = " + work() + "\\Pak\\sub\\a.txt \n"));
+}
+
+TEST_F(PackUpdateTest, StoresAreCommittedPerThousandFilesAndSourcesGoOnlyAfterTheirCommit) {
+  constexpr int kFiles = 1001;
+  for (int i = 0; i < kFiles; ++i) WriteFile(pak() + "/d/" + std::to_string(i), "x");
+  host_.removeSources = true;
+  std::vector<std::size_t> presentAtCommit;
+  store_.onCommit = [&] {
+    std::size_t present = 0;
+    for (int i = 0; i < kFiles; ++i) present += FileExists(pak() + "/d/" + std::to_string(i));
+    presentAtCommit.push_back(present);
+  };
+  UpdateDialog dialog(host_, store_, progress_);
+  EXPECT_EQ(Run(dialog), "");
+  EXPECT_EQ(store_.batches, (std::vector<std::size_t>{1000, 1}));
+  // Every source of a batch is still there when it commits.
+  EXPECT_EQ(presentAtCommit, (std::vector<std::size_t>{kFiles, 1}));
+  EXPECT_FALSE(FileExists(pak()));
+  EXPECT_TRUE(Logged("Remove Dir = " + pak() + "\\d\\1000 \n"));
+  EXPECT_EQ(dialog.outcome().keptBack, 0);
+}
+
+TEST_F(PackUpdateTest, AFailedCommitKeepsEverySourceOfItsBatchWithTheReason) {
+  WriteFile(pak() + "/a.txt", "alpha");
+  WriteFile(pak() + "/b.bin", "beta");
+  host_.removeSources = true;
+  store_.commitResult = platform::Status::FromErrno(ENOSPC, "DATA.pak");
+  UpdateDialog dialog(host_, store_, progress_);
+  const std::string err = Run(dialog);
+  const std::string reason =
+      ": could not be stored in the pack: DATA.pak: No space left on device\n";
+  EXPECT_EQ(err, "marovetin: kept back " + pak() + "\\a.txt" + reason + "marovetin: kept back " +
+                     pak() + "\\b.bin" + reason);
+  EXPECT_EQ(dialog.outcome().keptBack, 2);
+  EXPECT_EQ(ReadFile(pak() + "/a.txt"), "alpha");
+  EXPECT_EQ(ReadFile(pak() + "/b.bin"), "beta");
+  for (const std::string& line : host_.logLines)
+    EXPECT_EQ(line.find("Remove Dir"), std::string::npos);
 }
 
 TEST_F(PackUpdateTest, UnreadableFileIsKeptBackButTheBarStillMoves) {
@@ -95,7 +133,7 @@ TEST_F(PackUpdateTest, UnreadableFileIsKeptBackButTheBarStillMoves) {
   testing::internal::CaptureStderr();
   dialog.applyPackFile(0, 0);
   std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err, "marovetin: kept back " + pak() + "\\a.bin: cannot be read\n");
+  EXPECT_EQ(err, "marovetin: kept back " + pak() + "/a.bin: cannot be read\n");
   ASSERT_EQ(progress_.sent.size(), 1u);
   EXPECT_EQ(progress_.sent[0].message, update::PBM_SETPOS);
   EXPECT_TRUE(FileExists(pak() + "/a.bin"));

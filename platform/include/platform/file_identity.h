@@ -13,6 +13,14 @@ namespace platform {
 // exist.
 bool IsSameFile(const std::string& a, const std::string& b);
 
+// The path with every symbolic link, "." and ".." level resolved (after
+// ResolvePath); empty when it does not exist.
+std::string CanonicalPath(const std::string& path);
+
+// The file system (device) that holds path, so that one sync per file system
+// can cover a batch of files; false when path does not exist.
+bool FileSystemIdOf(const std::string& path, std::uint64_t* id);
+
 // What a file looked like at one moment: which file a path led to, its size
 // and its modification and change times. Any write, truncation, replacement
 // by rename, deletion or creation under the path changes the stamp (short of
