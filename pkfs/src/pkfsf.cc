@@ -64,9 +64,9 @@ bool CPKFSF::Holds(const PackArchive* volume) const {
   return false;
 }
 
-bool CPKFSF::IsLoaded(const std::string& volumeName) const {
+bool CPKFSF::IsLoaded(const std::string& volumePath) const {
   for (const std::unique_ptr<PackArchive>& volume : archives_) {
-    if (volume->name() == volumeName || platform::IsSameFile(volume->name(), volumeName)) {
+    if (volume->path() == volumePath || platform::IsSameFile(volume->path(), volumePath)) {
       return true;
     }
   }
@@ -78,10 +78,16 @@ bool CPKFSF::Load(const std::string& name) { return LoadFromFile(name, this) != 
 bool CPKFSF::CreateVolume(const std::string& requested) {
   std::size_t number = archives_.size();
   std::string name = requested.empty() ? VolumeName(volumePattern_, number) : requested;
-  while (platform::PathExists(name)) name = VolumeName(volumePattern_, ++number);
+  // A new later volume goes beside the first one, where loading looks for it.
+  auto where = [this, &requested](const std::string& volumeName) {
+    return requested.empty() && primary() != nullptr ? PathBeside(primary()->path(), volumeName)
+                                                     : volumeName;
+  };
+  while (platform::PathExists(where(name))) name = VolumeName(volumePattern_, ++number);
+  const std::string path = where(name);
 
   std::unique_ptr<platform::RandomAccessFile> stream =
-      platform::RandomAccessFile::Open(name, platform::RandomAccessFile::Mode::kCreateReadWrite);
+      platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kCreateReadWrite);
   if (stream == nullptr) return false;
   bool written = stream->LockExclusive(/*wait=*/true);
   if (written) {
@@ -94,10 +100,10 @@ bool CPKFSF::CreateVolume(const std::string& requested) {
   stream.reset();
   // A half-made volume would only hold its name; it goes again.
   if (!written) {
-    platform::DeleteFile(name);
+    platform::DeleteFile(path);
     return false;
   }
-  PackArchive* created = LoadFromFile(name, this);
+  PackArchive* created = LoadFromFile(name, this, path);
   if (created == nullptr) return false;
   for (const std::unique_ptr<PackArchive>& volume : archives_) {
     if (volume.get() != created && volume->next() == nullptr) {

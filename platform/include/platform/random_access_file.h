@@ -50,6 +50,10 @@ class RandomAccessFile {
   // onWait once (if given) and blocks until the lock is free.
   bool LockExclusive(bool wait, const std::function<void()>& onWait = nullptr);
 
+  // True when path (through ResolvePath) still names this open file; false
+  // once it was renamed over or removed.
+  bool IsFileAt(const std::string& path) const;
+
   const std::string& path() const { return path_; }
 
  private:
