@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "pack_format.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_file.h"
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
-#include "pkfs/pack_format.h"
 #include "pkfs/pkfsf.h"
 #include "platform/random_access_file.h"
 

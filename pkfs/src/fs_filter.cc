@@ -9,7 +9,7 @@
 #include "pkfs/file_head.h"
 #include "pkfs/fs.h"
 #include "pkfs/fs_file.h"
-#include "pkfs/scope_timer.h"
+#include "scope_timer.h"
 
 namespace pkfs {
 

@@ -1,5 +1,5 @@
 // Used regions and gaps of a volume as a sorted list of boundaries.
-#include "pkfs/leak_list.h"
+#include "leak_list.h"
 
 #include <algorithm>
 #include <cstddef>

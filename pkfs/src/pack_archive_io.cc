@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "pack_archive.h"
 #include "pkfs/fs_manager.h"
-#include "pkfs/pack_archive.h"
 #include "pkfs/pkfsf.h"
-#include "pkfs/scope_timer.h"
+#include "scope_timer.h"
 
 namespace pkfs {
 

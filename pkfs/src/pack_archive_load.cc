@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "pack_archive.h"
 #include "pkfs/fs_manager.h"
-#include "pkfs/pack_archive.h"
 #include "pkfs/pkfsf.h"
-#include "pkfs/scope_timer.h"
+#include "scope_timer.h"
 
 namespace pkfs {
 
@@ -176,10 +176,16 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std
     stream = platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kReadWrite);
     if (stream == nullptr) return nullptr;
     // Another process that has the set open may be changing it: wait for it.
-    const bool locked = stream->LockExclusive(/*wait=*/true, [&path] {
-      std::fprintf(stderr, "Waiting for %s: another process has it open\n", path.c_str());
-      std::fflush(stderr);
-    });
+    const bool locked = stream
+                            ->LockExclusive(fileSystem->lockTimeout(),
+                                            [&path] {
+                                              std::fprintf(stderr,
+                                                           "Waiting for %s: another process has "
+                                                           "it open\n",
+                                                           path.c_str());
+                                              std::fflush(stderr);
+                                            })
+                            .ok();
     if (!locked) return nullptr;
     if (stream->IsFileAt(path)) break;
     stream.reset();

@@ -1,9 +1,9 @@
 // A volume's free space: the boundary list of leak_list.h kept in step with
 // the header words and the heads.
+#include "pack_archive.h"
 #include "pkfs/fs_manager.h"
-#include "pkfs/pack_archive.h"
 #include "pkfs/pkfsf.h"
-#include "pkfs/scope_timer.h"
+#include "scope_timer.h"
 
 namespace pkfs {
 

@@ -1,12 +1,12 @@
 // Header and trailer records of a pack volume, and the directory checksum.
-#include "pkfs/pack_format.h"
+#include "pack_format.h"
 
 #include <cstring>
 
-#include "platform/byte_order.h"
+#include "pack_archive.h"
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
-#include "pkfs/pack_archive.h"
+#include "platform/byte_order.h"
 
 namespace pkfs {
 

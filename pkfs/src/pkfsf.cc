@@ -8,12 +8,14 @@
 #include <utility>
 #include <vector>
 
+#include "name_rule.h"
+#include "normalize_name.h"
+#include "pack_archive.h"
 #include "pkfs/fs_file.h"
 #include "pkfs/fs_manager.h"
-#include "pkfs/normalize_name.h"
-#include "pkfs/scope_timer.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
+#include "scope_timer.h"
 
 namespace pkfs {
 
@@ -33,9 +35,21 @@ bool StartsWith(const std::string& text, const char* prefix) {
 
 }  // namespace
 
-CPKFSF::CPKFSF(CFSManager* manager) : CFS(manager) {}
+CPKFSF::CPKFSF(CFSManager* manager) : CFS(manager), rules_(std::make_unique<NameRuleList>()) {}
 
 CPKFSF::~CPKFSF() { Release(); }
+
+void CPKFSF::AddNameRule(const std::string& pattern, std::uint16_t id) {
+  rules_->AddNameRule(pattern, id);
+}
+
+bool CPKFSF::MatchInPlaceRule(const std::string& name, std::uint16_t* id) const {
+  return rules_->MatchInPlaceRule(name, id);
+}
+
+bool CPKFSF::MatchResizingRule(const std::string& name, std::uint16_t* id) const {
+  return rules_->MatchResizingRule(name, id);
+}
 
 void CPKFSF::Release() {
   // Handles that stay open across a release keep their place in the open
@@ -89,7 +103,8 @@ bool CPKFSF::CreateVolume(const std::string& requested) {
   std::unique_ptr<platform::RandomAccessFile> stream =
       platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kCreateReadWrite);
   if (stream == nullptr) return false;
-  bool written = stream->LockExclusive(/*wait=*/true);
+  // Just created under a name nobody used: nobody else can hold it for long.
+  bool written = stream->LockExclusive(lockTimeout_).ok();
   if (written) {
     // An empty directory written through the usual path: header and a table
     // that holds only a trailer, 32 bytes in all.

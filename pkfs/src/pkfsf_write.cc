@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "normalize_name.h"
 #include "pkfs/fs_file.h"
 #include "pkfs/fs_manager.h"
-#include "pkfs/normalize_name.h"
 #include "pkfs/pkfsf.h"
-#include "pkfs/scope_timer.h"
+#include "scope_timer.h"
 
 namespace pkfs {
 

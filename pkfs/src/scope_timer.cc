@@ -1,5 +1,5 @@
 // Millisecond timing of one operation and its "Cost Time" line.
-#include "pkfs/scope_timer.h"
+#include "scope_timer.h"
 
 #include <cstdio>
 #include <utility>

@@ -8,10 +8,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <string>
 #include <utility>
 
+#include "platform/clock.h"
 #include "platform/file_system.h"
+#include "whole_file_lock.h"
 
 namespace platform {
 
@@ -35,32 +39,6 @@ std::size_t WriteFully(int fd, std::uint64_t offset, const unsigned char* data,
   }
   return done;
 }
-
-#ifdef F_OFD_SETLK
-// Open-file-description locks: owned by this open file, so two opens of one
-// volume conflict even inside one process, and a fork()ed child that opens
-// the file itself competes like any other process.
-bool TryLock(int fd, bool wait) {
-  struct flock lock = {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 0;  // the whole file, however long it grows
-  int result;
-  do {
-    result = ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock);
-  } while (result != 0 && errno == EINTR);
-  return result == 0;
-}
-#else
-bool TryLock(int fd, bool wait) {
-  int result;
-  do {
-    result = ::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB));
-  } while (result != 0 && errno == EINTR);
-  return result == 0;
-}
-#endif
 
 }  // namespace
 
@@ -135,12 +113,34 @@ bool RandomAccessFile::IsFileAt(const std::string& path) const {
   return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
-bool RandomAccessFile::LockExclusive(bool wait, const std::function<void()>& onWait) {
-  if (TryLock(fd_, false)) return true;
-  if (errno != EAGAIN && errno != EACCES && errno != EWOULDBLOCK) return false;
-  if (!wait) return false;
+Status RandomAccessFile::LockExclusive(int timeoutMilliseconds,
+                                       const std::function<void()>& onWait) {
+  using internal::LockType;
+  using internal::SetWholeFileLock;
+  if (SetWholeFileLock(fd_, LockType::kExclusive, false)) return Status::Ok();
+  if (!internal::HeldElsewhere(errno)) return Status::FromErrno(errno, path_);
+  const Status busy = Status::Error(Status::Code::kBusy, path_, "another process has it open");
+  if (timeoutMilliseconds == 0) return busy;
   if (onWait) onWait();
-  return TryLock(fd_, true);
+  if (timeoutMilliseconds < 0) {
+    if (SetWholeFileLock(fd_, LockType::kExclusive, true)) return Status::Ok();
+    return Status::FromErrno(errno, path_);
+  }
+  // There is no timed lock call: poll, a little less often as the wait grows.
+  const std::uint32_t started = TickMilliseconds();
+  unsigned pause = 5;
+  for (;;) {
+    const std::uint32_t waited = TickMilliseconds() - started;
+    if (waited >= static_cast<std::uint32_t>(timeoutMilliseconds)) break;
+    const unsigned left = static_cast<unsigned>(timeoutMilliseconds) - waited;
+    ::usleep(1000u * std::min(pause, left));
+    pause = std::min(pause * 2, 100u);
+    if (SetWholeFileLock(fd_, LockType::kExclusive, false)) return Status::Ok();
+    if (!internal::HeldElsewhere(errno)) return Status::FromErrno(errno, path_);
+  }
+  return Status::Error(
+      Status::Code::kBusy, path_,
+      "another process has held it open for " + std::to_string(timeoutMilliseconds / 1000) + " s");
 }
 
 void SetWriteFaultHook(WriteFaultHook hook) { FaultHook() = std::move(hook); }

@@ -27,37 +27,19 @@
 #include <string>
 #include <utility>
 
+#include "whole_file_lock.h"
+
 namespace platform {
 
 namespace {
-
-// Open-file-description locks belong to the open object rather than to the
-// process, so that two holders inside one process (as in tests) are counted
-// apart. Elsewhere fall back to process-owned record locks.
-#ifdef F_OFD_SETLK
-constexpr int kSetLock = F_OFD_SETLK;
-constexpr int kSetLockWait = F_OFD_SETLKW;
-#else
-constexpr int kSetLock = F_SETLK;
-constexpr int kSetLockWait = F_SETLKW;
-#endif
 
 // Opening and checking the name races with other processes creating and
 // removing it; a few retries settle every such race.
 constexpr int kMaxAttempts = 1000;
 
-bool Lock(int fd, short type, bool wait) {
-  struct flock lock = {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 0;  // the whole object
-  int result;
-  do {
-    result = ::fcntl(fd, wait ? kSetLockWait : kSetLock, &lock);
-  } while (result != 0 && errno == EINTR);
-  return result == 0;
-}
+using internal::LockType;
+
+bool Lock(int fd, LockType type, bool wait) { return internal::SetWholeFileLock(fd, type, wait); }
 
 std::string OsName(const std::string& name) {
   const char* override = std::getenv("MAROVETIN_SHM_NAME");
@@ -120,8 +102,8 @@ std::unique_ptr<NamedSharedMemory> NamedSharedMemory::OpenOrCreate(const std::st
       return nullptr;
     }
 
-    bool alone = Lock(fd, F_WRLCK, false);
-    if (!alone && !Lock(fd, F_RDLCK, true)) {
+    bool alone = Lock(fd, LockType::kExclusive, false);
+    if (!alone && !Lock(fd, LockType::kShared, true)) {
       *error = Failure("shared memory lock");
       ::close(fd);
       return nullptr;
@@ -141,7 +123,7 @@ std::unique_ptr<NamedSharedMemory> NamedSharedMemory::OpenOrCreate(const std::st
       // Fresh, or left by a holder that was killed: start from zeros, then
       // let others in.
       std::memset(data, 0, size);
-      Lock(fd, F_RDLCK, false);  // downgrade: always granted to the sole holder
+      Lock(fd, LockType::kShared, false);  // downgrade: always granted to the sole holder
     }
     if (origin != nullptr) *origin = alone ? Origin::kCreated : Origin::kOpened;
     return std::unique_ptr<NamedSharedMemory>(new NamedSharedMemory(fd, data, size, osName));
@@ -159,10 +141,11 @@ NamedSharedMemory::~NamedSharedMemory() {
   // that leave together would otherwise each see the other's shared lock and
   // neither would remove the name. In the gap a newcomer may take the object
   // over as unheld, which is right: nobody holds it any more.
-  Lock(fd_, F_UNLCK, false);
+  Lock(fd_, LockType::kUnlock, false);
   // Whoever now gets the exclusive lock is the last holder and removes the
   // name; holding that lock keeps newcomers out until the object is closed.
-  if (Lock(fd_, F_WRLCK, false) && StillNamed(fd_, osName_)) ::shm_unlink(osName_.c_str());
+  if (Lock(fd_, LockType::kExclusive, false) && StillNamed(fd_, osName_))
+    ::shm_unlink(osName_.c_str());
   ::close(fd_);
 }
 

@@ -17,6 +17,7 @@
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
+#include "pack_archive.h"
 #include "test_support.h"
 
 namespace update_e2e {

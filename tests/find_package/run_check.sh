@@ -7,7 +7,19 @@ source_dir=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/marovetin-find-package-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 cmake --install "$build_dir" --prefix "$scratch/prefix" >/dev/null
-cmake -S "$source_dir" -B "$scratch/build" -DCMAKE_PREFIX_PATH="$scratch/prefix" >/dev/null
+
+# The library's internal headers (free-space list, format records, timer,
+# name rules, the volume class) and the terminal UI stay out of the install.
+leaked=$(cd "$scratch/prefix/include" && ls pkfs/leak_list.h pkfs/pack_format.h pkfs/scope_timer.h \
+  pkfs/name_rule.h pkfs/normalize_name.h pkfs/pack_archive.h ui platform/progress_view.h \
+  platform/message_queue.h 2>/dev/null || true)
+if [ -n "$leaked" ]; then
+  echo "internal headers were installed:" $leaked >&2
+  exit 1
+fi
+
+cmake -S "$source_dir" -B "$scratch/build" -DCMAKE_PREFIX_PATH="$scratch/prefix" \
+  -DMAROVETIN_INCLUDE_DIR="$scratch/prefix/include" >/dev/null
 cmake --build "$scratch/build" >/dev/null
 mkdir "$scratch/run"
 cd "$scratch/run"

@@ -15,7 +15,7 @@ status=0
 for path in ./usr/bin/marovetin ./usr/bin/pkfs \
             ./usr/share/man/man1/marovetin.1.gz ./usr/share/man/man1/pkfs.1.gz \
             ./usr/lib/libpkfs.a ./usr/lib/libplatform.a \
-            ./usr/include/pkfs/pkfsf.h ./usr/include/pkfs/pack_archive.h \
+            ./usr/include/pkfs/pkfsf.h ./usr/include/pkfs/fs_manager.h \
             ./usr/include/platform/random_access_file.h \
             ./usr/lib/cmake/marovetin/marovetin-config.cmake \
             ./usr/lib/cmake/marovetin/marovetin-targets.cmake; do
@@ -24,8 +24,9 @@ for path in ./usr/bin/marovetin ./usr/bin/pkfs \
     status=1
   fi
 done
-# Nothing of the build or the tests is shipped.
-if grep -E 'test|/build/|\.o$' <<<"$listing"; then
+# Nothing of the build or the tests is shipped, nor the library's internal
+# headers.
+if grep -E 'test|/build/|\.o$|pack_archive\.h|leak_list\.h' <<<"$listing"; then
   echo "unexpected files in the package" >&2
   status=1
 fi

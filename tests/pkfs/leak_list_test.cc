@@ -1,5 +1,5 @@
 // The free-space list: building, first fit, claiming and releasing regions.
-#include "pkfs/leak_list.h"
+#include "leak_list.h"
 
 #include <gtest/gtest.h>
 

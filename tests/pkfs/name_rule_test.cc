@@ -1,5 +1,5 @@
 // Name rules: which added names pass through which filter.
-#include "pkfs/name_rule.h"
+#include "name_rule.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Volumes on disk: byte layout of new volumes and of their directories,
 // adding and removing, chains, and failed writes.
-#include "pkfs/pack_archive.h"
+#include "pack_archive.h"
 
 #include <gtest/gtest.h>
 

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/byte_order.h"
+#include "pack_archive.h"
+#include "pack_format.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
-#include "pkfs/pack_archive.h"
-#include "pkfs/pack_format.h"
 #include "pkfs/pkfsf.h"
+#include "platform/byte_order.h"
 #include "test_support.h"
 
 namespace pkfs_test {

@@ -1,5 +1,5 @@
 // Byte layouts of the volume header, the file head record and the trailer.
-#include "pkfs/pack_format.h"
+#include "pack_format.h"
 
 #include <gtest/gtest.h>
 

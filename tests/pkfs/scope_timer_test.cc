@@ -1,5 +1,5 @@
 // The "Cost Time" line of timed operations.
-#include "pkfs/scope_timer.h"
+#include "scope_timer.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "platform/clock.h"
 #include "test_support.h"
 
 namespace {
@@ -96,22 +97,32 @@ TEST_F(RandomAccessFileTest, ExclusiveLockBlocksAnotherProcess) {
     if (::read(toChild[0], &go, 1) != 1) _exit(9);
     auto mine = RandomAccessFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
     if (!mine) _exit(10);
-    if (mine->LockExclusive(false)) _exit(11);
+    if (mine->LockExclusive(0).ok()) _exit(11);
     int waits = 0;
-    bool locked = mine->LockExclusive(true, [&] {
-      ++waits;
-      char c = 'w';
-      if (::write(fromChild[1], &c, 1) != 1) _exit(12);
-    });
+    bool locked = mine->LockExclusive(-1,
+                                      [&] {
+                                        ++waits;
+                                        char c = 'w';
+                                        if (::write(fromChild[1], &c, 1) != 1) _exit(12);
+                                      })
+                      .ok();
     _exit(locked && waits == 1 ? 0 : 13);
   }
   auto file = RandomAccessFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
   ASSERT_NE(file, nullptr);
-  ASSERT_TRUE(file->LockExclusive(false));
-  // A second open in the same process conflicts as well.
+  ASSERT_TRUE(file->LockExclusive(0).ok());
+  // A second open in the same process conflicts as well, and a bounded wait
+  // gives up with a reason that names the file.
   auto second = RandomAccessFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
   ASSERT_NE(second, nullptr);
-  EXPECT_FALSE(second->LockExclusive(false));
+  EXPECT_FALSE(second->LockExclusive(0).ok());
+  int waits = 0;
+  const std::uint32_t before = platform::TickMilliseconds();
+  platform::Status timedOut = second->LockExclusive(120, [&] { ++waits; });
+  EXPECT_GE(platform::TickMilliseconds() - before, 120u);
+  EXPECT_EQ(waits, 1);
+  EXPECT_EQ(timedOut.code(), platform::Status::Code::kBusy);
+  EXPECT_NE(timedOut.ToString().find(dir_.Join("vol") + ": another process"), std::string::npos);
   second.reset();
 
   ASSERT_EQ(::write(toChild[1], "g", 1), 1);

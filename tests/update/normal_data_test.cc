@@ -134,7 +134,7 @@ TEST_F(NormalDataTest, WorkPathNamingAFileIsKeptBackNotWrittenOverTheInstallatio
   EXPECT_EQ(ReadFile(host_.work), "payload");
   EXPECT_TRUE(host_.logLines.empty());
   EXPECT_EQ(dialog.outcome().keptBack, 1);
-  EXPECT_EQ(dialog.state(), 5);
+  EXPECT_EQ(dialog.state(), update::UpdateState::kQuit);
 }
 
 }  // namespace

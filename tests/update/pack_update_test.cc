@@ -36,9 +36,9 @@ TEST_F(PackUpdateTest, SizeLineIsLoggedBeforeTheStoreEvenWhenTheStoreFails) {
   WriteFile(pak() + "/a.txt", "abc");
   store_.failing.insert("a.txt");
   UpdateDialog dialog(host_, store_, progress_);
-  dialog.SetStateForTesting(1);
+  dialog.SetStateForTesting(update::UpdateState::kFindPackFiles);
   dialog.findPackFiles(0, 0);
-  dialog.SetStateForTesting(2);
+  dialog.SetStateForTesting(update::UpdateState::kStorePackFiles);
   testing::internal::CaptureStderr();
   dialog.applyPackFile(0, 0);
   std::string err = testing::internal::GetCapturedStderr();
@@ -88,9 +88,9 @@ TEST_F(PackUpdateTest, UnreadableFileIsKeptBackButTheBarStillMoves) {
   host_.unreadable.insert(pak() + "\\a.bin");
   host_.removeSources = true;
   UpdateDialog dialog(host_, store_, progress_);
-  dialog.SetStateForTesting(1);
+  dialog.SetStateForTesting(update::UpdateState::kFindPackFiles);
   dialog.findPackFiles(0, 0);
-  dialog.SetStateForTesting(2);
+  dialog.SetStateForTesting(update::UpdateState::kStorePackFiles);
   progress_.sent.clear();
   testing::internal::CaptureStderr();
   dialog.applyPackFile(0, 0);
@@ -106,12 +106,12 @@ TEST_F(PackUpdateTest, UnreadableFileIsKeptBackButTheBarStillMoves) {
 TEST_F(PackUpdateTest, PakHoldingOnlyEmptyDirectoriesIsLikeNone) {
   testing_support::MakeDirs(pak() + "/empty/deeper");
   UpdateDialog dialog(host_, store_, progress_);
-  dialog.SetStateForTesting(1);
+  dialog.SetStateForTesting(update::UpdateState::kFindPackFiles);
   testing::internal::CaptureStdout();
   dialog.findPackFiles(0, 0);
   testing::internal::GetCapturedStdout();
   EXPECT_TRUE(dialog.fileList().empty());
-  EXPECT_EQ(dialog.state(), 3);
+  EXPECT_EQ(dialog.state(), update::UpdateState::kFindLooseFiles);
 }
 
 TEST_F(PackUpdateTest, SearchEmptiesTheListFirst) {

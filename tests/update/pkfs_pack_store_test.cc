@@ -6,6 +6,7 @@
 #include "pkfs/file_head.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
+#include "pack_archive.h"
 #include "platform/random_access_file.h"
 #include "test_support.h"
 #include "update/pack_store.h"

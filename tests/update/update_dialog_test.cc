@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/interrupt.h"
 #include "test_support.h"
+#include "ui/interrupt.h"
 #include "update_fakes.h"
 
 namespace {
@@ -19,6 +19,7 @@ using testing_support::WriteFile;
 using update::UpdateDialog;
 using update_testing::Pending;
 using update_testing::PumpAll;
+using update_testing::StateNumber;
 
 // The dialog works in the installation, which is the current directory.
 class UpdateDialogTest : public update_testing::InstallationTest {};
@@ -29,7 +30,7 @@ TEST_F(UpdateDialogTest, InitialisationMountsThePackThenPostsCheckVersionOnly) {
   EXPECT_TRUE(dialog.OnInitDialog());
   EXPECT_EQ(store_.mounts, std::vector<std::string>{"Other.pak"});
   EXPECT_EQ(Pending(dialog), std::vector<std::uint32_t>{update::WM_CHECKVERSION});
-  EXPECT_EQ(dialog.state(), 0);
+  EXPECT_EQ(StateNumber(dialog), 0);
 }
 
 TEST_F(UpdateDialogTest, WithoutPackFilesStateOneJumpsToThreeAndTheRangeIs65535) {
@@ -37,11 +38,11 @@ TEST_F(UpdateDialogTest, WithoutPackFilesStateOneJumpsToThreeAndTheRangeIs65535)
   UpdateDialog dialog(host_, store_, progress_);
   dialog.PostMessage(update::WM_CHANGESTATE, 1);
   dialog.PumpMessage();  // change-state: 0 -> 1
-  EXPECT_EQ(dialog.state(), 1);
+  EXPECT_EQ(StateNumber(dialog), 1);
   EXPECT_EQ(Pending(dialog), std::vector<std::uint32_t>{update::WM_FINDADDDATAINPAKFILE});
 
   dialog.PumpMessage();  // the pack search finds nothing
-  EXPECT_EQ(dialog.state(), 3);
+  EXPECT_EQ(StateNumber(dialog), 3);
   ASSERT_EQ(dialog.queue().size(), 1u);
   EXPECT_EQ(dialog.queue().pending().front().message, update::WM_CHANGESTATE);
   EXPECT_EQ(dialog.queue().pending().front().wParam, 0u);
@@ -53,7 +54,7 @@ TEST_F(UpdateDialogTest, WithoutPackFilesStateOneJumpsToThreeAndTheRangeIs65535)
   std::vector<int> states;
   PumpAll(dialog, &states);
   for (int s : states) EXPECT_NE(s, 2);
-  EXPECT_EQ(dialog.state(), 5);
+  EXPECT_EQ(StateNumber(dialog), 5);
   EXPECT_TRUE(store_.order.empty());
   EXPECT_EQ(ReadFile(install() + "/a.txt"), "A");
   // The normal-data search replaced the range at once.
@@ -63,11 +64,11 @@ TEST_F(UpdateDialogTest, WithoutPackFilesStateOneJumpsToThreeAndTheRangeIs65535)
 TEST_F(UpdateDialogTest, ChangeStateWithAnyWParamButOneStays) {
   for (ui::WParam w : {ui::WParam{0}, ui::WParam{2}, ui::WParam{7}}) {
     UpdateDialog dialog(host_, store_, progress_);
-    dialog.SetStateForTesting(2);
+    dialog.SetStateForTesting(static_cast<update::UpdateState>(2));
     testing::internal::CaptureStdout();
     dialog.OnChangeState(w, 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "WM_UPDATEADDDATAINPAK\n") << w;
-    EXPECT_EQ(dialog.state(), 2);
+    EXPECT_EQ(StateNumber(dialog), 2);
     EXPECT_EQ(Pending(dialog), std::vector<std::uint32_t>{update::WM_UPDATEADDDATAINPAK});
   }
 }
@@ -85,7 +86,7 @@ TEST_F(UpdateDialogTest, EachStatePostsItsMessage) {
     testing::internal::CaptureStdout();
     dialog.OnChangeState(1, 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Change State!!\n" + table[i].second);
-    EXPECT_EQ(dialog.state(), static_cast<int>(i + 1));
+    EXPECT_EQ(StateNumber(dialog), static_cast<int>(i + 1));
     EXPECT_EQ(Pending(dialog), std::vector<std::uint32_t>{table[i].first});
     dialog.queue().PumpOne([](const ui::Message&) {});
   }
@@ -93,11 +94,11 @@ TEST_F(UpdateDialogTest, EachStatePostsItsMessage) {
 
 TEST_F(UpdateDialogTest, ChangeStateBeyondFivePostsNothing) {
   UpdateDialog dialog(host_, store_, progress_);
-  dialog.SetStateForTesting(5);
+  dialog.SetStateForTesting(static_cast<update::UpdateState>(5));
   testing::internal::CaptureStdout();
   dialog.OnChangeState(1, 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Change State!!\n");
-  EXPECT_EQ(dialog.state(), 6);
+  EXPECT_EQ(StateNumber(dialog), 6);
   EXPECT_TRUE(dialog.queue().empty());
 
   testing::internal::CaptureStdout();
@@ -116,7 +117,7 @@ TEST_F(UpdateDialogTest, CancelCommandIsSwallowedAndTheMachineRunsOn) {
   dialog.PumpMessage();
   dialog.PostMessage(update::WM_COMMAND, update::IDCANCEL);
   PumpAll(dialog);
-  EXPECT_EQ(dialog.state(), 5);
+  EXPECT_EQ(StateNumber(dialog), 5);
   EXPECT_TRUE(dialog.queue().ending());  // ended by the quit message only
   EXPECT_EQ(store_.stored.at("x.bin"), "X");
   EXPECT_EQ(ReadFile(install() + "/b.txt"), "B");
@@ -131,7 +132,7 @@ TEST_F(UpdateDialogTest, CtrlCDuringTheModalRunDoesNotStopIt) {
   int result = dialog.DoModal();
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(result, ui::kModalQuit);
-  EXPECT_EQ(dialog.state(), 5);
+  EXPECT_EQ(StateNumber(dialog), 5);
   EXPECT_EQ(ReadFile(install() + "/c.txt"), "C");
   EXPECT_NE(out.find("WM_QUIT\n"), std::string::npos);
   EXPECT_FALSE(ui::TakeCloseRequest());  // delivered to the dialog
@@ -198,7 +199,7 @@ TEST_F(UpdateDialogTest, EmptyListInStateFourTakesNoEntryAndEnds) {
   testing::internal::CaptureStdout();
   PumpAll(dialog, &states);
   std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(dialog.state(), 5);
+  EXPECT_EQ(StateNumber(dialog), 5);
   EXPECT_TRUE(host_.loaded.empty());
   EXPECT_NE(out.find("Update Normal Data!\nFileSize is 0\nChange State!!\nWM_QUIT\n"),
             std::string::npos);
@@ -209,11 +210,11 @@ TEST_F(UpdateDialogTest, StepDonePumpsOneMessageInsideTheHandler) {
   WriteFile(work() + "/a.txt", "1");
   WriteFile(work() + "/b.txt", "2");
   UpdateDialog dialog(host_, store_, progress_);
-  dialog.SetStateForTesting(3);
+  dialog.SetStateForTesting(static_cast<update::UpdateState>(3));
   dialog.findNormalFiles(0, 0);
   dialog.queue().PumpOne([](const ui::Message&) {});  // WM_STEPDONE
   dialog.queue().PumpOne([](const ui::Message&) {});  // WM_CHANGESTATE(1)
-  dialog.SetStateForTesting(4);
+  dialog.SetStateForTesting(static_cast<update::UpdateState>(4));
   // Something already waiting is what the pump inside the handler takes.
   dialog.PostMessage(update::WM_CHANGESTATE, 0);
   dialog.applyNormalFile(0, 0);

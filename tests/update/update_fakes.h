@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "platform/file_system.h"
-#include "ui/progress_view.h"
 #include "test_support.h"
+#include "ui/progress_view.h"
 #include "update/pack_store.h"
 #include "update/update_dialog.h"
 #include "update/update_host.h"
@@ -82,12 +82,17 @@ class RecordingProgress : public ui::ProgressView {
  public:
   RecordingProgress() : ui::ProgressView("", Drawing::kNever) {}
   std::vector<BarMessage> sent;
-  ui::LParam Send(std::uint32_t message, ui::WParam wParam,
-                        ui::LParam lParam) override {
+  ui::LParam Send(std::uint32_t message, ui::WParam wParam, ui::LParam lParam) override {
     sent.push_back(BarMessage{message, wParam, lParam});
     return ui::ProgressView::Send(message, wParam, lParam);
   }
 };
+
+// The dialog's state as its number (what the run log and the state sequence
+// are made of).
+inline int StateNumber(const update::UpdateDialog& dialog) {
+  return static_cast<int>(dialog.state());
+}
 
 // Pumps until the queue is empty or the quit message was taken; the states
 // seen after each message are appended to states when given.
@@ -96,7 +101,7 @@ inline int PumpAll(update::UpdateDialog& dialog, std::vector<int>* states = null
   while (!dialog.queue().empty() && !dialog.queue().ending() && pumped < 100000) {
     dialog.PumpMessage();
     ++pumped;
-    if (states != nullptr) states->push_back(dialog.state());
+    if (states != nullptr) states->push_back(StateNumber(dialog));
   }
   return pumped;
 }

@@ -118,7 +118,7 @@ TEST_F(VersionCheckTest, RefusedRunChangesNothing) {
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), kTooOld);
   EXPECT_EQ(result, update::IDCANCEL);
-  EXPECT_EQ(dialog.state(), 0);
+  EXPECT_EQ(dialog.state(), update::UpdateState::kCheckVersion);
   EXPECT_TRUE(store_.order.empty());
   EXPECT_TRUE(host_.loaded.empty());
   EXPECT_EQ(ReadFile(root_.Join("install/update/Pak/a.txt")), "pack");

@@ -24,7 +24,7 @@ LParam UpdateDialog::findPackFiles(WParam, LParam) {
     PostMessage(WM_CHANGESTATE, 1);
   } else {
     // Nothing for the pack: go straight on with the loose files.
-    state_ = 3;
+    state_ = UpdateState::kFindLooseFiles;
     PostMessage(WM_CHANGESTATE, 0);
   }
   return 0;

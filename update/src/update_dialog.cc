@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "fileutil/file_util.h"
-#include "ui/message_box.h"
 #include "resources/string_table.h"
+#include "ui/message_box.h"
 
 namespace update {
 
@@ -18,8 +18,8 @@ UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressV
 int UpdateDialog::DoModal() {
   OnInitDialog();
   progress_.Show();
-  int result = queue_.RunModal(
-      [this](const ui::Message& m) { WindowProc(m.message, m.wParam, m.lParam); });
+  int result =
+      queue_.RunModal([this](const ui::Message& m) { WindowProc(m.message, m.wParam, m.lParam); });
   // A refused update leaves no finished-looking bar behind.
   progress_.Close(!refused_);
   return result;
@@ -77,27 +77,27 @@ LParam UpdateDialog::OnStepDone(WParam, LParam) { return 0; }
 
 LParam UpdateDialog::OnChangeState(WParam wParam, LParam) {
   if (wParam == 1) {
-    ++state_;
+    state_ = static_cast<UpdateState>(static_cast<std::int32_t>(state_) + 1);
     Print("Change State!!\n");
   }
   switch (state_) {
-    case 1:
+    case UpdateState::kFindPackFiles:
       Print("WM_FINDADDDATAINPAKFILE\n");
       PostMessage(WM_FINDADDDATAINPAKFILE);
       break;
-    case 2:
+    case UpdateState::kStorePackFiles:
       Print("WM_UPDATEADDDATAINPAK\n");
       PostMessage(WM_UPDATEADDDATAINPAK);
       break;
-    case 3:
+    case UpdateState::kFindLooseFiles:
       Print("WM_FINDNORMALDATA\n");
       PostMessage(WM_FINDNORMALDATA);
       break;
-    case 4:
+    case UpdateState::kWriteLooseFiles:
       Print("WM_UPDATENORMALDATA\n");
       PostMessage(WM_UPDATENORMALDATA);
       break;
-    case 5:
+    case UpdateState::kQuit:
       Print("WM_QUIT\n");
       PostMessage(WM_QUIT);
       break;

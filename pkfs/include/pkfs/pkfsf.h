@@ -8,12 +8,15 @@
 #include <vector>
 
 #include "pkfs/fs.h"
-#include "pkfs/name_rule.h"
-#include "pkfs/pack_archive.h"
 
 namespace pkfs {
 
+class NameRuleList;
+class PackArchive;
+
 constexpr std::uint32_t kDefaultVolumeSizeLimit = 0x60000000;
+// How long a load waits for a volume that another process holds.
+constexpr int kDefaultLockTimeoutMilliseconds = 60 * 1000;
 
 class CPKFSF : public CFS {
  public:
@@ -60,15 +63,15 @@ class CPKFSF : public CFS {
   // directory (it then still holds the name).
   bool RemoveCopies(const std::string& name, const FileHead* keep);
 
-  void AddNameRule(const std::string& pattern, std::uint16_t id) {
-    rules_.AddNameRule(pattern, id);
-  }
-  bool MatchInPlaceRule(const std::string& name, std::uint16_t* id) const {
-    return rules_.MatchInPlaceRule(name, id);
-  }
-  bool MatchResizingRule(const std::string& name, std::uint16_t* id) const {
-    return rules_.MatchResizingRule(name, id);
-  }
+  // Name rules: names matching pattern are stored through filter id.
+  void AddNameRule(const std::string& pattern, std::uint16_t id);
+  bool MatchInPlaceRule(const std::string& name, std::uint16_t* id) const;
+  bool MatchResizingRule(const std::string& name, std::uint16_t* id) const;
+
+  // How long loading a volume waits while another process holds it (0: not
+  // at all; negative: without end). The load then fails, naming the volume.
+  int lockTimeout() const { return lockTimeout_; }
+  void SetLockTimeout(int milliseconds) { lockTimeout_ = milliseconds; }
 
   std::uint32_t sizeLimit() const { return sizeLimit_; }
   void SetSizeLimitForTesting(std::uint32_t limit) { sizeLimit_ = limit; }
@@ -78,9 +81,10 @@ class CPKFSF : public CFS {
 
  private:
   std::uint32_t sizeLimit_ = kDefaultVolumeSizeLimit;
+  int lockTimeout_ = kDefaultLockTimeoutMilliseconds;
   std::string volumePattern_ = "Data%d.pak";
   std::vector<std::unique_ptr<PackArchive>> archives_;
-  NameRuleList rules_;
+  std::unique_ptr<NameRuleList> rules_;
 };
 
 }  // namespace pkfs

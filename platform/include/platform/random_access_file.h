@@ -46,9 +46,10 @@ class RandomAccessFile {
   std::uint64_t Size() const;
 
   // Takes an exclusive advisory lock on the whole file. When another process
-  // holds it: if wait is false returns false at once; otherwise calls
-  // onWait once (if given) and blocks until the lock is free.
-  bool LockExclusive(bool wait, const std::function<void()>& onWait = nullptr);
+  // holds it, calls onWait once (if given) and waits for it at most
+  // timeoutMilliseconds (0: not at all; negative: without end). A lock still
+  // held elsewhere then gives a kBusy status naming the file.
+  Status LockExclusive(int timeoutMilliseconds, const std::function<void()>& onWait = nullptr);
 
   // True when path (through ResolvePath) still names this open file; false
   // once it was renamed over or removed.

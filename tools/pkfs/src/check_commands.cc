@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "pkfs/pack_archive.h"
+#include "pack_archive.h"
 #include "pkfstool/commands.h"
 #include "pkfstool/compact.h"
 #include "pkfstool/pack_set.h"

@@ -5,9 +5,9 @@
 #include <memory>
 #include <utility>
 
+#include "pack_archive.h"
+#include "pack_format.h"
 #include "pkfs/fs_manager.h"
-#include "pkfs/pack_archive.h"
-#include "pkfs/pack_format.h"
 #include "pkfstool/pack_set.h"
 #include "pkfstool/progress_bar.h"
 #include "pkfstool/set_scan.h"
@@ -104,7 +104,7 @@ Status WriteVolume(NewVolume& volume, const std::string& nextName, pkfs::CFSMana
   }
   // Nobody knows the file yet; the lock keeps the new set to this process
   // from the switch until the old volumes are gone.
-  volume.file->LockExclusive(/*wait=*/false);
+  volume.file->LockExclusive(/*timeoutMilliseconds=*/0);
 
   std::vector<unsigned char> staged;
   staged.reserve(kCopyBytes);
@@ -185,7 +185,7 @@ Status RefuseWhileHeld(const SetScan& scan) {
     if (probe == nullptr) {
       return Status::Error(Status::Code::kIoError, volume.path, "cannot be opened for writing");
     }
-    if (!probe->LockExclusive(/*wait=*/false)) {
+    if (!probe->LockExclusive(/*timeoutMilliseconds=*/0).ok()) {
       return Status::Error(Status::Code::kBusy, volume.path,
                            "another process has the set open; try again when it is done");
     }

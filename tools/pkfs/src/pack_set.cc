@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "normalize_name.h"
+#include "pack_archive.h"
 #include "pkfs/fs_filter.h"
-#include "pkfs/normalize_name.h"
-#include "pkfs/pack_archive.h"
 #include "pkfstool/set_scan.h"
 #include "platform/file_system.h"
 #include "platform/standard_streams.h"

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "pkfs/pack_archive.h"
+#include "pack_archive.h"
 #include "pkfstool/commands.h"
 #include "pkfstool/pack_set.h"
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <set>
 
-#include "pkfs/pack_archive.h"
+#include "pack_archive.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 

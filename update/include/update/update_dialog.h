@@ -37,6 +37,17 @@ constexpr std::uint32_t WM_COMMAND = ui::kCommandMessage;
 constexpr std::uint32_t PBM_SETRANGE = ui::kProgressSetRange;
 constexpr std::uint32_t PBM_SETPOS = ui::kProgressSetPos;
 
+// The steps of the run, in order; WM_CHANGESTATE with wParam 1 moves to the
+// next one. The values are those the run log and tests have always seen.
+enum class UpdateState : std::int32_t {
+  kCheckVersion = 0,     // the version gate
+  kFindPackFiles = 1,    // list the pack update files
+  kStorePackFiles = 2,   // store them, one per message
+  kFindLooseFiles = 3,   // list the loose update files
+  kWriteLooseFiles = 4,  // write them, one per message
+  kQuit = 5,
+};
+
 // The cancel command, and the result of a dialog ended as cancelled.
 constexpr int IDCANCEL = 2;
 
@@ -88,13 +99,13 @@ class UpdateDialog {
   // What the run did: a refusal, and the update files kept back.
   UpdateOutcome outcome() const;
 
-  int state() const { return state_; }
+  UpdateState state() const { return state_; }
   int fileIndex() const { return fileIndex_; }
   const std::vector<std::string>& fileList() const { return fileList_; }
   std::uint32_t patchValue1() const { return patchValue1_; }
   std::uint32_t patchValue2() const { return patchValue2_; }
   ui::MessageQueue& queue() { return queue_; }
-  void SetStateForTesting(int state) { state_ = state; }
+  void SetStateForTesting(UpdateState state) { state_ = state; }
 
  private:
   // Formatted debug line on standard output, flushed at once so that it keeps
@@ -143,7 +154,7 @@ class UpdateDialog {
   std::int32_t fileIndex_ = 0;
   std::uint32_t patchValue1_ = 0;
   std::uint32_t patchValue2_ = 0;
-  std::int32_t state_ = 0;
+  UpdateState state_ = UpdateState::kCheckVersion;
 
   bool refused_ = false;
   // One update file can be listed under two spellings (the pack search gives

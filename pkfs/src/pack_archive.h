@@ -19,9 +19,9 @@
 #include <utility>
 #include <vector>
 
+#include "leak_list.h"
+#include "pack_format.h"
 #include "pkfs/file_head.h"
-#include "pkfs/leak_list.h"
-#include "pkfs/pack_format.h"
 #include "platform/random_access_file.h"
 
 namespace pkfs {
