@@ -21,23 +21,17 @@ std::string WithForwardSlashes(const std::string& relative) {
 }  // namespace
 
 void MakeDirectories(const std::string& relative, const std::string& base) {
-  std::string name = WithForwardSlashes(relative);
-  // A name without any "." counts as directories throughout; otherwise its
-  // last level is the file and the levels before it are directories.
-  std::string directories;
-  if (name.find('.') == std::string::npos) {
-    directories = name;
-  } else {
-    std::size_t lastSlash = name.rfind('/');
-    if (lastSlash == std::string::npos) return;
-    directories = name.substr(0, lastSlash);
-  }
+  const std::string name = WithForwardSlashes(relative);
+  // Every level before the last "/" is a directory, however many there are
+  // (a file one level down needs its one directory too); the last level is
+  // the file itself, with or without a "." in its name.
+  const std::size_t lastSlash = name.rfind('/');
+  if (lastSlash == std::string::npos) return;
   std::vector<std::string> levels;
-  SplitString(directories, levels, "/");
-  // A single level is expected to exist already and is not created.
-  if (levels.size() < 2) return;
+  SplitString(name.substr(0, lastSlash), levels, "/");
   std::string path = base;
   for (const std::string& level : levels) {
+    if (level.empty()) continue;  // "a//b.txt": the same directory
     path += "/";
     path += level;
     platform::CreateDirectory(path);  // exists already, or a parent is missing: go on

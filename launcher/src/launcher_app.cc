@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "fileutil/file_util.h"
+#include "launcher/command_line_checks.h"
 #include "launcher/usage.h"
 #include "launcher/utility_modes.h"
 #include "platform/file_system.h"
@@ -35,9 +36,19 @@ bool LauncherApp::InitInstance(int argc, const char* const* argv) {
   }
 
   commandLine_ = CommandLine::Parse(argc, argv);
+  // Ignored as always, but named: a typo must not pass for an option.
+  for (const std::string& unknown : UnknownArguments(commandLine_)) {
+    std::fputs(UnknownArgumentMessage(unknown).c_str(), stderr);
+  }
   // Refused before anything is touched: no share block, no log line, no file.
   if (std::optional<Option> missing = commandLine_.optionMissingValue()) {
     std::fputs(MissingValueMessage(*missing).c_str(), stderr);
+    exitStatus_ = kExitUsage;
+    return false;
+  }
+  const std::string refusal = UnsafeWorkPathRefusal(commandLine_, platform::GetCurrentDirectory());
+  if (!refusal.empty()) {
+    std::fputs(refusal.c_str(), stderr);
     exitStatus_ = kExitUsage;
     return false;
   }
@@ -112,8 +123,13 @@ void LauncherApp::runBinaryToText() {
 }
 
 void LauncherApp::runSetUpdateIndex() {
+  const std::string& value = commandLine_.value(Option::kSetUpdateIndex);
+  // The conversion writes what it reads, as it always has; a value that is not
+  // a plain decimal number is said, so that a slip is seen.
+  const std::string note = DecimalValueNote(value);
+  if (!note.empty()) std::fprintf(stderr, "marovetin: -sv %s\n", note.c_str());
   std::string indexPath;
-  if (!WriteUpdateIndex(currentDir_, commandLine_.value(Option::kSetUpdateIndex), &indexPath)) {
+  if (!WriteUpdateIndex(currentDir_, value, &indexPath)) {
     std::fprintf(stderr,
                  "marovetin: -sv: cannot write the update index \"%s\" (does its directory "
                  "exist?)\n",
@@ -123,6 +139,8 @@ void LauncherApp::runSetUpdateIndex() {
 }
 
 void LauncherApp::runUpdateMode() {
+  const std::string missing = MissingWorkPathMessage(commandLine_, workPath_);
+  if (!missing.empty()) std::fputs(missing.c_str(), stderr);
   RunUpdateHandover(shareFile_, &savedCounter_, [this] { runUpdate(); });
   if (updateOutcome_.refused) {
     exitStatus_ = kExitVersionRefused;
@@ -134,7 +152,7 @@ void LauncherApp::runUpdateMode() {
 bool LauncherApp::runUpdate() {
   std::printf("%s\n", workPath_.c_str());
   fileutil::NormalizePath(workPath_);
-  updateOutcome_ = update::RunUpdateDialog(*this);
+  updateOutcome_ = updateRunner_ ? updateRunner_(*this) : update::RunUpdateDialog(*this);
   std::fflush(stdout);
 
   // Leftover launcher copies; a missing file is the usual case and is ignored.

@@ -5,6 +5,7 @@
 #include <array>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
 #include "launcher/byte_inversion.h"
 #include "platform/cpu_features.h"
@@ -18,6 +19,54 @@ namespace {
 
 // Decompressed data arrive in pieces of this size.
 constexpr int kStagingBytes = 4096;
+
+// Decodes every bzip2 stream of file, one after the other, as bunzip2 does
+// with the output of parallel compressors (streams simply concatenated).
+// The first stream must be there; after it, the file may end or another
+// stream must begin: bytes that do not start a stream make the whole payload
+// undecodable, as a damaged stream does. False on any error; the bytes decoded
+// before it stay appended to buffer.
+bool DecodeConcatenatedStreams(std::FILE* file, std::vector<unsigned char>& buffer) {
+  std::array<unsigned char, kStagingBytes> staging{};
+  // Bytes read past the end of one stream, which begin the next.
+  std::array<unsigned char, BZ_MAX_UNUSED> carried{};
+  int carriedCount = 0;
+  for (bool first = true;; first = false) {
+    if (!first && carriedCount == 0) {
+      // Nothing carried over: the file ends here or the next stream starts.
+      const int next = std::fgetc(file);
+      if (next == EOF) return std::ferror(file) == 0;
+      std::ungetc(next, file);
+    }
+    int error = BZ_OK;
+    BZFILE* stream = BZ2_bzReadOpen(&error, file, 0, 0, carried.data(), carriedCount);
+    if (stream == nullptr || error != BZ_OK) {
+      if (stream != nullptr) BZ2_bzReadClose(&error, stream);
+      return false;
+    }
+    while (error == BZ_OK) {
+      const int count = BZ2_bzRead(&error, stream, staging.data(), kStagingBytes);
+      if ((error == BZ_OK || error == BZ_STREAM_END) && count > 0) {
+        buffer.insert(buffer.end(), staging.begin(), staging.begin() + count);
+      }
+    }
+    if (error != BZ_STREAM_END) {
+      BZ2_bzReadClose(&error, stream);
+      return false;
+    }
+    void* unused = nullptr;
+    int unusedCount = 0;
+    BZ2_bzReadGetUnused(&error, stream, &unused, &unusedCount);
+    if (error != BZ_OK) {
+      BZ2_bzReadClose(&error, stream);
+      return false;
+    }
+    // The unused bytes live in the stream, which the close frees: copy first.
+    carriedCount = unusedCount;
+    if (unusedCount > 0) std::memcpy(carried.data(), unused, static_cast<std::size_t>(unusedCount));
+    BZ2_bzReadClose(&error, stream);
+  }
+}
 
 }  // namespace
 
@@ -45,26 +94,16 @@ void PayloadLoader::invertBuffer(unsigned char* start, std::size_t length) const
 }
 
 int PayloadLoader::loadBzip2(const char* path, std::vector<unsigned char>& buffer) const {
-  // The file is opened through the platform layer (separators, letter case)
-  // and the descriptor handed to the bzip2 library, which closes it.
-  const int descriptor = platform::OpenReadDescriptor(path);
-  if (descriptor < 0) return -1;
-  BZFILE* stream = BZ2_bzdopen(descriptor, "rb");
-  if (stream == nullptr) {
-    // Depending on where the library failed, it closed the descriptor or not.
-    platform::CloseDescriptorIfOpen(descriptor);
-    return -1;
-  }
-
-  std::array<unsigned char, kStagingBytes> staging{};
-  int count;
-  while ((count = BZ2_bzread(stream, staging.data(), kStagingBytes)) > 0) {
-    buffer.insert(buffer.end(), staging.begin(), staging.begin() + count);
-  }
-  BZ2_bzclose(stream);
+  // The loader owns the stream from open to close: the file is opened
+  // through the platform layer (separators, letter case) and read by the
+  // bzip2 library through that FILE*.
+  std::FILE* file = platform::OpenFile(path, "rb");
+  if (file == nullptr) return -1;
+  const bool decoded = DecodeConcatenatedStreams(file, buffer);
+  std::fclose(file);
   // A data or read error (including a file that is not bzip2 at all): what
   // was decoded before it stays in the buffer, and it is not inverted.
-  if (count < 0) return -1;
+  if (!decoded) return -1;
 
   if (invertBytes_) invertBuffer(buffer.data(), buffer.size());
   return 0;

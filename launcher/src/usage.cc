@@ -37,7 +37,7 @@ std::string HelpText() {
       "\n"
       "How an update run works:\n"
       "  - The work path is the installation itself (the current directory) unless\n"
-      "    -sw names a directory below it.\n"
+      "    -sw names a directory below it (-dc and -de need -sw).\n"
       "  - Files below WORK/Pak are stored in the pack volumes (DATA.pak, then\n"
       "    Data1.pak, ... beside it) under their path below Pak; names containing\n"
       "    \"txt\" or \"xml\" are stored scrambled. Then every file below the work path\n"
@@ -49,16 +49,20 @@ std::string HelpText() {
       "    directory and UpdateSetting/UpdateIndex.dat (one); the update runs when\n"
       "    the index is at least the first value. A missing file refuses it.\n"
       "  - Names match without regard to letter case; directories whose names begin\n"
-      "    with \".\" are skipped; arguments that are not options are ignored.\n"
+      "    with \".\" are skipped; arguments that are not options are ignored (each\n"
+      "    named once on standard error).\n"
       "  - The built programs are build/launcher/marovetin and build/tools/pkfs/pkfs;\n"
       "    installed, both are in bin/. See marovetin(1) and pkfs(1).\n"
       "\n"
       "Exit status:\n"
-      "  0   completed\n"
-      "  1   an update file had to be kept back, a payload could not be decoded, or a\n"
-      "      file of -mbts or -sv could not be opened (each named on standard error)\n"
+      "  0   completed (also when the work path does not exist: nothing to apply)\n"
+      "  1   an update file was kept back or left unapplied below the work path, a\n"
+      "      payload could not be decoded, or a file of -mbts or -sv could not be\n"
+      "      opened (each named on standard error)\n"
       "  2   the version check refused the update\n"
-      "  64  unusable command line (an option missing its value)\n";
+      "  64  unusable command line, refused before anything is touched: an option\n"
+      "      missing its value; -dc or -de without -sw; a work path that contains\n"
+      "      the installation\n";
   return text;
 }
 

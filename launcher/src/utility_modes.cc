@@ -58,6 +58,23 @@ std::int32_t ParseDecimal(const std::string& text) {
   return static_cast<std::int32_t>(value);
 }
 
+std::string DecimalValueNote(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  const std::size_t digits = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  const std::string wrote = std::to_string(ParseDecimal(text));
+  if (i == digits || i != text.size()) return text + ": not a number, wrote " + wrote;
+  // Digits only: the number fits unless the conversion had to saturate.
+  const std::string typed = text.substr(digits);
+  const std::size_t first = typed.find_first_not_of('0');
+  const std::string magnitude = first == std::string::npos ? "0" : typed.substr(first);
+  const std::string written = wrote[0] == '-' ? wrote.substr(1) : wrote;
+  if (magnitude != written) return text + ": out of range, wrote " + wrote;
+  return std::string();
+}
+
 bool WriteUpdateIndex(const std::string& currentDir, const std::string& value, std::string* path) {
   const std::string indexPath = currentDir + kUpdateIndexPath;
   if (path != nullptr) *path = indexPath;

@@ -79,4 +79,45 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
   return true;
 }
 
+namespace {
+
+// One level of ListTreeAsIs. directory is an operating-system path (no
+// translation), prefix the names above this level as reported.
+void ListLevelAsIs(const std::string& directory, const std::string& prefix,
+                   std::vector<TreeEntry>* entries) {
+  DIR* dir = ::opendir(directory.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> names;
+  while (struct dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    names.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string path = directory + "/" + name;
+    TreeEntry result;
+    result.path = prefix + name;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      result.kind = TreeEntry::Kind::kDirectory;
+    } else if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      result.kind = TreeEntry::Kind::kFile;
+    } else {
+      result.kind = TreeEntry::Kind::kOther;
+    }
+    entries->push_back(result);
+    if (result.kind == TreeEntry::Kind::kDirectory) ListLevelAsIs(path, result.path + "/", entries);
+  }
+}
+
+}  // namespace
+
+void ListTreeAsIs(const std::string& root, std::vector<TreeEntry>* entries) {
+  if (entries == nullptr) return;
+  entries->clear();
+  if (root.empty()) return;
+  ListLevelAsIs(ResolvePath(root), std::string(), entries);
+}
+
 }  // namespace platform

@@ -5,7 +5,6 @@
 #include "platform/file_system.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,27 +126,6 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
   return file;
 }
 
-int OpenReadDescriptor(const std::string& path) {
-  if (path.empty()) return -1;
-  int fd;
-  do {
-    fd = ::open(ResolvePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd >= 0 && DescriptorIsDirectory(fd)) {
-    ::close(fd);
-    errno = EISDIR;
-    return -1;
-  }
-  return fd;
-}
-
-void CloseDescriptorIfOpen(int fd) {
-  if (fd < 0 || ::fcntl(fd, F_GETFD) == -1) return;
-  // The descriptor is released even when close reports an error, so it is
-  // never retried (a retry could close a number reused by another open).
-  ::close(fd);
-}
-
 bool PathExists(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(ResolvePath(path).c_str(), &st) == 0;
@@ -194,6 +172,13 @@ bool SetAttributesNormal(const std::string& path) {
   if (::stat(resolved.c_str(), &st) != 0) return false;
   if ((st.st_mode & S_IWUSR) != 0) return true;
   return ::chmod(resolved.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+bool CopyPermissions(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return false;
+  struct stat st;
+  if (::stat(ResolvePath(from).c_str(), &st) != 0) return false;
+  return ::chmod(ResolvePath(to).c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 
 std::string GetCurrentDirectory() {

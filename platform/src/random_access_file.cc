@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "platform/clock.h"
+#include "platform/fault_plan.h"
 #include "platform/file_system.h"
 #include "whole_file_lock.h"
 
@@ -65,6 +66,10 @@ RandomAccessFile::RandomAccessFile(int fd, std::string path) : fd_(fd), path_(st
 RandomAccessFile::~RandomAccessFile() { ::close(fd_); }
 
 long long RandomAccessFile::ReadAt(std::uint64_t offset, void* data, std::size_t length) {
+  if (const int injected = NextIoFault(IoCall::kRead)) {
+    errno = injected;
+    return -1;
+  }
   unsigned char* out = static_cast<unsigned char*>(data);
   std::size_t done = 0;
   while (done < length) {
@@ -79,6 +84,10 @@ long long RandomAccessFile::ReadAt(std::uint64_t offset, void* data, std::size_t
 
 std::size_t RandomAccessFile::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
   const unsigned char* in = static_cast<const unsigned char*>(data);
+  if (const int injected = NextIoFault(IoCall::kWrite)) {
+    errno = injected;
+    return 0;
+  }
   std::size_t allowed = length;
   if (const WriteFaultHook& hook = FaultHook()) {
     WriteDecision decision = hook(path_, offset, length);
@@ -92,6 +101,7 @@ std::size_t RandomAccessFile::WriteAt(std::uint64_t offset, const void* data, st
 }
 
 Status RandomAccessFile::Sync() {
+  if (const int injected = NextIoFault(IoCall::kSync)) return Status::FromErrno(injected, path_);
   int result;
   do {
     result = ::fdatasync(fd_);

@@ -37,6 +37,7 @@ TEST_F(LauncherModesTest, SetUpdateIndexWritesTheLeadingNumber) {
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(ReadFile(dir_.Join("UpdateSetting/UpdateIndex.dat")), std::string("\x0C\0\0\0", 4));
   EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "marovetin: -sv 12abc: not a number, wrote 12\n");
 }
 
 TEST_F(LauncherModesTest, SetUpdateIndexWithoutItsDirectoryFails) {

@@ -28,6 +28,9 @@ using Tree = std::map<std::string, std::string>;  // relative name -> content
 class PkfsToolTest : public ::testing::Test {
  protected:
   PkfsToolTest() { MakeDirs(install()); }
+  void SetUp() override {
+    if (testing_support::PkfsBinary().empty()) GTEST_SKIP() << "pkfs is not built here";
+  }
   std::string install() const { return root_.Join("install"); }
   std::string set() const { return root_.Join("install/DATA.pak"); }
 

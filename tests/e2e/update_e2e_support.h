@@ -31,7 +31,8 @@ inline std::string Bzip2(const std::string& bytes) {
   unsigned int size = static_cast<unsigned int>(bytes.size() + bytes.size() / 100 + 1024);
   std::string out(size, '\0');
   std::string in = bytes;
-  int rc = BZ2_bzBuffToBuffCompress(&out[0], &size, in.empty() ? nullptr : &in[0],
+  char none = 0;  // the library wants a buffer even for no bytes
+  int rc = BZ2_bzBuffToBuffCompress(&out[0], &size, in.empty() ? &none : &in[0],
                                     static_cast<unsigned int>(in.size()), 9, 0, 0);
   EXPECT_EQ(rc, BZ_OK);
   out.resize(size);

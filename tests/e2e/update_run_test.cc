@@ -55,15 +55,6 @@ TEST_F(UpdateRunTest, LooseFilesAreWrittenUnderTheirRelativeNames) {
   EXPECT_NE(r.out.find("WM_UPDATENORMALDATA\n"), std::string::npos);
 }
 
-TEST_F(UpdateRunTest, OneMissingDirectoryLevelIsNotCreatedAndTheFileIsNamed) {
-  WriteFile(Delivered("sub/a.txt"), "A");
-  RunResult r = Run({"-sw", "update", "-df"});
-  EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_FALSE(FileExists(In("sub")));
-  EXPECT_EQ(ReadFile(Delivered("sub/a.txt")), "A");
-  EXPECT_NE(r.err.find(update() + "\\sub\\a.txt"), std::string::npos) << r.err;
-}
-
 TEST_F(UpdateRunTest, PackFileIsStoredUnderItsUpperCaseNameEncodedAndReadsBack) {
   const std::string text = "quest 17 \"The Miller's Key\"\nreward gold 250\n";
   const std::string binary = update_e2e::NoisyBytes(5000, 3);
@@ -137,8 +128,8 @@ TEST_F(UpdateRunTest, PayloadThatCannotBeDecodedIsKeptAndNamed) {
   EXPECT_FALSE(FileExists(In("bad.txt")));
   EXPECT_EQ(ReadFile(Delivered("bad.txt")), "not bzip2 at all");
   EXPECT_EQ(ReadFile(Delivered("Pak/bad.dat")), "not bzip2 either");
-  EXPECT_NE(r.err.find(update() + "\\bad.txt"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("Pak\\bad.dat"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(update() + "/bad.txt"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(update() + "/Pak/bad.dat"), std::string::npos) << r.err;
   PackReader pack(install());
   EXPECT_EQ(pack.FileCount(), 0u);
 }
@@ -157,6 +148,9 @@ TEST_F(UpdateRunTest, DeleteSourcesRemovesAppliedFilesAndTheEmptiedTree) {
 }
 
 TEST_F(UpdateRunTest, DeleteSourcesKeepsFilesThatCouldNotBeStoredOrWritten) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs a POSIX shell and its file-size limit";
+#else
   // A file-size limit makes every write past it fail (EFBIG) without ending
   // the process: the large files cannot be put in place, the small ones can.
   const std::string big = update_e2e::NoisyBytes(1 << 20, 9);
@@ -173,12 +167,13 @@ TEST_F(UpdateRunTest, DeleteSourcesKeepsFilesThatCouldNotBeStoredOrWritten) {
   EXPECT_EQ(ReadFile(Delivered("big.dat")), big);
   EXPECT_FALSE(FileExists(Delivered("Pak/small.txt")));
   EXPECT_FALSE(FileExists(Delivered("small.dat")));
-  EXPECT_NE(r.err.find("Pak\\big.bin"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find(update() + "\\big.dat"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(update() + "/Pak/big.bin"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(update() + "/big.dat"), std::string::npos) << r.err;
   EXPECT_EQ(ReadFile(In("small.dat")), "small loose file");
   PackReader pack(install());
   EXPECT_EQ(pack.Read("SMALL.TXT"), "small pack file");
   EXPECT_TRUE(pack.Heads("BIG.BIN").empty());
+#endif
 }
 
 TEST_F(UpdateRunTest, LogHoldsSizeLinesEachFollowedByAnEmptyLine) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "fileutil/file_util.h"
 #include "gtest/gtest.h"
@@ -25,31 +26,31 @@ std::string RemoveAndCapture(const std::string& relative, const std::string& bas
   return testing::internal::GetCapturedStdout();
 }
 
-TEST(MakeDirectoriesTest, OneLevelCreatesNothing) {
+TEST(MakeDirectoriesTest, EveryLevelBeforeTheFileNameOneLevelIncluded) {
+  struct Case {
+    const char* relative;
+    std::vector<const char*> directories;  // created below base
+    std::vector<const char*> notDirectories;
+  };
+  const std::vector<Case> cases = {
+      {"a.txt", {}, {"a.txt"}},
+      {"solo/one.bin", {"solo"}, {"solo/one.bin"}},
+      {"sub\\a.txt", {"sub"}, {"sub/a.txt"}},
+      {"a/b/c.txt", {"a", "a/b"}, {"a/b/c.txt"}},
+      {"x\\\\y\\z.dat", {"x", "x/y"}, {"x/y/z.dat"}},  // backslash pairs and singles
+      // The last level is the file, with or without a "." in its name.
+      {"bin/readme", {"bin"}, {"bin/readme"}},
+      {"v1.2/notes", {"v1.2"}, {"v1.2/notes"}},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    fileutil::MakeDirectories(c.relative, dir.path());
+    fileutil::MakeDirectories(c.relative, dir.path());  // existing levels: passed over
+    for (const char* d : c.directories) EXPECT_TRUE(IsDir(dir.Join(d))) << c.relative << " " << d;
+    for (const char* f : c.notDirectories) EXPECT_FALSE(IsDir(dir.Join(f))) << c.relative;
+  }
+  // A missing base is passed over quietly.
   TempDir dir;
-  fileutil::MakeDirectories("sub/a.txt", dir.path());
-  fileutil::MakeDirectories("sub\\a.txt", dir.path());
-  fileutil::MakeDirectories("a.txt", dir.path());
-  EXPECT_FALSE(IsDir(dir.Join("sub")));
-}
-
-TEST(MakeDirectoriesTest, LevelsBeforeTheFileName) {
-  TempDir dir;
-  fileutil::MakeDirectories("a/b/c.txt", dir.path());
-  EXPECT_TRUE(IsDir(dir.Join("a")));
-  EXPECT_TRUE(IsDir(dir.Join("a/b")));
-  EXPECT_FALSE(IsDir(dir.Join("a/b/c.txt")));
-  fileutil::MakeDirectories("x\\\\y\\z.dat", dir.path());  // backslash pairs and singles
-  EXPECT_TRUE(IsDir(dir.Join("x/y")));
-}
-
-TEST(MakeDirectoriesTest, NameWithoutDotIsAllDirectories) {
-  TempDir dir;
-  fileutil::MakeDirectories("bin/readme", dir.path());
-  EXPECT_TRUE(IsDir(dir.Join("bin")));
-  EXPECT_TRUE(IsDir(dir.Join("bin/readme")));
-  // Existing levels and a missing base are passed over quietly.
-  fileutil::MakeDirectories("bin/readme", dir.path());
   fileutil::MakeDirectories("p/q/r.txt", dir.Join("missing"));
   EXPECT_FALSE(IsDir(dir.Join("missing")));
 }

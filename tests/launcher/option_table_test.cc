@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "launcher/command_line_checks.h"
+
 namespace launcher {
 namespace {
 
@@ -91,6 +93,23 @@ TEST(CommandLineTest, PositionsAreKeptInEightBits) {
   CommandLine line = ParseArgs(args);
   EXPECT_EQ(line.position(Option::kPackName), 1);
   EXPECT_EQ(line.value(Option::kPackName), "x");
+}
+
+TEST(CommandLineTest, UnknownArgumentsAreThoseNoOptionMatchesNorTakesAsValue) {
+  const struct {
+    std::vector<const char*> args;
+    std::vector<std::string> unknown;
+  } cases[] = {
+      {{"-de", "-sw=update", "-df"}, {"-sw=update"}},
+      {{"-sw", "update", "-x", "-x", "plain"}, {"-x", "plain"}},  // each named once
+      {{"-log", "-v", "-mbts", "a", "b"}, {}},                    // values, however they look
+      {{"-sp", "one", "-sp", "two"}, {}},  // an overridden occurrence's value too
+      {{"-SW", "dir", "-All"}, {}},
+      {{"-sw"}, {}},  // the missing value is another message
+  };
+  for (const auto& c : cases) EXPECT_EQ(UnknownArguments(ParseArgs(c.args)), c.unknown);
+  EXPECT_EQ(UnknownArgumentMessage("-sw=update"),
+            "marovetin: ignoring unknown argument -sw=update\n");
 }
 
 }  // namespace

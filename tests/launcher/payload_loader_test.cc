@@ -49,8 +49,9 @@ std::string Bzip2(const Bytes& plain, int blockSize100k = 9) {
   unsigned int size = static_cast<unsigned int>(plain.size() + plain.size() / 100 + 600);
   std::string packed(size, '\0');
   std::vector<char> source(plain.begin(), plain.end());
+  char none = 0;  // the library wants a buffer even for no bytes
   const int status =
-      BZ2_bzBuffToBuffCompress(packed.data(), &size, source.data(),
+      BZ2_bzBuffToBuffCompress(packed.data(), &size, source.empty() ? &none : source.data(),
                                static_cast<unsigned int>(source.size()), blockSize100k, 0, 0);
   EXPECT_EQ(status, BZ_OK);
   packed.resize(size);
@@ -84,7 +85,8 @@ TEST_P(InversionTest, ComplementsExactlyTheRangeAtEveryOffset) {
 INSTANTIATE_TEST_SUITE_P(BothRoutines, InversionTest,
                          ::testing::Values(&InvertBytesOneByOne, &InvertBytesInBlocks),
                          [](const ::testing::TestParamInfo<InversionTest::ParamType>& param) {
-                           return param.index == 0 ? std::string("ByteLoop") : std::string("Blocks");
+                           return param.index == 0 ? std::string("ByteLoop")
+                                                   : std::string("Blocks");
                          });
 
 TEST(InvertBufferTest, KnownValuesAndTwiceRestores) {
@@ -221,6 +223,47 @@ TEST_F(PayloadLoaderTest, NotBzip2DataFailsWithAnEmptyBuffer) {
   Bytes buffer;
   EXPECT_EQ(loader.loadFile(path, buffer), -1);
   EXPECT_TRUE(buffer.empty());
+}
+
+TEST_F(PayloadLoaderTest, ConcatenatedStreamsAreAllDecodedAndTrailingBytesFail) {
+  const Bytes big = Noise(150000);
+  const Bytes small = Pattern(10);
+  const std::string one = Bzip2(big, 1), two = Bzip2(small), none = Bzip2(Bytes{});
+  struct Case {
+    std::string file;
+    int result;
+    Bytes decoded;  // on success
+  };
+  Bytes both = big;
+  both.insert(both.end(), small.begin(), small.end());
+  const std::vector<Case> cases = {
+      {one + two, 0, both},
+      {two + none + two + none, 0,
+       [&] {
+         Bytes twice = small;
+         twice.insert(twice.end(), small.begin(), small.end());
+         return twice;
+       }()},
+      {none, 0, Bytes{}},
+      {two + "garbage", -1, {}},
+      {two + "BZh", -1, {}},  // a stream that breaks off in its header
+      {two + std::string(1, '\0'), -1, {}},
+      {two + one.substr(0, one.size() / 2), -1, {}},
+      {"", -1, {}},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::string path = file("multi" + std::to_string(i) + ".bz2", cases[i].file);
+    for (bool invert : {false, true}) {
+      PayloadLoader loader;
+      loader.setReadBzip2(true);
+      loader.setInvertBytes(invert);
+      Bytes buffer;
+      EXPECT_EQ(loader.loadFile(path, buffer), cases[i].result) << i;
+      if (cases[i].result == 0) {
+        EXPECT_EQ(buffer, invert ? Complement(cases[i].decoded) : cases[i].decoded) << i;
+      }
+    }
+  }
 }
 
 TEST_F(PayloadLoaderTest, TruncatedBzip2KeepsWhatWasDecodedUninverted) {

@@ -37,6 +37,24 @@ TEST(ParseDecimalTest, SaturatesOutsideTheThirtyTwoBitRange) {
   EXPECT_EQ(ParseDecimal("99999999999999999999999"), INT_MAX);
 }
 
+TEST(DecimalValueNoteTest, SaysWhatWasWrittenWhenTheValueIsNoPlainNumber) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"12", ""},
+      {" -7", ""},
+      {"+0005", ""},
+      {"-2147483648", ""},
+      {"2147483647", ""},
+      {"abc", "abc: not a number, wrote 0"},
+      {"", ": not a number, wrote 0"},
+      {"12abc", "12abc: not a number, wrote 12"},
+      {"3.9", "3.9: not a number, wrote 3"},
+      {"-", "-: not a number, wrote 0"},
+      {"2147483648", "2147483648: out of range, wrote 2147483647"},
+      {"-2147483649", "-2147483649: out of range, wrote -2147483648"},
+  };
+  for (const auto& [value, note] : cases) EXPECT_EQ(DecimalValueNote(value), note) << value;
+}
+
 TEST(WriteUpdateIndexTest, WritesFourLittleEndianBytes) {
   TempDir dir;
   MakeDirs(dir.Join("UpdateSetting"));

@@ -120,6 +120,9 @@ TEST_F(FileFunctionsTest, CloseForgetsTheHandleAndNullHandlesAreHarmless) {
 }
 
 TEST_F(FileFunctionsTest, ChdirAndGetcwdOfBothTables) {
+#ifdef _WIN32
+  GTEST_SKIP() << "compares drive-less POSIX path forms";
+#else
   testing_support::MakeDirs(dir_.Join("Sub"));
   EXPECT_EQ(pack_.chdir("sub"), 0);
   char buffer[512];
@@ -129,6 +132,7 @@ TEST_F(FileFunctionsTest, ChdirAndGetcwdOfBothTables) {
   EXPECT_EQ(std::string(plain_.getcwd(buffer, sizeof buffer)), platform::GetCurrentDirectory());
   EXPECT_EQ(plain_.getcwd(buffer, 2), nullptr) << "too small for the directory";
   EXPECT_NE(plain_.chdir(dir_.Join("none").c_str()), 0);
+#endif
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 #include "platform/shared_memory.h"
 
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdint>
@@ -13,6 +18,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "test_support.h"
 
 namespace {
 
@@ -25,20 +31,34 @@ class SharedMemoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     static int counter = 0;
+#ifdef _WIN32
+    unique_ = "marovetin-shm-test-" + std::to_string(_getpid()) + "-" + std::to_string(++counter);
+    osName_ = unique_;  // the session namespace is per user already
+#else
     unique_ = "marovetin-shm-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-    ::setenv("MAROVETIN_SHM_NAME", unique_.c_str(), 1);
     osName_ = "/" + unique_ + "." + std::to_string(::getuid());
+#endif
+    ::setenv("MAROVETIN_SHM_NAME", unique_.c_str(), 1);
   }
   void TearDown() override {
+#ifndef _WIN32
     ::shm_unlink(osName_.c_str());
+#endif
     ::unsetenv("MAROVETIN_SHM_NAME");
   }
 
   bool ObjectExists() const {
+#ifdef _WIN32
+    HANDLE mapping = ::OpenFileMappingA(FILE_MAP_READ, FALSE, osName_.c_str());
+    if (mapping == nullptr) return false;
+    ::CloseHandle(mapping);
+    return true;
+#else
     int fd = ::shm_open(osName_.c_str(), O_RDONLY, 0);
     if (fd < 0) return false;
     ::close(fd);
     return true;
+#endif
   }
 
   static std::unique_ptr<NamedSharedMemory> Open(Origin* origin) {
@@ -52,6 +72,7 @@ class SharedMemoryTest : public ::testing::Test {
     return static_cast<std::uint32_t*>(block->data());
   }
 
+#ifndef _WIN32
   // Runs body in a child process and returns its exit status (-1 if killed).
   template <typename Body>
   static int InChild(Body body) {
@@ -64,12 +85,16 @@ class SharedMemoryTest : public ::testing::Test {
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
   }
+#endif
 
   std::string unique_;
   std::string osName_;
 };
 
 TEST_F(SharedMemoryTest, FirstHolderCreatesSecondOpensAndSeesItsWrites) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs fork(); two Windows processes share the block in the end-to-end suite";
+#else
   Origin origin = Origin::kOpened;
   auto first = Open(&origin);
   ASSERT_NE(first, nullptr);
@@ -104,6 +129,7 @@ TEST_F(SharedMemoryTest, FirstHolderCreatesSecondOpensAndSeesItsWrites) {
   EXPECT_EQ(origin, Origin::kCreated);
   EXPECT_EQ(Words(next)[0], 0u);
   EXPECT_EQ(Words(next)[1], 0u);
+#endif
 }
 
 TEST_F(SharedMemoryTest, HoldersInOneProcessAreCountedApart) {
@@ -128,6 +154,9 @@ TEST_F(SharedMemoryTest, HoldersInOneProcessAreCountedApart) {
 }
 
 TEST_F(SharedMemoryTest, BlockOfEndedHoldersIsCreatedAfresh) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs fork(); two Windows processes share the block in the end-to-end suite";
+#else
   // Two overlapping holders in other processes; neither is alive afterwards.
   int ready[2], go[2];
   ASSERT_EQ(::pipe(ready), 0);
@@ -169,9 +198,13 @@ TEST_F(SharedMemoryTest, BlockOfEndedHoldersIsCreatedAfresh) {
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(origin, Origin::kCreated);
   EXPECT_EQ(Words(block)[1], 0u);
+#endif
 }
 
 TEST_F(SharedMemoryTest, KilledHoldersLeftoverIsTreatedAsCreated) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs fork(); two Windows processes share the block in the end-to-end suite";
+#else
   int pipeFd[2];
   ASSERT_EQ(::pipe(pipeFd), 0);
   pid_t holder = ::fork();
@@ -206,9 +239,13 @@ TEST_F(SharedMemoryTest, KilledHoldersLeftoverIsTreatedAsCreated) {
   EXPECT_EQ(Words(block)[1], 0u);
   block.reset();
   EXPECT_FALSE(ObjectExists());
+#endif
 }
 
 TEST_F(SharedMemoryTest, HolderKeptInAStaticIsReleasedAtNormalExit) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs fork(); two Windows processes share the block in the end-to-end suite";
+#else
   int status = -1;
   pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
@@ -223,12 +260,15 @@ TEST_F(SharedMemoryTest, HolderKeptInAStaticIsReleasedAtNormalExit) {
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_FALSE(ObjectExists());
+#endif
 }
 
 TEST_F(SharedMemoryTest, EnvironmentNameAndPermissions) {
   Origin origin;
   auto block = Open(&origin);
   ASSERT_NE(block, nullptr);
+  EXPECT_TRUE(ObjectExists());
+#ifndef _WIN32
   int fd = ::shm_open(osName_.c_str(), O_RDONLY, 0);
   ASSERT_GE(fd, 0);
   struct stat st;
@@ -237,6 +277,7 @@ TEST_F(SharedMemoryTest, EnvironmentNameAndPermissions) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(st.st_uid, ::getuid());
   EXPECT_GE(st.st_size, 8);
+#endif
 
   // Another name in the environment is another block.
   ::setenv("MAROVETIN_SHM_NAME", (unique_ + "-other").c_str(), 1);
@@ -252,6 +293,9 @@ TEST_F(SharedMemoryTest, EnvironmentNameAndPermissions) {
 }
 
 TEST_F(SharedMemoryTest, ConcurrentHoldersComingAndGoingLeaveNothingBehind) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs fork(); two Windows processes share the block in the end-to-end suite";
+#else
   constexpr int kChildren = 4;
   constexpr int kRounds = 200;
   // A counter outside the block: each child counts the rounds it completed.
@@ -285,6 +329,7 @@ TEST_F(SharedMemoryTest, ConcurrentHoldersComingAndGoingLeaveNothingBehind) {
   EXPECT_EQ(done->load(), kChildren * kRounds);
   ::munmap(done, sizeof(std::atomic<int>));
   EXPECT_FALSE(ObjectExists());
+#endif
 }
 
 }  // namespace

@@ -1,9 +1,17 @@
 #include "test_support.h"
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +24,22 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+TempDir::TempDir() {
+  // No mkdtemp: try fresh names until one can be created.
+  const fs::path base = fs::temp_directory_path();
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const std::string name = "marovetin-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                             std::to_string(::GetTickCount()) + "-" + std::to_string(++counter);
+    if (::CreateDirectoryA((base / name).string().c_str(), nullptr)) {
+      path_ = (base / name).generic_string();
+      return;
+    }
+  }
+  std::abort();
+}
+#else
 TempDir::TempDir() {
   std::string pattern = (fs::temp_directory_path() / "marovetin-test-XXXXXX").string();
   std::vector<char> buffer(pattern.begin(), pattern.end());
@@ -23,6 +47,7 @@ TempDir::TempDir() {
   if (mkdtemp(buffer.data()) == nullptr) std::abort();
   path_ = buffer.data();
 }
+#endif
 
 TempDir::~TempDir() {
   std::error_code ignored;
@@ -52,8 +77,8 @@ std::string ReadFile(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+  std::error_code ignored;
+  return fs::exists(path, ignored);
 }
 
 void MakeDirs(const std::string& path) {
@@ -68,6 +93,96 @@ void WriteFile(const std::string& path, const std::string& content) {
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
+#ifdef _WIN32
+namespace {
+
+// One argument as the C runtime's command-line parser reads it back.
+std::string Quote(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(backslashes * 2, '\\');
+  quoted.push_back('"');
+  return quoted;
+}
+
+// This process's environment with entries ("NAME=value") added or replaced,
+// as the double-NUL-terminated block CreateProcess takes.
+std::string EnvironmentBlock(std::vector<std::string> extra) {
+  // Nobody is there to press OK in a message box.
+  extra.push_back("MAROVETIN_NO_WINDOW=1");
+  auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=', 1)); };
+  std::vector<std::string> entries;
+  char* strings = ::GetEnvironmentStringsA();
+  for (const char* p = strings; p != nullptr && *p != '\0'; p += std::strlen(p) + 1) {
+    std::string entry = p;
+    bool replaced = false;
+    for (const std::string& e : extra) replaced = replaced || nameOf(e) == nameOf(entry);
+    if (!replaced) entries.push_back(entry);
+  }
+  if (strings != nullptr) ::FreeEnvironmentStringsA(strings);
+  entries.insert(entries.end(), extra.begin(), extra.end());
+  std::string block;
+  for (const std::string& e : entries) block += e + '\0';
+  return block + '\0';
+}
+
+HANDLE Inheritable(const std::string& path, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  return ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                     const std::string& directory, const std::vector<std::string>& environment) {
+  RunResult result;
+  TempDir capture;
+  const std::string outPath = capture.Join("out"), errPath = capture.Join("err");
+  HANDLE in = Inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
+  HANDLE out = Inheritable(outPath, GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE err = Inheritable(errPath, GENERIC_WRITE, CREATE_ALWAYS);
+  std::string commandLine = Quote(program);
+  for (const std::string& a : arguments) commandLine += " " + Quote(a);
+  std::string block = EnvironmentBlock(environment);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process = {};
+  const bool started = ::CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                        &block[0], directory.c_str(), &startup, &process) != 0;
+  for (HANDLE h : {in, out, err}) {
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+  }
+  if (!started) return result;
+  if (::WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process.hProcess, 255);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+  } else {
+    DWORD code = 0;
+    if (::GetExitCodeProcess(process.hProcess, &code)) result.exitStatus = static_cast<int>(code);
+  }
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  result.out = ReadFile(outPath);
+  result.err = ReadFile(errPath);
+  return result;
+}
+
+#else
 namespace {
 
 std::string Slurp(int fd) {
@@ -118,6 +233,8 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   }
   return result;
 }
+
+#endif
 
 std::string MarovetinBinary() { return MAROVETIN_BINARY; }
 std::string PkfsBinary() { return PKFS_BINARY; }

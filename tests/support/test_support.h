@@ -6,6 +6,14 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <cstdlib>
+// The POSIX environment calls that the tests use, over the C runtime's own.
+inline int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+// An empty value removes the variable.
+inline int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#endif
+
 namespace testing_support {
 
 // A fresh directory below the system's temporary directory, removed with

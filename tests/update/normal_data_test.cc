@@ -1,9 +1,11 @@
 // The loose-file stage: search of the work path, one write per message, "-df".
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
+#include "platform/random_access_file.h"
 #include "test_support.h"
 #include "update/update_dialog.h"
 #include "update_fakes.h"
@@ -30,21 +32,45 @@ TEST_F(NormalDataTest, FilesAreWrittenUnderTheirRelativeNames) {
   EXPECT_EQ(ReadFile(work() + "/b.txt"), "new");  // no "-df"
 }
 
-TEST_F(NormalDataTest, OneDirectoryLevelIsNotCreated) {
-  WriteFile(work() + "/sub/a.txt", "A");
-  WriteFile(work() + "/have/b.txt", "B");
-  testing_support::MakeDirs(install() + "/have");
+TEST_F(NormalDataTest, FullDiskLeavesTheOldFileWholeAndNoTemporaryBehind) {
+  const std::string old(50000, 'o');
+  WriteFile(install() + "/big.dat", old);
+  WriteFile(work() + "/big.dat", std::string(90000, 'n'));
+  WriteFile(work() + "/small.dat", "small");
   host_.removeSources = true;
+  // Every write to a temporary tears after 4096 bytes, as a disk that fills.
+  platform::SetWriteFaultHook([](const std::string& path, std::uint64_t, std::size_t length) {
+    platform::WriteDecision decision;
+    if (path.find(update::LooseFileBatch::kTemporarySuffix) != std::string::npos && length > 4096) {
+      decision.kind = platform::WriteDecision::kTear;
+      decision.tearAfter = 4096;
+      errno = ENOSPC;
+    }
+    return decision;
+  });
   UpdateDialog dialog(host_, store_, progress_);
   std::string err = Run(dialog);
-  EXPECT_FALSE(FileExists(install() + "/sub"));
-  EXPECT_EQ(ReadFile(install() + "/have/b.txt"), "B");
-  // The file that found no directory stays and is named.
-  EXPECT_EQ(ReadFile(work() + "/sub/a.txt"), "A");
-  EXPECT_FALSE(FileExists(work() + "/have"));
-  EXPECT_EQ(err, "marovetin: kept back " + work() + "\\sub\\a.txt: could not be written to " +
-                     install() + "/sub\\a.txt\n");
+  platform::SetWriteFaultHook(nullptr);
+  EXPECT_EQ(err, "marovetin: kept back " + work() + "/big.dat: could not be written to " +
+                     install() + "/big.dat: No space left on device\n");
+  EXPECT_EQ(ReadFile(install() + "/big.dat"), old);
+  EXPECT_EQ(ReadFile(work() + "/big.dat"), std::string(90000, 'n'));
+  EXPECT_EQ(ReadFile(install() + "/small.dat"), "small");
+  EXPECT_FALSE(FileExists(work() + "/small.dat"));
+  EXPECT_FALSE(FileExists(install() + "/big.dat" + update::LooseFileBatch::kTemporarySuffix));
   EXPECT_EQ(dialog.outcome().keptBack, 1);
+}
+
+TEST_F(NormalDataTest, LooseFileIsNeverWrittenOverAPackVolume) {
+  WriteFile(install() + "/DATA.pak", "volume");
+  WriteFile(work() + "/data.PAK", "delivered");
+  host_.removeSources = true;
+  UpdateDialog dialog(host_, store_, progress_);
+  EXPECT_EQ(Run(dialog), "marovetin: kept back " + work() +
+                             "/data.PAK: would overwrite the pack "
+                             "volume DATA.pak\n");
+  EXPECT_EQ(ReadFile(install() + "/DATA.pak"), "volume");
+  EXPECT_EQ(ReadFile(work() + "/data.PAK"), "delivered");
 }
 
 TEST_F(NormalDataTest, SourceIsDeletedOnlyAfterItsDestinationWasWritten) {
@@ -54,7 +80,10 @@ TEST_F(NormalDataTest, SourceIsDeletedOnlyAfterItsDestinationWasWritten) {
   host_.removeSources = true;
   UpdateDialog dialog(host_, store_, progress_);
   std::string err = Run(dialog);
-  EXPECT_NE(err.find("kept back " + work() + "\\blocked.txt"), std::string::npos);
+  EXPECT_NE(err.find("kept back " + work() + "/blocked.txt: could not be written to " + install() +
+                     "/blocked.txt: Is a directory"),
+            std::string::npos)
+      << err;
   EXPECT_EQ(ReadFile(work() + "/blocked.txt"), "B");
   EXPECT_FALSE(FileExists(work() + "/good.txt"));
   EXPECT_EQ(ReadFile(install() + "/good.txt"), "G");
@@ -72,7 +101,7 @@ TEST_F(NormalDataTest, UnreadableFileIsKeptBackAndTheBarDoesNotMoveForIt) {
   host_.removeSources = true;
   UpdateDialog dialog(host_, store_, progress_);
   std::string err = Run(dialog);
-  EXPECT_EQ(err, "marovetin: kept back " + work() + "\\a.txt: cannot be read\n");
+  EXPECT_EQ(err, "marovetin: kept back " + work() + "/a.txt: cannot be read\n");
   EXPECT_EQ(ReadFile(work() + "/a.txt"), "A");
   EXPECT_FALSE(FileExists(install() + "/a.txt"));
   EXPECT_EQ(ReadFile(install() + "/b.txt"), "B");

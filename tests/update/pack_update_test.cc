@@ -44,7 +44,7 @@ TEST_F(PackUpdateTest, SizeLineIsLoggedBeforeTheStoreEvenWhenTheStoreFails) {
   std::string err = testing::internal::GetCapturedStderr();
   ASSERT_FALSE(host_.logLines.empty());
   EXPECT_EQ(host_.logLines.front(), pak() + "\\a.txt size=3\n");
-  EXPECT_EQ(err, "marovetin: kept back " + pak() + "\\a.txt: could not be stored in the pack\n");
+  EXPECT_EQ(err, "marovetin: kept back " + pak() + "/a.txt: could not be stored in the pack\n");
 }
 
 TEST_F(PackUpdateTest, DeleteSourcesRemovesStoredFilesAndTheEmptiedTree) {
@@ -73,8 +73,7 @@ TEST_F(PackUpdateTest, SourceWhoseStoreFailedIsKeptUnderDeleteSources) {
   host_.removeSources = true;
   UpdateDialog dialog(host_, store_, progress_);
   std::string err = Run(dialog);
-  EXPECT_EQ(err,
-            "marovetin: kept back " + pak() + "\\sub\\a.txt: could not be stored in the pack\n");
+  EXPECT_EQ(err, "marovetin: kept back " + pak() + "/sub/a.txt: could not be stored in the pack\n");
   EXPECT_EQ(dialog.outcome().keptBack, 1);
   EXPECT_EQ(ReadFile(pak() + "/sub/a.txt"), "alpha");
   EXPECT_FALSE(FileExists(pak() + "/b.bin"));
@@ -95,7 +94,7 @@ TEST_F(PackUpdateTest, UnreadableFileIsKeptBackButTheBarStillMoves) {
   testing::internal::CaptureStderr();
   dialog.applyPackFile(0, 0);
   std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err, "marovetin: kept back " + pak() + "\\a.bin: cannot be read\n");
+  EXPECT_EQ(err, "marovetin: kept back " + pak() + "/a.bin: cannot be read\n");
   ASSERT_EQ(progress_.sent.size(), 1u);
   EXPECT_EQ(progress_.sent[0].message, update::PBM_SETPOS);
   EXPECT_TRUE(FileExists(pak() + "/a.bin"));

@@ -124,6 +124,9 @@ TEST_F(UpdateDialogTest, CancelCommandIsSwallowedAndTheMachineRunsOn) {
 }
 
 TEST_F(UpdateDialogTest, CtrlCDuringTheModalRunDoesNotStopIt) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Ctrl-C is a console event on Windows, not a signal raise() can send";
+#else
   WriteFile(work() + "/c.txt", "C");
   ui::CloseRequestGuard guard;
   std::raise(SIGINT);  // recorded, not fatal
@@ -136,6 +139,7 @@ TEST_F(UpdateDialogTest, CtrlCDuringTheModalRunDoesNotStopIt) {
   EXPECT_EQ(ReadFile(install() + "/c.txt"), "C");
   EXPECT_NE(out.find("WM_QUIT\n"), std::string::npos);
   EXPECT_FALSE(ui::TakeCloseRequest());  // delivered to the dialog
+#endif
 }
 
 TEST_F(UpdateDialogTest, SmallRunPrintsTheExactDebugLines) {

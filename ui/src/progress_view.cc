@@ -1,30 +1,18 @@
 #include "ui/progress_view.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <utility>
+
+#include "native_window.h"
 
 namespace ui {
 
 namespace {
 
+using internal::IsTerminal;
+
 constexpr int kBarWidth = 40;
 constexpr char kReturnAndWipe[] = "\r\033[K";
-
-bool IsTerminal(std::FILE* stream) {
-  int fd = stream == nullptr ? -1 : fileno(stream);
-  return fd >= 0 && isatty(fd) == 1;
-}
-
-// Two descriptors that write to the same terminal device.
-bool SameTerminal(int a, int b) {
-  if (isatty(a) != 1 || isatty(b) != 1) return false;
-  struct stat sa, sb;
-  if (fstat(a, &sa) != 0 || fstat(b, &sb) != 0) return false;
-  return sa.st_rdev == sb.st_rdev;
-}
 
 }  // namespace
 
@@ -38,17 +26,21 @@ ProgressView::ProgressView(std::string text, Drawing drawing, std::FILE* stream)
       drawing_ = false;
       break;
     case Drawing::kWhenTerminal:
-      drawing_ = IsTerminal(stream_);
+      // Where the system has windows the dialog is one; the terminal is
+      // the choice where it has none.
+      window_ = internal::OpenProgressWindow(text_);
+      drawing_ = window_ == nullptr && IsTerminal(stream_);
       break;
   }
   if (drawing_ && IsTerminal(stream_)) {
-    sharesTerminalWithStdout_ = SameTerminal(fileno(stream_), fileno(stdout));
+    sharesTerminalWithStdout_ = internal::SameTerminal(stream_, stdout);
   }
 }
 
 ProgressView::~ProgressView() { Close(); }
 
 void ProgressView::Show() {
+  if (window_ != nullptr && !closed_) window_->Show();
   if (!drawing_ || shown_ || closed_) return;
   shown_ = true;
   std::fputs(text_.c_str(), stream_);
@@ -57,6 +49,7 @@ void ProgressView::Show() {
 }
 
 LParam ProgressView::Send(std::uint32_t message, WParam wParam, LParam lParam) {
+  if (window_ != nullptr && !closed_) window_->Send(message, wParam, lParam);
   switch (message) {
     case kProgressSetRange: {
       LParam previous = PackProgressRange(static_cast<std::uint32_t>(minimum_),
@@ -129,6 +122,10 @@ void ProgressView::Release() {
 }
 
 void ProgressView::Close(bool finalBar) {
+  if (window_ != nullptr) {
+    window_.reset();
+    closed_ = true;
+  }
   if (!drawing_ || !shown_ || closed_) return;
   held_ = false;
   if (finalBar) {

@@ -10,30 +10,14 @@
 
 namespace update {
 
-namespace {
-
-// Writes the whole buffer to path, created or truncated. True only when the
-// file opened, every byte was written and the close succeeded, so that the
-// caller may then give up its own copy.
-bool WriteWholeFile(const std::string& path, const std::vector<unsigned char>& buffer) {
-  platform::SetAttributesNormal(path);
-  std::FILE* file = platform::OpenFile(path, "wb");
-  if (file == nullptr) return false;
-  bool complete = true;
-  if (!buffer.empty()) {
-    complete = std::fwrite(buffer.data(), 1, buffer.size(), file) == buffer.size();
-  }
-  if (std::fclose(file) != 0) complete = false;
-  return complete;
-}
-
-}  // namespace
-
 LParam UpdateDialog::findNormalFiles(WParam, LParam) {
   Print("FindNormalDataFile\n");
   const std::string source = SourceDirectory();
   // Appended to what the pack search left: those entries come first.
   fileutil::ListFiles(source, fileList_);
+  // Without a work path of its own every file is its own destination, and
+  // two names that differ in case are two files of the installation.
+  if (!WorkPathIsInstallation()) PlanOverwrites(fileList_, source);
   ResetProgressForList();
   PostMessage(WM_STEPDONE);
   Print("FileSize is %d\n", static_cast<int>(fileList_.size()));
@@ -50,7 +34,9 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
   fileutil::CurrentDirectory(destinationDirectory);
 
   dataBuffer_.clear();
-  if (const std::string* current = CurrentEntry()) {
+  const std::string* current = CurrentEntry();
+  // A file already kept back (by the pack stage) is not applied here either.
+  if (current != nullptr && !IsKeptBack(*current)) {
     const std::string entry = *current;
     // A pack update file is listed here again (ahead of the work path's own
     // files, and once more where the walk meets "Pak") and written as a loose
@@ -62,30 +48,64 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
       if (!inPack) KeepBack(entry, "cannot be read");
     } else {
       const std::string relative = internal::RelativeTo(entry, source);
+      const std::string destination = destinationDirectory + "/" + relative;
+      std::string volume;
       if (relative.empty()) {
         // The work path names a file, not a directory: the search lists it
         // as its own entry, and there is no name to write it under.
         if (!inPack) KeepBack(entry, "has no name below the work path");
+      } else if (platform::IsSameFile(entry, destination)) {
+        // Without a separate work path an update file is its own
+        // destination: its bytes are already in place (the decoding options
+        // that would change them are refused there), and it is not deleted.
+        Log("%s size=%zu\n", relative.c_str(), dataBuffer_.size());
+      } else if (!(volume = PackVolumeAt(destination)).empty()) {
+        KeepBack(entry, "would overwrite the pack volume " + Shown(volume));
       } else {
+        if (looseBatch_.Full(dataBuffer_.size()) || looseBatch_.Holds(destination)) {
+          CommitLooseFiles();
+        }
         fileutil::MakeDirectories(relative, destinationDirectory);
         Log("%s size=%zu\n", relative.c_str(), dataBuffer_.size());
-        const std::string destination = destinationDirectory + "/" + relative;
-        if (!WriteWholeFile(destination, dataBuffer_)) {
-          if (!inPack) KeepBack(entry, "could not be written to " + destination);
-        } else if (host_.deleteSources() && !IsKeptBack(entry) &&
-                   !platform::IsSameFile(entry, destination)) {
-          // Without a separate work path an update file is its own
-          // destination: it was rewritten in place and must not be deleted.
-          // (Compared after the write, when both exist and resolve at once.)
-          RemoveSource(entry, relative, source);
+        const platform::Status staged =
+            looseBatch_.Stage(destination, dataBuffer_.data(), dataBuffer_.size());
+        if (!staged.ok()) {
+          if (!inPack) KeepBack(entry, "could not be written to " + Shown(staged.ToString()));
+        } else {
+          pendingLoose_.push_back(PendingLooseFile{entry, relative, inPack});
         }
       }
       StepDone();
     }
   }
+  const bool last =
+      fileList_.empty() || static_cast<std::size_t>(fileIndex_) + 1 >= fileList_.size();
+  if (last) {
+    CommitLooseFiles();
+    ReportLeftovers();
+  }
   platform::RemoveDirectory(source);
   PostNextFile();
   return 0;
+}
+
+void UpdateDialog::CommitLooseFiles() {
+  if (pendingLoose_.empty()) return;
+  const std::vector<platform::Status> results = looseBatch_.Commit();
+  const std::string source = SourceDirectory();
+  for (std::size_t i = 0; i < pendingLoose_.size() && i < results.size(); ++i) {
+    const PendingLooseFile& file = pendingLoose_[i];
+    if (!results[i].ok()) {
+      if (!file.inPack) {
+        KeepBack(file.entry, "could not be written to " + Shown(results[i].ToString()));
+      }
+    } else if (!KeepBackIfOverwritten(file.entry) && host_.deleteSources() &&
+               !IsKeptBack(file.entry)) {
+      // Only now that the new file is in place and durable may the source go.
+      RemoveSource(file.entry, file.relative, source);
+    }
+  }
+  pendingLoose_.clear();
 }
 
 }  // namespace update

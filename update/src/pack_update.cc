@@ -18,6 +18,7 @@ LParam UpdateDialog::findPackFiles(WParam, LParam) {
   Print("%s\n", host_.workPath().c_str());
   const std::string packSource = PackSource();
   fileutil::ListFiles(packSource, fileList_);
+  PlanOverwrites(fileList_, packSource);
   Print("%s\n", packSource.c_str());
   ResetProgressForList();
   if (!fileList_.empty()) {
@@ -47,6 +48,8 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
       KeepBack(entry, "cannot be read");
     } else if (relative.empty() || dataBuffer_.size() > std::numeric_limits<std::uint32_t>::max()) {
       KeepBack(entry, "cannot be stored in the pack");
+    } else if (const std::string refusal = PackRefusal(dataBuffer_); !refusal.empty()) {
+      KeepBack(entry, refusal);
     } else {
       unsigned char none = 0;
       unsigned char* data = dataBuffer_.empty() ? &none : dataBuffer_.data();
@@ -58,8 +61,11 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
         KeepBack(entry, "could not be stored in the pack");
       } else {
         storedInPack_.insert(SourceKey(entry));
-        // Only now that the pack holds the bytes may the source go.
-        if (host_.deleteSources()) RemoveSource(entry, relative, packSource);
+        // Only now that the pack holds the bytes may the source go, and only
+        // when no later delivered file took its name.
+        if (!KeepBackIfOverwritten(entry) && host_.deleteSources()) {
+          RemoveSource(entry, relative, packSource);
+        }
       }
     }
     StepDone();

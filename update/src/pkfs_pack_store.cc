@@ -1,5 +1,6 @@
 // The mount of the pack file system at dialog start, and the store of one
 // pack update file.
+#include <cstdio>
 #include <memory>
 
 #include "pkfs/fs_filter.h"
@@ -24,7 +25,19 @@ class PkfsPackStore : public PackStore {
     // header and directory are read through it.
     manager.RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
     const bool existed = platform::PathExists(packName);
-    if (!pkfs::SetFileSystem(packName, std::move(fileSystem))) manager.CreateVolume(packName);
+    if (!pkfs::SetFileSystem(packName, std::move(fileSystem))) {
+      if (existed) {
+        // A first volume that is there but does not load (a read error, a
+        // damaged header) is never replaced by a new volume under the next
+        // free name: nothing would link it, and what went into it would be
+        // gone at the next start. Nothing is mounted; every pack update file
+        // is kept back.
+        std::fprintf(stderr, "marovetin: %s cannot be loaded; pack update files are kept back\n",
+                     packName.c_str());
+        return;
+      }
+      manager.CreateVolume(packName);
+    }
     if (!existed && platform::PathExists(packName)) createdVolume_ = packName;
     fileSystem_->AddNameRule("txt", 0);
     fileSystem_->AddNameRule("xml", 0);
@@ -32,6 +45,10 @@ class PkfsPackStore : public PackStore {
 
   bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) override {
     return fileSystem_ != nullptr && fileSystem_->AddFile(name, data, length);
+  }
+
+  bool IsVolume(const std::string& path) const override {
+    return fileSystem_ != nullptr && fileSystem_->IsLoaded(path);
   }
 
   void UndoMount() override {

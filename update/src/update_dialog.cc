@@ -200,9 +200,14 @@ void UpdateDialog::ShowMessage(const std::string& text) {
 }
 
 std::string UpdateDialog::SourceKey(const std::string& source) {
-  std::string key = source;
-  for (char& c : key) {
+  // "\" is "/" here, and "a//b" is "a/b": a work path given as "update/"
+  // makes the searches spell one file both ways.
+  std::string key;
+  key.reserve(source.size());
+  for (char c : source) {
     if (c == '\\') c = '/';
+    if (c == '/' && !key.empty() && key.back() == '/') continue;
+    key.push_back(c);
   }
   return key;
 }
@@ -217,7 +222,7 @@ bool UpdateDialog::WasStoredInPack(const std::string& source) const {
 
 void UpdateDialog::KeepBack(const std::string& source, const std::string& reason) {
   if (!keptBack_.insert(SourceKey(source)).second) return;
-  ShowMessage("kept back " + source + ": " + reason);
+  ShowMessage("kept back " + Shown(source) + ": " + reason);
 }
 
 }  // namespace update

@@ -33,8 +33,8 @@ void ListFiles(const std::string& path, std::vector<std::string>& files);
 // followed by "*.*".
 void WalkDirectory(const std::string& pattern, std::vector<std::string>& files);
 
-// Creates the directory levels of a relative file name below base, when there
-// are two or more of them.
+// Creates every directory level of a relative file name (everything before
+// its last separator) below base, so that the file can be written there.
 void MakeDirectories(const std::string& relative, const std::string& base);
 
 // Removes the emptied directory levels of a relative name below base, deepest

@@ -4,8 +4,10 @@
 #define MAROVETIN_LAUNCHER_LAUNCHER_APP_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "launcher/option_table.h"
@@ -41,6 +43,13 @@ class LauncherApp : public update::UpdateHost {
   // Prints and normalises workPath, runs the update dialog, then removes the
   // launcher copies "marovetin.bak" and "marovetin.bin". Returns true.
   bool runUpdate();
+
+  // What runUpdate runs between printing the work path and removing the
+  // launcher copies: the update dialog unless another runner is set (the
+  // command-line fuzzer runs start-up without touching an installation). Kept
+  // across reset().
+  using UpdateRunner = std::function<update::UpdateOutcome(update::UpdateHost&)>;
+  void setUpdateRunner(UpdateRunner runner) { updateRunner_ = std::move(runner); }
 
   // Back to the state after construction (releases the share block and the
   // loader), so that one object can serve several runs in tests.
@@ -80,6 +89,7 @@ class LauncherApp : public update::UpdateHost {
   ShareFileLink shareFile_;
   std::int32_t savedCounter_ = 0;
   update::UpdateOutcome updateOutcome_;
+  UpdateRunner updateRunner_;
   int exitStatus_ = 0;
 };
 

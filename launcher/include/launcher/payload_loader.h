@@ -26,10 +26,13 @@ class PayloadLoader {
   PayloadLoader(const PayloadLoader&) = delete;
   PayloadLoader& operator=(const PayloadLoader&) = delete;
 
-  // Fills buffer (which the caller has emptied) with the file's bytes.
-  // Returns -1 when the file cannot be read: an absent path, a file or bzip2
-  // stream that does not open (buffer untouched), or a bzip2 data or read
-  // error (buffer keeps what was decoded before it, not inverted). Otherwise
+  // Fills buffer (which the caller has emptied) with the file's bytes; a
+  // bzip2 file may hold several streams one after the other, and all are
+  // decoded in turn. Returns -1 when the file cannot be read: an absent path,
+  // a file that does not open (buffer untouched), or a bzip2 data or read
+  // error, bytes after the last stream that begin no stream included (buffer
+  // keeps what was decoded before it, not inverted). Safe to call from
+  // several threads at once. Otherwise
   // returns the file's size after a plain read without inversion, and 0 after
   // every other successful read. A plain read that comes up short leaves the
   // missing bytes 0.

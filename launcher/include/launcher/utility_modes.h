@@ -27,6 +27,11 @@ ConvertResult ConvertBinaryToText(const std::string& source, const std::string& 
 // Values beyond the 32-bit range saturate.
 std::int32_t ParseDecimal(const std::string& text);
 
+// Empty when text is a decimal number in the 32-bit range (blanks before it
+// and a sign allowed); otherwise what ParseDecimal makes of it, as
+// "TEXT: not a number, wrote N" or "TEXT: out of range, wrote N".
+std::string DecimalValueNote(const std::string& text);
+
 // Writes ParseDecimal(value) as 4 little-endian bytes to currentDir +
 // kUpdateIndexPath (created or truncated). The directory is not created.
 // False when the file could not be opened or written; *path receives the

@@ -24,18 +24,6 @@ std::string ResolvePath(const std::string& path);
 // fopen() through ResolvePath. Returns null when the file does not open.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
-// open(2) for reading through ResolvePath; -1 when it fails. The caller owns
-// the descriptor (the bzip2 reader takes it over).
-int OpenReadDescriptor(const std::string& path);
-
-// Closes a descriptor from OpenReadDescriptor unless it is closed already. A
-// library that was handed the descriptor and then failed may or may not have
-// closed it (the bzip2 reader closes it when its stream cannot be set up, but
-// not when it cannot wrap the descriptor in a stream at all); this settles
-// both cases. Only sound while no other thread opens files, since a closed
-// number could otherwise be reused in between. A negative fd is ignored.
-void CloseDescriptorIfOpen(int fd);
-
 // True when the path names something that exists (file or directory).
 bool PathExists(const std::string& path);
 // True when the path names a regular file that can be opened for reading.
@@ -54,6 +42,9 @@ bool RenameFile(const std::string& from, const std::string& to);
 // "Attributes to normal": gives the owner write permission on an existing
 // file; false, and nothing else, when it does not exist.
 bool SetAttributesNormal(const std::string& path);
+// Gives to the permission bits of from, plus owner write permission (the
+// file that replaces from keeps what it may do). False when either is missing.
+bool CopyPermissions(const std::string& from, const std::string& to);
 
 // Makes the directory's entries durable (fsync on the directory), so that a
 // file created, renamed or removed in it stays so after a power loss.
@@ -76,6 +67,20 @@ struct DirectoryEntry {
 // this layer would read as a separator) are left out.
 // False (and an empty list) when the directory cannot be read.
 bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries);
+
+// One entry of a tree as ListTreeAsIs reports it.
+struct TreeEntry {
+  enum class Kind { kFile, kDirectory, kOther };
+  std::string path;         // below the listed root, levels joined with "/", names as stored
+  Kind kind = Kind::kFile;  // kOther: links, pipes, sockets, devices
+};
+
+// Everything below root, depth first, nothing left out and nothing followed:
+// names beginning with "." and names containing "\" are reported as they are
+// stored, links are reported as kOther and not followed. Only root goes
+// through ResolvePath; the names below it are used byte for byte. Used to see
+// what a walk through ListDirectory did not reach.
+void ListTreeAsIs(const std::string& root, std::vector<TreeEntry>* entries);
 
 // The process's current directory; empty when it cannot be read.
 std::string GetCurrentDirectory();

@@ -2,16 +2,25 @@
 // its own line, then the bar with its percentage, redrawn in place as the
 // position moves, and a final line feed when the view closes. When the stream
 // is not a terminal nothing is drawn, so that logs and pipes stay clean.
+// On Windows the production view (kWhenTerminal) is a real dialog window
+// instead, with the text above a common-controls progress bar that receives
+// the same messages; the terminal stays the choice where windows are not
+// wanted (MAROVETIN_NO_WINDOW set) and for the other drawing modes.
 #ifndef MAROVETIN_UI_PROGRESS_VIEW_H_
 #define MAROVETIN_UI_PROGRESS_VIEW_H_
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "ui/message_queue.h"
 
 namespace ui {
+
+namespace internal {
+class ProgressWindow;
+}  // namespace internal
 
 // The two messages a progress bar understands here.
 constexpr std::uint32_t kProgressSetRange = 0x0401;  // lParam: low word minimum, high word maximum
@@ -79,6 +88,8 @@ class ProgressView {
 
   std::string text_;
   std::FILE* stream_;
+  // The dialog as a real window, where the system has one (Windows).
+  std::unique_ptr<internal::ProgressWindow> window_;
   bool drawing_;
   bool sharesTerminalWithStdout_ = false;
   bool shown_ = false;

@@ -25,6 +25,13 @@ class PackStore {
   // True only when the bytes were stored.
   virtual bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) = 0;
 
+  // True when path is one of the mounted set's volume files (under any
+  // spelling), which nothing else may write over.
+  virtual bool IsVolume(const std::string& path) const {
+    static_cast<void>(path);
+    return false;
+  }
+
   // Takes back what Mount put on disk when the run is refused before any
   // store: a first volume that Mount had to create is closed and deleted, so
   // that a refused update leaves the installation exactly as it was.

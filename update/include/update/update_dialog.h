@@ -6,12 +6,14 @@
 #define UPDATE_UPDATE_DIALOG_H_
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "ui/message_queue.h"
 #include "ui/progress_view.h"
+#include "update/loose_file_batch.h"
 #include "update/pack_store.h"
 #include "update/update_host.h"
 #include "update/update_run.h"
@@ -118,6 +120,31 @@ class UpdateDialog {
   // Records that the update file at source stays where it is and names it on
   // standard error (once per file).
   void KeepBack(const std::string& source, const std::string& reason);
+  // A path as a Linux user types it: every "\" shown as "/".
+  static std::string Shown(const std::string& path) { return SourceKey(path); }
+
+  // Delivered files that land on one name (letter case aside, as on the
+  // system the installation comes from): all are applied in list order, so the
+  // last wins; each earlier one is remembered as overwritten by the next, so
+  // that its source is kept and named instead of deleted. entries are cut
+  // below base to compare their names.
+  void PlanOverwrites(const std::vector<std::string>& entries, const std::string& base);
+  // Keeps source back when a later delivered file overwrote it. True if so.
+  bool KeepBackIfOverwritten(const std::string& source);
+  // The reason a pack update file whose bytes are loaded cannot be stored, or
+  // empty when it can.
+  std::string PackRefusal(const std::vector<unsigned char>& data) const;
+  // The pack volume that destination would overwrite, or empty.
+  std::string PackVolumeAt(const std::string& destination) const;
+  // True when the work path is the installation itself (no "-sw"): each loose
+  // file is then its own destination.
+  bool WorkPathIsInstallation() const;
+  // After the stages, under "-df": every file still below the work path that
+  // was not named yet is named as not applied, and counts as kept back.
+  void ReportLeftovers();
+  // Writes the staged loose files into place; under "-df" then deletes the
+  // sources of those that are in place.
+  void CommitLooseFiles();
   // Around calls into parts of the system that print on standard output
   // themselves (the pack store, the directory clean-up): their text keeps its
   // order, and the bar stays away until the dialog's next complete line.
@@ -135,7 +162,8 @@ class UpdateDialog {
   void PostNextFile();
   // The entry at fileIndex, or null when fileIndex is outside the list.
   const std::string* CurrentEntry() const;
-  // The form under which a source is remembered: every "\" turned into "/".
+  // The form under which a source is remembered: every "\" turned into "/",
+  // runs of "/" made one.
   static std::string SourceKey(const std::string& source);
   bool IsKeptBack(const std::string& source) const;
   bool WasStoredInPack(const std::string& source) const;
@@ -161,6 +189,18 @@ class UpdateDialog {
   // D/Pak\a, the work-path search D\Pak\a): these sets hold SourceKey forms.
   std::set<std::string> keptBack_;      // sources that could not be applied
   std::set<std::string> storedInPack_;  // pack update files the pack now holds
+  // Sources (SourceKey form) whose name a later delivered file takes, and the
+  // later file as shown.
+  std::map<std::string, std::string> overwrittenBy_;
+
+  // Loose files written to temporaries and waiting for the batch's commit.
+  struct PendingLooseFile {
+    std::string entry;
+    std::string relative;
+    bool inPack;  // a pack update file met again: its failure keeps nothing back
+  };
+  LooseFileBatch looseBatch_;
+  std::vector<PendingLooseFile> pendingLoose_;
 };
 
 }  // namespace update

@@ -1,0 +1,40 @@
+// Checks of a command line before anything is touched: arguments that match
+// nothing, and work paths whose update would damage the installation.
+#ifndef MAROVETIN_LAUNCHER_COMMAND_LINE_CHECKS_H_
+#define MAROVETIN_LAUNCHER_COMMAND_LINE_CHECKS_H_
+
+#include <string>
+#include <vector>
+
+#include "launcher/option_table.h"
+
+namespace launcher {
+
+// The arguments after the program path that match no option and are no
+// option's value, each once, in the order first given. They are ignored, as
+// they always were; the caller names them so that a typo ("-sw=update") does
+// not go unnoticed.
+std::vector<std::string> UnknownArguments(const CommandLine& line);
+
+// "marovetin: ignoring unknown argument ARG\n".
+std::string UnknownArgumentMessage(const std::string& argument);
+
+// True when the command line runs the update (neither utility mode).
+bool RunsUpdate(const CommandLine& line);
+
+// Why the update this command line asks for must not run, as the message to
+// print, or empty when it may run:
+// - "-dc" or "-de" without "-sw" (or with a work path that is the
+//   installation itself): every installation file would be decoded in place;
+// - a work path that contains the installation directory ("-sw .."): the
+//   installation would be copied into itself and, under "-df", deleted.
+// currentDir is the installation. Looks at the file system, changes nothing.
+std::string UnsafeWorkPathRefusal(const CommandLine& line, const std::string& currentDir);
+
+// The work path that "-sw" names when it does not exist (the message to print,
+// "nothing to apply: ... does not exist"), or empty.
+std::string MissingWorkPathMessage(const CommandLine& line, const std::string& workPath);
+
+}  // namespace launcher
+
+#endif  // MAROVETIN_LAUNCHER_COMMAND_LINE_CHECKS_H_

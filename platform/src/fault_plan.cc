@@ -1,0 +1,125 @@
+// The injected-failure plan of fault_plan.h: parsed once, counted per kind.
+#include "platform/fault_plan.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr int kKinds = 3;
+const char* const kKindNames[kKinds] = {"write", "read", "sync"};
+
+struct FaultEntry {
+  int kind = 0;
+  long long call = 0;   // the first call that fails (numbered from 1)
+  bool onward = false;  // "+": every later call fails too
+  int error = 0;
+};
+
+struct FaultPlan {
+  bool active = false;
+  std::vector<FaultEntry> entries;
+  std::atomic<long long> calls[kKinds] = {};
+  std::atomic<long long> failed{0};
+};
+
+int ErrorNamed(const std::string& text) {
+  struct Named {
+    const char* name;
+    int error;
+  };
+  static const Named kNames[] = {
+      {"EIO", EIO}, {"ENOSPC", ENOSPC}, {"EDQUOT", EDQUOT}, {"EROFS", EROFS}, {"EFBIG", EFBIG}};
+  for (const Named& named : kNames) {
+    if (text == named.name) return named.error;
+  }
+  char* end = nullptr;
+  const long number = std::strtol(text.c_str(), &end, 10);
+  return (!text.empty() && *end == '\0' && number > 0 && number < 4096) ? static_cast<int>(number)
+                                                                        : 0;
+}
+
+// "kind:call[+]:errno"; false when it is not one.
+bool ParseEntry(const std::string& text, FaultEntry* entry) {
+  const std::size_t first = text.find(':');
+  const std::size_t second = first == std::string::npos ? first : text.find(':', first + 1);
+  if (second == std::string::npos) return false;
+  const std::string kind = text.substr(0, first);
+  std::string call = text.substr(first + 1, second - first - 1);
+  entry->kind = -1;
+  for (int k = 0; k < kKinds; ++k) {
+    if (kind == kKindNames[k]) entry->kind = k;
+  }
+  if (!call.empty() && call.back() == '+') {
+    entry->onward = true;
+    call.pop_back();
+  }
+  char* end = nullptr;
+  entry->call = std::strtoll(call.c_str(), &end, 10);
+  entry->error = ErrorNamed(text.substr(second + 1));
+  return entry->kind >= 0 && !call.empty() && *end == '\0' && entry->call > 0 && entry->error != 0;
+}
+
+FaultPlan& Plan();
+
+void ReportAtExit() {
+  FaultPlan& plan = Plan();
+  std::fprintf(stderr, "fault plan: %lld writes, %lld reads, %lld syncs, %lld failed\n",
+               plan.calls[0].load(), plan.calls[1].load(), plan.calls[2].load(),
+               plan.failed.load());
+}
+
+FaultPlan& Plan() {
+  static FaultPlan* plan = [] {
+    auto* made = new FaultPlan;  // lives until exit: the report reads it then
+    const char* text = std::getenv("MAROVETIN_FAULT_PLAN");
+    if (text == nullptr || text[0] == '\0') return made;
+    made->active = true;
+    std::string all(text);
+    std::size_t at = 0;
+    while (at <= all.size()) {
+      std::size_t comma = all.find(',', at);
+      if (comma == std::string::npos) comma = all.size();
+      const std::string item = all.substr(at, comma - at);
+      FaultEntry entry;
+      if (item != "count" && !item.empty()) {
+        if (ParseEntry(item, &entry)) {
+          made->entries.push_back(entry);
+        } else {
+          std::fprintf(stderr, "MAROVETIN_FAULT_PLAN: \"%s\" is not kind:call[+]:errno; ignored\n",
+                       item.c_str());
+        }
+      }
+      at = comma + 1;
+    }
+    std::atexit(ReportAtExit);
+    return made;
+  }();
+  return *plan;
+}
+
+}  // namespace
+
+int NextIoFault(IoCall call) {
+  FaultPlan& plan = Plan();
+  if (!plan.active) return 0;
+  const int kind = static_cast<int>(call);
+  const long long number = ++plan.calls[kind];
+  for (const FaultEntry& entry : plan.entries) {
+    if (entry.kind != kind) continue;
+    if (number == entry.call || (entry.onward && number > entry.call)) {
+      ++plan.failed;
+      return entry.error;
+    }
+  }
+  return 0;
+}
+
+}  // namespace platform

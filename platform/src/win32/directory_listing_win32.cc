@@ -1,0 +1,69 @@
+// Directory enumeration through FindFirstFileA / FindNextFileA, in the same
+// stable order as on POSIX, and with links to directories (symbolic links and
+// junctions) left out so that a walk never loops or leaves the tree.
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ascii_case.h"
+#include "platform/file_system.h"
+#include "windows_api.h"
+
+namespace platform {
+
+namespace {
+
+using internal::AsciiLower;
+
+// Case-insensitive (ASCII) order, ties broken bytewise, as on POSIX.
+bool NameLess(const DirectoryEntry& a, const DirectoryEntry& b) {
+  const std::string& x = a.name;
+  const std::string& y = b.name;
+  std::size_t common = std::min(x.size(), y.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    unsigned char cx = AsciiLower(static_cast<unsigned char>(x[i]));
+    unsigned char cy = AsciiLower(static_cast<unsigned char>(y[i]));
+    if (cx != cy) return cx < cy;
+  }
+  if (x.size() != y.size()) return x.size() < y.size();
+  return x < y;
+}
+
+}  // namespace
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) {
+  if (entries == nullptr) return false;
+  entries->clear();
+  if (path.empty() || !IsDirectory(path)) return false;
+  std::string pattern = internal::NativePath(path);
+  if (pattern.back() != '/') pattern += '/';
+  pattern += '*';
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    // An empty directory still has "." and "..", except for a drive's root.
+    return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  }
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    const bool directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (directory && link) continue;
+    DirectoryEntry entry;
+    entry.name = name;
+    entry.isDirectory = directory;
+    entries->push_back(std::move(entry));
+  } while (::FindNextFileA(search, &found));
+  const bool complete = ::GetLastError() == ERROR_NO_MORE_FILES;
+  ::FindClose(search);
+  if (!complete) {
+    entries->clear();
+    return false;
+  }
+  std::sort(entries->begin(), entries->end(), NameLess);
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,104 @@
+// The loose-file writer: temporaries beside their destinations, one sync per
+// file system per batch, renames in the order staged, nothing left behind.
+#include "update/loose_file_batch.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+using testing_support::FileExists;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+using update::LooseFileBatch;
+
+platform::Status Stage(LooseFileBatch& batch, const std::string& path, const std::string& bytes) {
+  return batch.Stage(path, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+std::size_t EntryCount(const std::string& dir) {
+  std::size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    static_cast<void>(entry);
+    ++count;
+  }
+  return count;
+}
+
+TEST(LooseFileBatchTest, NothingChangesUntilCommitThenAllAtOnceWithTwoSyncs) {
+  TempDir dir;
+  WriteFile(dir.Join("old.txt"), "old");
+  ::chmod(dir.Join("old.txt").c_str(), 0555);  // read-only, executable
+  LooseFileBatch batch;
+  ASSERT_TRUE(Stage(batch, dir.Join("old.txt"), "new").ok());
+  ASSERT_TRUE(Stage(batch, dir.Join("empty.bin"), "").ok());
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_TRUE(Stage(batch, dir.Join("f" + std::to_string(i)), std::to_string(i)).ok());
+  }
+  // Staged: the old file is untouched and nothing new is visible by its name.
+  EXPECT_EQ(ReadFile(dir.Join("old.txt")), "old");
+  EXPECT_FALSE(FileExists(dir.Join("empty.bin")));
+
+  const std::vector<platform::Status> results = batch.Commit();
+  ASSERT_EQ(results.size(), 52u);
+  for (const platform::Status& s : results) EXPECT_TRUE(s.ok()) << s.ToString();
+  EXPECT_EQ(batch.syncCount(), 2);  // data before the renames, then the renames
+  EXPECT_TRUE(batch.empty());
+  EXPECT_EQ(ReadFile(dir.Join("old.txt")), "new");
+  EXPECT_EQ(ReadFile(dir.Join("f49")), "49");
+  EXPECT_TRUE(FileExists(dir.Join("empty.bin")));
+  EXPECT_EQ(EntryCount(dir.path()), 52u);  // no temporary left
+  struct stat st;
+  ASSERT_EQ(::stat(dir.Join("old.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);  // kept, plus owner write
+}
+
+TEST(LooseFileBatchTest, SameNameInOtherCaseIsHeldAndLinksAreWrittenThrough) {
+  TempDir dir;
+  LooseFileBatch batch;
+  ASSERT_TRUE(Stage(batch, dir.Join("Read.Me"), "first").ok());
+  EXPECT_TRUE(batch.Holds(dir.Join("read.me")));
+  EXPECT_TRUE(batch.Holds(dir.path() + "\\READ.ME"));
+  EXPECT_FALSE(batch.Holds(dir.Join("read.me2")));
+  batch.Commit();
+  // Once committed, the other spelling lands on the existing file.
+  ASSERT_TRUE(Stage(batch, dir.Join("read.me"), "second").ok());
+  batch.Commit();
+  EXPECT_EQ(ReadFile(dir.Join("Read.Me")), "second");
+  EXPECT_EQ(EntryCount(dir.path()), 1u);
+
+  WriteFile(dir.Join("target.dat"), "t");
+  ASSERT_EQ(::symlink("target.dat", dir.Join("link.dat").c_str()), 0);
+  ASSERT_TRUE(Stage(batch, dir.Join("link.dat"), "through").ok());
+  batch.Commit();
+  EXPECT_EQ(ReadFile(dir.Join("target.dat")), "through");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.Join("link.dat")));
+}
+
+TEST(LooseFileBatchTest, FailuresNameTheDestinationAndLeaveNothingBehind) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.Join("adir"));
+  LooseFileBatch batch;
+  platform::Status s = Stage(batch, dir.Join("adir"), "x");
+  EXPECT_EQ(s.ToString(), dir.Join("adir") + ": Is a directory");
+  s = Stage(batch, dir.Join("missing/x.txt"), "x");
+  EXPECT_EQ(s.ToString(), dir.Join("missing/x.txt") + ": No such file or directory");
+  EXPECT_TRUE(batch.empty());
+  {
+    LooseFileBatch dropped;
+    ASSERT_TRUE(Stage(dropped, dir.Join("never.txt"), "x").ok());
+  }  // destroyed uncommitted: the temporary goes
+  EXPECT_EQ(EntryCount(dir.path()), 1u);
+  EXPECT_FALSE(batch.Full());
+  EXPECT_TRUE(batch.Commit().empty());
+  EXPECT_EQ(batch.syncCount(), 0);
+}
+
+}  // namespace
