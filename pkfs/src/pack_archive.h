@@ -1,12 +1,14 @@
 // One open pack volume: its header words, its file heads, its free space and
 // the positioned reads and writes on its file.
 //
-// Crash safety of the directory: the table and every file region that the
-// header on disk names stay untouched until a new header is written. New data
-// and a new table only go to places that the in-memory free-space list shows
-// as free while everything the header on disk still names counts as used;
-// regions of removed or replaced files and of the old table are given back
-// only after the header that no longer names them is on disk.
+// Changes are made in batches (see CPKFSF::BeginBatch). Within one, data go
+// at once into places that are free both in memory and in the directory on
+// disk: everything that directory names, the old table and replaced or
+// removed files included, stays used until the commit. Only the in-memory
+// table changes. The commit syncs the data, writes the new table to a free
+// place, syncs, writes the header, syncs, and only then gives back what the
+// directory on disk no longer names. Until the header is durable, the
+// directory on disk, and every region it names, is untouched.
 #ifndef PKFS_PACK_ARCHIVE_H_
 #define PKFS_PACK_ARCHIVE_H_
 
@@ -16,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -23,6 +26,7 @@
 #include "pack_format.h"
 #include "pkfs/file_head.h"
 #include "platform/random_access_file.h"
+#include "platform/status.h"
 
 namespace pkfs {
 
@@ -62,15 +66,50 @@ class PackArchive {
 
   // Positioned transfers under the volume lock. ReadBuffer reads exactly
   // length bytes or reports false (missing bytes are zeroed). WriteBuffer
-  // retries a short write a bounded number of times and reports failure.
+  // retries a short write a bounded number of times and reports failure;
+  // WriteBlock does the same and says why.
   bool ReadBuffer(void* data, std::uint32_t position, std::uint32_t length);
   bool WriteBuffer(const void* data, std::uint32_t position, std::uint32_t length);
+  platform::Status WriteBlock(const void* data, std::uint32_t position, std::uint32_t length);
 
-  // Writes the directory to a free place and then the header. False when a
-  // write failed: the header is then not written (after a failed table write)
-  // and the in-memory header words and free-space list stay as they were.
+  // Commits this volume's pending changes on its own (a batch of one
+  // volume). False when the commit failed; disk and memory are then as before.
   bool UpdateFileHeadData();
+  // Makes next the following volume; its trailer names it from the next
+  // commit on (at once outside a batch).
   bool LinkNextVolume(PackArchive* next);
+
+  // ---- Batches (pack_archive_batch.cc) ----
+  // Records the state the directory on disk names before the first change of
+  // a batch; every in-memory change calls it first.
+  void Touch();
+  // True when the volume has changes that no commit has made durable yet.
+  bool changed() const { return base_ != nullptr; }
+  // Marks the volume as created in the current batch: a failed commit deletes it.
+  void MarkCreated();
+  bool created() const { return base_ != nullptr && base_->created; }
+  // Heads taken out in this batch whose names now live in another volume of
+  // the set: their removal waits until that volume's commit is durable.
+  std::vector<const FileHead*> DeferredRemovals() const;
+  // Whether the directory with deferred (still named) removals differs from
+  // the one on disk.
+  bool NeedsWrite(std::size_t deferred) const;
+  // Writes and syncs the data and a new table naming the in-memory heads plus
+  // keep, then writes and syncs the header. Nothing is given back yet.
+  platform::Status WriteDirectory(const std::vector<const FileHead*>& keep);
+  // After a failed commit: the header names the table from before the batch
+  // again (that table and its regions were never touched), synced.
+  platform::Status RevertHeader();
+  // The commit is durable: gives back the old tables, replaced and removed
+  // regions, and forgets the batch.
+  void FinishBatch();
+  // The commit failed: heads, header words, trailer, link and free space are
+  // as before the batch; heads stored in it are dropped. The caller
+  // registers the names again.
+  void AbandonBatch();
+  // Commits this volume alone: WriteDirectory, then FinishBatch, or after a
+  // failure RevertHeader and AbandonBatch.
+  platform::Status CommitBatch();
 
   // Free space (leak_list.h over this volume's header, table and heads).
   // BuildLeak also registers every head with the manager, in heads order.
@@ -83,10 +122,10 @@ class PackArchive {
   LeakList ComputeLeakList() const;
 
   FileHead* FindHead(const std::string& name) const;
-  // Removes name from this volume only.
+  // Removes name from this volume only (at the commit of the batch it runs in).
   RemoveOutcome RemoveStoredFile(const std::string& name);
   // Empties an entry opened for writing; its old region stays used until the
-  // next directory write no longer names it.
+  // next commit no longer names it.
   void TruncateHead(FileHead* head);
 
   // The name the previous volume's trailer stores (for the first volume, the
@@ -108,17 +147,43 @@ class PackArchive {
   platform::RandomAccessFile* stream() const { return stream_.get(); }
 
  private:
-  // A head taken out of heads while a directory write is pending, with its
-  // place so that a failed write can put it back.
+  // A head taken out of heads, with its place.
   using DetachedHead = std::pair<std::size_t, std::unique_ptr<FileHead>>;
+
+  // What the directory on disk names while a batch changes the volume, and
+  // what the batch must give back or put back.
+  struct BatchBase {
+    std::vector<std::pair<FileHead*, std::uint32_t>> heads;  // order and sizes on disk
+    std::uint32_t tableOffset = 0;
+    std::uint32_t tableSize = 0;
+    std::uint32_t headCount = 0;
+    PackArchive* next = nullptr;
+    bool hadTrailer = false;
+    PackTrailer trailer;
+    std::vector<std::unique_ptr<FileHead>> removed;  // named on disk, taken out in memory
+    std::unordered_set<const FileHead*> added;       // stored in this batch
+    // Regions to give back once the commit is durable: tables written before
+    // the last one, and the old extent of emptied entries.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> release;
+    bool truncated = false;
+    bool headerWritten = false;  // a header write was tried in this commit
+    bool created = false;
+  };
 
   bool StoreHere(const std::string& name, unsigned char* data, std::uint32_t size,
                  std::uint32_t start, ScopeTimer* timer);
   std::vector<DetachedHead> DetachHeads(const std::string& name);
-  void ReattachHeads(std::vector<DetachedHead> detached);
-  // After the directory that no longer names them is on disk.
-  void DisposeHeads(std::vector<DetachedHead> detached);
+  // Takes every head called name out of the in-memory table: one stored in
+  // this batch goes at once, one the disk names waits for the commit.
+  bool TakeOut(const std::string& name);
+  // Drops a head that nothing on disk names any more: its name, its region,
+  // and its memory unless an open handle still points at it.
+  void DisposeHead(std::unique_ptr<FileHead> head);
   void ForgetName(FileHead* head);
+  // The table as a commit writes it: the heads' records, keep's, the trailer.
+  std::vector<unsigned char> BuildTable(const std::vector<const FileHead*>& keep);
+  platform::Status WriteHeader(std::uint32_t tableOffset, std::uint32_t tableSize,
+                               std::uint32_t headCount);
   void AppendRecord(const FileHead& head);
   void RebuildRecords();
   void RebuildLeakList();
@@ -136,7 +201,7 @@ class PackArchive {
   std::string name_;
   std::unique_ptr<platform::RandomAccessFile> stream_;
   LeakList leakList_;
-  bool leakListStale_ = false;  // a head shrank in memory: rebuild after the next write
+  std::unique_ptr<BatchBase> base_;  // null while nothing is pending
   // The heads' records as the next directory write stores them, and their
   // byte sum: an add appends one record instead of serialising every head
   // again. Rebuilt when heads are taken out or change in place.

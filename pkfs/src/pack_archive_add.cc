@@ -1,7 +1,7 @@
-// Storing a file in a volume chain. New data go to a free place first; the
-// directory that names them (and no longer names a replaced copy) is written
-// next, so that a stop at any write leaves the volume as it was before or as
-// it is after the add.
+// Storing a file in a volume chain. New data go at once to a place that is
+// free in memory and on disk; the directory that names them (and no longer
+// names a replaced copy) is written by the commit of the batch, so that a
+// stop at any write leaves the set as it was before or as it is after.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,6 +36,8 @@ bool PackArchive::AddFileFromBuffer(const std::string& name, unsigned char* data
   if (fileSystem_ == nullptr || (data == nullptr && size > 0)) return false;
   if (!FitsEmptyVolume(size, fileSystem_->sizeLimit())) return false;
 
+  // Outside a batch the add is a batch of its own.
+  BatchScope scope(fileSystem_);
   // Copies elsewhere in the set still count as used here; they are removed
   // only once the new copy is in force.
   std::uint32_t start = 0;
@@ -44,12 +46,14 @@ bool PackArchive::AddFileFromBuffer(const std::string& name, unsigned char* data
     stored = StoreHere(name, data, size, start, &timer);
   } else {
     if (next_ == nullptr) fileSystem_->CreateVolume(std::string());
-    if (next_ == nullptr) return false;
+    if (next_ == nullptr) return scope.Finish(false);
     stored = next_->AddFileFromBuffer(name, data, size, /*delegated=*/true);
   }
-  if (!stored || delegated) return stored;
-  CFSManager* names = manager();
-  return fileSystem_->RemoveCopies(name, names != nullptr ? names->FindName(name) : nullptr);
+  if (stored && !delegated) {
+    CFSManager* names = manager();
+    stored = fileSystem_->RemoveCopies(name, names != nullptr ? names->FindName(name) : nullptr);
+  }
+  return scope.Finish(stored);
 }
 
 bool PackArchive::StoreHere(const std::string& name, unsigned char* data, std::uint32_t size,
@@ -83,21 +87,15 @@ bool PackArchive::StoreHere(const std::string& name, unsigned char* data, std::u
   // A failed data write leaves no trace: no head, no claimed region.
   if (!WriteBuffer(data, start, size)) return false;
 
-  std::vector<DetachedHead> replaced = DetachHeads(name);
+  // A copy in this volume is replaced in the same commit.
+  TakeOut(name);
+  Touch();
   FileHead* stored = head.get();
   heads_.push_back(std::move(head));
   if (recordsValid_) AppendRecord(*stored);
   nameMap_[name] = stored;
+  base_->added.insert(stored);
   ClaimRegion(start, size);
-  if (!UpdateFileHeadData()) {
-    heads_.pop_back();
-    recordsValid_ = false;
-    nameMap_.erase(name);
-    if (!ReleaseRegion(start, size)) RebuildLeakList();
-    ReattachHeads(std::move(replaced));
-    return false;
-  }
-  DisposeHeads(std::move(replaced));
   if (filters != nullptr) filters->AddName(stored);
   return true;
 }

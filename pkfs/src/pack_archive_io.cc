@@ -1,5 +1,5 @@
-// Positioned reads and writes on a volume, and the rewrite of its directory
-// (table first, header last).
+// Positioned reads and writes on a volume, and the writes of its directory
+// at a commit (data and table synced first, header last).
 #include <cstring>
 #include <limits>
 #include <string>
@@ -17,15 +17,6 @@ namespace {
 // A short write is tried again this many times in all before it counts as
 // failed; a device that keeps refusing must not hold the caller forever.
 constexpr int kWriteAttempts = 3;
-
-// The trailer fields a directory write changes, to put back when it fails.
-struct TrailerState {
-  bool present = false;
-  std::uint32_t bodySize = 0;
-  std::uint32_t checksum = 0;
-  std::uint32_t nameLength = 0;
-  std::string nextName;
-};
 
 }  // namespace
 
@@ -45,99 +36,110 @@ bool PackArchive::ReadBuffer(void* data, std::uint32_t position, std::uint32_t l
 }
 
 bool PackArchive::WriteBuffer(const void* data, std::uint32_t position, std::uint32_t length) {
+  return WriteBlock(data, position, length).ok();
+}
+
+platform::Status PackArchive::WriteBlock(const void* data, std::uint32_t position,
+                                         std::uint32_t length) {
   ScopeTimer timer("WriteBuffer");
-  if (length == 0) return true;
+  if (length == 0) return platform::Status::Ok();
   std::lock_guard<std::mutex> guard(lock_);
+  platform::Status status;
   for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
     // A torn attempt is written again whole, from its first byte.
-    if (stream_->WriteAt(position, data, length) == length) return true;
+    status = stream_->Write(position, data, length);
+    if (status.ok()) break;
   }
-  return false;
+  return status;
 }
 
 bool PackArchive::UpdateFileHeadData() {
   ScopeTimer timer("UpdateFileHeadData");
-  TrailerState saved;
-  if (trailer_ != nullptr) {
-    saved.present = true;
-    saved.bodySize = trailer_->bodySize;
-    saved.checksum = trailer_->checksum;
-    saved.nameLength = trailer_->nameLength;
-    saved.nextName = trailer_->nextName;
-  } else {
-    trailer_ = std::make_unique<PackTrailer>(this);
-  }
-  auto restoreTrailer = [&] {
-    if (!saved.present) {
-      trailer_.reset();
-      return;
-    }
-    trailer_->bodySize = saved.bodySize;
-    trailer_->checksum = saved.checksum;
-    trailer_->nameLength = saved.nameLength;
-    trailer_->nextName = saved.nextName;
-  };
+  Touch();
+  return CommitBatch().ok();
+}
 
+std::vector<unsigned char> PackArchive::BuildTable(const std::vector<const FileHead*>& keep) {
+  if (trailer_ == nullptr) trailer_ = std::make_unique<PackTrailer>(this);
   trailer_->Refresh();
   if (!recordsValid_) RebuildRecords();
-  const std::size_t recordBytes = records_.size();
-  const std::size_t total = recordBytes + trailer_->RecordSize();
-  if (total > std::numeric_limits<std::uint32_t>::max() ||
-      heads_.size() > std::numeric_limits<std::uint32_t>::max()) {
-    restoreTrailer();
-    return false;
-  }
-  const auto tableSize = static_cast<std::uint32_t>(total);
-
+  std::size_t recordBytes = records_.size();
+  for (const FileHead* head : keep) recordBytes += head->RecordSize();
   std::vector<unsigned char> table;
-  table.reserve(total);
+  table.reserve(recordBytes + trailer_->RecordSize());
   table.assign(records_.begin(), records_.end());
-  table.resize(total);
-  trailer_->checksum = recordSum_;
+  std::uint32_t sum = recordSum_;
+  for (const FileHead* head : keep) {
+    const std::size_t at = table.size();
+    table.resize(at + head->RecordSize());
+    head->Serialize(table.data() + at);
+    sum += ByteSum(table.data() + at, table.size() - at);
+  }
+  table.resize(recordBytes + trailer_->RecordSize());
+  trailer_->checksum = sum;
   trailer_->Serialize(table.data() + recordBytes);
   EncodeDirectoryBlock(manager(), table.data(), table.size());
+  return table;
+}
+
+platform::Status PackArchive::WriteHeader(std::uint32_t tableOffset, std::uint32_t tableSize,
+                                          std::uint32_t headCount) {
+  PackHeader header;
+  std::memcpy(header.magic, magic_, sizeof magic_);
+  header.tableOffset = tableOffset;
+  header.tableSize = tableSize;
+  header.headCount = headCount;
+  unsigned char bytes[kPackHeaderBytes];
+  header.Serialize(bytes);
+  EncodeDirectoryBlock(manager(), bytes, sizeof bytes);
+  platform::Status status = WriteBlock(bytes, 0, sizeof bytes);
+  if (status.ok()) status = stream_->Sync();
+  return status;
+}
+
+platform::Status PackArchive::WriteDirectory(const std::vector<const FileHead*>& keep) {
+  ScopeTimer timer("UpdateFileHeadData");
+  Touch();
+  const std::size_t headCount = heads_.size() + keep.size();
+  std::vector<unsigned char> table = BuildTable(keep);
+  if (table.size() > std::numeric_limits<std::uint32_t>::max() ||
+      headCount > std::numeric_limits<std::uint32_t>::max()) {
+    return platform::Status::Error(platform::Status::Code::kInvalid, name_,
+                                   "directory too large for the format");
+  }
+  const auto tableSize = static_cast<std::uint32_t>(table.size());
 
   // The old table still counts as used here, so the new one never lands on
   // the directory that the header on disk names. An empty directory goes
   // back to the front of the volume when that place is free.
   const auto front = static_cast<std::uint32_t>(kPackHeaderBytes);
   std::uint32_t tableOffset = front;
-  if (!heads_.empty() || !leakList_.IsFree(front, tableSize)) {
+  if (headCount > 0 || !leakList_.IsFree(front, tableSize)) {
     // A table may grow a volume past its size limit: the result is not used.
     FindLeakData(tableSize, &tableOffset);
   }
-  if (tableSize > std::numeric_limits<std::uint32_t>::max() - tableOffset ||
-      !WriteBuffer(table.data(), tableOffset, tableSize)) {
-    restoreTrailer();
-    return false;
+  if (tableSize > std::numeric_limits<std::uint32_t>::max() - tableOffset) {
+    return platform::Status::Error(platform::Status::Code::kInvalid, name_,
+                                   "directory would end past 4 GiB");
   }
+  // Data and table durable before any header names them.
+  platform::Status status = WriteBlock(table.data(), tableOffset, tableSize);
+  if (status.ok()) status = stream_->Sync();
+  if (!status.ok()) return status;
+  base_->headerWritten = true;
+  status = WriteHeader(tableOffset, tableSize, static_cast<std::uint32_t>(headCount));
+  if (!status.ok()) return status;
 
-  PackHeader header;
-  std::memcpy(header.magic, magic_, sizeof magic_);
-  header.tableOffset = tableOffset;
-  header.tableSize = tableSize;
-  header.headCount = static_cast<std::uint32_t>(heads_.size());
-  unsigned char bytes[kPackHeaderBytes];
-  header.Serialize(bytes);
-  EncodeDirectoryBlock(manager(), bytes, sizeof bytes);
-  if (!WriteBuffer(bytes, 0, sizeof bytes)) {
-    restoreTrailer();
-    return false;
+  // The new directory is in force. The table it replaced is given back when
+  // the whole commit is durable (a later volume may still fail it).
+  if (tableOffset_ != base_->tableOffset || tableSize_ != base_->tableSize) {
+    base_->release.emplace_back(tableOffset_, tableSize_);
   }
-
-  // The new directory is in force: only now is the old one's place free.
-  const std::uint32_t oldOffset = tableOffset_;
-  const std::uint32_t oldSize = tableSize_;
   tableOffset_ = tableOffset;
   tableSize_ = tableSize;
-  headCount_ = header.headCount;
-  if (leakListStale_) {
-    RebuildLeakList();
-  } else {
-    ClaimRegion(tableOffset, tableSize);
-    if (!ReleaseRegion(oldOffset, oldSize)) RebuildLeakList();
-  }
-  return true;
+  headCount_ = static_cast<std::uint32_t>(headCount);
+  ClaimRegion(tableOffset, tableSize);
+  return platform::Status::Ok();
 }
 
 void PackArchive::AppendRecord(const FileHead& head) {
@@ -158,11 +160,10 @@ void PackArchive::RebuildRecords() {
 }
 
 bool PackArchive::LinkNextVolume(PackArchive* next) {
-  PackArchive* previous = next_;
+  BatchScope scope(fileSystem_);
+  Touch();
   next_ = next;
-  if (UpdateFileHeadData()) return true;
-  next_ = previous;
-  return false;
+  return scope.Finish(true);
 }
 
 }  // namespace pkfs

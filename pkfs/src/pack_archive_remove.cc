@@ -32,45 +32,10 @@ std::vector<PackArchive::DetachedHead> PackArchive::DetachHeads(const std::strin
   return detached;
 }
 
-void PackArchive::ReattachHeads(std::vector<DetachedHead> detached) {
-  if (!detached.empty()) recordsValid_ = false;
-  // In ascending order of their old places, each insert restores one.
-  for (DetachedHead& entry : detached) {
-    const std::size_t at = std::min(entry.first, heads_.size());
-    nameMap_.emplace(entry.second->name, entry.second.get());
-    heads_.insert(heads_.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry.second));
-  }
-}
-
-void PackArchive::DisposeHeads(std::vector<DetachedHead> detached) {
-  CFSManager* names = manager();
-  for (DetachedHead& entry : detached) {
-    std::unique_ptr<FileHead> head = std::move(entry.second);
-    ForgetName(head.get());
-    if (!ReleaseRegion(head->start, head->size)) RebuildLeakList();
-    bool stillOpen = false;
-    if (names != nullptr) {
-      for (const CFSFile* handle : names->openFiles()) stillOpen |= handle->entry == head.get();
-    }
-    if (stillOpen) {
-      // Its bytes may be reused from now on: the handle sees an empty file.
-      head->size = 0;
-      retiredHeads_.push_back(std::move(head));
-    }
-  }
-}
-
 PackArchive::RemoveOutcome PackArchive::RemoveStoredFile(const std::string& name) {
-  std::vector<DetachedHead> detached = DetachHeads(name);
-  if (detached.empty()) return RemoveOutcome::kAbsent;
-  // The data stay claimed until the directory without them is on disk, so
-  // the new table cannot land on them.
-  if (!UpdateFileHeadData()) {
-    ReattachHeads(std::move(detached));
-    return RemoveOutcome::kFailed;
-  }
-  DisposeHeads(std::move(detached));
-  return RemoveOutcome::kRemoved;
+  // The data stay claimed until the commit no longer names them, so nothing
+  // stored in the meantime can land on them.
+  return TakeOut(name) ? RemoveOutcome::kRemoved : RemoveOutcome::kAbsent;
 }
 
 bool OnAddFile(PackArchive* volume, const char* path) {
@@ -96,6 +61,7 @@ bool OnAddFile(PackArchive* volume, const char* path) {
 bool OnRemoveFile(PackArchive* volume, const char* name) {
   ScopeTimer timer("OnRemoveFile");
   if (volume == nullptr || name == nullptr) return false;
+  BatchScope scope(volume->fileSystem());
   const std::string key = name;
   const bool removed = volume->RemoveStoredFile(key) == PackArchive::RemoveOutcome::kRemoved;
   // Every later volume of the chain gives up its copy too.
@@ -106,7 +72,7 @@ bool OnRemoveFile(PackArchive* volume, const char* name) {
        later = later->next(), ++visited) {
     later->RemoveStoredFile(key);
   }
-  return removed;
+  return scope.Finish(removed);
 }
 
 bool Publish(PackArchive* volume, const std::string& command, const char* argument) {

@@ -17,10 +17,7 @@ LeakList PackArchive::ComputeLeakList() const {
   return list;
 }
 
-void PackArchive::RebuildLeakList() {
-  leakList_ = ComputeLeakList();
-  leakListStale_ = false;
-}
+void PackArchive::RebuildLeakList() { leakList_ = ComputeLeakList(); }
 
 void PackArchive::BuildLeak() {
   ScopeTimer timer("BuildLeak");
@@ -50,11 +47,13 @@ bool PackArchive::ReleaseRegion(std::uint32_t start, std::uint32_t length) {
 
 void PackArchive::TruncateHead(FileHead* head) {
   if (head == nullptr) return;
+  Touch();
+  // The bytes stay named by the header on disk until the next commit, which
+  // gives them back.
+  base_->release.emplace_back(head->start, head->size);
+  base_->truncated = true;
   head->size = 0;
   recordsValid_ = false;
-  // The bytes stay named by the header on disk until the next directory
-  // write; after it the region is free, which only a rebuild can tell.
-  leakListStale_ = true;
 }
 
 }  // namespace pkfs

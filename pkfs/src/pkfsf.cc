@@ -63,8 +63,10 @@ void CPKFSF::Release() {
     }
   }
   // In loading order; each volume leaves the name map and closes its file.
+  // Changes not committed are dropped with them.
   for (std::unique_ptr<PackArchive>& volume : archives_) volume.reset();
   archives_.clear();
+  inBatch_ = false;
 }
 
 void CPKFSF::AppendArchive(PackArchive* volume) {
@@ -90,6 +92,7 @@ bool CPKFSF::IsLoaded(const std::string& volumePath) const {
 bool CPKFSF::Load(const std::string& name) { return LoadFromFile(name, this) != nullptr; }
 
 bool CPKFSF::CreateVolume(const std::string& requested) {
+  BatchScope scope(this);
   std::size_t number = archives_.size();
   std::string name = requested.empty() ? VolumeName(volumePattern_, number) : requested;
   // A new later volume goes beside the first one, where loading looks for it.
@@ -102,30 +105,34 @@ bool CPKFSF::CreateVolume(const std::string& requested) {
 
   std::unique_ptr<platform::RandomAccessFile> stream =
       platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kCreateReadWrite);
-  if (stream == nullptr) return false;
+  if (stream == nullptr) return scope.Finish(false);
   // Just created under a name nobody used: nobody else can hold it for long.
   bool written = stream->LockExclusive(lockTimeout_).ok();
   if (written) {
     // An empty directory written through the usual path: header and a table
-    // that holds only a trailer, 32 bytes in all.
+    // that holds only a trailer, 32 bytes in all, synced.
     PackArchive fresh(std::move(stream), PackHeader(), this);
     fresh.set_name(name);
     written = fresh.UpdateFileHeadData();
   }
   stream.reset();
+  // The volume's directory entry is durable before anything can link it.
+  if (written) written = platform::SyncDirectory(platform::DirectoryOf(path)).ok();
   // A half-made volume would only hold its name; it goes again.
   if (!written) {
     platform::DeleteFile(path);
-    return false;
+    platform::SyncDirectory(platform::DirectoryOf(path));
+    return scope.Finish(false);
   }
   PackArchive* created = LoadFromFile(name, this, path);
-  if (created == nullptr) return false;
+  if (created == nullptr) return scope.Finish(false);
+  created->MarkCreated();
   for (const std::unique_ptr<PackArchive>& volume : archives_) {
     if (volume.get() != created && volume->next() == nullptr) {
-      return volume->LinkNextVolume(created);
+      return scope.Finish(volume->LinkNextVolume(created));
     }
   }
-  return true;
+  return scope.Finish(true);
 }
 
 bool CPKFSF::AddFile(const std::string& name, unsigned char* data, std::uint32_t length) {
@@ -137,16 +144,16 @@ bool CPKFSF::AddFile(const std::string& name, unsigned char* data, std::uint32_t
 }
 
 bool CPKFSF::RemoveCopies(const std::string& name, const FileHead* keep) {
-  bool written = true;
+  BatchScope scope(this);
   std::size_t visited = 0;
   // The chain cannot be longer than the set; the bound guards the walk.
   for (PackArchive* volume = primary(); volume != nullptr && visited < archives_.size();
        volume = volume->next(), ++visited) {
     const FileHead* held = volume->FindHead(name);
     if (held == nullptr || held == keep) continue;
-    if (volume->RemoveStoredFile(name) == PackArchive::RemoveOutcome::kFailed) written = false;
+    volume->RemoveStoredFile(name);
   }
-  return written;
+  return scope.Finish(true);
 }
 
 bool CPKFSF::RemoveFile(const std::string& name) {

@@ -38,6 +38,8 @@ int CPKFSF::RawWrite(const void* buffer, std::uint32_t length, CFSFile* handle) 
       handle->position < 0) {
     return 0;
   }
+  // The whole rewrite is one batch, or part of the one that is open.
+  BatchScope scope(this);
   const auto position = static_cast<std::uint32_t>(handle->position);
   const std::uint32_t stored = handle->entry->size;
   const bool append = stored > 0 && (handle->mode & kModeAppend) != 0;
@@ -67,6 +69,8 @@ int CPKFSF::RawWrite(const void* buffer, std::uint32_t length, CFSFile* handle) 
   bool written = AddFile(name, content.data(), static_cast<std::uint32_t>(total));
   // A head stored under a name that was not in key form leaves that copy.
   if (written && key != name) written = RemoveFile(name);
+  // A failed commit puts the old head back in force.
+  written = scope.Finish(written);
   FollowStoredHead(manager_, key, handle);
   // The window holds bytes of the content before this write.
   handle->cache->valid = false;

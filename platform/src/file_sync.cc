@@ -1,11 +1,12 @@
-// Durability of directory entries and of whole file systems. A file's own
-// data are synced through RandomAccessFile::Sync.
+// Durability of directory entries and of whole file systems, through the
+// sync seams. A file's own data are synced through RandomAccessFile::Sync.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
 
+#include "file_events.h"
 #include "platform/fault_plan.h"
 #include "platform/file_system.h"
 
@@ -36,11 +37,15 @@ Status SyncThrough(const std::string& path, int extraFlags, SyncCall sync) {
 }  // namespace
 
 Status SyncDirectory(const std::string& path) {
-  return SyncThrough(path, O_DIRECTORY, [](int fd) { return ::fsync(fd); });
+  return internal::SyncThroughSeams(SyncScope::kDirectory, path, [&path] {
+    return SyncThrough(path, O_DIRECTORY, [](int fd) { return ::fsync(fd); });
+  });
 }
 
 Status SyncFileSystemOf(const std::string& path) {
-  return SyncThrough(path, 0, [](int fd) { return ::syncfs(fd); });
+  return internal::SyncThroughSeams(SyncScope::kFileSystem, path, [&path] {
+    return SyncThrough(path, 0, [](int fd) { return ::syncfs(fd); });
+  });
 }
 
 }  // namespace platform

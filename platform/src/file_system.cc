@@ -194,4 +194,11 @@ bool SetCurrentDirectory(const std::string& path) {
   return !path.empty() && ::chdir(ResolvePath(path).c_str()) == 0;
 }
 
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
 }  // namespace platform

@@ -3,6 +3,10 @@
 // stopped), then loads the volumes afresh: they load, and the set of files is
 // exactly the one before or the one after the operation.
 //
+// Then the same with a power loss at every sync: of the writes not yet synced
+// any subset survives, each possibly only in some of its sectors, and a new
+// file whose directory was not synced may be gone.
+//
 // The one write that cannot be made safe against tearing is the 16-byte
 // header at offset 0, which the format rewrites in place: it lies in the
 // first sector, which storage writes whole. A header torn anyway must make
@@ -17,6 +21,7 @@
 #include "pack_fixture.h"
 #include "pkfs/fs_file.h"
 #include "platform/file_system.h"
+#include "platform/power_loss.h"
 #include "platform/random_access_file.h"
 
 namespace pkfs_test {
@@ -46,6 +51,7 @@ class StoppedMachine {
   const std::vector<bool>& headerWrites() const { return headerWrites_; }
 
  private:
+  platform::PowerLossSimulator noSyncs_;  // never crashed: syncs cost nothing
   int writes_ = 0;
   std::vector<bool> headerWrites_;
 };
@@ -88,11 +94,15 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
 
   // Runs operation from the state setup built, stopping at every write in
   // every way, and checks what loads afterwards.
-  void CheckEveryStop(const std::function<void()>& setup, const std::function<void()>& operation) {
+  void CheckEveryStop(const std::function<void()>& setup, const std::function<void()>& operation,
+                      const std::function<void()>& checkAfter = nullptr) {
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(Mount());
-    setup();
-    Stop();
+    {
+      platform::PowerLossSimulator noSyncs;  // the setup needs no real syncs
+      ASSERT_TRUE(Mount());
+      setup();
+      Stop();
+    }
     testing::internal::GetCapturedStdout();
     const Volumes initial = SaveVolumes();
     const Files before = Reloaded();
@@ -103,13 +113,14 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
       testing::internal::CaptureStdout();
       StoppedMachine counter(0, platform::WriteDecision::kProceed, 0);
       operation();
+      if (checkAfter) checkAfter();
       writes = counter.writes();
       headerWrites = counter.headerWrites();
       Stop();
       testing::internal::GetCapturedStdout();
     }
     const Files after = Reloaded();
-    ASSERT_NE(before, after);
+    ASSERT_TRUE(before != after);
     ASSERT_GT(writes, 0);
 
     struct Cut {
@@ -145,6 +156,68 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
     }
   }
 
+  // Runs operation once per sync it makes, the power failing at that sync
+  // (and once failing after the last), and checks many crashes of each.
+  void CheckEveryPowerLoss(const std::function<void()>& setup,
+                           const std::function<void()>& operation,
+                           const std::function<void()>& checkAfter = nullptr) {
+    Stop();
+    RestoreVolumes({});  // from an empty directory, as every check starts
+    testing::internal::CaptureStdout();
+    {
+      platform::PowerLossSimulator noSyncs;  // the setup needs no real syncs
+      ASSERT_TRUE(Mount());
+      setup();
+      Stop();
+    }
+    testing::internal::GetCapturedStdout();
+    const Volumes initial = SaveVolumes();
+    const Files before = Reloaded();
+    int syncs = 0;
+    {
+      testing::internal::CaptureStdout();
+      platform::PowerLossSimulator disk;
+      operation();
+      if (checkAfter) checkAfter();
+      Stop();
+      syncs = disk.syncs();
+      testing::internal::GetCapturedStdout();
+    }
+    const Files after = Reloaded();
+    ASSERT_TRUE(before != after);
+    ASSERT_GT(syncs, 0);
+
+    constexpr std::uint32_t kCrashes = 24;
+    for (int stop = 1; stop <= syncs + 1; ++stop) {
+      Stop();
+      RestoreVolumes(initial);
+      platform::PowerLossSimulator disk;
+      disk.StopAtSync(stop);
+      testing::internal::CaptureStdout();
+      Mount("DATA.pak", false);
+      operation();
+      Stop();
+      testing::internal::GetCapturedStdout();
+      for (std::uint32_t seed = 0; seed < kCrashes; ++seed) {
+        disk.Crash(seed);
+        const Files found = Reloaded();
+        Stop();
+        ASSERT_TRUE(found == before || found == after)
+            << "power lost at sync " << stop << " of " << syncs << ", crash " << seed << ": "
+            << found.size() << " files (before " << before.size() << ", after " << after.size()
+            << ")";
+      }
+    }
+  }
+
+  // checkAfter runs once after the operation ran without a fault.
+  void CheckEveryStopAndPowerLoss(const std::function<void()>& setup,
+                                  const std::function<void()>& operation,
+                                  const std::function<void()>& checkAfter = nullptr) {
+    CheckEveryStop(setup, operation, checkAfter);
+    CheckEveryPowerLoss(setup, operation, checkAfter);
+  }
+
   void AddThree() {
     ASSERT_TRUE(Add("a.bin", Pattern(300, 1)));
     ASSERT_TRUE(Add("b.txt", Pattern(500, 2)));
@@ -155,27 +228,27 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
 };
 
 TEST_P(PackCrashTest, AddingAFile) {
-  CheckEveryStop([this] { AddThree(); }, [this] { Add("new.txt", Pattern(700, 5)); });
+  CheckEveryStopAndPowerLoss([this] { AddThree(); }, [this] { Add("new.txt", Pattern(700, 5)); });
 }
 
 TEST_P(PackCrashTest, AddingAFileIntoAGap) {
-  CheckEveryStop([this] { AddThree(); }, [this] { Add("small.bin", Pattern(40, 6)); });
+  CheckEveryStopAndPowerLoss([this] { AddThree(); }, [this] { Add("small.bin", Pattern(40, 6)); });
 }
 
 TEST_P(PackCrashTest, ReplacingAFileWithALargerOne) {
-  CheckEveryStop([this] { AddThree(); }, [this] { Add("a.bin", Pattern(900, 7)); });
+  CheckEveryStopAndPowerLoss([this] { AddThree(); }, [this] { Add("a.bin", Pattern(900, 7)); });
 }
 
 TEST_P(PackCrashTest, ReplacingAFileWithASmallerOne) {
-  CheckEveryStop([this] { AddThree(); }, [this] { Add("b.txt", Pattern(20, 8)); });
+  CheckEveryStopAndPowerLoss([this] { AddThree(); }, [this] { Add("b.txt", Pattern(20, 8)); });
 }
 
 TEST_P(PackCrashTest, RemovingAFile) {
-  CheckEveryStop([this] { AddThree(); }, [this] { fs_->RemoveFile("B.TXT"); });
+  CheckEveryStopAndPowerLoss([this] { AddThree(); }, [this] { fs_->RemoveFile("B.TXT"); });
 }
 
 TEST_P(PackCrashTest, RemovingAFileWhenOnlyTheOldTableHasRoom) {
-  CheckEveryStop(
+  CheckEveryStopAndPowerLoss(
       [this] {
         ASSERT_TRUE(Add("first.bin", Pattern(30, 17)));
         ASSERT_TRUE(Add("second.bin", Pattern(30, 18)));
@@ -184,13 +257,13 @@ TEST_P(PackCrashTest, RemovingAFileWhenOnlyTheOldTableHasRoom) {
 }
 
 TEST_P(PackCrashTest, RemovingTheLastFile) {
-  CheckEveryStop([this] { ASSERT_TRUE(Add("only.bin", Pattern(10, 9))); },
-                 [this] { fs_->RemoveFile("ONLY.BIN"); });
+  CheckEveryStopAndPowerLoss([this] { ASSERT_TRUE(Add("only.bin", Pattern(10, 9))); },
+                             [this] { fs_->RemoveFile("ONLY.BIN"); });
 }
 
 TEST_P(PackCrashTest, RemovingTheLastFileWhoseTableIsAtSixteen) {
   // The table has moved back to the front: the empty table must not go there.
-  CheckEveryStop(
+  CheckEveryStopAndPowerLoss(
       [this] {
         ASSERT_TRUE(Add("one.bin", Pattern(200, 10)));
         ASSERT_TRUE(Add("two.bin", Pattern(300, 11)));
@@ -203,30 +276,83 @@ TEST_P(PackCrashTest, RemovingTheLastFileWhoseTableIsAtSixteen) {
 }
 
 TEST_P(PackCrashTest, RewritingThroughAHandle) {
-  CheckEveryStop([this] { AddThree(); },
-                 [this] {
-                   pkfs::CFSFile* handle = manager_->Open("b.txt", "ab");
-                   ASSERT_NE(handle, nullptr);
-                   const Bytes more = Pattern(64, 12);
-                   handle->Write(more.data(), 64);
-                   delete handle;
-                 });
+  CheckEveryStopAndPowerLoss([this] { AddThree(); },
+                             [this] {
+                               pkfs::CFSFile* handle = manager_->Open("b.txt", "ab");
+                               ASSERT_NE(handle, nullptr);
+                               const Bytes more = Pattern(64, 12);
+                               handle->Write(more.data(), 64);
+                               delete handle;
+                             });
 }
 
 TEST_P(PackCrashTest, AddingAFileThatOpensANewVolume) {
   sizeLimit_ = 2000;
-  CheckEveryStop([this] { AddThree(); }, [this] { Add("spill.txt", Pattern(1500, 13)); });
+  CheckEveryStopAndPowerLoss([this] { AddThree(); },
+                             [this] { Add("spill.txt", Pattern(1500, 13)); });
 }
 
 TEST_P(PackCrashTest, ReplacingACopyHeldByALaterVolume) {
   sizeLimit_ = 2000;
-  CheckEveryStop(
+  CheckEveryStopAndPowerLoss(
       [this] {
         AddThree();
         ASSERT_TRUE(Add("late.bin", Pattern(1500, 14)));
         ASSERT_EQ(manager_->FindName("LATE.BIN")->owner, fs_->archives()[1].get());
       },
       [this] { Add("late.bin", Pattern(60, 15)); });
+}
+
+TEST_P(PackCrashTest, ABatchOfAHundredAdds) {
+  CheckEveryStopAndPowerLoss([this] { AddThree(); },
+                             [this] {
+                               fs_->BeginBatch();
+                               for (unsigned i = 0; i < 100; ++i) {
+                                 Add("batch/" + std::to_string(i) + (i % 2 ? ".txt" : ".bin"),
+                                     Pattern(40 + i * 7, 100 + i));
+                               }
+                               fs_->CommitBatch();
+                             });
+}
+
+TEST_P(PackCrashTest, ABatchThatSpillsIntoANewVolume) {
+  sizeLimit_ = 3000;
+  CheckEveryStopAndPowerLoss([this] { AddThree(); },
+                             [this] {
+                               fs_->BeginBatch();
+                               for (unsigned i = 0; i < 8; ++i) {
+                                 Add("spill/" + std::to_string(i) + ".txt", Pattern(500, 200 + i));
+                               }
+                               fs_->CommitBatch();
+                             },
+                             [this] { ASSERT_GE(fs_->archives().size(), 2u); });
+}
+
+TEST_P(PackCrashTest, ABatchOfReplacesWhoseOldCopiesLieInALaterVolume) {
+  sizeLimit_ = 3000;
+  CheckEveryStopAndPowerLoss(
+      [this] {
+        ASSERT_TRUE(Add("room.bin", Pattern(2400, 300)));
+        for (unsigned i = 0; i < 4; ++i) {
+          ASSERT_TRUE(Add("late" + std::to_string(i) + ".txt", Pattern(600, 310 + i)));
+          ASSERT_EQ(manager_->FindName("LATE" + std::to_string(i) + ".TXT")->owner,
+                    fs_->archives()[1].get());
+        }
+        ASSERT_TRUE(fs_->RemoveFile("ROOM.BIN"));  // room in the first volume again
+      },
+      [this] {
+        fs_->BeginBatch();
+        for (unsigned i = 0; i < 4; ++i) {
+          Add("late" + std::to_string(i) + ".txt", Pattern(200, 320 + i));
+        }
+        fs_->CommitBatch();
+      },
+      [this] {
+        for (unsigned i = 0; i < 4; ++i) {
+          ASSERT_EQ(manager_->FindName("LATE" + std::to_string(i) + ".TXT")->owner,
+                    fs_->archives()[0].get());
+        }
+      });
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndFiltered, PackCrashTest, ::testing::Bool());

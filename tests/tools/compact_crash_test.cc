@@ -15,6 +15,7 @@
 #include "pkfstool/compact.h"
 #include "pkfstool/set_scan.h"
 #include "platform/file_system.h"
+#include "platform/power_loss.h"
 #include "platform/random_access_file.h"
 
 namespace pkfs_test {
@@ -163,6 +164,37 @@ TEST_F(CompactCrashTest, EveryStopLeavesTheOldSetOrTheNewOne) {
     pkfs::CFSManager filters(dir_.path());
     filters.RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
     EXPECT_TRUE(pkfstool::ScanSet("DATA.pak", filters).Sound()) << steps[stopAt];
+  }
+}
+
+// A power failure at each sync of a compaction, with the unsynced writes
+// kept, dropped or torn by sector in several ways: the old set or the new.
+TEST_F(CompactCrashTest, APowerLossAtEverySyncLeavesTheOldSetOrTheNewOne) {
+  BuildSet();
+  const Volumes initial = SaveVolumes();
+  const Files before = Reloaded();
+  int syncs = 0;
+  {
+    platform::PowerLossSimulator counter;
+    ASSERT_TRUE(Compact().ok());
+    syncs = counter.syncs();
+  }
+  const Volumes compacted = SaveVolumes();
+  ASSERT_GT(syncs, 2);
+  for (int stop = 1; stop <= syncs; ++stop) {
+    for (std::uint32_t seed : {1u, 2u, 3u}) {
+      RestoreVolumes(initial);
+      {
+        platform::PowerLossSimulator disk;
+        disk.StopAtSync(stop);
+        Compact();
+        disk.Crash(seed);
+      }
+      const std::string first = Disk("DATA.pak");
+      EXPECT_TRUE(first == initial.at("DATA.pak") || first == compacted.at("DATA.pak"))
+          << "power lost at sync " << stop << ", seed " << seed;
+      EXPECT_EQ(Reloaded(), before) << "power lost at sync " << stop << ", seed " << seed;
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 // The pack stage: search below "Pak", one store per message, "-df".
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,44 @@ TEST_F(PackUpdateTest, SourceWhoseStoreFailedIsKeptUnderDeleteSources) {
   EXPECT_FALSE(FileExists(pak() + "/b.bin"));
   EXPECT_FALSE(Logged("Remove Dir = " + pak() + "\\sub\\a.txt \n"));
   EXPECT_FALSE(Logged("Remove Dir = " + work() + "\\Pak\\sub\\a.txt \n"));
+}
+
+TEST_F(PackUpdateTest, StoresAreCommittedPerThousandFilesAndSourcesGoOnlyAfterTheirCommit) {
+  constexpr int kFiles = 1001;
+  for (int i = 0; i < kFiles; ++i) WriteFile(pak() + "/d/" + std::to_string(i), "x");
+  host_.removeSources = true;
+  std::vector<std::size_t> presentAtCommit;
+  store_.onCommit = [&] {
+    std::size_t present = 0;
+    for (int i = 0; i < kFiles; ++i) present += FileExists(pak() + "/d/" + std::to_string(i));
+    presentAtCommit.push_back(present);
+  };
+  UpdateDialog dialog(host_, store_, progress_);
+  EXPECT_EQ(Run(dialog), "");
+  EXPECT_EQ(store_.batches, (std::vector<std::size_t>{1000, 1}));
+  // Every source of a batch is still there when it commits.
+  EXPECT_EQ(presentAtCommit, (std::vector<std::size_t>{kFiles, 1}));
+  EXPECT_FALSE(FileExists(pak()));
+  EXPECT_TRUE(Logged("Remove Dir = " + pak() + "\\d\\1000 \n"));
+  EXPECT_EQ(dialog.outcome().keptBack, 0);
+}
+
+TEST_F(PackUpdateTest, AFailedCommitKeepsEverySourceOfItsBatchWithTheReason) {
+  WriteFile(pak() + "/a.txt", "alpha");
+  WriteFile(pak() + "/b.bin", "beta");
+  host_.removeSources = true;
+  store_.commitResult = platform::Status::FromErrno(ENOSPC, "DATA.pak");
+  UpdateDialog dialog(host_, store_, progress_);
+  const std::string err = Run(dialog);
+  const std::string reason =
+      ": could not be stored in the pack: DATA.pak: No space left on device\n";
+  EXPECT_EQ(err, "marovetin: kept back " + pak() + "\\a.txt" + reason + "marovetin: kept back " +
+                     pak() + "\\b.bin" + reason);
+  EXPECT_EQ(dialog.outcome().keptBack, 2);
+  EXPECT_EQ(ReadFile(pak() + "/a.txt"), "alpha");
+  EXPECT_EQ(ReadFile(pak() + "/b.bin"), "beta");
+  for (const std::string& line : host_.logLines)
+    EXPECT_EQ(line.find("Remove Dir"), std::string::npos);
 }
 
 TEST_F(PackUpdateTest, UnreadableFileIsKeptBackButTheBarStillMoves) {

@@ -1,12 +1,13 @@
 // The pack store on the real pack file system: the mount and the store.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
+#include "pack_archive.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
-#include "pack_archive.h"
 #include "platform/random_access_file.h"
 #include "test_support.h"
 #include "update/pack_store.h"
@@ -93,6 +94,26 @@ TEST_F(PkfsPackStoreTest, FailedStoreIsReported) {
   EXPECT_FALSE(Add(*store, "a.txt", "lost?"));
   platform::SetWriteFaultHook(nullptr);
   EXPECT_TRUE(Add(*store, "b.txt", "fine"));
+}
+
+TEST_F(PkfsPackStoreTest, ABatchIsDurableOnlyAtItsCommitWhichSaysWhyItFailed) {
+  auto store = Mount("DATA.pak");
+  store->BeginBatch();
+  ASSERT_TRUE(Add(*store, "a.txt", "first"));
+  EXPECT_EQ(ReadFile(dir_.Join("DATA.pak")).size(), 32u + 5u);  // data only, no directory yet
+  platform::SetWriteFaultHook([](const std::string&, std::uint64_t, std::size_t) {
+    return platform::WriteDecision{platform::WriteDecision::kFail, 0, ENOSPC};
+  });
+  testing::internal::CaptureStdout();
+  const platform::Status status = store->CommitBatch();
+  testing::internal::GetCapturedStdout();
+  platform::SetWriteFaultHook(nullptr);
+  EXPECT_EQ(status.ToString(), "DATA.pak: No space left on device");
+  EXPECT_EQ(Current()->primary()->FindHead("A.TXT"), nullptr);
+  store->BeginBatch();
+  ASSERT_TRUE(Add(*store, "b.txt", "second"));
+  EXPECT_TRUE(store->CommitBatch().ok());
+  EXPECT_NE(Current()->primary()->FindHead("B.TXT"), nullptr);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -62,13 +63,24 @@ class FakePackStore : public update::PackStore {
   std::map<std::string, std::string> stored;  // name as handed over -> bytes
   std::vector<std::string> order;             // names in the order stored
   std::set<std::string> failing;              // names whose store fails
+  std::vector<std::size_t> batches;           // stores in each committed batch
+  platform::Status commitResult;              // what every commit reports
+  std::function<void()> onCommit;             // runs at each commit, before it reports
+  std::size_t inBatch = 0;
 
   void Mount(const std::string& packName) override { mounts.push_back(packName); }
   bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) override {
     order.push_back(name);
     if (failing.count(name) != 0) return false;
     stored[name] = std::string(reinterpret_cast<const char*>(data), length);
+    ++inBatch;
     return true;
+  }
+  void BeginBatch() override { inBatch = 0; }
+  platform::Status CommitBatch() override {
+    if (onCommit) onCommit();
+    batches.push_back(inBatch);
+    return commitResult;
   }
 };
 

@@ -1,5 +1,7 @@
 // Pack update files: everything below the "Pak" directory of the work path is
-// stored, under its path relative to that directory, in the pack file system.
+// stored, under its path relative to that directory, in the pack file system,
+// in batches that each end with one synced commit. A source is deleted only
+// after the commit that holds its content.
 #include <cstdint>
 #include <limits>
 
@@ -11,6 +13,15 @@
 namespace update {
 
 using internal::RelativeTo;
+
+namespace {
+
+// A batch is committed after this many stored files or bytes, and after the
+// last file of the list.
+constexpr std::size_t kBatchFiles = 1000;
+constexpr std::uint64_t kBatchBytes = std::uint64_t{64} << 20;
+
+}  // namespace
 
 LParam UpdateDialog::findPackFiles(WParam, LParam) {
   Print("FindAddDataInPakFile\n");
@@ -54,25 +65,50 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
       unsigned char none = 0;
       unsigned char* data = dataBuffer_.empty() ? &none : dataBuffer_.data();
       BeforeLibraryOutput();
+      if (!batchOpen_) {
+        packStore_.BeginBatch();
+        batchOpen_ = true;
+      }
       bool stored =
           packStore_.AddFile(relative, data, static_cast<std::uint32_t>(dataBuffer_.size()));
       AfterLibraryOutput();
       if (!stored) {
         KeepBack(entry, "could not be stored in the pack");
       } else {
-        storedInPack_.insert(SourceKey(entry));
-        // Only now that the pack holds the bytes may the source go, and only
-        // when no later delivered file took its name.
-        if (!KeepBackIfOverwritten(entry) && host_.deleteSources()) {
-          RemoveSource(entry, relative, packSource);
-        }
+        batchSources_.emplace_back(entry, relative);
+        batchBytes_ += dataBuffer_.size();
       }
+    }
+    const bool last = static_cast<std::size_t>(fileIndex_) + 1 >= fileList_.size();
+    if (batchOpen_ && (last || batchSources_.size() >= kBatchFiles || batchBytes_ >= kBatchBytes)) {
+      CommitPackBatch(packSource);
     }
     StepDone();
   }
   platform::RemoveDirectory(packSource);
   PostNextFile();
   return 0;
+}
+
+void UpdateDialog::CommitPackBatch(const std::string& packSource) {
+  BeforeLibraryOutput();
+  const platform::Status committed = packStore_.CommitBatch();
+  AfterLibraryOutput();
+  batchOpen_ = false;
+  for (const auto& source : batchSources_) {
+    if (!committed.ok()) {
+      KeepBack(source.first, "could not be stored in the pack: " + committed.ToString());
+      continue;
+    }
+    storedInPack_.insert(SourceKey(source.first));
+    // Only now that the pack holds the bytes durably may the source go, and
+    // only when no later delivered file took its name.
+    if (!KeepBackIfOverwritten(source.first) && host_.deleteSources()) {
+      RemoveSource(source.first, source.second, packSource);
+    }
+  }
+  batchSources_.clear();
+  batchBytes_ = 0;
 }
 
 void UpdateDialog::RemoveSource(const std::string& source, const std::string& relative,

@@ -51,6 +51,18 @@ class PkfsPackStore : public PackStore {
     return fileSystem_ != nullptr && fileSystem_->IsLoaded(path);
   }
 
+  void BeginBatch() override {
+    if (fileSystem_ != nullptr) fileSystem_->BeginBatch();
+  }
+
+  platform::Status CommitBatch() override {
+    if (fileSystem_ == nullptr) {
+      return platform::Status::Error(platform::Status::Code::kInvalid, "pack",
+                                     "no pack file system is mounted");
+    }
+    return fileSystem_->CommitBatch();
+  }
+
   void UndoMount() override {
     if (createdVolume_.empty() || fileSystem_ == nullptr) return;
     fileSystem_->Release();  // closes the volume's file before it goes

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pkfs/fs.h"
+#include "platform/status.h"
 
 namespace pkfs {
 
@@ -31,7 +32,8 @@ class CPKFSF : public CFS {
   void Release() override;
   bool CloseFile(CFSFile* handle) override;
   // Creates the next "Data%d.pak" (beside the first volume) or name as an
-  // empty volume, loads it and links it behind the last volume. False when it could not be created,
+  // empty volume, synced with its directory entry, loads it and links it
+  // behind the last volume (the link is written by the commit). False when it could not be created,
   // loaded or linked.
   bool CreateVolume(const std::string& name) override;
   bool Load(const std::string& name) override;
@@ -59,9 +61,23 @@ class CPKFSF : public CFS {
   bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length);
 
   // Removes name from every volume of the chain that starts at the primary
-  // volume, except the head keep. False when a volume could not write its
-  // directory (it then still holds the name).
+  // volume, except the head keep (at the commit of the batch).
   bool RemoveCopies(const std::string& name, const FileHead* keep);
+
+  // A batch: any number of adds, replaces, removals and handle writes between
+  // BeginBatch and CommitBatch are made durable together. Until the commit
+  // only data are written, to places that neither memory nor the directory
+  // on disk uses; every volume's directory on disk stays as it was. The
+  // commit writes, per changed volume, the data and a new table (synced),
+  // then the header (synced), and only then frees the old table and the
+  // replaced regions. A new volume is complete before the trailer that links
+  // it is written; an old copy of a name that moved to another volume is
+  // dropped only after the copy that replaces it is durable. A failed commit
+  // leaves the set on disk as before the batch, the in-memory state with it,
+  // and says why. An operation outside a batch is a batch of its own.
+  void BeginBatch();
+  platform::Status CommitBatch();
+  bool inBatch() const { return inBatch_; }
 
   // Name rules: names matching pattern are stored through filter id.
   void AddNameRule(const std::string& pattern, std::uint16_t id);
@@ -83,8 +99,43 @@ class CPKFSF : public CFS {
   std::uint32_t sizeLimit_ = kDefaultVolumeSizeLimit;
   int lockTimeout_ = kDefaultLockTimeoutMilliseconds;
   std::string volumePattern_ = "Data%d.pak";
+  // After a failed commit: volumes created in the batch are closed and
+  // deleted (kept on disk when a header could not be put back), the others
+  // return to their state on disk.
+  void RollBack(const std::vector<PackArchive*>& changed);
+  void DropVolume(PackArchive* volume, bool deleteFile);
+
   std::vector<std::unique_ptr<PackArchive>> archives_;
   std::unique_ptr<NameRuleList> rules_;
+  bool inBatch_ = false;
+};
+
+// Makes an operation a batch of its own when no batch is open: begins one on
+// construction and commits it in Finish (or, should Finish not run, on
+// destruction). Inside an open batch it does nothing.
+class BatchScope {
+ public:
+  explicit BatchScope(CPKFSF* fileSystem)
+      : fileSystem_(fileSystem), own_(fileSystem != nullptr && !fileSystem->inBatch()) {
+    if (own_) fileSystem_->BeginBatch();
+  }
+  ~BatchScope() {
+    if (own_) fileSystem_->CommitBatch();
+  }
+  BatchScope(const BatchScope&) = delete;
+  BatchScope& operator=(const BatchScope&) = delete;
+
+  // The operation's result, false when its own commit failed.
+  bool Finish(bool result) {
+    if (!own_) return result;
+    own_ = false;
+    const bool committed = fileSystem_->CommitBatch().ok();
+    return result && committed;
+  }
+
+ private:
+  CPKFSF* fileSystem_;
+  bool own_;
 };
 
 }  // namespace pkfs

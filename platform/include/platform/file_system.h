@@ -46,6 +46,9 @@ bool SetAttributesNormal(const std::string& path);
 // file that replaces from keeps what it may do). False when either is missing.
 bool CopyPermissions(const std::string& from, const std::string& to);
 
+// The directory that holds path ("\" or "/" separated): "." for a bare name.
+std::string DirectoryOf(const std::string& path);
+
 // Makes the directory's entries durable (fsync on the directory), so that a
 // file created, renamed or removed in it stays so after a power loss.
 Status SyncDirectory(const std::string& path);

@@ -1,7 +1,9 @@
 // A file opened for positioned reads and writes, as the pack volumes use it.
-// Every write goes through one seam that tests replace to inject faults: a
-// write can fail before anything reaches the file, or be torn part-way, and
-// from that point on the "machine" can be treated as stopped.
+// Every write and every sync goes through seams that tests replace to inject
+// faults: a write can fail before anything reaches the file, or be torn
+// part-way, a sync can fail, and from that point on the "machine" can be
+// treated as stopped. A power-loss simulation (power_loss.h) watches the same
+// calls from below.
 #ifndef MAROVETIN_PLATFORM_RANDOM_ACCESS_FILE_H_
 #define MAROVETIN_PLATFORM_RANDOM_ACCESS_FILE_H_
 
@@ -37,9 +39,13 @@ class RandomAccessFile {
   // number of bytes written; fewer than length (possibly 0) means the write
   // failed or was torn. Passes through the write fault hook.
   std::size_t WriteAt(std::uint64_t offset, const void* data, std::size_t length);
+  // The same write, reporting why it fell short ("DATA.pak: No space left on
+  // device"). OK only when all length bytes were written.
+  Status Write(std::uint64_t offset, const void* data, std::size_t length);
 
   // Makes every write so far durable (fdatasync): after it returns OK, a
-  // power loss keeps them. The failure names the file and the reason.
+  // power loss keeps them. The failure names the file and the reason. Passes
+  // through the sync fault hook.
   Status Sync();
 
   // The file's current length in bytes.
@@ -59,6 +65,8 @@ class RandomAccessFile {
 
  private:
   RandomAccessFile(int fd, std::string path);
+  // Writes what the fault hook allows; *error gets the errno of a failure.
+  std::size_t WriteAllowed(std::uint64_t offset, const void* data, std::size_t length, int* error);
   int fd_;
   std::string path_;
 };
@@ -67,6 +75,7 @@ class RandomAccessFile {
 struct WriteDecision {
   enum Kind { kProceed, kFail, kTear } kind = kProceed;
   std::size_t tearAfter = 0;  // kTear: bytes that reach the file before it fails
+  int error = 0;              // the errno the failed write reports (0: EIO)
 };
 
 // Called before every RandomAccessFile write with the file's path, offset and
@@ -77,6 +86,12 @@ using WriteFaultHook =
 // Installs (or, with nullptr, removes) the hook. Not thread-safe: install it
 // before the code under test runs.
 void SetWriteFaultHook(WriteFaultHook hook);
+
+// Called before every sync (a file's data, a directory, a whole file system)
+// with the path concerned. A result that is not OK is reported as the sync's
+// outcome and nothing is synced. Tests install it; production code never does.
+using SyncFaultHook = std::function<Status(const std::string& path)>;
+void SetSyncFaultHook(SyncFaultHook hook);
 
 }  // namespace platform
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <string>
 
+#include "file_events.h"
 #include "platform/file_system.h"
 #include "windows_api.h"
 
@@ -26,7 +27,9 @@ Status FlushHandleOf(const std::string& openName, const std::string& context, DW
 
 }  // namespace
 
-Status SyncDirectory(const std::string& path) {
+namespace {
+
+Status SyncDirectoryNow(const std::string& path) {
   const std::string native = NativePath(path.empty() ? std::string(".") : path);
   if (!IsDirectory(native)) {
     return StatusFromWindowsError(PathExists(native) ? ERROR_DIRECTORY : ERROR_PATH_NOT_FOUND,
@@ -40,7 +43,7 @@ Status SyncDirectory(const std::string& path) {
   return status;
 }
 
-Status SyncFileSystemOf(const std::string& path) {
+Status SyncFileSystemNow(const std::string& path) {
   const std::string native = NativePath(path.empty() ? std::string(".") : path);
   if (!PathExists(native)) return StatusFromWindowsError(ERROR_PATH_NOT_FOUND, path);
   char volume[MAX_PATH + 1] = {};
@@ -59,6 +62,18 @@ Status SyncFileSystemOf(const std::string& path) {
   // or, for a directory, its entries.
   if (IsDirectory(native)) return SyncDirectory(path);
   return FlushHandleOf(native, path, FILE_ATTRIBUTE_NORMAL);
+}
+
+}  // namespace
+
+Status SyncDirectory(const std::string& path) {
+  return internal::SyncThroughSeams(SyncScope::kDirectory, path,
+                                    [&path] { return SyncDirectoryNow(path); });
+}
+
+Status SyncFileSystemOf(const std::string& path) {
+  return internal::SyncThroughSeams(SyncScope::kFileSystem, path,
+                                    [&path] { return SyncFileSystemNow(path); });
 }
 
 }  // namespace platform

@@ -110,6 +110,13 @@ bool SetAttributesNormal(const std::string& path) {
   return ::SetFileAttributesA(NativePath(path).c_str(), normal) != 0;
 }
 
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
 std::string GetCurrentDirectory() {
   std::vector<char> buffer(1024);
   for (;;) {

@@ -3,9 +3,11 @@
 // FlushFileBuffers for sync, LockFileEx for the volume lock, and the write
 // fault seam used by crash-point tests.
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <utility>
 
+#include "file_events.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
@@ -21,6 +23,16 @@ using internal::IntToHandle;
 WriteFaultHook& FaultHook() {
   static WriteFaultHook hook;
   return hook;
+}
+
+SyncFaultHook& SyncHook() {
+  static SyncFaultHook hook;
+  return hook;
+}
+
+FileEventObserver*& Observer() {
+  static FileEventObserver* observer = nullptr;
+  return observer;
 }
 
 // One ReadFile or WriteFile moves at most this much.
@@ -68,8 +80,22 @@ bool TryLock(HANDLE file, bool wait) {
 
 }  // namespace
 
+namespace internal {
+
+FileEventObserver* CurrentObserver() { return Observer(); }
+
+Status SyncFaultVerdict(const std::string& path) {
+  if (const SyncFaultHook& hook = SyncHook()) return hook(path);
+  return Status::Ok();
+}
+
+}  // namespace internal
+
 std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& path, Mode mode) {
   if (path.empty()) return nullptr;
+  if (mode == Mode::kCreateReadWrite && Observer() != nullptr && !Observer()->OnCreate(path)) {
+    return nullptr;
+  }
   // Others may read, write and delete meanwhile, as on POSIX; a directory
   // does not open this way.
   HANDLE file = ::CreateFileA(internal::NativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -105,25 +131,51 @@ long long RandomAccessFile::ReadAt(std::uint64_t offset, void* data, std::size_t
   return static_cast<long long>(done);
 }
 
-std::size_t RandomAccessFile::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
+std::size_t RandomAccessFile::WriteAllowed(std::uint64_t offset, const void* data,
+                                           std::size_t length, int* error) {
   const unsigned char* in = static_cast<const unsigned char*>(data);
   std::size_t allowed = length;
   if (const WriteFaultHook& hook = FaultHook()) {
     WriteDecision decision = hook(path_, offset, length);
+    if (decision.kind != WriteDecision::kProceed) {
+      *error = decision.error != 0 ? decision.error : EIO;
+    }
     if (decision.kind == WriteDecision::kFail) return 0;
     if (decision.kind == WriteDecision::kTear && decision.tearAfter < length) {
       allowed = decision.tearAfter;
     }
   }
   if (allowed == 0) return 0;
-  return WriteFully(IntToHandle(fd_), offset, in, allowed);
+  if (Observer() != nullptr && !Observer()->OnWrite(path_, offset, in, allowed)) {
+    *error = EIO;
+    return 0;
+  }
+  const std::size_t done = WriteFully(IntToHandle(fd_), offset, in, allowed);
+  if (done < allowed) {
+    const DWORD failure = ::GetLastError();
+    *error = failure == ERROR_DISK_FULL || failure == ERROR_HANDLE_DISK_FULL ? ENOSPC : EIO;
+  }
+  return done;
+}
+
+std::size_t RandomAccessFile::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
+  int error = 0;
+  return WriteAllowed(offset, data, length, &error);
+}
+
+Status RandomAccessFile::Write(std::uint64_t offset, const void* data, std::size_t length) {
+  int error = 0;
+  if (WriteAllowed(offset, data, length, &error) == length) return Status::Ok();
+  return Status::FromErrno(error != 0 ? error : EIO, path_);
 }
 
 Status RandomAccessFile::Sync() {
-  if (!::FlushFileBuffers(IntToHandle(fd_))) {
-    return internal::StatusFromWindowsError(::GetLastError(), path_);
-  }
-  return Status::Ok();
+  return internal::SyncThroughSeams(SyncScope::kFile, path_, [this] {
+    if (!::FlushFileBuffers(IntToHandle(fd_))) {
+      return internal::StatusFromWindowsError(::GetLastError(), path_);
+    }
+    return Status::Ok();
+  });
 }
 
 std::uint64_t RandomAccessFile::Size() const {
@@ -182,5 +234,9 @@ Status RandomAccessFile::LockExclusive(int timeoutMilliseconds,
 }
 
 void SetWriteFaultHook(WriteFaultHook hook) { FaultHook() = std::move(hook); }
+
+void SetSyncFaultHook(SyncFaultHook hook) { SyncHook() = std::move(hook); }
+
+void SetFileEventObserver(FileEventObserver* observer) { Observer() = observer; }
 
 }  // namespace platform

@@ -44,6 +44,9 @@ void StoreTree(pkfs::CPKFSF& fileSystem, const std::vector<SourceFile>& files,
                ProgressBar* progress, std::vector<std::string>* failures) {
   platform::StandardOutputMuted quiet;  // a "Cost Time" line per stored file
   std::vector<unsigned char> data;
+  std::vector<std::string> failed;
+  // One batch: the set on disk changes once, at the commit, and only whole.
+  fileSystem.BeginBatch();
   for (const SourceFile& file : files) {
     // A volume of the set itself is never stored into the set.
     if (fileSystem.IsLoaded(file.path)) {
@@ -53,13 +56,17 @@ void StoreTree(pkfs::CPKFSF& fileSystem, const std::vector<SourceFile>& files,
     platform::Status status = ReadWhole(file.path, &data);
     if (status.ok() &&
         !fileSystem.AddFile(file.name, data.data(), static_cast<std::uint32_t>(data.size()))) {
-      status = platform::Status::Error(
-          platform::Status::Code::kIoError, file.path,
-          "could not be stored as " + file.name + ": writing the set failed");
+      status = platform::Status::Error(platform::Status::Code::kIoError, file.path,
+                                       "could not be stored as " + file.name);
     }
-    if (!status.ok() && failures != nullptr) failures->push_back(status.ToString());
+    if (!status.ok()) failed.push_back(status.ToString());
     if (progress != nullptr) progress->Step();
   }
+  const platform::Status committed = fileSystem.CommitBatch();
+  if (!committed.ok()) {
+    failed.push_back(committed.ToString() + " (nothing of this add was stored)");
+  }
+  if (failures != nullptr) failures->insert(failures->end(), failed.begin(), failed.end());
 }
 
 }  // namespace pkfstool

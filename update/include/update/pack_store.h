@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/status.h"
+
 namespace update {
 
 class PackStore {
@@ -22,7 +24,8 @@ class PackStore {
 
   // Stores length bytes under name (brought into the store's own name form),
   // replacing a stored file of that name. data may be transformed in place.
-  // True only when the bytes were stored.
+  // True only when the bytes were stored (inside a batch: stored pending its
+  // commit).
   virtual bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) = 0;
 
   // True when path is one of the mounted set's volume files (under any
@@ -31,6 +34,12 @@ class PackStore {
     static_cast<void>(path);
     return false;
   }
+
+  // Groups the following stores: none of them is durable, nor in the pack
+  // after a power loss, until CommitBatch reports OK. A failed commit leaves
+  // the pack as before the batch and says why.
+  virtual void BeginBatch() {}
+  virtual platform::Status CommitBatch() { return platform::Status::Ok(); }
 
   // Takes back what Mount put on disk when the run is refused before any
   // store: a first volume that Mount had to create is closed and deleted, so

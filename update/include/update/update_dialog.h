@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/message_queue.h"
@@ -167,6 +168,10 @@ class UpdateDialog {
   static std::string SourceKey(const std::string& source);
   bool IsKeptBack(const std::string& source) const;
   bool WasStoredInPack(const std::string& source) const;
+  // Commits the open batch of pack stores. Its sources count as stored (and
+  // under "-df" go) only once it succeeded; otherwise each is kept back with
+  // the reason.
+  void CommitPackBatch(const std::string& packSource);
   // Deletes an applied update file, logs it and removes emptied directories
   // of relative below base.
   void RemoveSource(const std::string& source, const std::string& relative,
@@ -201,6 +206,13 @@ class UpdateDialog {
   };
   LooseFileBatch looseBatch_;
   std::vector<PendingLooseFile> pendingLoose_;
+
+
+  // Pack update files stored in the open batch (source, name below "Pak"),
+  // waiting for its commit, and their bytes.
+  bool batchOpen_ = false;
+  std::vector<std::pair<std::string, std::string>> batchSources_;
+  std::uint64_t batchBytes_ = 0;
 };
 
 }  // namespace update

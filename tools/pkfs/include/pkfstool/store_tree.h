@@ -17,9 +17,10 @@ struct SourceFile {
 };
 
 // Stores every file under its name, replacing stored copies, through the
-// set's name rules. The library's progress lines stay off standard output.
-// Files that could not be read or stored are named, with the reason, in
-// failures; the others are stored whatever happens to them.
+// set's name rules, in one batch: the set on disk takes all of them at once
+// or, when the commit fails, none. The library's progress lines stay off
+// standard output. Files that could not be read or stored, and a failed
+// commit, are named with the reason in failures.
 void StoreTree(pkfs::CPKFSF& fileSystem, const std::vector<SourceFile>& files,
                ProgressBar* progress, std::vector<std::string>* failures);
 

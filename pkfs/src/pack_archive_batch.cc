@@ -1,0 +1,163 @@
+// A volume's share of a batch: the directory on disk recorded before the
+// first change, what the batch took out or stored, and the commit or the
+// return to the recorded state.
+#include <algorithm>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "pack_archive.h"
+#include "pkfs/fs_file.h"
+#include "pkfs/fs_manager.h"
+#include "pkfs/pkfsf.h"
+
+namespace pkfs {
+
+void PackArchive::Touch() {
+  if (base_ != nullptr) return;
+  base_ = std::make_unique<BatchBase>();
+  base_->heads.reserve(heads_.size());
+  for (const std::unique_ptr<FileHead>& head : heads_) {
+    base_->heads.emplace_back(head.get(), head->size);
+  }
+  base_->tableOffset = tableOffset_;
+  base_->tableSize = tableSize_;
+  base_->headCount = headCount_;
+  base_->next = next_;
+  if (trailer_ != nullptr) {
+    base_->hadTrailer = true;
+    base_->trailer = *trailer_;
+  }
+}
+
+void PackArchive::MarkCreated() {
+  Touch();
+  base_->created = true;
+}
+
+bool PackArchive::TakeOut(const std::string& name) {
+  if (FindHead(name) == nullptr) return false;
+  Touch();  // before the table changes
+  std::vector<DetachedHead> detached = DetachHeads(name);
+  for (DetachedHead& entry : detached) {
+    ForgetName(entry.second.get());
+    if (base_->added.erase(entry.second.get()) != 0) {
+      // Stored in this batch: nothing on disk names it.
+      DisposeHead(std::move(entry.second));
+    } else {
+      base_->removed.push_back(std::move(entry.second));
+    }
+  }
+  return true;
+}
+
+void PackArchive::DisposeHead(std::unique_ptr<FileHead> head) {
+  ForgetName(head.get());
+  if (!ReleaseRegion(head->start, head->size)) RebuildLeakList();
+  CFSManager* names = manager();
+  bool stillOpen = false;
+  if (names != nullptr) {
+    for (const CFSFile* handle : names->openFiles()) stillOpen |= handle->entry == head.get();
+  }
+  if (stillOpen) {
+    // Its bytes may be reused from now on: the handle sees an empty file.
+    head->size = 0;
+    retiredHeads_.push_back(std::move(head));
+  }
+}
+
+std::vector<const FileHead*> PackArchive::DeferredRemovals() const {
+  std::vector<const FileHead*> keep;
+  if (base_ == nullptr || fileSystem_ == nullptr) return keep;
+  CFSManager* names = manager();
+  for (const std::unique_ptr<FileHead>& head : base_->removed) {
+    if (FindHead(head->name) != nullptr || names == nullptr) continue;
+    const FileHead* current = names->FindName(head->name);
+    if (current != nullptr && current->owner != this && fileSystem_->Holds(current->owner)) {
+      keep.push_back(head.get());
+    }
+  }
+  return keep;
+}
+
+bool PackArchive::NeedsWrite(std::size_t deferred) const {
+  if (base_ == nullptr) return false;
+  return !base_->added.empty() || base_->removed.size() > deferred || base_->truncated ||
+         next_ != base_->next;
+}
+
+platform::Status PackArchive::RevertHeader() {
+  if (base_ == nullptr || !base_->headerWritten) return platform::Status::Ok();
+  return WriteHeader(base_->tableOffset, base_->tableSize, base_->headCount);
+}
+
+void PackArchive::FinishBatch() {
+  if (base_ == nullptr) return;
+  std::unique_ptr<BatchBase> base = std::move(base_);
+  bool rebuild = false;
+  if (tableOffset_ != base->tableOffset || tableSize_ != base->tableSize) {
+    base->release.emplace_back(base->tableOffset, base->tableSize);
+  }
+  for (const auto& region : base->release) rebuild |= !ReleaseRegion(region.first, region.second);
+  for (std::unique_ptr<FileHead>& head : base->removed) {
+    if (!ReleaseRegion(head->start, head->size)) rebuild = true;
+    head->size = 0;  // already given back
+    DisposeHead(std::move(head));
+  }
+  if (rebuild) RebuildLeakList();
+}
+
+void PackArchive::AbandonBatch() {
+  if (base_ == nullptr) return;
+  std::unique_ptr<BatchBase> base = std::move(base_);
+  std::unordered_map<FileHead*, std::unique_ptr<FileHead>> owned;
+  owned.reserve(heads_.size() + base->removed.size());
+  for (std::unique_ptr<FileHead>& head : heads_) owned.emplace(head.get(), std::move(head));
+  for (std::unique_ptr<FileHead>& head : base->removed) owned.emplace(head.get(), std::move(head));
+  heads_.clear();
+  nameMap_.clear();
+  for (const auto& entry : base->heads) {
+    auto it = owned.find(entry.first);
+    if (it == owned.end()) continue;
+    it->second->size = entry.second;
+    nameMap_.emplace(it->second->name, it->second.get());
+    heads_.push_back(std::move(it->second));
+    owned.erase(it);
+  }
+  // What remains was stored in the batch: no directory will name it.
+  for (auto& entry : owned) {
+    ForgetName(entry.first);
+    entry.second->size = 0;
+    DisposeHead(std::move(entry.second));
+  }
+  recordsValid_ = false;
+  tableOffset_ = base->tableOffset;
+  tableSize_ = base->tableSize;
+  headCount_ = base->headCount;
+  next_ = base->next;
+  if (base->hadTrailer) {
+    if (trailer_ == nullptr) trailer_ = std::make_unique<PackTrailer>(this);
+    *trailer_ = base->trailer;
+  } else {
+    trailer_.reset();
+  }
+  RebuildLeakList();
+}
+
+platform::Status PackArchive::CommitBatch() {
+  if (base_ == nullptr) return platform::Status::Ok();
+  platform::Status status = WriteDirectory({});
+  if (status.ok()) {
+    FinishBatch();
+    return status;
+  }
+  RevertHeader();
+  AbandonBatch();
+  if (CFSManager* names = manager()) {
+    for (const std::unique_ptr<FileHead>& head : heads_) names->AddName(head.get());
+  }
+  return status;
+}
+
+}  // namespace pkfs

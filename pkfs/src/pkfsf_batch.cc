@@ -1,0 +1,101 @@
+// Committing a batch across the volumes of a set, in an order that keeps
+// every stop readable: later volumes first (so that a new volume is complete
+// before the trailer that links it), removals of copies that moved to
+// another volume last.
+#include <memory>
+#include <vector>
+
+#include "pack_archive.h"
+#include "pkfs/fs_file.h"
+#include "pkfs/fs_manager.h"
+#include "pkfs/pkfsf.h"
+#include "platform/file_system.h"
+#include "scope_timer.h"
+
+namespace pkfs {
+
+void CPKFSF::BeginBatch() { inBatch_ = true; }
+
+platform::Status CPKFSF::CommitBatch() {
+  ScopeTimer timer("CommitBatch");
+  inBatch_ = false;
+  std::vector<PackArchive*> changed;
+  for (const std::unique_ptr<PackArchive>& volume : archives_) {
+    if (volume->changed()) changed.push_back(volume.get());
+  }
+  if (changed.empty()) return platform::Status::Ok();
+
+  // Archives are in chain order: walking back writes each new volume before
+  // the volume whose trailer names it. A copy that moved to another volume
+  // stays named where it was until the second pass.
+  std::vector<std::vector<const FileHead*>> deferred(changed.size());
+  for (std::size_t i = 0; i < changed.size(); ++i) deferred[i] = changed[i]->DeferredRemovals();
+  for (std::size_t i = changed.size(); i-- > 0;) {
+    if (!changed[i]->NeedsWrite(deferred[i].size())) continue;
+    platform::Status status = changed[i]->WriteDirectory(deferred[i]);
+    if (!status.ok()) {
+      RollBack(changed);
+      return status;
+    }
+  }
+  for (std::size_t i = 0; i < changed.size(); ++i) {
+    if (deferred[i].empty()) continue;
+    platform::Status status = changed[i]->WriteDirectory({});
+    if (!status.ok()) {
+      RollBack(changed);
+      return status;
+    }
+  }
+  for (PackArchive* volume : changed) volume->FinishBatch();
+  return platform::Status::Ok();
+}
+
+void CPKFSF::RollBack(const std::vector<PackArchive*>& changed) {
+  std::vector<PackArchive*> created;
+  bool reverted = true;
+  for (PackArchive* volume : changed) {
+    if (volume->created()) {
+      created.push_back(volume);
+      continue;
+    }
+    // The old table was never touched, so only the header may need to name
+    // it again.
+    reverted &= volume->RevertHeader().ok();
+    volume->AbandonBatch();
+  }
+  // A header that could not be put back may still link a new volume: its
+  // file then stays, unused once the header is right again.
+  for (PackArchive* volume : created) DropVolume(volume, /*deleteFile=*/reverted);
+  // Names resolve to the last volume of the chain that holds them.
+  if (manager_ != nullptr) {
+    for (const std::unique_ptr<PackArchive>& volume : archives_) {
+      for (const std::unique_ptr<FileHead>& head : volume->heads()) manager_->AddName(head.get());
+    }
+  }
+}
+
+void CPKFSF::DropVolume(PackArchive* volume, bool deleteFile) {
+  const std::string name = volume->name();
+  if (manager_ != nullptr) {
+    for (CFSFile* handle : manager_->openFiles()) {
+      if (handle->archive != volume) continue;
+      handle->entry = nullptr;
+      handle->archive = nullptr;
+      handle->cache->valid = false;
+    }
+  }
+  for (const std::unique_ptr<PackArchive>& other : archives_) {
+    if (other->next() == volume) other->set_next(nullptr);
+  }
+  for (auto it = archives_.begin(); it != archives_.end(); ++it) {
+    if (it->get() == volume) {
+      archives_.erase(it);  // closes its file
+      break;
+    }
+  }
+  if (!deleteFile) return;
+  platform::DeleteFile(name);
+  platform::SyncDirectory(platform::DirectoryOf(name));
+}
+
+}  // namespace pkfs

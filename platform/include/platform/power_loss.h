@@ -1,0 +1,92 @@
+// A simulated power loss for crash tests. While a PowerLossSimulator exists,
+// every write, sync and file creation made through RandomAccessFile and the
+// sync calls of file_system.h is recorded instead of synced: the simulator is
+// the disk. For each file it keeps the content that the last sync made
+// durable and the writes made since. Crash() then puts on disk one state that
+// a power failure at that moment could leave: each unsynced write kept,
+// dropped, or kept only in some of its 512-byte sectors, in any combination
+// (a sector is written whole or not at all), and a file whose directory entry
+// was never synced present or gone. Writes after the stop never reach a file.
+#ifndef MAROVETIN_PLATFORM_POWER_LOSS_H_
+#define MAROVETIN_PLATFORM_POWER_LOSS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/status.h"
+
+namespace platform {
+
+// What is synced: one file's data, a directory's entries, a file system.
+enum class SyncScope { kFile, kDirectory, kFileSystem };
+
+// Watches file creation, writes and syncs from below the platform calls.
+class FileEventObserver {
+ public:
+  virtual ~FileEventObserver() = default;
+  // Before path is created or truncated by an open; false makes the open fail.
+  virtual bool OnCreate(const std::string& path) = 0;
+  // Before length bytes reach path at offset; false refuses the write.
+  virtual bool OnWrite(const std::string& path, std::uint64_t offset, const void* data,
+                       std::size_t length) = 0;
+  // In place of the sync system call: its result is the sync's outcome.
+  virtual Status OnSync(SyncScope scope, const std::string& path) = 0;
+};
+
+// Installs (or, with nullptr, removes) the observer. Not thread-safe.
+void SetFileEventObserver(FileEventObserver* observer);
+
+class PowerLossSimulator : public FileEventObserver {
+ public:
+  static constexpr std::size_t kSectorBytes = 512;
+
+  PowerLossSimulator();  // installs itself
+  ~PowerLossSimulator() override;
+  PowerLossSimulator(const PowerLossSimulator&) = delete;
+  PowerLossSimulator& operator=(const PowerLossSimulator&) = delete;
+
+  // The power fails at the n-th sync from now (1 is the next): that sync
+  // fails, and no later write, sync or creation reaches the disk. 0: never.
+  void StopAtSync(int n) { stopAt_ = n; }
+  int syncs() const { return syncs_; }
+  bool stopped() const { return stopped_; }
+  // Writes made since the last sync of their file, over all files.
+  std::size_t unsyncedWrites() const;
+
+  // Rewrites every file the simulator has seen to one state a power loss now
+  // could leave, chosen by seed. May be called again with another seed: each
+  // call starts from the recorded state, not from the previous crash.
+  void Crash(std::uint32_t seed) const;
+
+  bool OnCreate(const std::string& path) override;
+  bool OnWrite(const std::string& path, std::uint64_t offset, const void* data,
+               std::size_t length) override;
+  Status OnSync(SyncScope scope, const std::string& path) override;
+
+ private:
+  struct Write {
+    std::uint64_t offset;
+    std::vector<unsigned char> bytes;
+  };
+  struct File {
+    bool existed = false;      // the durable state has the file at all
+    bool entryDurable = true;  // its directory entry survives a power loss
+    std::vector<unsigned char> durable;
+    std::vector<Write> pending;  // since the last sync, in order
+  };
+
+  File& Track(const std::string& key);
+  void MakeDurable(File* file);
+
+  std::map<std::string, File> files_;  // by absolute path
+  int stopAt_ = 0;
+  int syncs_ = 0;
+  bool stopped_ = false;
+};
+
+}  // namespace platform
+
+#endif  // MAROVETIN_PLATFORM_POWER_LOSS_H_

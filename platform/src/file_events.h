@@ -1,0 +1,36 @@
+// The seams below the file calls, shared by the files that make those calls:
+// the installed event observer (power_loss.h) and the sync fault hook.
+#ifndef MAROVETIN_PLATFORM_SRC_FILE_EVENTS_H_
+#define MAROVETIN_PLATFORM_SRC_FILE_EVENTS_H_
+
+#include <string>
+
+#include "platform/power_loss.h"
+#include "platform/random_access_file.h"
+
+namespace platform {
+namespace internal {
+
+// The observer in force, or null.
+FileEventObserver* CurrentObserver();
+
+// Runs a sync through the seams: the fault hook first, then the observer in
+// place of the system call, else the system call that sync makes.
+template <typename SystemSync>
+Status SyncThroughSeams(SyncScope scope, const std::string& path, SystemSync sync);
+
+// The fault hook's verdict on a sync of path (OK when none is installed).
+Status SyncFaultVerdict(const std::string& path);
+
+template <typename SystemSync>
+Status SyncThroughSeams(SyncScope scope, const std::string& path, SystemSync sync) {
+  Status verdict = SyncFaultVerdict(path);
+  if (!verdict.ok()) return verdict;
+  if (FileEventObserver* observer = CurrentObserver()) return observer->OnSync(scope, path);
+  return sync();
+}
+
+}  // namespace internal
+}  // namespace platform
+
+#endif  // MAROVETIN_PLATFORM_SRC_FILE_EVENTS_H_

@@ -1,0 +1,113 @@
+// An update killed at random moments: 1,500 delivered files, half for the
+// pack and half loose, under "-df". After every kill each file is still
+// either at its source or complete at its destination; a run to the end then
+// leaves every file byte-exact in place and no source behind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+#include "update_e2e_support.h"
+
+namespace {
+
+using testing_support::FileExists;
+using testing_support::MakeDirs;
+using testing_support::ReadFile;
+using testing_support::WriteFile;
+
+constexpr int kFiles = 1500;
+
+// Starts the updater in directory with its output discarded; returns its pid.
+pid_t StartUpdater(const std::string& directory, const std::vector<std::string>& arguments) {
+  const std::string shm = "MAROVETIN_SHM_NAME=" + update_e2e::UniqueShmName();
+  const std::string program = testing_support::MarovetinBinary();
+  pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  if (::chdir(directory.c_str()) != 0) _exit(127);
+  int null = ::open("/dev/null", O_WRONLY);
+  ::dup2(null, 1);
+  ::dup2(null, 2);
+  ::putenv(const_cast<char*>(shm.c_str()));
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  ::execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
+class UpdateKillTest : public ::testing::Test {
+ protected:
+  std::string install() const { return root_.Join("install"); }
+
+  // Relative names below the work path, and their content.
+  std::map<std::string, std::string> Deliver() {
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string dir = "d" + std::to_string(i % 20) + "/";
+      const std::string name =
+          i < kFiles / 2 ? "Pak/" + dir + "f" + std::to_string(i) + (i % 2 ? ".txt" : ".bin")
+                         : "data/" + dir + "f" + std::to_string(i) + ".bin";
+      files[name] = update_e2e::NoisyBytes(64 + (i * 37) % 700, static_cast<unsigned>(i + 1));
+      WriteFile(install() + "/update/" + name, files[name]);
+      MakeDirs(install() + "/data/" + dir);
+    }
+    return files;
+  }
+
+  // Where each file is: its source untouched, or its destination complete.
+  void ExpectNothingLost(const std::map<std::string, std::string>& files, bool sourcesGone) {
+    update_e2e::PackReader pack(install());
+    ASSERT_TRUE(pack.loaded());
+    for (const auto& file : files) {
+      const std::string source = install() + "/update/" + file.first;
+      const bool inPack = file.first.compare(0, 4, "Pak/") == 0;
+      const std::string placed =
+          inPack ? pack.Read(file.first.substr(4)) : ReadFile(install() + "/" + file.first);
+      if (FileExists(source)) {
+        EXPECT_FALSE(sourcesGone) << file.first;
+        ASSERT_EQ(ReadFile(source), file.second) << file.first;
+      } else {
+        ASSERT_EQ(placed, file.second) << file.first << " lost";
+      }
+      if (sourcesGone) {
+        ASSERT_EQ(placed, file.second) << file.first;
+      }
+    }
+  }
+
+  testing_support::TempDir root_;
+};
+
+TEST_F(UpdateKillTest, KilledRunsLoseNothingAndTheNextRunCompletes) {
+  const std::map<std::string, std::string> files = Deliver();
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  const std::vector<std::string> arguments = {"-df", "-sw", "update"};
+  for (int kill = 0; kill < 4; ++kill) {
+    const pid_t pid = StartUpdater(install(), arguments);
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30 + random() % 900));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ExpectNothingLost(files, /*sourcesGone=*/false);
+  }
+  const testing_support::RunResult last = update_e2e::RunUpdater(install(), arguments);
+  EXPECT_EQ(last.exitStatus, 0) << last.err;
+  ExpectNothingLost(files, /*sourcesGone=*/true);
+  EXPECT_FALSE(FileExists(install() + "/update"));
+}
+
+}  // namespace
