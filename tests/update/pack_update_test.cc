@@ -111,8 +111,8 @@ TEST_F(PackUpdateTest, AFailedCommitKeepsEverySourceOfItsBatchWithTheReason) {
   const std::string err = Run(dialog);
   const std::string reason =
       ": could not be stored in the pack: DATA.pak: No space left on device\n";
-  EXPECT_EQ(err, "marovetin: kept back " + pak() + "\\a.txt" + reason + "marovetin: kept back " +
-                     pak() + "\\b.bin" + reason);
+  EXPECT_EQ(err, "marovetin: kept back " + pak() + "/a.txt" + reason + "marovetin: kept back " +
+                     pak() + "/b.bin" + reason);
   EXPECT_EQ(dialog.outcome().keptBack, 2);
   EXPECT_EQ(ReadFile(pak() + "/a.txt"), "alpha");
   EXPECT_EQ(ReadFile(pak() + "/b.bin"), "beta");
