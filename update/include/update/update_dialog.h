@@ -22,9 +22,11 @@
 // printf-style checking of the debug and log lines. MinGW's C++ runtime
 // formats with its own ANSI printf, which knows "%zu"; tell the checker so.
 #if defined(__MINGW32__)
-#define UPDATE_PRINTF_LIKE(format, first) __attribute__((format(gnu_printf, format, first)))
+#define UPDATE_PRINTF_LIKE(formatIndex, firstArgument) \
+  __attribute__((format(gnu_printf, formatIndex, firstArgument)))
 #else
-#define UPDATE_PRINTF_LIKE(format, first) __attribute__((format(printf, format, first)))
+#define UPDATE_PRINTF_LIKE(formatIndex, firstArgument) \
+  __attribute__((format(printf, formatIndex, firstArgument)))
 #endif
 
 namespace update {
