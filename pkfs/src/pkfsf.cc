@@ -89,9 +89,13 @@ bool CPKFSF::IsLoaded(const std::string& volumeName) const {
   return false;
 }
 
-bool CPKFSF::Load(const std::string& name) { return LoadFromFile(name, this) != nullptr; }
+bool CPKFSF::Load(const std::string& name) {
+  NoteFailure(platform::Status::Ok());
+  return LoadFromFile(name, this) != nullptr;
+}
 
 bool CPKFSF::CreateVolume(const std::string& requested) {
+  NoteFailure(platform::Status::Ok());
   BatchScope scope(this);
   std::size_t number = archives_.size();
   std::string name = requested.empty() ? VolumeName(volumePattern_, number) : requested;

@@ -100,6 +100,8 @@ TEST_F(FailureReasonTest, AChecksumMismatchIsSaidOnceAndTheVolumeIsUsed) {
 // writes of its commit: the add fails with the volume and the errno text.
 TEST_F(FailureReasonTest, AFullDiskOnAnyWriteOfAnAddIsNamed) {
   for (int failing = 1; failing <= 3; ++failing) {
+    Stop();
+    std::filesystem::remove(dir_.Join("DATA.pak"));
     testing::internal::CaptureStdout();
     ASSERT_TRUE(Mount());
     ASSERT_TRUE(Add("old", Pattern(40, 1)));
@@ -114,9 +116,15 @@ TEST_F(FailureReasonTest, AFullDiskOnAnyWriteOfAnAddIsNamed) {
     testing::internal::GetCapturedStdout();
     EXPECT_FALSE(added) << "write " << failing;
     EXPECT_EQ(LastErrorText(), "DATA.pak: No space left on device") << "write " << failing;
-    EXPECT_EQ(manager_->FindName("NEW"), nullptr);
-    // The next add starts clean.
+    // On disk the set is as before the add.
     testing::internal::CaptureStdout();
+    const bool reloaded = Mount("DATA.pak", false);
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(reloaded) << LastErrorText();
+    EXPECT_EQ(manager_->FindName("NEW"), nullptr) << "write " << failing;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(StoredContent("OLD"), Pattern(40, 1));
+    // The next add starts clean.
     EXPECT_TRUE(Add("new", Pattern(40, 2)));
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(LastErrorText(), "");

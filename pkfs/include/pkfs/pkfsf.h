@@ -91,7 +91,8 @@ class CPKFSF : public CFS {
 
   // The last failure of a load, store, removal, volume creation, commit or
   // read, and why ("DATA.pak: No space left on device"); "CFSGetLastError"
-  // returns its text. An add starts with it cleared.
+  // returns its text. A load, an add and a volume creation start with it
+  // cleared.
   const platform::Status& lastFailure() const { return lastFailure_; }
   void NoteFailure(const platform::Status& status) {
     lastFailure_ = status;
