@@ -11,9 +11,9 @@ build_name=${BUILD_DIR:-build}
 build="$build_name"
 case "$build" in /*) ;; *) build="$root/$build" ;; esac  # relative to the checkout
 marovetin="$build/launcher/marovetin"
-pakls="$build/examples/pakls"
+pkfs="$build/tools/pkfs/pkfs"
 
-if [[ ! -x "$marovetin" || ! -x "$pakls" ]]; then
+if [[ ! -x "$marovetin" || ! -x "$pkfs" ]]; then
   "$root/scripts/build.sh" "$build_name" >/dev/null
 fi
 
@@ -31,11 +31,17 @@ status=0
 echo "== Exit status: $status"
 
 echo
-echo "== Stored in the pack (pakls DATA.pak)"
-"$pakls" DATA.pak
+echo "== Stored in the pack (pkfs ls -l DATA.pak)"
+"$pkfs" ls -l DATA.pak
 echo
-echo "== SCRIPT/QUEST.TXT read back through the pack file system"
-"$pakls" DATA.pak SCRIPT/QUEST.TXT
+echo "== The volumes (pkfs info DATA.pak)"
+"$pkfs" info DATA.pak
+echo
+echo "== script/quest.txt read back through the pack file system (pkfs cat)"
+"$pkfs" cat DATA.pak script/quest.txt
+echo
+echo "== pkfs verify DATA.pak"
+"$pkfs" verify DATA.pak
 
 echo
 echo "== Loose files written into the installation"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the updater on the bundled example installation.
+# Sets up, builds and runs the updater on the bundled example installation,
+# then shows the pack it wrote with pkfs (ls, info, cat, verify).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/setup.sh"

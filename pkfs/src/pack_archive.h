@@ -130,8 +130,12 @@ class PackArchive {
   // next commit no longer names it.
   void TruncateHead(FileHead* head);
 
+  // The name the previous volume's trailer stores (for the first volume, the
+  // name it was opened by); path() is where the file is, which differs for a
+  // later volume of a set opened through a directory.
   const std::string& name() const { return name_; }
   void set_name(const std::string& name) { name_ = name; }
+  const std::string& path() const { return stream_ != nullptr ? stream_->path() : name_; }
   PackArchive* next() const { return next_; }
   void set_next(PackArchive* next) { next_ = next; }
   CPKFSF* fileSystem() const { return fileSystem_; }
@@ -221,6 +225,14 @@ class PackArchive {
 // not a pack volume, or its directory breaks the format; nothing is then
 // registered. A chain stops at a volume already loaded.
 PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem);
+// The same for a volume whose file is at path but whose name (what a trailer
+// stores) is name.
+PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std::string& path);
+
+// Where a volume named name lies when it belongs to the set of the volume at
+// volumePath: in the same directory. A name with a directory of its own
+// (absolute, or with a drive) is taken as it stands.
+std::string PathBeside(const std::string& volumePath, const std::string& name);
 
 // Text command handlers, and their dispatch on the first volume of a set.
 bool OnAddFile(PackArchive* volume, const char* path);

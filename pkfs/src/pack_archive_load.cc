@@ -26,6 +26,9 @@ struct Region {
 // the volume, even in a file that long.
 constexpr std::uint64_t kLastAddressableEnd = 0xFFFFFFFFu;
 
+// How often a volume replaced while its lock was awaited is opened again.
+constexpr int kReopenAttempts = 8;
+
 // What a region may reach: the end of the file, within 32-bit offsets.
 std::uint64_t RegionLimit(std::uint64_t fileSize) {
   return fileSize < kLastAddressableEnd ? fileSize : kLastAddressableEnd;
@@ -141,33 +144,59 @@ bool PackArchive::Init() {
   // name win in the manager's map.
   BuildLeak();
   if (trailer_ == nullptr || trailer_->nextName.empty() || fileSystem_ == nullptr) return false;
-  // A trailer that leads back into the set ends the chain here.
-  if (fileSystem_->IsLoaded(trailer_->nextName)) return false;
-  PackArchive* following = LoadFromFile(trailer_->nextName, fileSystem_);
+  // Later volumes lie beside this one, wherever the process runs from; a
+  // trailer that leads back into the set ends the chain here.
+  const std::string nextPath = PathBeside(path(), trailer_->nextName);
+  if (fileSystem_->IsLoaded(nextPath)) return false;
+  PackArchive* following = LoadFromFile(trailer_->nextName, fileSystem_, nextPath);
   if (following == nullptr) return false;
   next_ = following;
   return true;
 }
 
-PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem) {
-  ScopeTimer timer("LoadFromFile");
-  if (fileSystem == nullptr || name.empty()) return nullptr;
-  // A volume is never opened twice: a second lock on it would wait forever.
-  if (fileSystem->IsLoaded(name)) return nullptr;
-  std::unique_ptr<platform::RandomAccessFile> stream =
-      platform::RandomAccessFile::Open(name, platform::RandomAccessFile::Mode::kReadWrite);
-  if (stream == nullptr) {
-    const int error = errno != 0 ? errno : EIO;
-    fileSystem->NoteFailure(platform::Status::FromErrno(error, name));
-    return nullptr;
+std::string PathBeside(const std::string& volumePath, const std::string& name) {
+  if (name.empty() || name[0] == '/' || name[0] == '\\' || name.find(':') != std::string::npos) {
+    return name;
   }
-  // Another process that has the set open may be changing it: wait for it.
-  const platform::Status locked = stream->LockExclusive(fileSystem->lockTimeout(), [&name] {
-    std::fprintf(stderr, "Waiting for %s: another process has it open\n", name.c_str());
-    std::fflush(stderr);
-  });
-  if (!locked.ok()) {
-    fileSystem->NoteFailure(locked);
+  const std::size_t slash = volumePath.find_last_of("/\\");
+  if (slash == std::string::npos) return name;
+  return volumePath.substr(0, slash + 1) + name;
+}
+
+PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem) {
+  return LoadFromFile(name, fileSystem, name);
+}
+
+PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std::string& path) {
+  ScopeTimer timer("LoadFromFile");
+  if (fileSystem == nullptr || name.empty() || path.empty()) return nullptr;
+  // A volume is never opened twice: a second lock on it would wait forever.
+  if (fileSystem->IsLoaded(path)) return nullptr;
+  std::unique_ptr<platform::RandomAccessFile> stream;
+  // A set rewritten while this process waited (compacted, renamed over) is
+  // no longer the file that was opened: open the path again.
+  for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
+    stream = platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kReadWrite);
+    if (stream == nullptr) {
+      const int error = errno != 0 ? errno : EIO;
+      fileSystem->NoteFailure(platform::Status::FromErrno(error, name));
+      return nullptr;
+    }
+    // Another process that has the set open may be changing it: wait for it.
+    const platform::Status locked = stream->LockExclusive(fileSystem->lockTimeout(), [&path] {
+      std::fprintf(stderr, "Waiting for %s: another process has it open\n", path.c_str());
+      std::fflush(stderr);
+    });
+    if (!locked.ok()) {
+      fileSystem->NoteFailure(locked);
+      return nullptr;
+    }
+    if (stream->IsFileAt(path)) break;
+    stream.reset();
+  }
+  if (stream == nullptr) {
+    fileSystem->NoteFailure(platform::Status::Error(platform::Status::Code::kBusy, name,
+                                                    "replaced while waiting for it"));
     return nullptr;
   }
 

@@ -80,9 +80,9 @@ bool CPKFSF::Holds(const PackArchive* volume) const {
   return false;
 }
 
-bool CPKFSF::IsLoaded(const std::string& volumeName) const {
+bool CPKFSF::IsLoaded(const std::string& volumePath) const {
   for (const std::unique_ptr<PackArchive>& volume : archives_) {
-    if (volume->name() == volumeName || platform::IsSameFile(volume->name(), volumeName)) {
+    if (volume->path() == volumePath || platform::IsSameFile(volume->path(), volumePath)) {
       return true;
     }
   }
@@ -99,10 +99,16 @@ bool CPKFSF::CreateVolume(const std::string& requested) {
   BatchScope scope(this);
   std::size_t number = archives_.size();
   std::string name = requested.empty() ? VolumeName(volumePattern_, number) : requested;
-  while (platform::PathExists(name)) name = VolumeName(volumePattern_, ++number);
+  // A new later volume goes beside the first one, where loading looks for it.
+  auto where = [this, &requested](const std::string& volumeName) {
+    return requested.empty() && primary() != nullptr ? PathBeside(primary()->path(), volumeName)
+                                                     : volumeName;
+  };
+  while (platform::PathExists(where(name))) name = VolumeName(volumePattern_, ++number);
+  const std::string path = where(name);
 
   std::unique_ptr<platform::RandomAccessFile> stream =
-      platform::RandomAccessFile::Open(name, platform::RandomAccessFile::Mode::kCreateReadWrite);
+      platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kCreateReadWrite);
   if (stream == nullptr) return scope.Finish(false);
   // Just created under a name nobody used: nobody else can hold it for long.
   bool written = stream->LockExclusive(lockTimeout_).ok();
@@ -115,14 +121,14 @@ bool CPKFSF::CreateVolume(const std::string& requested) {
   }
   stream.reset();
   // The volume's directory entry is durable before anything can link it.
-  if (written) written = platform::SyncDirectory(platform::DirectoryOf(name)).ok();
+  if (written) written = platform::SyncDirectory(platform::DirectoryOf(path)).ok();
   // A half-made volume would only hold its name; it goes again.
   if (!written) {
-    platform::DeleteFile(name);
-    platform::SyncDirectory(platform::DirectoryOf(name));
+    platform::DeleteFile(path);
+    platform::SyncDirectory(platform::DirectoryOf(path));
     return scope.Finish(false);
   }
-  PackArchive* created = LoadFromFile(name, this);
+  PackArchive* created = LoadFromFile(name, this, path);
   if (created == nullptr) return scope.Finish(false);
   created->MarkCreated();
   for (const std::unique_ptr<PackArchive>& volume : archives_) {

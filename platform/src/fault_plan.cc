@@ -35,8 +35,12 @@ int ErrorNamed(const std::string& text) {
     const char* name;
     int error;
   };
-  static const Named kNames[] = {
-      {"EIO", EIO}, {"ENOSPC", ENOSPC}, {"EDQUOT", EDQUOT}, {"EROFS", EROFS}, {"EFBIG", EFBIG}};
+  static const Named kNames[] = {{"EIO", EIO},     {"ENOSPC", ENOSPC}, {"EROFS", EROFS},
+                                 {"EFBIG", EFBIG},
+#ifdef EDQUOT  // not in the Windows C library
+                                 {"EDQUOT", EDQUOT}
+#endif
+  };
   for (const Named& named : kNames) {
     if (text == named.name) return named.error;
   }

@@ -170,6 +170,13 @@ std::uint64_t RandomAccessFile::Size() const {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
+bool RandomAccessFile::IsFileAt(const std::string& path) const {
+  struct stat open;
+  struct stat named;
+  if (::fstat(fd_, &open) != 0 || ::stat(ResolvePath(path).c_str(), &named) != 0) return false;
+  return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
 Status RandomAccessFile::LockExclusive(int timeoutMilliseconds,
                                        const std::function<void()>& onWait) {
   using internal::LockType;

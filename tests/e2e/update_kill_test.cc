@@ -2,11 +2,13 @@
 // pack and half loose, under "-df". After every kill each file is still
 // either at its source or complete at its destination; a run to the end then
 // leaves every file byte-exact in place and no source behind.
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -28,6 +30,7 @@ using testing_support::WriteFile;
 
 constexpr int kFiles = 1500;
 
+#ifndef _WIN32
 // Starts the updater in directory with its output discarded; returns its pid.
 pid_t StartUpdater(const std::string& directory, const std::vector<std::string>& arguments) {
   const std::string shm = "MAROVETIN_SHM_NAME=" + update_e2e::UniqueShmName();
@@ -45,6 +48,7 @@ pid_t StartUpdater(const std::string& directory, const std::vector<std::string>&
   ::execv(program.c_str(), argv.data());
   _exit(127);
 }
+#endif
 
 class UpdateKillTest : public ::testing::Test {
  protected:
@@ -90,6 +94,9 @@ class UpdateKillTest : public ::testing::Test {
 };
 
 TEST_F(UpdateKillTest, KilledRunsLoseNothingAndTheNextRunCompletes) {
+#ifdef _WIN32
+  GTEST_SKIP() << "starts and kills the updater with fork and SIGKILL";
+#else
   const std::map<std::string, std::string> files = Deliver();
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -108,6 +115,7 @@ TEST_F(UpdateKillTest, KilledRunsLoseNothingAndTheNextRunCompletes) {
   EXPECT_EQ(last.exitStatus, 0) << last.err;
   ExpectNothingLost(files, /*sourcesGone=*/true);
   EXPECT_FALSE(FileExists(install() + "/update"));
+#endif
 }
 
 }  // namespace

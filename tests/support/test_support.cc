@@ -237,6 +237,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 #endif
 
 std::string MarovetinBinary() { return MAROVETIN_BINARY; }
+std::string PkfsBinary() { return PKFS_BINARY; }
 std::string SourceDir() { return MAROVETIN_SOURCE_DIR; }
 
 }  // namespace testing_support

@@ -61,8 +61,9 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
                      const std::string& directory,
                      const std::vector<std::string>& environment = {});
 
-// The built updater and the source tree.
+// The built updater, the built pkfs tool and the source tree.
 std::string MarovetinBinary();
+std::string PkfsBinary();
 std::string SourceDir();
 
 }  // namespace testing_support

@@ -31,9 +31,9 @@ class CPKFSF : public CFS {
   // no entry, so they read nothing and write nothing.
   void Release() override;
   bool CloseFile(CFSFile* handle) override;
-  // Creates the next "Data%d.pak" (or name) as an empty volume, synced with
-  // its directory entry, loads it and links it behind the last volume (the
-  // link is written by the commit). False when it could not be created,
+  // Creates the next "Data%d.pak" (beside the first volume) or name as an
+  // empty volume, synced with its directory entry, loads it and links it
+  // behind the last volume (the link is written by the commit). False when it could not be created,
   // loaded or linked.
   bool CreateVolume(const std::string& name) override;
   bool Load(const std::string& name) override;
@@ -52,9 +52,9 @@ class CPKFSF : public CFS {
   void AppendArchive(PackArchive* volume);
   // True when volume is one of this set's loaded volumes.
   bool Holds(const PackArchive* volume) const;
-  // True when a loaded volume has that name or is that file under another
-  // spelling.
-  bool IsLoaded(const std::string& volumeName) const;
+  // True when a loaded volume's file is at volumePath, under that spelling
+  // or another.
+  bool IsLoaded(const std::string& volumePath) const;
 
   // Normalises name and stores data in the set, replacing any copy. data may
   // be filtered in place. False when no volume is loaded or the store failed.

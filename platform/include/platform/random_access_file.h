@@ -57,6 +57,10 @@ class RandomAccessFile {
   // held elsewhere then gives a kBusy status naming the file.
   Status LockExclusive(int timeoutMilliseconds, const std::function<void()>& onWait = nullptr);
 
+  // True when path (through ResolvePath) still names this open file; false
+  // once it was renamed over or removed.
+  bool IsFileAt(const std::string& path) const;
+
   const std::string& path() const { return path_; }
 
  private:

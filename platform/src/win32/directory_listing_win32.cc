@@ -66,4 +66,47 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
   return true;
 }
 
+namespace {
+
+// One level of ListTreeAsIs: directory is a path for the API as it is,
+// prefix the names above this level as reported.
+void ListLevelAsIs(const std::string& directory, const std::string& prefix,
+                   std::vector<TreeEntry>* entries) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA((directory + "/*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  std::vector<std::pair<std::string, DWORD>> names;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    names.emplace_back(name, found.dwFileAttributes);
+  } while (::FindNextFileA(search, &found));
+  ::FindClose(search);
+  std::sort(names.begin(), names.end());
+  for (const auto& [name, attributes] : names) {
+    TreeEntry entry;
+    entry.path = prefix + name;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      entry.kind = TreeEntry::Kind::kOther;  // a link or junction: reported, not followed
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      entry.kind = TreeEntry::Kind::kDirectory;
+    } else {
+      entry.kind = TreeEntry::Kind::kFile;
+    }
+    entries->push_back(entry);
+    if (entry.kind == TreeEntry::Kind::kDirectory) {
+      ListLevelAsIs(directory + "/" + name, entry.path + "/", entries);
+    }
+  }
+}
+
+}  // namespace
+
+void ListTreeAsIs(const std::string& root, std::vector<TreeEntry>* entries) {
+  if (entries == nullptr) return;
+  entries->clear();
+  if (root.empty()) return;
+  ListLevelAsIs(ResolvePath(root), std::string(), entries);
+}
+
 }  // namespace platform

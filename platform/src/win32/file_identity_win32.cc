@@ -1,4 +1,9 @@
 // Whether two paths name one file: same volume serial number and file index.
+// The final path of an open handle gives the canonical spelling.
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "platform/file_identity.h"
 #include "windows_api.h"
 
@@ -12,13 +17,17 @@ struct FileId {
   DWORD low = 0;
 };
 
+// The file or directory itself, opened with no access rights: only its
+// identity and name are read. Backup semantics lets a directory open too.
+HANDLE OpenForIdentity(const std::string& path) {
+  if (path.empty()) return INVALID_HANDLE_VALUE;
+  return ::CreateFileA(internal::NativePath(path).c_str(), 0,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
 bool IdOf(const std::string& path, FileId* id) {
-  if (path.empty()) return false;
-  // No access rights asked: only the identity is read. Backup semantics lets
-  // a directory open too.
-  HANDLE file = ::CreateFileA(internal::NativePath(path).c_str(), 0,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE file = OpenForIdentity(path);
   if (file == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   const bool ok = ::GetFileInformationByHandle(file, &info) != 0;
@@ -30,12 +39,67 @@ bool IdOf(const std::string& path, FileId* id) {
   return true;
 }
 
+// "\\?\C:\dir" as "C:\dir" and "\\?\UNC\server\share" as "\\server\share":
+// the long-path prefix is for the API, not for people or path comparisons.
+std::string WithoutLongPathPrefix(std::string path) {
+  if (path.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\" + path.substr(7);
+  if (path.compare(0, 4, "\\\\?\\") == 0) return path.substr(4);
+  return path;
+}
+
+// The absolute path without "." and ".." levels, when the final path of a
+// handle cannot be had (links are then not seen through).
+std::string FullPathName(const std::string& path) {
+  std::vector<char> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length =
+        ::GetFullPathNameA(internal::NativePath(path).c_str(), static_cast<DWORD>(buffer.size()),
+                           buffer.data(), nullptr);
+    if (length == 0) return std::string();
+    if (length < buffer.size()) return std::string(buffer.data(), length);
+    buffer.resize(length + 1);
+  }
+}
+
 }  // namespace
 
 bool IsSameFile(const std::string& a, const std::string& b) {
   FileId ia, ib;
   if (!IdOf(a, &ia) || !IdOf(b, &ib)) return false;
   return ia.volume == ib.volume && ia.high == ib.high && ia.low == ib.low;
+}
+
+std::string CanonicalPath(const std::string& path) {
+  HANDLE file = OpenForIdentity(path);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::vector<char> buffer(MAX_PATH);
+  std::string result;
+  for (;;) {
+    const DWORD length =
+        ::GetFinalPathNameByHandleA(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) break;
+    if (length < buffer.size()) {
+      result = WithoutLongPathPrefix(std::string(buffer.data(), length));
+      break;
+    }
+    buffer.resize(length + 1);
+  }
+  ::CloseHandle(file);
+  if (result.empty()) result = FullPathName(path);
+  // One separator throughout, so that callers can compare and nest these
+  // paths by "/" as on POSIX; Windows takes it as well as "\".
+  for (char& c : result) {
+    if (c == '\\') c = '/';
+  }
+  return result;
+}
+
+bool FileSystemIdOf(const std::string& path, std::uint64_t* id) {
+  FileId file;
+  if (!IdOf(path, &file)) return false;
+  if (id != nullptr) *id = file.volume;
+  return true;
 }
 
 }  // namespace platform

@@ -3,10 +3,6 @@
 // translation that the POSIX layer emulates is nearly nothing here.
 // Directory enumeration lives in directory_listing_win32.cc, the sync calls
 // in file_sync_win32.cc.
-#include <fcntl.h>
-#include <io.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -26,19 +22,6 @@ DWORD Attributes(const std::string& path) {
   return ::GetFileAttributesA(NativePath(path).c_str());
 }
 
-// msvcrt reports a bad descriptor through its invalid-parameter handler,
-// whose default ends the process; while this object lives a bad descriptor
-// only makes the call fail.
-class QuietInvalidParameters {
- public:
-  QuietInvalidParameters() : previous_(_set_invalid_parameter_handler(&Ignore)) {}
-  ~QuietInvalidParameters() { _set_invalid_parameter_handler(previous_); }
-
- private:
-  static void Ignore(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {}
-  _invalid_parameter_handler previous_;
-};
-
 }  // namespace
 
 std::string ResolvePath(const std::string& path) { return NativePath(path); }
@@ -47,18 +30,6 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
   if (path.empty() || mode == nullptr) return nullptr;
   // A directory does not open as a file on Windows: fopen fails by itself.
   return std::fopen(NativePath(path).c_str(), mode);
-}
-
-int OpenReadDescriptor(const std::string& path) {
-  if (path.empty()) return -1;
-  return ::_open(NativePath(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-}
-
-void CloseDescriptorIfOpen(int fd) {
-  if (fd < 0) return;
-  QuietInvalidParameters quiet;
-  if (::_get_osfhandle(fd) == -1) return;
-  ::_close(fd);
 }
 
 bool PathExists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
@@ -97,8 +68,29 @@ bool RenameFile(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
   // Write-through: the call returns once the new name is on the disk, which
   // is what the POSIX layer gets from the directory sync that follows.
-  return ::MoveFileExA(NativePath(from).c_str(), NativePath(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  const std::string source = NativePath(from);
+  const std::string target = NativePath(to);
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  if (::MoveFileExA(source.c_str(), target.c_str(), flags) != 0) return true;
+  // Windows refuses to replace a read-only file, where POSIX asks only the
+  // directory: the target loses that bit for the move and gets it back when
+  // the move fails all the same.
+  const DWORD error = ::GetLastError();
+  const DWORD attributes = Attributes(to);
+  if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_READONLY) == 0 || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    ::SetLastError(error);
+    return false;
+  }
+  if (::SetFileAttributesA(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) == 0) {
+    ::SetLastError(error);
+    return false;
+  }
+  if (::MoveFileExA(source.c_str(), target.c_str(), flags) != 0) return true;
+  const DWORD again = ::GetLastError();
+  ::SetFileAttributesA(target.c_str(), attributes);
+  ::SetLastError(again);
+  return false;
 }
 
 bool SetAttributesNormal(const std::string& path) {
@@ -108,6 +100,19 @@ bool SetAttributesNormal(const std::string& path) {
   DWORD normal = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FILE_ATTRIBUTE_DIRECTORY
                                                               : FILE_ATTRIBUTE_NORMAL;
   return ::SetFileAttributesA(NativePath(path).c_str(), normal) != 0;
+}
+
+bool CopyPermissions(const std::string& from, const std::string& to) {
+  const DWORD source = Attributes(from);
+  if (source == INVALID_FILE_ATTRIBUTES || Attributes(to) == INVALID_FILE_ATTRIBUTES) return false;
+  // What Windows keeps of a file's permissions are its attributes; read-only
+  // goes so that the owner may write (the same owner write the POSIX layer
+  // adds), and what describes the storage rather than the file stays behind.
+  const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD attributes = source & kept;
+  return ::SetFileAttributesA(NativePath(to).c_str(),
+                              attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
 std::string DirectoryOf(const std::string& path) {

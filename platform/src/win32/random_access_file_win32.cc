@@ -184,6 +184,21 @@ std::uint64_t RandomAccessFile::Size() const {
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
+// The same volume serial number and file index as the file that path opens.
+bool RandomAccessFile::IsFileAt(const std::string& path) const {
+  BY_HANDLE_FILE_INFORMATION open;
+  if (::GetFileInformationByHandle(IntToHandle(fd_), &open) == 0) return false;
+  HANDLE named = ::CreateFileA(internal::NativePath(path).c_str(), 0,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = ::GetFileInformationByHandle(named, &info) != 0;
+  ::CloseHandle(named);
+  return ok && info.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
+         info.nFileIndexHigh == open.nFileIndexHigh && info.nFileIndexLow == open.nFileIndexLow;
+}
+
 Status RandomAccessFile::LockExclusive(int timeoutMilliseconds,
                                        const std::function<void()>& onWait) {
   HANDLE file = IntToHandle(fd_);

@@ -19,6 +19,16 @@
 #include "update/update_host.h"
 #include "update/update_run.h"
 
+// printf-style checking of the debug and log lines. MinGW's C++ runtime
+// formats with its own ANSI printf, which knows "%zu"; tell the checker so.
+#if defined(__MINGW32__)
+#define UPDATE_PRINTF_LIKE(formatIndex, firstArgument) \
+  __attribute__((format(gnu_printf, formatIndex, firstArgument)))
+#else
+#define UPDATE_PRINTF_LIKE(formatIndex, firstArgument) \
+  __attribute__((format(printf, formatIndex, firstArgument)))
+#endif
+
 namespace update {
 
 using ui::LParam;
@@ -113,9 +123,9 @@ class UpdateDialog {
  private:
   // Formatted debug line on standard output, flushed at once so that it keeps
   // its place among the other lines of the process.
-  void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void Print(const char* format, ...) UPDATE_PRINTF_LIKE(2, 3);
   // Formatted text for the run log.
-  void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void Log(const char* format, ...) UPDATE_PRINTF_LIKE(2, 3);
   // A message box with the application's title.
   void ShowMessage(const std::string& text);
   // Records that the update file at source stays where it is and names it on

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# End-to-end benchmark of the pkfs tool on a set of 100,000 entries.
+#
+# Builds a tree of 100,000 files (100 directories of 1,000; sizes 64 B to
+# 2 KiB, about 100 MiB in all; half of them ".txt", stored through the
+# filter) and the set that holds it, with the free place of a replaced copy
+# before every ".bin" entry. Then times, median of RUNS runs:
+#   extract  pkfs extract SET -C out       (read, decode, write every entry)
+#   cp -r    a copy of the same tree       (the floor: just moving the files)
+#   compact  pkfs compact SET              (a third of the set is free space)
+# and reports the ratios to cp -r. Goal: extract at most 1.5x cp -r.
+#
+# Usage: bench/pkfs_bench.sh [build-dir]   (default: build; RUNS=3, FILES=100000)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-build}
+[[ "$build" = /* ]] || build="$root/$build"
+pkfs="$build/tools/pkfs/pkfs"
+runs=${RUNS:-3}
+files=${FILES:-100000}
+[[ -x "$pkfs" ]] || { echo "build first: $pkfs is missing" >&2; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/pkfs-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+echo "generating $files files and their set in $work ..." >&2
+mkdir -p "$work/set"
+set_path="$work/set/DATA.pak"
+# The set is written here directly in the volume format, as the updater would
+# leave it after every ".bin" file was replaced once: each ".bin" entry has
+# the free place of its old copy before it. (Storing 100,000 files one add at
+# a time rewrites the whole directory on every add.)
+python3 - "$work/tree" "$set_path" "$files" <<'PY'
+import os, random, struct, sys
+root, set_path, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
+rng = random.Random(7)
+HI = bytes(b & 0xAA for b in range(256))
+LO = bytes(b & 0x55 for b in range(256))
+
+def encode(data):
+    # Every byte keeps its odd bits and takes the even bits of the next one;
+    # the last takes them from the first. Big integers do it at C speed.
+    if len(data) < 2:
+        return data
+    lo = data.translate(LO)
+    x = int.from_bytes(data.translate(HI), "big") | int.from_bytes(lo[1:] + lo[:1], "big")
+    return x.to_bytes(len(data), "big")
+
+records, total = [], 0
+with open(set_path, "wb") as pack:
+    pack.write(b"\0" * 16)
+    at = 16
+    for i in range(count):
+        d = "d%03d" % (i % 100)
+        if i < 100:
+            os.makedirs(os.path.join(root, d), exist_ok=True)
+        size = rng.randint(64, 2048)
+        ext = "txt" if i % 2 == 0 else "bin"
+        relative = "%s/f%06d.%s" % (d, i, ext)
+        data = rng.randbytes(size)
+        with open(os.path.join(root, relative), "wb") as f:
+            f.write(data)
+        total += size
+        if ext == "bin":
+            pack.write(b"\xEE" * size)  # the replaced copy's place, now free
+            at += size
+        stored, flags = (encode(data), 0x20000001) if ext == "txt" else (data, 1)
+        pack.write(stored)
+        name = relative.upper().encode()
+        records.append(struct.pack("<I", len(name)) + name + struct.pack("<IIII", at, size, flags, 0))
+        at += size
+    table = b"".join(records)
+    table += b"PKES" + struct.pack("<III", 8, sum(table) & 0xFFFFFFFF, 0)
+    pack.write(encode(table))
+    pack.seek(0)
+    pack.write(encode(b"PACK" + struct.pack("<III", at, len(table), len(records))))
+print("tree: %d files, %.1f MiB; set: %.1f MiB" % (count, total / 1048576.0,
+      os.path.getsize(set_path) / 1048576.0))
+PY
+"$pkfs" verify "$set_path" >/dev/null || { "$pkfs" verify "$set_path" | head; exit 1; }
+
+# Median wall-clock seconds of running "$@" RUNS times; $reset runs before each.
+median() {
+  local times=()
+  for ((i = 0; i < runs; i++)); do
+    eval "$reset"
+    sync
+    local t0 t1
+    t0=$(date +%s.%N)
+    "$@" >/dev/null
+    t1=$(date +%s.%N)
+    times+=("$(echo "$t1 - $t0" | bc)")
+  done
+  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p"
+}
+
+reset='rm -rf "$work/out"'
+t_extract=$(median "$pkfs" extract "$set_path" -C "$work/out")
+# Check the round trip once (names are stored upper-cased).
+[[ $(find "$work/out" -type f | wc -l) -eq $files ]] || { echo "extract lost files" >&2; exit 1; }
+for f in d000/f000000.txt d001/f000001.bin d099/f000099.bin; do
+  cmp -s "$work/tree/$f" "$work/out/${f^^}" || { echo "extract changed $f" >&2; exit 1; }
+done
+reset='rm -rf "$work/copy"'
+t_copy=$(median cp -r "$work/tree" "$work/copy")
+
+cp "$set_path" "$work/grown.pak"
+grown=$(stat -c %s "$set_path")
+reset='cp "$work/grown.pak" "$set_path"'
+t_compact=$(median "$pkfs" compact "$set_path")
+compacted=$(stat -c %s "$set_path")
+"$pkfs" verify "$set_path" >/dev/null
+
+printf '%-10s %8.3f s\n' "extract" "$t_extract" "cp -r" "$t_copy" "compact" "$t_compact"
+echo "set: $grown bytes before compact, $compacted after"
+echo "ratios to cp -r: extract $(echo "scale=2; $t_extract / $t_copy" | bc)x," \
+  "compact $(echo "scale=2; $t_compact / $t_copy" | bc)x (goal: extract <= 1.5x)"

@@ -1,0 +1,120 @@
+// add and rm: files and trees into a set, stored files out of it.
+#include <string>
+#include <vector>
+
+#include "pkfstool/commands.h"
+#include "pkfstool/pack_set.h"
+#include "pkfstool/progress_bar.h"
+#include "pkfstool/store_tree.h"
+#include "platform/file_system.h"
+
+namespace pkfstool {
+
+namespace {
+
+// A path given to add must stay below its directory: its name in the set is
+// the path itself.
+bool IsPlainRelativePath(const std::string& path) {
+  if (path.empty() || path[0] == '/' || path[0] == '\\') return false;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find_first_of("/\\", start);
+    if (end == std::string::npos) end = path.size();
+    if (path.compare(start, end - start, "..") == 0 || path.compare(start, end - start, ".") == 0) {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+// Every file below directory, depth first in the sorted order of each
+// listing; directories whose names begin with "." are not searched, as in
+// the updater.
+void Walk(const std::string& path, const std::string& name, std::vector<SourceFile>* files) {
+  std::vector<platform::DirectoryEntry> entries;
+  platform::ListDirectory(path, &entries);
+  for (const platform::DirectoryEntry& entry : entries) {
+    const std::string childPath = path + "/" + entry.name;
+    const std::string childName = name.empty() ? entry.name : name + "/" + entry.name;
+    if (!entry.isDirectory) {
+      files->push_back({childPath, childName});
+    } else if (entry.name[0] != '.') {
+      Walk(childPath, childName, files);
+    }
+  }
+}
+
+}  // namespace
+
+int RunAdd(const Invocation& invocation) {
+  const std::string& setPath = invocation.operands[0];
+  const std::string base =
+      invocation.directory.empty() ? std::string() : invocation.directory + "/";
+  std::vector<SourceFile> files;
+  // Every path is checked before the set is touched.
+  for (std::size_t i = 1; i < invocation.operands.size(); ++i) {
+    std::string relative = invocation.operands[i];
+    while (relative.size() > 1 && (relative.back() == '/' || relative.back() == '\\')) {
+      relative.pop_back();
+    }
+    while (relative.size() > 2 && relative[0] == '.' &&
+           (relative[1] == '/' || relative[1] == '\\')) {
+      relative.erase(0, 2);
+    }
+    // "." stands for everything in the directory, each file under its own name.
+    if (relative == ".") {
+      const std::string path = base.empty() ? std::string(".") : base;
+      if (!platform::IsDirectory(path)) return Fail(path + ": no such directory");
+      Walk(path, std::string(), &files);
+      continue;
+    }
+    if (!IsPlainRelativePath(relative)) {
+      std::fprintf(stderr, "pkfs: %s: give a path below %s (its name in the set is the path)\n",
+                   relative.c_str(), base.empty() ? "the current directory" : base.c_str());
+      return kExitUsage;
+    }
+    const std::string path = base + relative;
+    if (platform::IsDirectory(path)) {
+      Walk(path, relative, &files);
+    } else if (platform::IsReadableFile(path)) {
+      files.push_back({path, relative});
+    } else {
+      return Fail(path + ": " +
+                  (platform::PathExists(path) ? "cannot be read" : "no such file or directory"));
+    }
+  }
+
+  PackSet set;
+  platform::Status status = set.OpenOrCreate(setPath);
+  if (!status.ok()) return Fail(status);
+  for (const std::string& rule : invocation.rules) set.fileSystem().AddNameRule(rule, 0);
+  std::vector<std::string> failures;
+  {
+    ProgressBar progress("add", files.size());
+    StoreTree(set.fileSystem(), files, &progress, &failures);
+  }
+  for (const std::string& failure : failures) Fail(failure);
+  return failures.empty() ? kExitOk : kExitFailure;
+}
+
+int RunRemove(const Invocation& invocation) {
+  const std::string& setPath = invocation.operands[0];
+  PackSet set;
+  platform::Status status = set.Open(setPath);
+  if (!status.ok()) return Fail(status);
+  int result = kExitOk;
+  for (std::size_t i = 1; i < invocation.operands.size(); ++i) {
+    const std::string& name = invocation.operands[i];
+    if (set.Find(name) == nullptr) {
+      result = Fail(name + ": not stored in " + setPath);
+      continue;
+    }
+    if (!set.fileSystem().RemoveFile(StoredKey(name))) {
+      result = Fail(name + ": could not be removed: writing " + setPath + " failed");
+    }
+  }
+  return result;
+}
+
+}  // namespace pkfstool

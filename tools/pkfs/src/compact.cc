@@ -1,0 +1,288 @@
+// Compaction of a volume set: plan, write beside, sync, switch, clean up.
+#include "pkfstool/compact.h"
+
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "pack_archive.h"
+#include "pack_format.h"
+#include "pkfs/fs_manager.h"
+#include "pkfstool/pack_set.h"
+#include "pkfstool/progress_bar.h"
+#include "pkfstool/set_scan.h"
+#include "platform/file_identity.h"
+#include "platform/file_system.h"
+#include "platform/random_access_file.h"
+
+namespace pkfstool {
+
+namespace {
+
+using platform::RandomAccessFile;
+using platform::Status;
+
+// Stored bytes are copied through a buffer of this size; small entries are
+// gathered in it so that each write moves many of them.
+constexpr std::size_t kCopyBytes = 1 << 20;
+
+// One volume of the new set.
+struct NewVolume {
+  std::string name;       // what the previous volume's trailer names
+  std::string path;       // where it is once in force
+  std::string writePath;  // where it is written
+  std::vector<const pkfs::FileHead*> entries;
+  std::vector<std::uint32_t> starts;
+  std::uint64_t dataEnd = pkfs::kPackHeaderBytes;
+  std::unique_ptr<RandomAccessFile> file;
+  std::uint64_t size = 0;
+};
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+std::string VolumeName(const std::string& pattern, std::size_t number) {
+  std::string name = pattern;
+  const std::size_t at = name.find("%d");
+  if (at != std::string::npos) name.replace(at, 2, std::to_string(number));
+  return name;
+}
+
+// Entries go into volumes in their order, each volume taking them while
+// they end below the limit (an entry that fits no volume gets one alone).
+std::vector<NewVolume> Plan(const std::vector<const pkfs::FileHead*>& entries,
+                            std::uint32_t limit) {
+  std::vector<NewVolume> volumes(1);
+  for (const pkfs::FileHead* entry : entries) {
+    NewVolume* volume = &volumes.back();
+    const bool fits = limit > volume->dataEnd && limit - volume->dataEnd > entry->size;
+    if (!fits && !volume->entries.empty()) {
+      volumes.emplace_back();
+      volume = &volumes.back();
+    }
+    volume->entries.push_back(entry);
+    volume->starts.push_back(static_cast<std::uint32_t>(volume->dataEnd));
+    volume->dataEnd += entry->size;
+  }
+  return volumes;
+}
+
+// Names the new volumes: the first keeps the set's name and is written under
+// a scratch name; the later ones take "Data%d.pak" names that no file has.
+void NameVolumes(const std::string& firstPath, const pkfs::CPKFSF& old,
+                 std::vector<NewVolume>& volumes) {
+  volumes[0].name = firstPath;
+  volumes[0].path = firstPath;
+  volumes[0].writePath = CompactScratchPath(firstPath);
+  std::size_t number = 1;
+  for (std::size_t i = 1; i < volumes.size(); ++i) {
+    std::string name;
+    std::string path;
+    do {
+      name = VolumeName(old.volumePattern(), number++);
+      path = pkfs::PathBeside(firstPath, name);
+    } while (platform::PathExists(path) || old.IsLoaded(path));
+    volumes[i].name = name;
+    volumes[i].path = path;
+    volumes[i].writePath = path;
+  }
+}
+
+Status WriteFailed(const std::string& path) {
+  return Status::Error(Status::Code::kIoError, path, "write failed");
+}
+
+// Writes one new volume: the stored bytes back to back from offset 16, the
+// directory after them, then the header; and syncs it.
+Status WriteVolume(NewVolume& volume, const std::string& nextName, pkfs::CFSManager& manager,
+                   ProgressBar* progress) {
+  volume.file = RandomAccessFile::Open(volume.writePath, RandomAccessFile::Mode::kCreateReadWrite);
+  if (volume.file == nullptr) {
+    return Status::Error(Status::Code::kIoError, volume.writePath, "cannot be created");
+  }
+  // Nobody knows the file yet; the lock keeps the new set to this process
+  // from the switch until the old volumes are gone.
+  volume.file->LockExclusive(/*timeoutMilliseconds=*/0);
+
+  std::vector<unsigned char> staged;
+  staged.reserve(kCopyBytes);
+  std::uint64_t stagedAt = pkfs::kPackHeaderBytes;
+  auto flush = [&]() -> Status {
+    if (staged.empty()) return Status::Ok();
+    if (volume.file->WriteAt(stagedAt, staged.data(), staged.size()) != staged.size()) {
+      return WriteFailed(volume.writePath);
+    }
+    stagedAt += staged.size();
+    staged.clear();
+    return Status::Ok();
+  };
+  for (const pkfs::FileHead* entry : volume.entries) {
+    for (std::uint32_t done = 0; done < entry->size;) {
+      if (staged.size() == kCopyBytes) {
+        Status status = flush();
+        if (!status.ok()) return status;
+      }
+      const std::size_t room = kCopyBytes - staged.size();
+      const auto length = static_cast<std::uint32_t>(
+          room < entry->size - done ? room : static_cast<std::size_t>(entry->size - done));
+      const std::size_t at = staged.size();
+      staged.resize(at + length);
+      if (!entry->owner->ReadBuffer(staged.data() + at, entry->start + done, length)) {
+        return Status::Error(Status::Code::kIoError, entry->owner->path(),
+                             "cannot read " + entry->name);
+      }
+      done += length;
+    }
+    if (progress != nullptr) progress->Step();
+  }
+  Status status = flush();
+  if (!status.ok()) return status;
+
+  // The directory: the same records (name, size, flags, filter word) at
+  // their new places, and a trailer naming the next new volume.
+  std::vector<unsigned char> table;
+  for (std::size_t i = 0; i < volume.entries.size(); ++i) {
+    pkfs::FileHead record = *volume.entries[i];
+    record.start = volume.starts[i];
+    const std::size_t at = table.size();
+    table.resize(at + record.RecordSize());
+    record.Serialize(table.data() + at);
+  }
+  pkfs::PackTrailer trailer;
+  trailer.nextName = nextName;
+  trailer.checksum = pkfs::ByteSum(table.data(), table.size());
+  const std::size_t recordBytes = table.size();
+  table.resize(recordBytes + trailer.RecordSize());
+  trailer.Serialize(table.data() + recordBytes);
+  if (volume.dataEnd + table.size() > 0xFFFFFFFFu) {
+    return Status::Error(Status::Code::kInvalid, volume.writePath,
+                         "would end past 4 GiB; lower the volume size limit");
+  }
+  pkfs::EncodeDirectoryBlock(&manager, table.data(), table.size());
+  if (volume.file->WriteAt(volume.dataEnd, table.data(), table.size()) != table.size()) {
+    return WriteFailed(volume.writePath);
+  }
+  pkfs::PackHeader header;
+  header.tableOffset = static_cast<std::uint32_t>(volume.dataEnd);
+  header.tableSize = static_cast<std::uint32_t>(table.size());
+  header.headCount = static_cast<std::uint32_t>(volume.entries.size());
+  unsigned char bytes[pkfs::kPackHeaderBytes];
+  header.Serialize(bytes);
+  pkfs::EncodeDirectoryBlock(&manager, bytes, sizeof bytes);
+  if (volume.file->WriteAt(0, bytes, sizeof bytes) != sizeof bytes) {
+    return WriteFailed(volume.writePath);
+  }
+  volume.size = volume.dataEnd + table.size();
+  return volume.file->Sync();
+}
+
+Status RefuseWhileHeld(const SetScan& scan) {
+  for (const VolumeScan& volume : scan.volumes) {
+    std::unique_ptr<RandomAccessFile> probe =
+        RandomAccessFile::Open(volume.path, RandomAccessFile::Mode::kReadWrite);
+    if (probe == nullptr) {
+      return Status::Error(Status::Code::kIoError, volume.path, "cannot be opened for writing");
+    }
+    if (!probe->LockExclusive(/*timeoutMilliseconds=*/0).ok()) {
+      return Status::Error(Status::Code::kBusy, volume.path,
+                           "another process has the set open; try again when it is done");
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+std::string CompactScratchPath(const std::string& firstPath) { return firstPath + ".compact"; }
+
+Status CompactSet(const std::string& firstPath, const CompactOptions& options,
+                  CompactResult* result) {
+  CompactResult local;
+  CompactResult& out = result != nullptr ? *result : local;
+  PackSet set;
+  if (!platform::PathExists(firstPath)) {
+    return Status::Error(Status::Code::kNotFound, firstPath, "no such file");
+  }
+  const SetScan scan = ScanSet(firstPath, set.manager());
+  const std::vector<std::string> problems = scan.Problems();
+  if (!problems.empty()) {
+    return Status::Error(
+        Status::Code::kCorrupt, firstPath,
+        "the set is damaged, not compacted (" + problems.front() + "); see 'pkfs verify'");
+  }
+  Status status = RefuseWhileHeld(scan);
+  if (!status.ok()) return status;
+  status = set.Open(firstPath);
+  if (!status.ok()) return status;
+
+  const pkfs::CPKFSF& old = set.fileSystem();
+  std::vector<const pkfs::FileHead*> entries;
+  for (const auto& volume : old.archives()) {
+    out.bytesBefore += volume->stream()->Size();
+    for (const auto& head : volume->heads()) {
+      // Shadowed copies and empty records (dropped at every load) go.
+      if (head->size > 0 && set.InForce(*head)) entries.push_back(head.get());
+    }
+  }
+  out.volumesBefore = old.archives().size();
+  out.entries = entries.size();
+
+  std::vector<NewVolume> volumes = Plan(entries, options.volumeSizeLimit);
+  NameVolumes(firstPath, old, volumes);
+  auto discard = [&volumes] {
+    for (NewVolume& volume : volumes) {
+      if (volume.file == nullptr) continue;
+      volume.file.reset();
+      platform::DeleteFile(volume.writePath);
+    }
+  };
+  for (std::size_t i = 0; i < volumes.size(); ++i) {
+    const std::string next = i + 1 < volumes.size() ? volumes[i + 1].name : std::string();
+    status = WriteVolume(volumes[i], next, set.manager(), options.progress);
+    if (!status.ok()) {
+      discard();
+      return status;
+    }
+    out.bytesAfter += volumes[i].size;
+  }
+  out.volumesAfter = volumes.size();
+
+  // Everything new is on disk; its names in the directory are made durable
+  // before the rename makes the new set the one in force.
+  const std::string directory = DirectoryOf(firstPath);
+  status = platform::SyncDirectory(directory);
+  if (!status.ok()) {
+    discard();
+    return status;
+  }
+  auto stop = [&options](const std::string& step) {
+    return options.beforeStep && !options.beforeStep(step);
+  };
+  const std::string rename = "rename " + volumes[0].writePath + " to " + firstPath;
+  if (stop(rename)) return Status::Error(Status::Code::kInvalid, firstPath, "stopped: " + rename);
+  if (!platform::RenameFile(volumes[0].writePath, firstPath)) {
+    discard();
+    return Status::Error(Status::Code::kIoError, firstPath, "cannot be replaced by the new volume");
+  }
+  status = platform::SyncDirectory(directory);
+  if (!status.ok()) out.warnings.push_back(status.ToString());
+
+  // The old later volumes are no longer named by anything.
+  for (std::size_t i = 1; i < old.archives().size(); ++i) {
+    const std::string path = old.archives()[i]->path();
+    const std::string remove = "remove " + path;
+    if (stop(remove)) return Status::Error(Status::Code::kInvalid, path, "stopped: " + remove);
+    if (!platform::DeleteFile(path)) {
+      out.warnings.push_back(path + ": left behind; it is no longer part of the set");
+    }
+  }
+  if (old.archives().size() > 1) {
+    status = platform::SyncDirectory(directory);
+    if (!status.ok()) out.warnings.push_back(status.ToString());
+  }
+  return Status::Ok();
+}
+
+}  // namespace pkfstool
