@@ -144,7 +144,9 @@ void LauncherApp::runUpdateMode() {
   const std::string missing = MissingWorkPathMessage(commandLine_, workPath_);
   if (!missing.empty()) std::fputs(missing.c_str(), stderr);
   RunUpdateHandover(shareFile_, &savedCounter_, [this] { runUpdate(); });
-  if (updateOutcome_.refused) {
+  if (updateOutcome_.packBusy) {
+    exitStatus_ = kExitFilesKeptBack;
+  } else if (updateOutcome_.refused) {
     exitStatus_ = kExitVersionRefused;
   } else if (updateOutcome_.keptBack > 0) {
     exitStatus_ = kExitFilesKeptBack;

@@ -58,8 +58,10 @@ class PackArchive {
 
   // Reads and checks the directory (header words already set): every record,
   // the trailer and every data region must lie inside the table and the file,
-  // and no two regions may overlap. False, with nothing kept, otherwise.
-  bool ReadDirectory();
+  // and no two regions may overlap. Otherwise, with nothing kept, why not.
+  platform::Status ReadDirectory();
+  // The trailer's checksum did not match the records read (not a refusal).
+  bool checksumMismatch() const { return checksumMismatch_; }
   // Registers the heads with the manager and loads the next volume. True only
   // when a next volume was loaded.
   bool Init();
@@ -202,6 +204,7 @@ class PackArchive {
   std::unique_ptr<platform::RandomAccessFile> stream_;
   LeakList leakList_;
   std::unique_ptr<BatchBase> base_;  // null while nothing is pending
+  bool checksumMismatch_ = false;
   // The heads' records as the next directory write stores them, and their
   // byte sum: an add appends one record instead of serialising every head
   // again. Rebuilt when heads are taken out or change in place.

@@ -85,7 +85,11 @@ bool PackArchive::StoreHere(const std::string& name, unsigned char* data, std::u
                 /*print=*/true);
 
   // A failed data write leaves no trace: no head, no claimed region.
-  if (!WriteBuffer(data, start, size)) return false;
+  const platform::Status written = WriteBlock(data, start, size);
+  if (!written.ok()) {
+    fileSystem_->NoteFailure(written);
+    return false;
+  }
 
   // A copy in this volume is replaced in the same commit.
   TakeOut(name);

@@ -1,6 +1,7 @@
 // Opening a volume: header check, reading and checking the directory, and
 // following the chain of volumes through the trailers.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -66,15 +67,24 @@ void PackArchive::ForgetName(FileHead* head) {
   if (names != nullptr && names->FindName(head->name) == head) names->RemoveName(head);
 }
 
-bool PackArchive::ReadDirectory() {
+platform::Status PackArchive::ReadDirectory() {
+  auto broken = [this](const char* why) {
+    heads_.clear();
+    nameMap_.clear();
+    trailer_.reset();
+    return platform::Status::Error(platform::Status::Code::kCorrupt, name_, why);
+  };
   const std::uint64_t fileSize = stream_->Size();
   // The table must lie inside the file before anything is allocated for it.
-  if (tableOffset_ < kPackHeaderBytes ||
-      static_cast<std::uint64_t>(tableOffset_) + tableSize_ > RegionLimit(fileSize)) {
-    return false;
+  if (tableOffset_ < kPackHeaderBytes) return broken("directory overlaps the header");
+  if (static_cast<std::uint64_t>(tableOffset_) + tableSize_ > RegionLimit(fileSize)) {
+    return broken("directory runs past the end of the file");
   }
   std::vector<unsigned char> table(tableSize_);
-  if (!ReadBuffer(table.data(), tableOffset_, tableSize_)) return false;
+  if (!ReadBuffer(table.data(), tableOffset_, tableSize_)) {
+    return platform::Status::Error(platform::Status::Code::kIoError, name_,
+                                   "directory cannot be read");
+  }
   DecodeDirectoryBlock(manager(), table.data(), table.size());
 
   // Every record takes at least 20 bytes, so the count read from disk cannot
@@ -84,11 +94,7 @@ bool PackArchive::ReadDirectory() {
   for (std::uint32_t i = 0; i < headCount_; ++i) {
     auto head = std::make_unique<FileHead>(this);
     const std::size_t used = head->Parse(table.data() + position, table.size() - position);
-    if (used == 0) {
-      heads_.clear();
-      nameMap_.clear();
-      return false;
-    }
+    if (used == 0) return broken("file record runs past the end of the directory");
     position += used;
     if (head->size == 0) continue;             // an empty record takes no space and is dropped
     nameMap_.emplace(head->name, head.get());  // the first of a repeated name stays
@@ -97,19 +103,16 @@ bool PackArchive::ReadDirectory() {
   if (position < table.size()) {
     trailer_ = std::make_unique<PackTrailer>(this);
     if (trailer_->Parse(table.data() + position, table.size() - position) == 0) {
-      trailer_.reset();
-      heads_.clear();
-      nameMap_.clear();
-      return false;
+      return broken("directory trailer is damaged");
     }
+    // Loading never refused a volume for its checksum, and does not now; the
+    // mismatch is only worth a word.
+    if (trailer_->checksum != ByteSum(table.data(), position)) checksumMismatch_ = true;
   }
   if (!RegionsAreSound(fileSize)) {
-    trailer_.reset();
-    heads_.clear();
-    nameMap_.clear();
-    return false;
+    return broken("file data lie outside the file or overlap");
   }
-  return true;
+  return platform::Status::Ok();
 }
 
 // Header, table and every kept file lie inside the file (and below 4 GiB)
@@ -174,34 +177,54 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std
   // no longer the file that was opened: open the path again.
   for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
     stream = platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kReadWrite);
-    if (stream == nullptr) return nullptr;
+    if (stream == nullptr) {
+      const int error = errno != 0 ? errno : EIO;
+      fileSystem->NoteFailure(platform::Status::FromErrno(error, name));
+      return nullptr;
+    }
     // Another process that has the set open may be changing it: wait for it.
-    const bool locked = stream
-                            ->LockExclusive(fileSystem->lockTimeout(),
-                                            [&path] {
-                                              std::fprintf(stderr,
-                                                           "Waiting for %s: another process has "
-                                                           "it open\n",
-                                                           path.c_str());
-                                              std::fflush(stderr);
-                                            })
-                            .ok();
-    if (!locked) return nullptr;
+    const platform::Status locked = stream->LockExclusive(fileSystem->lockTimeout(), [&path] {
+      std::fprintf(stderr, "Waiting for %s: another process has it open\n", path.c_str());
+      std::fflush(stderr);
+    });
+    if (!locked.ok()) {
+      fileSystem->NoteFailure(locked);
+      return nullptr;
+    }
     if (stream->IsFileAt(path)) break;
     stream.reset();
   }
-  if (stream == nullptr) return nullptr;
+  if (stream == nullptr) {
+    fileSystem->NoteFailure(platform::Status::Error(platform::Status::Code::kBusy, name,
+                                                    "replaced while waiting for it"));
+    return nullptr;
+  }
 
   unsigned char bytes[kPackHeaderBytes] = {};
   if (stream->ReadAt(0, bytes, sizeof bytes) != static_cast<long long>(sizeof bytes)) {
+    fileSystem->NoteFailure(platform::Status::Error(platform::Status::Code::kCorrupt, name,
+                                                    "not a pack volume (too short)"));
     return nullptr;
   }
   DecodeDirectoryBlock(fileSystem->manager(), bytes, sizeof bytes);
   const PackHeader header = PackHeader::Parse(bytes);
-  if (!header.HasMagic()) return nullptr;
+  if (!header.HasMagic()) {
+    fileSystem->NoteFailure(
+        platform::Status::Error(platform::Status::Code::kCorrupt, name, "not a pack volume"));
+    return nullptr;
+  }
   auto archive = std::make_unique<PackArchive>(std::move(stream), header, fileSystem);
   archive->set_name(name);
-  if (!archive->ReadDirectory()) return nullptr;
+  const platform::Status directory = archive->ReadDirectory();
+  if (!directory.ok()) {
+    fileSystem->NoteFailure(directory);
+    return nullptr;
+  }
+  if (archive->checksumMismatch()) {
+    std::fprintf(stderr, "marovetin: %s: directory checksum does not match; the volume is used\n",
+                 name.c_str());
+    std::fflush(stderr);
+  }
 
   std::printf("Load %s to Pkfs\n", name.c_str());
   std::fflush(stdout);

@@ -89,9 +89,13 @@ bool CPKFSF::IsLoaded(const std::string& volumePath) const {
   return false;
 }
 
-bool CPKFSF::Load(const std::string& name) { return LoadFromFile(name, this) != nullptr; }
+bool CPKFSF::Load(const std::string& name) {
+  NoteFailure(platform::Status::Ok());
+  return LoadFromFile(name, this) != nullptr;
+}
 
 bool CPKFSF::CreateVolume(const std::string& requested) {
+  NoteFailure(platform::Status::Ok());
   BatchScope scope(this);
   std::size_t number = archives_.size();
   std::string name = requested.empty() ? VolumeName(volumePattern_, number) : requested;
@@ -136,8 +140,13 @@ bool CPKFSF::CreateVolume(const std::string& requested) {
 }
 
 bool CPKFSF::AddFile(const std::string& name, unsigned char* data, std::uint32_t length) {
+  NoteFailure(platform::Status::Ok());
   PackArchive* first = primary();
-  if (first == nullptr) return false;
+  if (first == nullptr) {
+    NoteFailure(platform::Status::Error(platform::Status::Code::kInvalid, name,
+                                        "no pack volume is loaded"));
+    return false;
+  }
   std::string key = name;
   NormalizeName(key);
   return first->AddFileFromBuffer(key, data, length, /*delegated=*/false);
@@ -194,7 +203,14 @@ int CPKFSF::RawRead(void* buffer, std::uint32_t length, CFSFile* handle) {
   const auto position = static_cast<std::uint32_t>(handle->position);
   if (position >= entry.size) return 0;
   const std::uint32_t n = std::min({length, entry.size - position, std::uint32_t{INT_MAX}});
-  handle->archive->ReadBuffer(buffer, entry.start + position, n);
+  // Bytes that did not arrive are no data: the read fails rather than
+  // handing back zeros.
+  if (!handle->archive->ReadBuffer(buffer, entry.start + position, n)) {
+    NoteFailure(
+        platform::Status::Error(platform::Status::Code::kIoError, handle->archive->name(),
+                                "read failed at offset " + std::to_string(entry.start + position)));
+    return -1;
+  }
   return static_cast<int>(n);
 }
 

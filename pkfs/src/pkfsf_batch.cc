@@ -35,6 +35,7 @@ platform::Status CPKFSF::CommitBatch() {
     platform::Status status = changed[i]->WriteDirectory(deferred[i]);
     if (!status.ok()) {
       RollBack(changed);
+      NoteFailure(status);
       return status;
     }
   }
@@ -43,6 +44,7 @@ platform::Status CPKFSF::CommitBatch() {
     platform::Status status = changed[i]->WriteDirectory({});
     if (!status.ok()) {
       RollBack(changed);
+      NoteFailure(status);
       return status;
     }
   }

@@ -74,7 +74,9 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
           packStore_.AddFile(relative, data, static_cast<std::uint32_t>(dataBuffer_.size()));
       AfterLibraryOutput();
       if (!stored) {
-        KeepBack(entry, "could not be stored in the pack");
+        const std::string why = packStore_.LastFailure();
+        KeepBack(entry, why.empty() ? std::string("could not be stored in the pack")
+                                    : "could not be stored in the pack: " + why);
       } else {
         batchSources_.emplace_back(entry, relative);
         batchBytes_ += dataBuffer_.size();

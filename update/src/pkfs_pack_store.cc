@@ -1,6 +1,7 @@
 // The mount of the pack file system at dialog start, and the store of one
 // pack update file.
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "pkfs/fs_filter.h"
@@ -13,6 +14,20 @@ namespace update {
 
 namespace {
 
+// MAROVETIN_LOCK_TIMEOUT: how many seconds the mount waits for a volume that
+// another process holds (default 60; 0: not at all). A value that is not a
+// whole number of seconds keeps the default.
+int LockTimeoutFromEnvironment() {
+  const char* text = std::getenv("MAROVETIN_LOCK_TIMEOUT");
+  if (text == nullptr || *text == '\0') return pkfs::kDefaultLockTimeoutMilliseconds;
+  char* end = nullptr;
+  const long seconds = std::strtol(text, &end, 10);
+  if (*end != '\0' || seconds < 0 || seconds > 24L * 3600) {
+    return pkfs::kDefaultLockTimeoutMilliseconds;
+  }
+  return static_cast<int>(seconds * 1000);
+}
+
 class PkfsPackStore : public PackStore {
  public:
   void Mount(const std::string& packName) override {
@@ -24,6 +39,7 @@ class PkfsPackStore : public PackStore {
     // The filter must be in place before the first volume loads: the volume
     // header and directory are read through it.
     manager.RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
+    fileSystem_->SetLockTimeout(LockTimeoutFromEnvironment());
     const bool existed = platform::PathExists(packName);
     if (!pkfs::SetFileSystem(packName, std::move(fileSystem))) {
       if (existed) {
@@ -32,8 +48,12 @@ class PkfsPackStore : public PackStore {
         // free name: nothing would link it, and what went into it would be
         // gone at the next start. Nothing is mounted; every pack update file
         // is kept back.
-        std::fprintf(stderr, "marovetin: %s cannot be loaded; pack update files are kept back\n",
-                     packName.c_str());
+        const platform::Status& why = fileSystem_->lastFailure();
+        std::fprintf(stderr,
+                     "marovetin: %s cannot be loaded (%s); pack update files are kept back\n",
+                     packName.c_str(), why.ok() ? "unknown reason" : why.Reason().c_str());
+        if (why.code() == platform::Status::Code::kBusy) blocked_ = why;
+        mountFailure_ = why.ok() ? packName + ": cannot be loaded" : why.ToString();
         return;
       }
       manager.CreateVolume(packName);
@@ -44,7 +64,16 @@ class PkfsPackStore : public PackStore {
   }
 
   bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) override {
-    return fileSystem_ != nullptr && fileSystem_->AddFile(name, data, length);
+    return fileSystem_ != nullptr && mountFailure_.empty() &&
+           fileSystem_->AddFile(name, data, length);
+  }
+
+  platform::Status MountBlocked() const override { return blocked_; }
+
+  std::string LastFailure() const override {
+    if (!mountFailure_.empty()) return mountFailure_;
+    if (fileSystem_ == nullptr || fileSystem_->lastFailure().ok()) return std::string();
+    return fileSystem_->lastFailure().ToString();
   }
 
   bool IsVolume(const std::string& path) const override {
@@ -72,7 +101,11 @@ class PkfsPackStore : public PackStore {
 
  private:
   pkfs::CPKFSF* fileSystem_ = nullptr;
-  std::string createdVolume_;  // the first volume, when this mount created it
+  std::string createdVolume_;
+  std::string mountFailure_;
+  platform::Status
+      blocked_;  // the first volume stayed locked by another process  // why the first volume did
+                 // not load, when it exists  // the first volume, when this mount created it
 };
 
 }  // namespace

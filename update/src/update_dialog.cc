@@ -119,6 +119,7 @@ LParam UpdateDialog::OnChangeState(WParam wParam, LParam) {
 UpdateOutcome UpdateDialog::outcome() const {
   UpdateOutcome result;
   result.refused = refused_;
+  result.packBusy = packBusy_;
   result.keptBack = static_cast<int>(keptBack_.size());
   return result;
 }

@@ -7,7 +7,9 @@
 
 #include "platform/byte_order.h"
 #include "platform/file_system.h"
+#include "platform/status.h"
 #include "resources/string_table.h"
+#include "update/pack_store.h"
 #include "update/update_dialog.h"
 
 namespace update {
@@ -38,6 +40,17 @@ bool VersionAllowsUpdate(std::uint32_t installIndex, std::uint32_t patchValue1,
 }
 
 LParam UpdateDialog::OnCheckVersion(WParam, LParam) {
+  // Another process is changing the pack: applying the loose files alone
+  // would leave the installation half updated, so nothing is applied and the
+  // run fails; the same update can simply run again.
+  if (const platform::Status blocked = packStore_.MountBlocked(); !blocked.ok()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "marovetin: %s; nothing was updated\n", blocked.ToString().c_str());
+    packBusy_ = true;
+    refused_ = true;
+    EndDialog(IDCANCEL);
+    return 0;
+  }
   if (!host_.checkVersion() || CheckVersion()) {
     PostMessage(WM_CHANGESTATE, 1);
     return 0;

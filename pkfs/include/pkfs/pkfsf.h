@@ -89,6 +89,16 @@ class CPKFSF : public CFS {
   int lockTimeout() const { return lockTimeout_; }
   void SetLockTimeout(int milliseconds) { lockTimeout_ = milliseconds; }
 
+  // The last failure of a load, store, removal, volume creation, commit or
+  // read, and why ("DATA.pak: No space left on device"); "CFSGetLastError"
+  // returns its text. A load, an add and a volume creation start with it
+  // cleared.
+  const platform::Status& lastFailure() const { return lastFailure_; }
+  void NoteFailure(const platform::Status& status) {
+    lastFailure_ = status;
+    lastError_ = status.ok() ? std::string() : status.ToString();
+  }
+
   std::uint32_t sizeLimit() const { return sizeLimit_; }
   void SetSizeLimitForTesting(std::uint32_t limit) { sizeLimit_ = limit; }
   const std::string& volumePattern() const { return volumePattern_; }
@@ -98,6 +108,7 @@ class CPKFSF : public CFS {
  private:
   std::uint32_t sizeLimit_ = kDefaultVolumeSizeLimit;
   int lockTimeout_ = kDefaultLockTimeoutMilliseconds;
+  platform::Status lastFailure_;
   std::string volumePattern_ = "Data%d.pak";
   // After a failed commit: volumes created in the batch are closed and
   // deleted (kept on disk when a header could not be put back), the others

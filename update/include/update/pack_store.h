@@ -28,6 +28,14 @@ class PackStore {
   // commit).
   virtual bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) = 0;
 
+  // Why the last AddFile (or the mount) failed, "volume: reason"; empty when
+  // the store does not know.
+  virtual std::string LastFailure() const { return std::string(); }
+
+  // Why the mount must stop the whole update: the first volume is held by
+  // another process past the lock timeout. OK otherwise.
+  virtual platform::Status MountBlocked() const { return platform::Status::Ok(); }
+
   // True when path is one of the mounted set's volume files (under any
   // spelling), which nothing else may write over.
   virtual bool IsVolume(const std::string& path) const {

@@ -211,6 +211,7 @@ class UpdateDialog {
 
   bool refused_ = false;
   bool toldCannotStop_ = false;
+  bool packBusy_ = false;  // the pack stayed locked by another process: nothing was applied
   // One update file can be listed under two spellings (the pack search gives
   // D/Pak\a, the work-path search D\Pak\a): these sets hold SourceKey forms.
   std::set<std::string> keptBack_;      // sources that could not be applied
@@ -227,7 +228,6 @@ class UpdateDialog {
   };
   LooseFileBatch looseBatch_;
   std::vector<PendingLooseFile> pendingLoose_;
-
 
   // Pack update files stored in the open batch (source, name below "Pak"),
   // waiting for its commit, and their bytes.

@@ -7,8 +7,9 @@
 namespace update {
 
 struct UpdateOutcome {
-  bool refused = false;  // the version gate refused the update; nothing was changed
-  int keptBack = 0;      // update files left in place because they could not be applied
+  bool refused = false;   // the version gate refused the update; nothing was changed
+  bool packBusy = false;  // another process held the pack; nothing was changed
+  int keptBack = 0;       // update files left in place because they could not be applied
 };
 
 // Mounts the pack file system, runs the dialog's state machine to its end and

@@ -1,0 +1,107 @@
+// A first volume that exists but cannot be used: the run says why, creates
+// no volume in its place and keeps every pack file back; a volume held by
+// another process past MAROVETIN_LOCK_TIMEOUT stops the run with nothing
+// changed.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "platform/random_access_file.h"
+#include "test_support.h"
+#include "update_e2e_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::FileExists;
+using testing_support::MakeDirs;
+using testing_support::ReadFile;
+using testing_support::RunResult;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string relative = fs::relative(entry.path(), root).string();
+    tree[relative] = entry.is_directory() ? "<dir>" : ReadFile(entry.path().string());
+  }
+  return tree;
+}
+
+class PackRefusalTest : public ::testing::Test {
+ protected:
+  PackRefusalTest() {
+    MakeDirs(install());
+    WriteFile(In("DATA.pak"), "text, not a pack volume");
+    WriteFile(Delivered("Pak/a.bin"), "pack bytes");
+    WriteFile(Delivered("loose.txt"), "loose bytes");
+  }
+  std::string install() const { return root_.Join("install"); }
+  std::string update() const { return install() + "/update"; }
+  std::string In(const std::string& relative) const { return install() + "/" + relative; }
+  std::string Delivered(const std::string& relative) const { return update() + "/" + relative; }
+
+  TempDir root_;
+};
+
+TEST_F(PackRefusalTest, AnUnloadableFirstVolumeKeepsPackFilesBackWithTheReason) {
+  RunResult r = update_e2e::RunUpdater(install(), {"-sw", "update", "-df"});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_NE(r.err.find("marovetin: DATA.pak cannot be loaded (not a pack volume); pack update "
+                       "files are kept back\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("kept back " + update() +
+                       "/Pak/a.bin: could not be stored in the pack: DATA.pak: not a pack volume"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(ReadFile(In("DATA.pak")), "text, not a pack volume");
+  EXPECT_FALSE(FileExists(In("Data1.pak")));
+  EXPECT_EQ(ReadFile(Delivered("Pak/a.bin")), "pack bytes");
+  EXPECT_EQ(ReadFile(In("loose.txt")), "loose bytes");  // loose files still go
+}
+
+TEST_F(PackRefusalTest, AVolumeLockedPastTheTimeoutStopsTheRunWithNothingChanged) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    auto file = platform::RandomAccessFile::Open(In("DATA.pak"),
+                                                 platform::RandomAccessFile::Mode::kReadWrite);
+    const char byte = file != nullptr && file->LockExclusive(0).ok() ? 'y' : 'n';
+    if (write(ready[1], &byte, 1) != 1) _exit(2);
+    sleep(30);
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+  const auto before = Snapshot(root_.path());
+
+  const auto start = std::chrono::steady_clock::now();
+  RunResult r = testing_support::RunProgram(
+      testing_support::MarovetinBinary(), {"-sw", "update", "-df"}, install(),
+      {"MAROVETIN_SHM_NAME=" + update_e2e::UniqueShmName(), "MAROVETIN_LOCK_TIMEOUT=2"});
+  const auto waited = std::chrono::steady_clock::now() - start;
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+
+  EXPECT_EQ(r.exitStatus, 1) << r.err;
+  EXPECT_NE(r.err.find("Waiting for DATA.pak"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("marovetin: DATA.pak: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("; nothing was updated\n"), std::string::npos) << r.err;
+  EXPECT_LT(waited, std::chrono::seconds(30));  // the variable, not the 60 s default
+  EXPECT_EQ(Snapshot(root_.path()), before);
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+// The file system says why an operation failed: the last failure, as a
+// Status and as the text of "CFSGetLastError", for loads, stores, commits
+// and reads.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+#include "pack_fixture.h"
+#include "pkfs/fs_file.h"
+#include "platform/byte_order.h"
+#include "platform/random_access_file.h"
+
+namespace pkfs_test {
+namespace {
+
+class FailureReasonTest : public PackFixture {
+ protected:
+  std::string LastErrorText() {
+    std::string text;
+    fs_->Command("CFSGetLastError", text);
+    return text;
+  }
+
+  // Two files of 8 bytes at 16 and 24, the table at 32.
+  Bytes SoundVolume() {
+    WriteVolume(dir_.Join("DATA.pak"), {Head("AB", 16, 8), Head("CDE", 24, 8)}, Pattern(16, 1),
+                true);
+    return BytesOf(Disk("DATA.pak"));
+  }
+  void Put(const Bytes& file) {
+    testing_support::WriteFile(dir_.Join("DATA.pak"), std::string(file.begin(), file.end()));
+  }
+};
+
+TEST_F(FailureReasonTest, EachWayALoadFailsHasItsOwnReason) {
+  const Bytes sound = SoundVolume();
+  struct Row {
+    std::size_t at;  // a word to overwrite, or kCut: keep only value bytes
+    std::uint32_t value;
+    const char* reason;
+  };
+  constexpr std::size_t kCut = ~std::size_t{0};
+  const Row rows[] = {
+      {kCut, 10, "not a pack volume (too short)"},
+      {0, 0x4B434150 ^ 0xFF, "not a pack volume"},
+      {4, 8, "directory overlaps the header"},
+      {8, 0xFFFFFFFF, "directory runs past the end of the file"},
+      {32, 1000, "file record runs past the end of the directory"},
+      {32 + 6, 20, "file data lie outside the file or overlap"},
+      {32 + 10, 0xFFFFFFFF, "file data lie outside the file or overlap"},
+  };
+  for (const Row& row : rows) {
+    Bytes file = sound;
+    if (row.at == kCut) {
+      file.resize(row.value);
+    } else {
+      platform::StoreU32(file.data() + row.at, row.value);
+    }
+    Put(file);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(Mount("DATA.pak", /*create=*/false)) << row.reason;
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(fs_->lastFailure().Reason(), row.reason);
+    EXPECT_EQ(LastErrorText(), std::string("DATA.pak: ") + row.reason);
+  }
+  // A trailer whose next-volume name would leave the table.
+  Bytes file = sound;
+  file[file.size() - 4] = 0xFF;
+  Put(file);
+  EXPECT_FALSE(Mount("DATA.pak", false));
+  EXPECT_EQ(LastErrorText(), "DATA.pak: directory trailer is damaged");
+}
+
+TEST_F(FailureReasonTest, AChecksumMismatchIsSaidOnceAndTheVolumeIsUsed) {
+  Bytes file = SoundVolume();
+  file[file.size() - 8] ^= 0x01;  // the trailer's checksum word
+  Put(file);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Mount("DATA.pak", false));
+  const std::string err = testing::internal::GetCapturedStderr();
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(err, "marovetin: DATA.pak: directory checksum does not match; the volume is used\n");
+  EXPECT_EQ(StoredContent("AB").size(), 8u);
+
+  SoundVolume();
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(Mount("DATA.pak", false));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  testing::internal::GetCapturedStdout();
+}
+
+// A full disk on the data write of an add, and on the table and the header
+// writes of its commit: the add fails with the volume and the errno text.
+TEST_F(FailureReasonTest, AFullDiskOnAnyWriteOfAnAddIsNamed) {
+  for (int failing = 1; failing <= 3; ++failing) {
+    Stop();
+    std::filesystem::remove(dir_.Join("DATA.pak"));
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(Mount());
+    ASSERT_TRUE(Add("old", Pattern(40, 1)));
+    int seen = 0;
+    platform::SetWriteFaultHook([&seen, failing](const std::string&, std::uint64_t, std::size_t) {
+      platform::WriteDecision decision;
+      if (++seen >= failing) decision = {platform::WriteDecision::kFail, 0, ENOSPC};
+      return decision;
+    });
+    const bool added = Add("new", Pattern(40, 2));
+    platform::SetWriteFaultHook(nullptr);
+    testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(added) << "write " << failing;
+    EXPECT_EQ(LastErrorText(), "DATA.pak: No space left on device") << "write " << failing;
+    // On disk the set is as before the add.
+    testing::internal::CaptureStdout();
+    const bool reloaded = Mount("DATA.pak", false);
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(reloaded) << LastErrorText();
+    EXPECT_EQ(manager_->FindName("NEW"), nullptr) << "write " << failing;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(StoredContent("OLD"), Pattern(40, 1));
+    // The next add starts clean.
+    EXPECT_TRUE(Add("new", Pattern(40, 2)));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(LastErrorText(), "");
+  }
+}
+
+// A read that comes back short fails (in RawRead and through a handle)
+// instead of handing back zeros as data.
+TEST_F(FailureReasonTest, AShortReadFailsAndIsNamed) {
+  SoundVolume();
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(Mount("DATA.pak", false));
+  testing::internal::GetCapturedStdout();
+  std::filesystem::resize_file(dir_.Join("DATA.pak"), 20);  // cut inside AB
+
+  pkfs::CFSFile* handle = manager_->Open("AB", "rb");
+  ASSERT_NE(handle, nullptr);
+  unsigned char buffer[8] = {};
+  EXPECT_EQ(fs_->RawRead(buffer, sizeof buffer, handle), -1);
+  EXPECT_EQ(LastErrorText(), "DATA.pak: read failed at offset 16");
+  EXPECT_EQ(handle->Read(buffer, sizeof buffer), 0);
+  delete handle;
+}
+
+// Another process holds the volume past the lock timeout: the load fails,
+// naming the volume, with a busy status.
+TEST_F(FailureReasonTest, ALockHeldElsewhereIsNamedAsBusy) {
+  SoundVolume();
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto file = platform::RandomAccessFile::Open(dir_.Join("DATA.pak"),
+                                                 platform::RandomAccessFile::Mode::kReadWrite);
+    const bool locked = file != nullptr && file->LockExclusive(0).ok();
+    const char byte = locked ? 'y' : 'n';
+    if (write(ready[1], &byte, 1) != 1) _exit(2);
+    sleep(5);
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+
+  Stop();
+  manager_ = std::make_unique<pkfs::CFSManager>(dir_.path());
+  auto owned = std::make_unique<pkfs::CPKFSF>(manager_.get());
+  fs_ = owned.get();
+  fs_->SetLockTimeout(0);
+  EXPECT_FALSE(manager_->SetFileSystem("DATA.pak", std::move(owned)));
+  EXPECT_EQ(fs_->lastFailure().code(), platform::Status::Code::kBusy);
+  EXPECT_EQ(fs_->lastFailure().context(), "DATA.pak");
+
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+}
+
+}  // namespace
+}  // namespace pkfs_test
