@@ -240,8 +240,9 @@ TEST_F(PayloadLoaderTest, ConcatenatedStreamsAreAllDecodedAndTrailingBytesFail) 
       {one + two, 0, both},
       {two + none + two + none, 0,
        [&] {
-         Bytes twice = small;
-         twice.insert(twice.end(), small.begin(), small.end());
+         Bytes twice;
+         for (int copy = 0; copy < 2; ++copy)
+           for (unsigned char byte : small) twice.push_back(byte);
          return twice;
        }()},
       {none, 0, Bytes{}},
