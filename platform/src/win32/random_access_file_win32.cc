@@ -102,9 +102,14 @@ std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& path
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               mode == Mode::kCreateReadWrite ? CREATE_ALWAYS : OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  // Callers name the reason from errno, as they do on POSIX.
+  if (file == INVALID_HANDLE_VALUE) {
+    errno = internal::ErrnoFromWindowsError(::GetLastError());
+    return nullptr;
+  }
   if (::GetFileType(file) != FILE_TYPE_DISK) {
     ::CloseHandle(file);
+    errno = EINVAL;
     return nullptr;
   }
   return std::unique_ptr<RandomAccessFile>(new RandomAccessFile(HandleToInt(file), path));
