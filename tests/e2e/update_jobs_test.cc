@@ -74,8 +74,7 @@ class UpdateJobsTest : public ::testing::Test {
     testing_support::MakeDirs(install());
     fill();
     const std::vector<std::string> environment = {
-        "MAROVETIN_SHM_NAME=" + update_e2e::UniqueShmName(),
-        std::string("MAROVETIN_JOBS=") + jobs};
+        "MAROVETIN_SHM_NAME=" + update_e2e::UniqueShmName(), std::string("MAROVETIN_JOBS=") + jobs};
     Outcome outcome;
 #ifdef _WIN32
     // No shell and no file-size limit here: the big files are simply stored.
