@@ -118,7 +118,7 @@ void UpdateDialog::RemoveSource(const std::string& source, const std::string& re
                                 const std::string& base) {
   platform::SetAttributesNormal(source);
   readAhead_.BeforeChange(source);
-  platform::DeleteFile(source);
+  if (platform::DeleteFile(source)) removedSources_.insert(SourceKey(source));
   Log("Remove Dir = %s \n", source.c_str());
   BeforeLibraryOutput();
   fileutil::RemoveEmptyDirectories(relative, base);
