@@ -82,7 +82,7 @@ bool PackArchive::StoreHere(const std::string& name, unsigned char* data, std::u
 
   timer->Report(name_ + ":" + name +
                     " Leak StartPos = " + std::to_string(static_cast<std::int32_t>(start)) + "\n",
-                /*print=*/true);
+                filters);
 
   // A failed data write leaves no trace: no head, no claimed region.
   const platform::Status written = WriteBlock(data, start, size);

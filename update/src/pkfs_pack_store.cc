@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
@@ -30,6 +31,10 @@ int LockTimeoutFromEnvironment() {
 
 class PkfsPackStore : public PackStore {
  public:
+  void SetOutputSink(pkfs::OutputSink sink) override {
+    pkfs::TheManager().SetOutputSink(std::move(sink));
+  }
+
   void Mount(const std::string& packName) override {
     pkfs::CFSManager& manager = pkfs::TheManager();
     auto fileSystem = std::make_unique<pkfs::CPKFSF>(&manager);
