@@ -38,7 +38,8 @@ void MakeDirectories(const std::string& relative, const std::string& base) {
   }
 }
 
-void RemoveEmptyDirectories(const std::string& relative, const std::string& base) {
+void RemoveEmptyDirectories(const std::string& relative, const std::string& base,
+                            const std::function<void(const std::string& text)>& output) {
   std::vector<std::string> levels;
   SplitString(WithForwardSlashes(relative), levels, "/");
   while (!levels.empty()) {
@@ -50,7 +51,11 @@ void RemoveEmptyDirectories(const std::string& relative, const std::string& base
     if (std::FILE* file = platform::OpenFile(path, "rb")) {
       std::fclose(file);  // a file is still there: leave it
     } else if (!platform::RemoveDirectory(path)) {
-      std::printf("Remove Directory:%s", path.c_str());
+      if (output) {
+        output("Remove Directory:" + path);
+      } else {
+        std::printf("Remove Directory:%s", path.c_str());
+      }
     }
     levels.pop_back();
   }
