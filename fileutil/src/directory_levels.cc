@@ -39,7 +39,15 @@ void MakeDirectories(const std::string& relative, const std::string& base) {
   }
 }
 
-void RemoveEmptyDirectories(const std::string& relative, const std::string& base) {
+void RemoveEmptyDirectories(const std::string& relative, const std::string& base,
+                            const std::function<void(const std::string& text)>& output) {
+  const auto report = [&output](const std::string& path) {
+    if (output) {
+      output("Remove Directory:" + path);
+    } else {
+      std::printf("Remove Directory:%s", path.c_str());
+    }
+  };
   std::vector<std::string> levels;
   SplitString(WithForwardSlashes(relative), levels, "/");
   // Once a level that is a directory stays, every level above it holds it and
@@ -52,7 +60,7 @@ void RemoveEmptyDirectories(const std::string& relative, const std::string& base
       path += level;
     }
     if (aboveAKeptDirectory) {
-      std::printf("Remove Directory:%s", path.c_str());
+      report(path);
       levels.pop_back();
       continue;
     }
@@ -63,7 +71,7 @@ void RemoveEmptyDirectories(const std::string& relative, const std::string& base
       const bool isDirectory = errno == EISDIR;
       if (!platform::RemoveDirectory(path)) {
         aboveAKeptDirectory = isDirectory;
-        std::printf("Remove Directory:%s", path.c_str());
+        report(path);
       }
     }
     levels.pop_back();
