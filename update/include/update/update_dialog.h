@@ -221,6 +221,7 @@ class UpdateDialog {
   // D/Pak\a, the work-path search D\Pak\a): these sets hold SourceKey forms.
   std::set<std::string> keptBack_;      // sources that could not be applied
   std::set<std::string> storedInPack_;  // pack update files the pack now holds
+  std::set<std::string> removedSources_;  // sources this run has deleted
   // Sources (SourceKey form) whose name a later delivered file takes, and the
   // later file as shown.
   std::map<std::string, std::string> overwrittenBy_;
