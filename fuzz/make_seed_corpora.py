@@ -142,9 +142,10 @@ def leak_list_seeds():
 
 def pack_ops_seeds():
     # Settings (bit 0: filter and name rules; bits 1-2: the volume size
-    # limit), then steps: kind (high nibble F: reload, E: power loss), name,
-    # size (2 bytes), content seed, and for a power loss the write it stops
-    # at, whether it tears, and how much of it.
+    # limit), then steps: kind (high nibble F: reload, E: power loss, D: begin
+    # a batch, C: commit it, B: commit it under a power loss), name, size (2
+    # bytes), content seed, and for a power loss the write it stops at,
+    # whether it tears, and how much of it.
     def step(kind, name, size, seed=1, loss=b""):
         return bytes([kind, name]) + struct.pack("<H", size) + bytes([seed]) + loss
 
@@ -155,6 +156,13 @@ def pack_ops_seeds():
         "plain-small-limit": bytes([0]) + adds + churn,
         "filtered-chain": bytes([1]) + adds + adds + churn,
         "power-losses": bytes([3]) + adds + losses + step(0xF0, 0, 0),
+        "batches": bytes([3]) + adds + step(0xD0, 0, 0) + churn[:-5] + adds
+        + step(0xC0, 0, 0) + step(0xD0, 0, 0) + churn[:-5] + step(0xF0, 0, 0)
+        + step(0xD0, 0, 0) + step(0xE0 | 1, 5, 300, 3, bytes([2, 1, 90]))
+        + step(0xD0, 0, 0) + adds + churn[:-5]
+        + b"".join(step(0xB0, 0, 0, 0, bytes([k, k & 1, 100])) + step(0xD0, 0, 0) + step(0, k, 200, k)
+                   for k in range(1, 7))
+        + step(0xD0, 0, 0) + adds,
     }
 
 

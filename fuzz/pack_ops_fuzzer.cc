@@ -1,10 +1,13 @@
 // Random sequences of adds, replacements, removals, writes through handles,
-// reloads and power losses on a pack volume set, checked after every step
-// against a plain map of name to bytes. A power loss stops the machine at one
-// write of an operation (the write refused, or torn part-way when it is not
-// the 16-byte header, which storage writes whole, and every later write
-// refused); the set loaded afresh from disk must then hold exactly the files
-// from before the operation or exactly those from after it.
+// batches, reloads and power losses on a pack volume set, checked after every
+// step against a plain map of name to bytes. A power loss stops the machine
+// at one write of an operation (the write refused, or torn part-way when it
+// is not the 16-byte header, which storage writes whole, and every later
+// write refused); the set loaded afresh from disk must then hold exactly the
+// files from before the operation or exactly those from after it. Inside a
+// batch nothing reaches the directory on disk before the commit: a reload or
+// a power loss gives the files from before the batch, and a power loss during
+// the commit gives those from before it or those from after it.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -180,6 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PackSet set(fuzz::CleanScratchDirectory(), (settings & 1) != 0, limit);
   FUZZ_CHECK(set.Mount(/*create=*/true), "a new set mounts");
   Files model;
+  Files committed;  // what the set on disk holds while a batch is open
+  bool inBatch = false;
 
   for (std::size_t steps = 0; steps < kMaxSteps && !input.empty(); ++steps) {
     const std::uint8_t op = input.U8();
@@ -191,9 +196,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     step.size = 1 + input.U16() % (limit / 4);
     step.seed = input.U8();
 
-    if ((op & 0xF0) == 0xF0) {  // reload from disk
+    if ((op & 0xF0) == 0xF0) {  // reload from disk: an open batch is dropped
       set.Mount(/*create=*/false);
+      if (inBatch) model = committed;
+      inBatch = false;
       FUZZ_CHECK(set.Snapshot() == model, "a reload gives the files");
+      continue;
+    }
+    if ((op & 0xF0) == 0xD0) {  // begin a batch
+      if (!inBatch) set.fileSystem().BeginBatch();
+      if (!inBatch) committed = model;
+      inBatch = true;
+      continue;
+    }
+    if ((op & 0xF0) == 0xC0 || (op & 0xF0) == 0xB0) {  // commit, B: under a power loss
+      if (!inBatch) continue;
+      inBatch = false;
+      if ((op & 0xF0) == 0xC0) {
+        FUZZ_CHECK(set.fileSystem().CommitBatch().ok(), "a commit on a healthy disk succeeds");
+        FUZZ_CHECK(set.Snapshot() == model, "a commit keeps the batch's files");
+        set.CheckLists();
+        continue;
+      }
+      const int stop = 1 + input.U8() % 8;
+      const bool tear = input.Bool();
+      const std::uint8_t share = input.U8();
+      {
+        PowerLoss loss(stop, tear, share);
+        set.fileSystem().CommitBatch();
+      }
+      FUZZ_CHECK(set.Mount(/*create=*/false), "the set loads after a power loss in a commit");
+      const Files now = set.Snapshot();
+      FUZZ_CHECK(now == committed || now == model, "a commit is all or nothing");
+      model = now;
+      set.CheckLists();
       continue;
     }
     if ((op & 0xF0) == 0xE0) {  // power loss during the step
@@ -207,15 +243,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       FUZZ_CHECK(set.Mount(/*create=*/false), "the set loads after a power loss");
       const Files now = set.Snapshot();
-      FUZZ_CHECK(now == before || now == model, "a power loss leaves before or after");
+      if (inBatch) {
+        // Only data were written: the directory on disk is the one from
+        // before the batch.
+        FUZZ_CHECK(now == committed, "a power loss in a batch leaves the set as before it");
+        inBatch = false;
+      } else {
+        FUZZ_CHECK(now == before || now == model, "a power loss leaves before or after");
+      }
       model = now;
       set.CheckLists();
       continue;
     }
     FUZZ_CHECK(Apply(set, model, step, limit), "an operation on a healthy disk succeeds");
     FUZZ_CHECK(set.Snapshot() == model, "the set holds the model's files");
-    set.CheckLists();
+    // Inside a batch what the directory on disk names stays used until the
+    // commit, so the list differs from a rebuild from memory until then.
+    if (!inBatch) set.CheckLists();
   }
+  if (inBatch) FUZZ_CHECK(set.fileSystem().CommitBatch().ok(), "the last batch commits");
   set.Mount(/*create=*/false);
   FUZZ_CHECK(set.Snapshot() == model, "the files survive a reload");
   return 0;

@@ -1,4 +1,5 @@
 // Creation and removal of the directory levels of a relative file name.
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -38,19 +39,40 @@ void MakeDirectories(const std::string& relative, const std::string& base) {
   }
 }
 
-void RemoveEmptyDirectories(const std::string& relative, const std::string& base) {
+void RemoveEmptyDirectories(const std::string& relative, const std::string& base,
+                            const std::function<void(const std::string& text)>& output) {
+  const auto report = [&output](const std::string& path) {
+    if (output) {
+      output("Remove Directory:" + path);
+    } else {
+      std::printf("Remove Directory:%s", path.c_str());
+    }
+  };
   std::vector<std::string> levels;
   SplitString(WithForwardSlashes(relative), levels, "/");
+  // Once a level that is a directory stays, every level above it holds it and
+  // cannot be removed either: those are reported without asking the system.
+  bool aboveAKeptDirectory = false;
   while (!levels.empty()) {
     std::string path = base;
     for (const std::string& level : levels) {
       path += "/";
       path += level;
     }
+    if (aboveAKeptDirectory) {
+      report(path);
+      levels.pop_back();
+      continue;
+    }
+    errno = 0;
     if (std::FILE* file = platform::OpenFile(path, "rb")) {
       std::fclose(file);  // a file is still there: leave it
-    } else if (!platform::RemoveDirectory(path)) {
-      std::printf("Remove Directory:%s", path.c_str());
+    } else {
+      const bool isDirectory = errno == EISDIR;
+      if (!platform::RemoveDirectory(path)) {
+        aboveAKeptDirectory = isDirectory;
+        report(path);
+      }
     }
     levels.pop_back();
   }

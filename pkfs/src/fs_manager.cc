@@ -200,6 +200,16 @@ CFSFilter* CFSManager::FindResizingFilter(std::uint32_t id) const {
   return FindFilter(resizingFilters_, id);
 }
 
+void CFSManager::SetOutputSink(OutputSink sink) { outputSink_ = std::move(sink); }
+
+void CFSManager::Output(OutputStream stream, const std::string& text) const {
+  if (outputSink_) {
+    outputSink_(stream, text);
+  } else {
+    WriteToStandardStreams(stream, text);
+  }
+}
+
 int CFSManager::ChangeDirectory(const std::string& path) {
   std::string target = path;
   std::replace(target.begin(), target.end(), '\\', '/');
@@ -229,6 +239,7 @@ char* CFSManager::GetDirectory(char* buffer, int length) const {
 void CFSManager::ResetForTesting(const std::string& startDirectory) {
   Shutdown();
   Start(startDirectory);
+  outputSink_ = nullptr;
   if (this == &TheManager()) UsePlainFunctionsForTesting();
 }
 

@@ -25,6 +25,7 @@
 #include "leak_list.h"
 #include "pack_format.h"
 #include "pkfs/file_head.h"
+#include "pkfs/output_sink.h"
 #include "platform/random_access_file.h"
 #include "platform/status.h"
 
@@ -218,8 +219,8 @@ class PackArchive {
   std::mutex lock_;
 };
 
-// Opens name ("rb+") under an exclusive lock (waiting, with one line on
-// standard error, while another process holds it), checks the decoded header
+// Opens name ("rb+") under an exclusive lock (waiting, with one line to the
+// manager's error output, while another process holds it), checks the decoded header
 // for "PACK", reads and checks the directory, appends the volume to
 // fileSystem's archives and runs Init. Null when the file does not open, is
 // not a pack volume, or its directory breaks the format; nothing is then
@@ -233,6 +234,10 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std
 // volumePath: in the same directory. A name with a directory of its own
 // (absolute, or with a drive) is taken as it stands.
 std::string PathBeside(const std::string& volumePath, const std::string& name);
+
+// Hands text to manager's output sink; without a manager, to the standard
+// streams.
+void LibraryOutput(const CFSManager* manager, OutputStream stream, const std::string& text);
 
 // Text command handlers, and their dispatch on the first volume of a set.
 bool OnAddFile(PackArchive* volume, const char* path);

@@ -34,7 +34,11 @@ bool PackArchive::AddFileFromBuffer(const std::string& name, unsigned char* data
                                     std::uint32_t size, bool delegated) {
   ScopeTimer timer("AddFileFromBuffer");
   if (fileSystem_ == nullptr || (data == nullptr && size > 0)) return false;
-  if (!FitsEmptyVolume(size, fileSystem_->sizeLimit())) return false;
+  if (!FitsEmptyVolume(size, fileSystem_->sizeLimit())) {
+    fileSystem_->NoteFailure(platform::Status::Error(platform::Status::Code::kInvalid, name,
+                                                     "too large for a pack volume"));
+    return false;
+  }
 
   // Outside a batch the add is a batch of its own.
   BatchScope scope(fileSystem_);
@@ -82,7 +86,7 @@ bool PackArchive::StoreHere(const std::string& name, unsigned char* data, std::u
 
   timer->Report(name_ + ":" + name +
                     " Leak StartPos = " + std::to_string(static_cast<std::int32_t>(start)) + "\n",
-                /*print=*/true);
+                filters);
 
   // A failed data write leaves no trace: no head, no claimed region.
   const platform::Status written = WriteBlock(data, start, size);

@@ -137,7 +137,7 @@ void PackArchive::AbandonBatch() {
   headCount_ = base->headCount;
   next_ = base->next;
   if (base->hadTrailer) {
-    if (trailer_ == nullptr) trailer_ = std::make_unique<PackTrailer>(this);
+    if (trailer_ == nullptr) trailer_ = std::make_unique<PackTrailer>();
     *trailer_ = base->trailer;
   } else {
     trailer_.reset();

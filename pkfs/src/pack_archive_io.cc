@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "directory_filter.h"
 #include "pack_archive.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
@@ -60,8 +61,8 @@ bool PackArchive::UpdateFileHeadData() {
 }
 
 std::vector<unsigned char> PackArchive::BuildTable(const std::vector<const FileHead*>& keep) {
-  if (trailer_ == nullptr) trailer_ = std::make_unique<PackTrailer>(this);
-  trailer_->Refresh();
+  if (trailer_ == nullptr) trailer_ = std::make_unique<PackTrailer>();
+  trailer_->Refresh(next_ != nullptr ? &next_->name() : nullptr);
   if (!recordsValid_) RebuildRecords();
   std::size_t recordBytes = records_.size();
   for (const FileHead* head : keep) recordBytes += head->RecordSize();

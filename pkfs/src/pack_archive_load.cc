@@ -2,11 +2,11 @@
 // following the chain of volumes through the trailers.
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include "directory_filter.h"
 #include "pack_archive.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
@@ -50,6 +50,14 @@ PackArchive::~PackArchive() {
   for (const std::unique_ptr<FileHead>& head : heads_) ForgetName(head.get());
   heads_.clear();
   nameMap_.clear();
+}
+
+void LibraryOutput(const CFSManager* manager, OutputStream stream, const std::string& text) {
+  if (manager != nullptr) {
+    manager->Output(stream, text);
+  } else {
+    WriteToStandardStreams(stream, text);
+  }
 }
 
 CFSManager* PackArchive::manager() const {
@@ -101,7 +109,7 @@ platform::Status PackArchive::ReadDirectory() {
     heads_.push_back(std::move(head));
   }
   if (position < table.size()) {
-    trailer_ = std::make_unique<PackTrailer>(this);
+    trailer_ = std::make_unique<PackTrailer>();
     if (trailer_->Parse(table.data() + position, table.size() - position) == 0) {
       return broken("directory trailer is damaged");
     }
@@ -183,10 +191,11 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std
       return nullptr;
     }
     // Another process that has the set open may be changing it: wait for it.
-    const platform::Status locked = stream->LockExclusive(fileSystem->lockTimeout(), [&path] {
-      std::fprintf(stderr, "Waiting for %s: another process has it open\n", path.c_str());
-      std::fflush(stderr);
-    });
+    const platform::Status locked =
+        stream->LockExclusive(fileSystem->lockTimeout(), [fileSystem, &path] {
+          LibraryOutput(fileSystem->manager(), OutputStream::kError,
+                        "Waiting for " + path + ": another process has it open\n");
+        });
     if (!locked.ok()) {
       fileSystem->NoteFailure(locked);
       return nullptr;
@@ -221,13 +230,12 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std
     return nullptr;
   }
   if (archive->checksumMismatch()) {
-    std::fprintf(stderr, "marovetin: %s: directory checksum does not match; the volume is used\n",
-                 name.c_str());
-    std::fflush(stderr);
+    LibraryOutput(
+        fileSystem->manager(), OutputStream::kError,
+        "marovetin: " + name + ": directory checksum does not match; the volume is used\n");
   }
 
-  std::printf("Load %s to Pkfs\n", name.c_str());
-  std::fflush(stdout);
+  LibraryOutput(fileSystem->manager(), OutputStream::kOutput, "Load " + name + " to Pkfs\n");
   PackArchive* loaded = archive.release();
   fileSystem->AppendArchive(loaded);
   loaded->Init();

@@ -63,6 +63,11 @@ bool OnRemoveFile(PackArchive* volume, const char* name) {
   if (volume == nullptr || name == nullptr) return false;
   BatchScope scope(volume->fileSystem());
   const std::string key = name;
+  CPKFSF* fileSystem = volume->fileSystem();
+  if (fileSystem != nullptr) {
+    fileSystem->NoteFailure(platform::Status::Ok());
+    if (!fileSystem->HoldsName(key)) fileSystem->NoteMissing(key);
+  }
   const bool removed = volume->RemoveStoredFile(key) == PackArchive::RemoveOutcome::kRemoved;
   // Every later volume of the chain gives up its copy too.
   const std::size_t bound =

@@ -3,9 +3,6 @@
 
 #include <cstring>
 
-#include "pack_archive.h"
-#include "pkfs/fs_filter.h"
-#include "pkfs/fs_manager.h"
 #include "platform/byte_order.h"
 
 namespace pkfs {
@@ -27,8 +24,6 @@ PackHeader PackHeader::Parse(const unsigned char in[kPackHeaderBytes]) {
 }
 
 bool PackHeader::HasMagic() const { return std::memcmp(magic, "PACK", 4) == 0; }
-
-PackTrailer::PackTrailer(PackArchive* volume) : owner(volume) {}
 
 std::size_t PackTrailer::ParseBody(const unsigned char* body, std::size_t available) {
   if (available < 8) return 0;
@@ -69,9 +64,9 @@ std::size_t PackTrailer::Serialize(unsigned char* out) {
   return 8 + SerializeBody(out + 8);
 }
 
-void PackTrailer::Refresh() {
-  if (owner != nullptr && owner->next() != nullptr) {
-    nextName = owner->next()->name();
+void PackTrailer::Refresh(const std::string* nextVolumeName) {
+  if (nextVolumeName != nullptr) {
+    nextName = *nextVolumeName;
     nameLength = static_cast<std::uint32_t>(nextName.size());
   }
   bodySize = BodySize();
@@ -98,18 +93,12 @@ std::uint32_t ByteSum(const unsigned char* data, std::size_t length) {
   return static_cast<std::uint32_t>(total);
 }
 
-void EncodeDirectoryBlock(const CFSManager* manager, unsigned char* data, std::size_t length) {
-  if (manager == nullptr || length == 0) return;
-  const auto size = static_cast<std::uint32_t>(length);
-  if (CFSFilter* resizing = manager->FindResizingFilter(0)) resizing->Encode(data, size, nullptr);
-  if (CFSFilter* inPlace = manager->FindInPlaceFilter(0)) inPlace->Encode(data, size, nullptr);
+void EncodeDirectoryBlock(const DirectoryFilter& filter, unsigned char* data, std::size_t length) {
+  if (length > 0 && filter.encode) filter.encode(data, length);
 }
 
-void DecodeDirectoryBlock(const CFSManager* manager, unsigned char* data, std::size_t length) {
-  if (manager == nullptr || length == 0) return;
-  const auto size = static_cast<std::uint32_t>(length);
-  if (CFSFilter* inPlace = manager->FindInPlaceFilter(0)) inPlace->Decode(data, size, nullptr);
-  if (CFSFilter* resizing = manager->FindResizingFilter(0)) resizing->Decode(data, size, nullptr);
+void DecodeDirectoryBlock(const DirectoryFilter& filter, unsigned char* data, std::size_t length) {
+  if (length > 0 && filter.decode) filter.decode(data, length);
 }
 
 }  // namespace pkfs

@@ -1,15 +1,16 @@
-// The bytes of a pack volume's header and of its directory's trailer.
+// The bytes of a pack volume's header and of its directory's trailer, the
+// directory checksum, and how a directory block passes through its filter.
+// Pure format: it knows byte order and nothing else. The volume that uses it
+// supplies the next volume's name and the filter.
 #ifndef PKFS_PACK_FORMAT_H_
 #define PKFS_PACK_FORMAT_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace pkfs {
-
-class CFSManager;
-class PackArchive;
 
 constexpr std::size_t kPackHeaderBytes = 16;
 constexpr std::size_t kPackTrailerFixedBytes = 16;  // tag, body size, checksum, name length
@@ -29,8 +30,10 @@ struct PackHeader {
 // The last record of every directory this library writes.
 class PackTrailer {
  public:
-  explicit PackTrailer(PackArchive* owner = nullptr);
+  PackTrailer() = default;
   virtual ~PackTrailer() = default;
+  PackTrailer(const PackTrailer&) = default;
+  PackTrailer& operator=(const PackTrailer&) = default;
 
   // Reads checksum, name length and name from the body (8 bytes into the
   // record); returns the body size, or 0 when the body does not fit.
@@ -45,27 +48,34 @@ class PackTrailer {
   std::size_t Parse(const unsigned char* data, std::size_t available);
   std::size_t Serialize(unsigned char* out);
   std::size_t RecordSize() const { return 8 + BodySize(); }
-  // nextName := the owner's next volume's name, when it has one; bodySize
-  // refreshed in every case.
-  void Refresh();
+  // nextName := nextVolumeName when the volume has a next volume (not null);
+  // without one the name read from disk stays. bodySize refreshed in every
+  // case.
+  void Refresh(const std::string* nextVolumeName);
 
   unsigned char tag[4] = {'P', 'K', 'E', 'S'};
   std::uint32_t bodySize = 0;
   std::uint32_t checksum = 0;
   std::uint32_t nameLength = 0;
   std::string nextName;
-  PackArchive* owner;
 };
 
 // Sum of the unsigned byte values, modulo 2^32.
 std::uint32_t ByteSum(const unsigned char* data, std::size_t length);
 
-// A volume's header and table are stored through the id-0 filters that
-// manager holds: Encode runs the resizing filter, then the in-place one;
-// Decode undoes them in the reverse order. Both are no-ops when neither is
-// registered (or manager is null).
-void EncodeDirectoryBlock(const CFSManager* manager, unsigned char* data, std::size_t length);
-void DecodeDirectoryBlock(const CFSManager* manager, unsigned char* data, std::size_t length);
+// A transformation of a whole block in place.
+using BlockTransform = std::function<void(unsigned char* data, std::size_t length)>;
+
+// How a volume's header and table are stored: encode on the way to disk,
+// decode on the way back. An empty transform leaves the bytes as they are.
+struct DirectoryFilter {
+  BlockTransform encode;
+  BlockTransform decode;
+};
+
+// Run filter's encode (decode) over a block; nothing for an empty block.
+void EncodeDirectoryBlock(const DirectoryFilter& filter, unsigned char* data, std::size_t length);
+void DecodeDirectoryBlock(const DirectoryFilter& filter, unsigned char* data, std::size_t length);
 
 }  // namespace pkfs
 

@@ -3,6 +3,7 @@
 #include "pkfs/pkfsf.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -106,35 +107,55 @@ bool CPKFSF::CreateVolume(const std::string& requested) {
   };
   while (platform::PathExists(where(name))) name = VolumeName(volumePattern_, ++number);
   const std::string path = where(name);
+  // Each step that fails says so, naming the new volume.
+  auto fail = [this, &name, &scope](const platform::Status& why) {
+    NoteFailure(platform::Status::Error(why.code(), name, "cannot be created: " + why.Reason()));
+    return scope.Finish(false);
+  };
 
   std::unique_ptr<platform::RandomAccessFile> stream =
       platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kCreateReadWrite);
-  if (stream == nullptr) return scope.Finish(false);
+  if (stream == nullptr) return fail(platform::Status::FromErrno(errno != 0 ? errno : EIO, path));
   // Just created under a name nobody used: nobody else can hold it for long.
-  bool written = stream->LockExclusive(lockTimeout_).ok();
-  if (written) {
-    // An empty directory written through the usual path: header and a table
-    // that holds only a trailer, 32 bytes in all, synced.
+  platform::Status written = stream->LockExclusive(lockTimeout_);
+  if (written.ok()) {
+    // An empty directory written through the usual path: table that holds
+    // only a trailer, then the header, 32 bytes in all, each synced.
     PackArchive fresh(std::move(stream), PackHeader(), this);
     fresh.set_name(name);
-    written = fresh.UpdateFileHeadData();
+    fresh.Touch();
+    written = fresh.CommitBatch();
   }
   stream.reset();
   // The volume's directory entry is durable before anything can link it.
-  if (written) written = platform::SyncDirectory(platform::DirectoryOf(path)).ok();
+  if (written.ok()) written = platform::SyncDirectory(platform::DirectoryOf(path));
   // A half-made volume would only hold its name; it goes again.
-  if (!written) {
+  if (!written.ok()) {
     platform::DeleteFile(path);
     platform::SyncDirectory(platform::DirectoryOf(path));
-    return scope.Finish(false);
+    return fail(written);
   }
   PackArchive* created = LoadFromFile(name, this, path);
-  if (created == nullptr) return scope.Finish(false);
+  if (created == nullptr) {
+    // The load said why; it names the volume already.
+    if (lastFailure_.ok())
+      return fail(platform::Status::Error(platform::Status::Code::kCorrupt, name, "does not load"));
+    return scope.Finish(false);
+  }
   created->MarkCreated();
   for (const std::unique_ptr<PackArchive>& volume : archives_) {
-    if (volume.get() != created && volume->next() == nullptr) {
-      return scope.Finish(volume->LinkNextVolume(created));
-    }
+    if (volume.get() == created || volume->next() != nullptr) continue;
+    PackArchive* previous = volume.get();
+    if (previous->LinkNextVolume(created) && scope.Finish(true)) return true;
+    // The trailer that names the new volume was not written (the commit
+    // took the new volume back again).
+    const platform::Status why = lastFailure_.ok()
+                                     ? platform::Status::Error(platform::Status::Code::kIoError,
+                                                               previous->name(), "write failed")
+                                     : lastFailure_;
+    NoteFailure(platform::Status::Error(why.code(), previous->name(),
+                                        "cannot chain " + name + " behind it: " + why.Reason()));
+    return false;
   }
   return scope.Finish(true);
 }
@@ -167,7 +188,22 @@ bool CPKFSF::RemoveCopies(const std::string& name, const FileHead* keep) {
 
 bool CPKFSF::RemoveFile(const std::string& name) {
   ScopeTimer timer("OnRemoveFile");
+  NoteFailure(platform::Status::Ok());
+  if (primary() != nullptr && !HoldsName(name)) NoteMissing(name);
   return RemoveCopies(name, nullptr);
+}
+
+bool CPKFSF::HoldsName(const std::string& name) const {
+  for (const std::unique_ptr<PackArchive>& volume : archives_) {
+    if (volume->FindHead(name) != nullptr) return true;
+  }
+  return false;
+}
+
+void CPKFSF::NoteMissing(const std::string& name) {
+  NoteFailure(platform::Status::Error(platform::Status::Code::kNotFound,
+                                      primary() != nullptr ? primary()->name() : name,
+                                      name + " is not stored in the set"));
 }
 
 void CPKFSF::Command(const std::string& name, std::string& text) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "pkfs/fs_manager.h"
 #include "platform/clock.h"
 
 namespace pkfs {
@@ -28,15 +29,15 @@ std::string ScopeTimer::FormatLine(const std::string& text) {
   return line;
 }
 
-std::string ScopeTimer::Report(const std::string& text, bool print) {
-  if (!print) {
+std::string ScopeTimer::Report(const std::string& text, const CFSManager* output) {
+  if (output == nullptr) {
     // A line that nobody sees is not worth formatting: filters report on
     // every piece they touch, and only the elapsed time is kept.
     elapsed_ = platform::TickMilliseconds() - start_;
     return std::string();
   }
   std::string line = FormatLine(text);
-  std::fputs(line.c_str(), stdout);
+  output->Output(OutputStream::kOutput, line);
   return line;
 }
 

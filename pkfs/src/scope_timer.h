@@ -7,6 +7,8 @@
 
 namespace pkfs {
 
+class CFSManager;
+
 class ScopeTimer {
  public:
   explicit ScopeTimer(std::string name);
@@ -14,10 +16,10 @@ class ScopeTimer {
   ScopeTimer(const ScopeTimer&) = delete;
   ScopeTimer& operator=(const ScopeTimer&) = delete;
 
-  // With print true: formats the line (FormatLine), writes it to standard
-  // output and returns it. With print false nothing would be seen, so only the
-  // elapsed time is taken and the result is empty.
-  std::string Report(const std::string& text, bool print);
+  // Formats the line (FormatLine), hands it to output's sink and returns it.
+  // Without output nothing would be seen, so only the elapsed time is taken
+  // and the result is empty.
+  std::string Report(const std::string& text, const CFSManager* output);
 
   // "%04d/%02d/%02d %d:%d:%d <name> <text> Cost Time is <ms>\n" with the local
   // date and time and the milliseconds since construction.

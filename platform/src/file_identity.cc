@@ -31,6 +31,7 @@ FileStamp StampOf(const std::string& path) {
   struct stat st;
   if (!StatExisting(path, &st)) return stamp;
   stamp.exists = true;
+  stamp.directory = S_ISDIR(st.st_mode);
   stamp.device = static_cast<std::uint64_t>(st.st_dev);
   stamp.inode = static_cast<std::uint64_t>(st.st_ino);
   stamp.size = static_cast<std::int64_t>(st.st_size);
@@ -46,6 +47,11 @@ std::string CanonicalPath(const std::string& path) {
   std::string result(resolved);
   std::free(resolved);
   return result;
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::lstat(ResolvePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool FileSystemIdOf(const std::string& path, std::uint64_t* id) {

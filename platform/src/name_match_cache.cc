@@ -4,9 +4,12 @@
 //
 // A listing is trusted only while its directory's identity, modification and
 // change times are those recorded with it. Entries this layer creates, renames
-// or deletes are applied to the listing and its times recorded afresh, so the
-// run's own work never makes it stale and never forces a re-read; a change by
-// anything else moves the times and the directory is read again.
+// or deletes are applied to the listing, which then takes the directory's
+// times at its next look-up (that look-up stats the directory anyway), so the
+// run's own work never makes it stale and never forces a re-read, and costs
+// no system call of its own; a change by anything else moves the times and
+// the directory is read again. (A change by something else between one of
+// ours and the next look-up goes unseen: a run's installation is its own.)
 #include "name_match_cache.h"
 
 #include <dirent.h>
@@ -50,6 +53,7 @@ struct Listing {
   // differ only in case).
   std::unordered_map<std::string, std::vector<std::string>> names;
   std::size_t count = 0;
+  bool ownEdits = false;  // edited since its times were recorded
 };
 
 using DirectoryKey = std::pair<std::uint64_t, std::uint64_t>;
@@ -58,7 +62,16 @@ struct Cache {
   std::mutex mutex;
   int scopes = 0;
   std::map<DirectoryKey, Listing> listings;
+  // The directories as looked up by path, so that an edit finds its listing
+  // without a stat.
+  std::unordered_map<std::string, DirectoryKey> keysByPath;
   std::size_t totalNames = 0;
+
+  void Clear() {
+    listings.clear();
+    keysByPath.clear();
+    totalNames = 0;
+  }
 };
 
 Cache& TheCache() {
@@ -102,6 +115,13 @@ bool ReadListing(const std::string& directory, const DirectoryStamp& stamp, List
   return true;
 }
 
+// One spelling per directory for keysByPath: no trailing "/".
+std::string PathKey(const std::string& directory) {
+  std::string key = directory;
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  return key;
+}
+
 // The directory part and the last name of a path as handed to the system.
 bool SplitLast(const std::string& path, std::string* directory, std::string* name) {
   std::string trimmed = path;
@@ -124,15 +144,20 @@ void EditListing(const std::string& path, Edit edit) {
   if (cache.scopes == 0 || cache.listings.empty()) return;
   std::string directory, name;
   if (!SplitLast(path, &directory, &name)) return;
-  DirectoryStamp stamp;
-  if (!StampDirectory(directory, &stamp)) return;
-  auto found = cache.listings.find(DirectoryKey(stamp.device, stamp.inode));
-  if (found == cache.listings.end()) return;
-  Listing& listing = found->second;
-  const std::size_t before = listing.count;
-  edit(listing, name);
-  cache.totalNames = cache.totalNames - before + listing.count;
-  listing.stamp = stamp;
+  auto listing = cache.listings.end();
+  const auto known = cache.keysByPath.find(PathKey(directory));
+  if (known != cache.keysByPath.end()) {
+    listing = cache.listings.find(known->second);
+  } else {
+    DirectoryStamp stamp;
+    if (!StampDirectory(directory, &stamp)) return;
+    listing = cache.listings.find(DirectoryKey(stamp.device, stamp.inode));
+  }
+  if (listing == cache.listings.end()) return;
+  const std::size_t before = listing->second.count;
+  edit(listing->second, name);
+  cache.totalNames = cache.totalNames - before + listing->second.count;
+  listing->second.ownEdits = true;
 }
 
 }  // namespace
@@ -146,17 +171,21 @@ CachedMatch FindCachedMatch(const std::string& directory, const std::string& nam
   if (!StampDirectory(directory, &stamp)) return CachedMatch::kNoDirectory;
   const DirectoryKey key(stamp.device, stamp.inode);
   auto found = cache.listings.find(key);
+  if (found != cache.listings.end() && found->second.ownEdits) {
+    // The listing holds this layer's own changes: the times they gave the
+    // directory are its own.
+    found->second.stamp = stamp;
+    found->second.ownEdits = false;
+  }
   if (found == cache.listings.end() || !found->second.stamp.SameTimes(stamp)) {
     Listing fresh;
     if (!ReadListing(directory, stamp, &fresh)) return CachedMatch::kNone;
     if (found != cache.listings.end()) cache.totalNames -= found->second.count;
-    if (cache.totalNames + fresh.count > kMostCachedNames) {
-      cache.listings.clear();
-      cache.totalNames = 0;
-    }
+    if (cache.totalNames + fresh.count > kMostCachedNames) cache.Clear();
     cache.totalNames += fresh.count;
     found = cache.listings.insert_or_assign(key, std::move(fresh)).first;
   }
+  cache.keysByPath[PathKey(directory)] = key;
   auto names = found->second.names.find(Lowered(name));
   if (names == found->second.names.end() || names->second.size() != 1) return CachedMatch::kNone;
   *match = names->second.front();
@@ -197,10 +226,7 @@ NameMatchCacheScope::NameMatchCacheScope() {
 NameMatchCacheScope::~NameMatchCacheScope() {
   internal::Cache& cache = internal::TheCache();
   std::lock_guard<std::mutex> lock(cache.mutex);
-  if (--cache.scopes == 0) {
-    cache.listings.clear();
-    cache.totalNames = 0;
-  }
+  if (--cache.scopes == 0) cache.Clear();
 }
 
 }  // namespace platform

@@ -67,6 +67,15 @@ TEST(RemoveEmptyDirectoriesTest, RemovesEmptiedLevelsAndReportsTheRest) {
   EXPECT_FALSE(IsDir(dir.Join("sub1/sub2")));
   EXPECT_TRUE(IsDir(dir.Join("sub1")));
   EXPECT_TRUE(IsDir(dir.path()));
+  // Given an output, the same text goes there and nothing to standard output.
+  std::string given;
+  testing::internal::CaptureStdout();
+  fileutil::RemoveEmptyDirectories("sub1\\a.txt", dir.path(),
+                                   [&given](const std::string& text) { given += text; });
+  std::fflush(stdout);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(given, "Remove Directory:" + dir.path() + "/sub1/a.txt" +
+                       "Remove Directory:" + dir.path() + "/sub1");
 }
 
 TEST(RemoveEmptyDirectoriesTest, ExistingFileIsLeftAlone) {

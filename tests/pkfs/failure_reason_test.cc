@@ -198,5 +198,79 @@ TEST_F(FailureReasonTest, ALockHeldElsewhereIsNamedAsBusy) {
 #endif
 }
 
+// Each step of removing a file and of making a new volume that can fail
+// leaves its reason, naming the volume; the set on disk stays as it was.
+TEST_F(FailureReasonTest, RemovalsAndNewVolumesSayWhichStepFailed) {
+  enum class Op { kRemove, kRemoveMissing, kNewVolume, kNewVolumeNoDirectory };
+  struct Row {
+    Op op;
+    int failingWrite;  // 0: none; else the n-th write of the operation and every later one
+    int failingSync;
+    const char* text;  // "CFSGetLastError" afterwards
+  };
+  const Row rows[] = {
+      {Op::kRemoveMissing, 0, 0, "DATA.pak: NOPE is not stored in the set"},
+      {Op::kRemove, 1, 0, "DATA.pak: No space left on device"},  // table
+      {Op::kRemove, 0, 1, "DATA.pak: Input/output error"},       // table sync
+      {Op::kRemove, 2, 0, "DATA.pak: No space left on device"},  // header
+      {Op::kNewVolumeNoDirectory, 0, 0,
+       "missing/New.pak: cannot be created: No such file or directory"},
+      {Op::kNewVolume, 1, 0, "Data1.pak: cannot be created: No space left on device"},  // table
+      {Op::kNewVolume, 2, 0, "Data1.pak: cannot be created: No space left on device"},  // header
+      {Op::kNewVolume, 0, 1, "Data1.pak: cannot be created: Input/output error"},       // its sync
+      {Op::kNewVolume, 0, 3, "Data1.pak: cannot be created: Input/output error"},       // directory
+      {Op::kNewVolume, 3, 0,
+       "DATA.pak: cannot chain Data1.pak behind it: No space left on device"},  // the link
+  };
+  for (const Row& row : rows) {
+    Stop();
+    std::filesystem::remove(dir_.Join("DATA.pak"));
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(Mount());
+    ASSERT_TRUE(Add("old", Pattern(40, 1)));
+    int writes = 0;
+    int syncs = 0;
+    platform::SetWriteFaultHook([&writes, &row](const std::string&, std::uint64_t, std::size_t) {
+      platform::WriteDecision decision;
+      if (row.failingWrite > 0 && ++writes >= row.failingWrite)
+        decision = {platform::WriteDecision::kFail, 0, ENOSPC};
+      return decision;
+    });
+    platform::SetSyncFaultHook([&syncs, &row](const std::string& path) {
+      return ++syncs == row.failingSync ? platform::Status::FromErrno(EIO, path)
+                                        : platform::Status::Ok();
+    });
+    bool done = false;
+    switch (row.op) {
+      case Op::kRemove:
+        done = fs_->RemoveFile("OLD");
+        break;
+      case Op::kRemoveMissing:
+        done = fs_->RemoveFile("NOPE");
+        break;
+      case Op::kNewVolume:
+        done = fs_->CreateVolume("");
+        break;
+      case Op::kNewVolumeNoDirectory:
+        done = fs_->CreateVolume("missing/New.pak");
+        break;
+    }
+    platform::SetWriteFaultHook(nullptr);
+    platform::SetSyncFaultHook(nullptr);
+    testing::internal::GetCapturedStdout();
+    // A name nobody stores is no failed call, but it is said.
+    EXPECT_EQ(done, row.op == Op::kRemoveMissing) << row.text;
+    EXPECT_EQ(LastErrorText(), row.text);
+    // Nothing half-made stays, and the set reloads as it was.
+    EXPECT_FALSE(std::filesystem::exists(dir_.Join("Data1.pak"))) << row.text;
+    testing::internal::CaptureStdout();
+    const bool reloaded = Mount("DATA.pak", false);
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(reloaded) << row.text;
+    EXPECT_EQ(fs_->archives().size(), 1u) << row.text;
+    EXPECT_EQ(StoredContent("OLD"), Pattern(40, 1)) << row.text;
+  }
+}
+
 }  // namespace
 }  // namespace pkfs_test

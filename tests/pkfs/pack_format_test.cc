@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "directory_filter.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
@@ -164,6 +165,38 @@ TEST(PackFormatTest, DirectoryBlocksPassThroughTheIdZeroFilter) {
   other.RegisterFilter(std::make_unique<CFSFilter>(1));
   EncodeDirectoryBlock(&other, header.data(), header.size());
   EXPECT_EQ(header, plain);
+}
+
+// The format layer itself takes the filter from its caller: any transform,
+// and none at all.
+TEST(PackFormatTest, DirectoryFilterIsWhatTheCallerPassesIn) {
+  const Bytes plain = Of("PACK0123456789AB");
+  Bytes block = plain;
+  EncodeDirectoryBlock(DirectoryFilter(), block.data(), block.size());
+  EXPECT_EQ(block, plain);
+  std::size_t seen = 0;
+  DirectoryFilter flip;
+  flip.encode = [&seen](unsigned char* data, std::size_t length) {
+    seen += length;
+    for (std::size_t i = 0; i < length; ++i) data[i] ^= 0x5A;
+  };
+  flip.decode = flip.encode;
+  EncodeDirectoryBlock(flip, block.data(), block.size());
+  EXPECT_EQ(block[0], 'P' ^ 0x5A);
+  DecodeDirectoryBlock(flip, block.data(), block.size());
+  EXPECT_EQ(block, plain);
+  EncodeDirectoryBlock(flip, block.data(), 0);  // an empty block is not passed on
+  EXPECT_EQ(seen, 32u);
+
+  PackTrailer trailer;
+  trailer.nextName = "Data1.pak";  // as read from disk
+  trailer.Refresh(nullptr);        // no next volume loaded: the name stays
+  EXPECT_EQ(trailer.nextName, "Data1.pak");
+  EXPECT_EQ(trailer.bodySize, 17u);
+  const std::string next = "Data2.pak";
+  trailer.Refresh(&next);
+  EXPECT_EQ(trailer.nextName, "Data2.pak");
+  EXPECT_EQ(trailer.nameLength, 9u);
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 
 #include <string>
 
+#include "pkfs/fs_manager.h"
 #include "platform/clock.h"
+#include "test_support.h"
 
 namespace {
 
@@ -31,22 +33,34 @@ class ScopeTimerTest : public ::testing::Test {
   std::uint32_t tick_ = 1000;
 };
 
-TEST_F(ScopeTimerTest, ReportPrintsTheCostTimeLine) {
+TEST_F(ScopeTimerTest, ReportHandsTheCostTimeLineToTheManagersSink) {
+  testing_support::TempDir dir;
+  pkfs::CFSManager manager(dir.path());
   pkfs::ScopeTimer timer("AddFileFromBuffer");
   tick_ += 12;
+  // The default sink: standard output.
   testing::internal::CaptureStdout();
-  const std::string line = timer.Report("x", true);
-  const std::string printed = testing::internal::GetCapturedStdout();
+  const std::string line = timer.Report("x", &manager);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), line);
   EXPECT_EQ(line, "2010/02/09 8:5:3 AddFileFromBuffer x Cost Time is 12\n");
-  EXPECT_EQ(printed, line);
   EXPECT_EQ(timer.elapsed(), 12u);
+  // A sink of its own takes the line instead.
+  std::string taken;
+  manager.SetOutputSink([&taken](pkfs::OutputStream stream, const std::string& text) {
+    EXPECT_EQ(stream, pkfs::OutputStream::kOutput);
+    taken += text;
+  });
+  testing::internal::CaptureStdout();
+  timer.Report("x", &manager);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(taken, line);
 }
 
-TEST_F(ScopeTimerTest, ReportWithoutPrintWritesNothing) {
+TEST_F(ScopeTimerTest, ReportWithoutOutputWritesNothing) {
   pkfs::ScopeTimer timer("Decode");
   tick_ += 3;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(timer.Report("A.TXT 10", false), "");
+  EXPECT_EQ(timer.Report("A.TXT 10", nullptr), "");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(timer.elapsed(), 3u);
 }

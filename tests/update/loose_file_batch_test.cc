@@ -3,6 +3,7 @@
 #include "update/loose_file_batch.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -88,6 +89,15 @@ TEST(LooseFileBatchTest, SameNameInOtherCaseIsHeldAndLinksAreWrittenThrough) {
   batch.Commit();
   EXPECT_EQ(ReadFile(dir.Join("target.dat")), "through");
   EXPECT_TRUE(std::filesystem::is_symlink(dir.Join("link.dat")));
+
+  // One directory under two names is one target: the second write waits for
+  // the first to be committed instead of sharing its temporary.
+  ASSERT_EQ(::mkdir(dir.Join("real").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink("real", dir.Join("alias").c_str()), 0);
+  ASSERT_TRUE(Stage(batch, dir.Join("real/one.txt"), "1").ok());
+  EXPECT_TRUE(batch.Holds(dir.Join("alias/ONE.txt")));
+  EXPECT_FALSE(batch.Holds(dir.Join("alias/two.txt")));
+  batch.Commit();
 #endif
 }
 

@@ -84,6 +84,19 @@ TEST(ReadAheadTest, EveryTurnGivesWhatAnInlineLoadGivesForAnyWorkerCount) {
         EXPECT_EQ(bytes, expectedBytes[i]) << i;
       }
     }
+    // Entries the run removed fail at their turn without a look at the disk.
+    std::vector<bool> removed(loader.names().size());
+    for (std::size_t i = 0; i < removed.size(); i += 3) removed[i] = true;
+    const int callsBefore = loader.calls();
+    readAhead.Start(loader.names(), removed);
+    int expectedCalls = 0;
+    for (std::size_t i = 0; i < removed.size(); ++i) {
+      Bytes bytes;
+      EXPECT_EQ(readAhead.Take(i, loader.names()[i], bytes), removed[i] ? -1 : expectedResults[i]);
+      EXPECT_EQ(bytes, removed[i] ? Bytes() : expectedBytes[i]) << i;
+      if (!removed[i]) ++expectedCalls;
+    }
+    EXPECT_EQ(loader.calls() - callsBefore, expectedCalls);
     // Out of order, or a name the list does not hold: loaded on the spot.
     Bytes bytes;
     EXPECT_EQ(readAhead.Take(7, "f1", bytes), expectedResults[1]);

@@ -33,6 +33,24 @@ TEST_F(UpdateDialogTest, InitialisationMountsThePackThenPostsCheckVersionOnly) {
   EXPECT_EQ(StateNumber(dialog), 0);
 }
 
+// The library's lines go through the dialog while it lives: its progress
+// lines to standard output, its waits and warnings to standard error; the
+// dialog takes its sink back when it goes.
+TEST_F(UpdateDialogTest, LibraryOutputGoesThroughTheDialogWhileItLives) {
+  {
+    UpdateDialog dialog(host_, store_, progress_);
+    ASSERT_TRUE(store_.sink);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    store_.sink(pkfs::OutputStream::kOutput, "Load DATA.pak to Pkfs\n");
+    store_.sink(pkfs::OutputStream::kError, "Waiting for DATA.pak: another process has it open\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Waiting for DATA.pak: another process has it open\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Load DATA.pak to Pkfs\n");
+  }
+  EXPECT_FALSE(store_.sink);
+}
+
 TEST_F(UpdateDialogTest, WithoutPackFilesStateOneJumpsToThreeAndTheRangeIs65535) {
   WriteFile(work() + "/a.txt", "A");
   UpdateDialog dialog(host_, store_, progress_);

@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -67,7 +68,9 @@ class FakePackStore : public update::PackStore {
   platform::Status commitResult;              // what every commit reports
   std::function<void()> onCommit;             // runs at each commit, before it reports
   std::size_t inBatch = 0;
+  pkfs::OutputSink sink;  // what the dialog installed for the library's lines
 
+  void SetOutputSink(pkfs::OutputSink given) override { sink = std::move(given); }
   void Mount(const std::string& packName) override { mounts.push_back(packName); }
   bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) override {
     order.push_back(name);

@@ -18,11 +18,9 @@ std::string LowerAscii(std::string text) {
   return text;
 }
 
-// The file a write to destination should replace: through links to the file
-// they lead to, and with the letter case of an existing match.
-std::string ReplacementTarget(const std::string& destination) {
-  const std::string canonical = platform::CanonicalPath(destination);
-  return canonical.empty() ? platform::ResolvePath(destination) : canonical;
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 platform::Status Failure(int error, const std::string& destination, const char* otherwise) {
@@ -34,14 +32,53 @@ platform::Status Failure(int error, const std::string& destination, const char* 
 
 LooseFileBatch::~LooseFileBatch() { Discard(); }
 
-platform::Status LooseFileBatch::Stage(const std::string& destination, const unsigned char* data,
-                                       std::size_t size) {
+bool LooseFileBatch::IdentifyDirectory(const std::string& directory, DirectoryId* id) const {
+  auto known = directories_.find(directory);
+  if (known == directories_.end()) {
+    const platform::FileStamp stamp = platform::StampOf(directory);
+    if (!stamp.exists || !stamp.directory) return false;
+    known = directories_.emplace(directory, DirectoryId{stamp.device, stamp.inode}).first;
+  }
+  *id = known->second;
+  return true;
+}
+
+LooseFileBatch::Target LooseFileBatch::Locate(const std::string& destination) const {
+  return Locate(destination, platform::StampOf(destination));
+}
+
+LooseFileBatch::Target LooseFileBatch::Locate(const std::string& destination,
+                                              const platform::FileStamp& existing) const {
+  Target target;
+  target.existing = existing;
+  target.path = platform::ResolvePath(destination);
+  // A write to a link replaces the file it leads to. (A dangling link has no
+  // such file and is replaced itself.)
+  if (existing.exists && platform::IsSymbolicLink(target.path)) {
+    const std::string canonical = platform::CanonicalPath(destination);
+    if (!canonical.empty()) target.path = canonical;
+  }
+  DirectoryId directory;
+  if (IdentifyDirectory(platform::DirectoryOf(target.path), &directory)) {
+    target.key = std::to_string(directory.device) + ":" + std::to_string(directory.inode) + "/" +
+                 LowerAscii(NameOf(target.path));
+    target.device = directory.device;
+    target.deviceKnown = true;
+  } else {
+    target.key = LowerAscii(target.path);
+  }
+  return target;
+}
+
+platform::Status LooseFileBatch::Stage(const std::string& destination, const Target& target,
+                                       const unsigned char* data, std::size_t size) {
+  if (target.existing.exists && target.existing.directory) {
+    return Failure(EISDIR, destination, "");
+  }
   Staged file;
   file.destination = destination;
-  file.target = ReplacementTarget(destination);
-  file.temporary = file.target + kTemporarySuffix;
-  file.key = LowerAscii(file.target);
-  if (platform::IsDirectory(file.target)) return Failure(EISDIR, destination, "");
+  file.target = target;
+  file.temporary = target.path + kTemporarySuffix;
 
   errno = 0;
   std::unique_ptr<platform::RandomAccessFile> out = platform::RandomAccessFile::Open(
@@ -56,26 +93,27 @@ platform::Status LooseFileBatch::Stage(const std::string& destination, const uns
     return Failure(writeError, destination, "the write was cut short");
   }
   // The replacement may do what the old file could (an executable stays one).
-  platform::CopyPermissions(file.target, file.temporary);
+  if (target.existing.exists) platform::CopyPermissions(target.path, file.temporary);
   stagedBytes_ += size;
-  keys_.insert(file.key);
+  keys_.insert(target.key);
   staged_.push_back(std::move(file));
   return platform::Status::Ok();
-}
-
-bool LooseFileBatch::Holds(const std::string& destination) const {
-  return keys_.count(LowerAscii(ReplacementTarget(destination))) != 0;
 }
 
 bool LooseFileBatch::Full(std::size_t size) const {
   return staged_.size() >= kMaxFiles || (!staged_.empty() && stagedBytes_ + size > kMaxBytes);
 }
 
-platform::Status LooseFileBatch::SyncFileSystems(const std::vector<std::string>& paths) {
+platform::Status LooseFileBatch::SyncFileSystems(const std::vector<platform::Status>& results,
+                                                 bool renamed) {
   std::set<std::uint64_t> synced;
-  for (const std::string& path : paths) {
-    std::uint64_t id = 0;
-    if (!platform::FileSystemIdOf(path, &id) || !synced.insert(id).second) continue;
+  for (std::size_t i = 0; i < staged_.size(); ++i) {
+    if (!results[i].ok()) continue;
+    const Staged& file = staged_[i];
+    const std::string& path = renamed ? file.target.path : file.temporary;
+    std::uint64_t id = file.target.device;
+    if (!file.target.deviceKnown && !platform::FileSystemIdOf(path, &id)) continue;
+    if (!synced.insert(id).second) continue;
     ++syncCount_;
     platform::Status status = platform::SyncFileSystemOf(path);
     if (!status.ok()) return status;
@@ -89,9 +127,7 @@ std::vector<platform::Status> LooseFileBatch::Commit() {
 
   // The data first: a rename that reached the disk before its file's bytes
   // would leave an empty or torn file after a power loss.
-  std::vector<std::string> temporaries;
-  for (const Staged& file : staged_) temporaries.push_back(file.temporary);
-  const platform::Status dataSynced = SyncFileSystems(temporaries);
+  const platform::Status dataSynced = SyncFileSystems(results, false);
   if (!dataSynced.ok()) {
     for (std::size_t i = 0; i < staged_.size(); ++i) {
       results[i] = platform::Status::Error(platform::Status::Code::kIoError, staged_[i].destination,
@@ -101,20 +137,17 @@ std::vector<platform::Status> LooseFileBatch::Commit() {
     return results;
   }
 
-  std::vector<std::string> replaced;
   for (std::size_t i = 0; i < staged_.size(); ++i) {
     const Staged& file = staged_[i];
     errno = 0;
-    if (platform::RenameFile(file.temporary, file.target)) {
-      replaced.push_back(file.target);
-    } else {
+    if (!platform::RenameFile(file.temporary, file.target.path)) {
       results[i] = Failure(errno, file.destination, "cannot be replaced");
       platform::DeleteFile(file.temporary);
     }
   }
 
   // Then the directory entries the renames changed.
-  const platform::Status renamesSynced = SyncFileSystems(replaced);
+  const platform::Status renamesSynced = SyncFileSystems(results, true);
   if (!renamesSynced.ok()) {
     for (std::size_t i = 0; i < staged_.size(); ++i) {
       if (results[i].ok()) {
@@ -125,6 +158,7 @@ std::vector<platform::Status> LooseFileBatch::Commit() {
   }
   staged_.clear();
   keys_.clear();
+  directories_.clear();
   stagedBytes_ = 0;
   return results;
 }
@@ -133,6 +167,7 @@ void LooseFileBatch::Discard() {
   for (const Staged& file : staged_) platform::DeleteFile(file.temporary);
   staged_.clear();
   keys_.clear();
+  directories_.clear();
   stagedBytes_ = 0;
 }
 

@@ -1,6 +1,8 @@
 // Loose update files: everything below the work path is written into the
 // installation (the current directory) under the same relative name.
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "fileutil/file_util.h"
 #include "platform/file_identity.h"
@@ -18,7 +20,13 @@ LParam UpdateDialog::findNormalFiles(WParam, LParam) {
   // Without a work path of its own every file is its own destination, and
   // two names that differ in case are two files of the installation.
   if (!WorkPathIsInstallation()) PlanOverwrites(fileList_, source);
-  readAhead_.Start(fileList_);
+  // The pack files listed again here are gone when the pack stage stored and
+  // removed them: no need to look for them.
+  std::vector<bool> removed(fileList_.size());
+  for (std::size_t i = 0; i < fileList_.size(); ++i) {
+    removed[i] = removedSources_.count(SourceKey(fileList_[i])) != 0;
+  }
+  readAhead_.Start(fileList_, std::move(removed));
   ResetProgressForList();
   PostMessage(WM_STEPDONE);
   Print("FileSize is %d\n", static_cast<int>(fileList_.size()));
@@ -55,21 +63,28 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
         // The work path names a file, not a directory: the search lists it
         // as its own entry, and there is no name to write it under.
         if (!inPack) KeepBack(entry, "has no name below the work path");
-      } else if (platform::IsSameFile(entry, destination)) {
+      } else if (const platform::FileStamp existing = platform::StampOf(destination);
+                 existing.exists && platform::IsSameFile(entry, destination)) {
         // Without a separate work path an update file is its own
         // destination: its bytes are already in place (the decoding options
         // that would change them are refused there), and it is not deleted.
         Log("%s size=%zu\n", relative.c_str(), dataBuffer_.size());
-      } else if (!(volume = PackVolumeAt(destination)).empty()) {
+      } else if (existing.exists && !(volume = PackVolumeAt(destination)).empty()) {
         KeepBack(entry, "would overwrite the pack volume " + Shown(volume));
       } else {
-        if (looseBatch_.Full(dataBuffer_.size()) || looseBatch_.Holds(destination)) {
-          CommitLooseFiles();
+        // A destination that exists has its directories; otherwise they are
+        // made unless its own directory is there already.
+        if (!existing.exists && !platform::IsDirectory(platform::DirectoryOf(destination))) {
+          fileutil::MakeDirectories(relative, destinationDirectory);
         }
-        fileutil::MakeDirectories(relative, destinationDirectory);
+        LooseFileBatch::Target target = looseBatch_.Locate(destination, existing);
+        if (looseBatch_.Full(dataBuffer_.size()) || looseBatch_.Holds(target)) {
+          CommitLooseFiles();
+          target = looseBatch_.Locate(destination);  // the commit may have put a file there
+        }
         Log("%s size=%zu\n", relative.c_str(), dataBuffer_.size());
         const platform::Status staged =
-            looseBatch_.Stage(destination, dataBuffer_.data(), dataBuffer_.size());
+            looseBatch_.Stage(destination, target, dataBuffer_.data(), dataBuffer_.size());
         if (!staged.ok()) {
           if (!inPack) KeepBack(entry, "could not be written to " + Shown(staged.ToString()));
         } else {

@@ -65,14 +65,12 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
     } else {
       unsigned char none = 0;
       unsigned char* data = dataBuffer_.empty() ? &none : dataBuffer_.data();
-      BeforeLibraryOutput();
       if (!batchOpen_) {
         packStore_.BeginBatch();
         batchOpen_ = true;
       }
       bool stored =
           packStore_.AddFile(relative, data, static_cast<std::uint32_t>(dataBuffer_.size()));
-      AfterLibraryOutput();
       if (!stored) {
         const std::string why = packStore_.LastFailure();
         KeepBack(entry, why.empty() ? std::string("could not be stored in the pack")
@@ -94,9 +92,7 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
 }
 
 void UpdateDialog::CommitPackBatch(const std::string& packSource) {
-  BeforeLibraryOutput();
   const platform::Status committed = packStore_.CommitBatch();
-  AfterLibraryOutput();
   batchOpen_ = false;
   for (const auto& source : batchSources_) {
     if (!committed.ok()) {
@@ -118,11 +114,10 @@ void UpdateDialog::RemoveSource(const std::string& source, const std::string& re
                                 const std::string& base) {
   platform::SetAttributesNormal(source);
   readAhead_.BeforeChange(source);
-  platform::DeleteFile(source);
+  if (platform::DeleteFile(source)) removedSources_.insert(SourceKey(source));
   Log("Remove Dir = %s \n", source.c_str());
-  BeforeLibraryOutput();
-  fileutil::RemoveEmptyDirectories(relative, base);
-  AfterLibraryOutput();
+  fileutil::RemoveEmptyDirectories(relative, base,
+                                   [this](const std::string& text) { WriteStandardOutput(text); });
 }
 
 }  // namespace update

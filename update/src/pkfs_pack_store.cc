@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
@@ -30,6 +31,10 @@ int LockTimeoutFromEnvironment() {
 
 class PkfsPackStore : public PackStore {
  public:
+  void SetOutputSink(pkfs::OutputSink sink) override {
+    pkfs::TheManager().SetOutputSink(std::move(sink));
+  }
+
   void Mount(const std::string& packName) override {
     pkfs::CFSManager& manager = pkfs::TheManager();
     auto fileSystem = std::make_unique<pkfs::CPKFSF>(&manager);
@@ -56,7 +61,13 @@ class PkfsPackStore : public PackStore {
         mountFailure_ = why.ok() ? packName + ": cannot be loaded" : why.ToString();
         return;
       }
-      manager.CreateVolume(packName);
+      if (!manager.CreateVolume(packName)) {
+        // Nothing to store into: every pack update file is kept back with
+        // the reason the volume could not be made.
+        const platform::Status& why = fileSystem_->lastFailure();
+        mountFailure_ = why.ok() ? packName + ": cannot be created" : why.ToString();
+        return;
+      }
     }
     if (!existed && platform::PathExists(packName)) createdVolume_ = packName;
     fileSystem_->AddNameRule("txt", 0);
@@ -101,11 +112,11 @@ class PkfsPackStore : public PackStore {
 
  private:
   pkfs::CPKFSF* fileSystem_ = nullptr;
-  std::string createdVolume_;
+  std::string createdVolume_;  // the first volume, when this mount created it
+  // why the first volume did not load (when it exists) or could not be made
   std::string mountFailure_;
-  platform::Status
-      blocked_;  // the first volume stayed locked by another process  // why the first volume did
-                 // not load, when it exists  // the first volume, when this mount created it
+  // the first volume stayed locked by another process
+  platform::Status blocked_;
 };
 
 }  // namespace

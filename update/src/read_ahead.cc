@@ -82,6 +82,7 @@ void ReadAhead::StopThreads() {
 void ReadAhead::DropAll() {
   ++generation_;
   sources_.clear();
+  removed_.clear();
   slots_.clear();
   head_ = 0;
   nextToStart_ = 0;
@@ -91,18 +92,15 @@ void ReadAhead::DropAll() {
   changes_.clear();
 }
 
-void ReadAhead::Start(const std::vector<std::string>& sources) {
-  if (!threaded()) return;
-  if (threads_.empty()) {
-    StartThreads();
-    if (!threaded()) return;
-  }
+void ReadAhead::Start(const std::vector<std::string>& sources, std::vector<bool> removed) {
+  if (threaded() && threads_.empty()) StartThreads();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     DropAll();
     sources_ = sources;
+    removed_ = std::move(removed);
   }
-  workAvailable_.notify_all();
+  if (threaded()) workAvailable_.notify_all();
 }
 
 bool ReadAhead::CanStart() const {
@@ -127,6 +125,7 @@ void ReadAhead::DecodeNext(std::unique_lock<std::mutex>& lock) {
   const std::size_t index = nextToStart_++;
   const std::uint64_t generation = generation_;
   const std::string path = sources_[index];
+  const bool removed = Removed(index, path);
   slots_.emplace_back();
   // Read before the file is looked at: a change announced from now on may
   // have reached the file before or during the load.
@@ -135,12 +134,15 @@ void ReadAhead::DecodeNext(std::unique_lock<std::mutex>& lock) {
   stats_.peakFiles = std::max(stats_.peakFiles, slots_.size());
   lock.unlock();
 
-  const platform::FileStamp stamp = platform::StampOf(path);
+  platform::FileStamp stamp;
   std::vector<unsigned char> bytes;
   int result = -1;
   bool loadInline = false;
   try {
-    result = loader_(path, bytes);
+    if (!removed) {
+      stamp = platform::StampOf(path);
+      result = loader_(path, bytes);
+    }
   } catch (const std::bad_alloc&) {
     // Out of memory here: give up the bytes; the file is loaded at its
     // turn, where a failure reaches the caller as it would without workers.
@@ -160,7 +162,7 @@ void ReadAhead::DecodeNext(std::unique_lock<std::mutex>& lock) {
   slot.bytes.swap(bytes);
   bytesWaiting_ += slot.bytes.size();
   stats_.peakBytes = std::max(stats_.peakBytes, bytesWaiting_);
-  slotDone_.notify_all();
+  slotDone_.notify_one();  // only the caller waits for a slot
 }
 
 bool ReadAhead::ChangedByRun(const Slot& slot) const {
@@ -178,11 +180,11 @@ void ReadAhead::PruneChanges() {
 
 int ReadAhead::Take(std::size_t index, const std::string& path,
                     std::vector<unsigned char>& buffer) {
-  if (!threaded()) return loader_(path, buffer);
   std::unique_lock<std::mutex> lock(mutex_);
-  if (index != head_ || index >= sources_.size() || sources_[index] != path) {
+  const bool removed = Removed(index, path);
+  if (!threaded() || index != head_ || index >= sources_.size() || sources_[index] != path) {
     lock.unlock();
-    return loader_(path, buffer);
+    return removed ? -1 : loader_(path, buffer);
   }
   if (nextToStart_ == head_) {
     // No worker has started it: it is loaded here, and the window moves on.
@@ -190,8 +192,8 @@ int ReadAhead::Take(std::size_t index, const std::string& path,
     ++head_;
     PruneChanges();
     lock.unlock();
-    workAvailable_.notify_all();
-    return loader_(path, buffer);
+    workAvailable_.notify_one();
+    return removed ? -1 : loader_(path, buffer);
   }
   // While a worker decodes this file, the caller decodes the next one itself
   // rather than sleep: a sleeping caller has to be woken for every file, and
@@ -210,8 +212,11 @@ int ReadAhead::Take(std::size_t index, const std::string& path,
   const bool changedByRun = ChangedByRun(slot);
   PruneChanges();
   lock.unlock();
-  workAvailable_.notify_all();
+  // One place in the window came free: one worker is enough to take it (a
+  // worker that finishes looks for more work by itself).
+  workAvailable_.notify_one();
 
+  if (removed) return -1;
   // Any change the run did not announce (a pack volume that is also an
   // update file, another process) shows in the file's stamp.
   if (slot.loadInline) return loader_(path, buffer);

@@ -16,9 +16,19 @@ UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressV
     : host_(host),
       packStore_(packStore),
       progress_(progress),
-      readAhead_([this](const std::string& path,
-                        std::vector<unsigned char>& buffer) { return host_.loadFile(path, buffer); },
-                 ReadAheadLimits{}) {}
+      readAhead_(
+          [this](const std::string& path, std::vector<unsigned char>& buffer) {
+            return host_.loadFile(path, buffer);
+          },
+          ReadAheadLimits{}) {
+  packStore_.SetOutputSink(
+      [this](pkfs::OutputStream stream, const std::string& text) { LibraryOutput(stream, text); });
+}
+
+UpdateDialog::~UpdateDialog() {
+  // The library outlives the dialog; it must not call into it afterwards.
+  packStore_.SetOutputSink(nullptr);
+}
 
 int UpdateDialog::DoModal() {
   OnInitDialog();
@@ -169,24 +179,46 @@ const std::string* UpdateDialog::CurrentEntry() const {
 
 // ---- Output ----
 
-void UpdateDialog::BeforeLibraryOutput() {
+void UpdateDialog::WriteStandardOutput(const std::string& text) {
+  const bool completesLine = !text.empty() && text.back() == '\n';
   std::fflush(stdout);
-  progress_.Hold();
+  if (completesLine) {
+    progress_.BeforeOutput(stdout);
+  } else {
+    progress_.Hold();  // an unfinished line: the bar must not land on it
+  }
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+  // The line is complete: the bar may be drawn below it again.
+  if (completesLine) progress_.Release();
 }
 
-void UpdateDialog::AfterLibraryOutput() { std::fflush(stdout); }
+void UpdateDialog::LibraryOutput(pkfs::OutputStream stream, const std::string& text) {
+  if (stream == pkfs::OutputStream::kOutput) {
+    WriteStandardOutput(text);
+    return;
+  }
+  std::fflush(stdout);
+  progress_.BeforeOutput(stderr);
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
 
 void UpdateDialog::Print(const char* format, ...) {
-  std::fflush(stdout);
-  progress_.BeforeOutput(stdout);
   va_list args;
   va_start(args, format);
-  std::vprintf(format, args);
+  va_list copy;
+  va_copy(copy, args);
+  const int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text;
+  if (length > 0) {
+    text.resize(static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(&text[0], text.size(), format, args);
+    text.resize(static_cast<std::size_t>(length));
+  }
   va_end(args);
-  std::fflush(stdout);
-  // Every debug line ends its line: the bar may be drawn below it again.
-  const std::size_t length = std::strlen(format);
-  if (length > 0 && format[length - 1] == '\n') progress_.Release();
+  WriteStandardOutput(text);
 }
 
 void UpdateDialog::Log(const char* format, ...) {

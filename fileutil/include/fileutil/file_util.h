@@ -4,6 +4,7 @@
 #ifndef MAROVETIN_FILEUTIL_FILE_UTIL_H_
 #define MAROVETIN_FILEUTIL_FILE_UTIL_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,10 @@ void WalkDirectory(const std::string& pattern, std::vector<std::string>& files);
 void MakeDirectories(const std::string& relative, const std::string& base);
 
 // Removes the emptied directory levels of a relative name below base, deepest
-// first; prints "Remove Directory:%s" for each level that cannot be removed.
-void RemoveEmptyDirectories(const std::string& relative, const std::string& base);
+// first; says "Remove Directory:%s" (no line end) for each level that cannot
+// be removed: to output when given, else on standard output.
+void RemoveEmptyDirectories(const std::string& relative, const std::string& base,
+                            const std::function<void(const std::string& text)>& output = nullptr);
 
 // Writes the whole buffer to path (a leading "/" is dropped). True when the
 // file was opened, written completely and closed.

@@ -12,6 +12,7 @@
 
 #include "pkfs/fs.h"
 #include "pkfs/fs_filter.h"
+#include "pkfs/output_sink.h"
 
 namespace pkfs {
 
@@ -58,6 +59,14 @@ class CFSManager {
   CFSFilter* FindInPlaceFilter(std::uint32_t id) const;
   CFSFilter* FindResizingFilter(std::uint32_t id) const;
 
+  // Where the library's own lines go (output_sink.h). An empty sink puts the
+  // default back: standard output and standard error, flushed after each
+  // text. A sink that refers to an object must be taken back (set empty)
+  // before that object goes.
+  void SetOutputSink(OutputSink sink);
+  // Hands text to the sink in force.
+  void Output(OutputStream stream, const std::string& text) const;
+
   // Emulated chdir and getcwd. GetDirectory copies at most length - 1 bytes
   // and always terminates the text.
   int ChangeDirectory(const std::string& path);
@@ -92,6 +101,7 @@ class CFSManager {
   std::vector<std::unique_ptr<CFSFilter>> resizingFilters_;
   std::vector<CFSFile*> openFiles_;
   std::unique_ptr<CFS> defaultFileSystem_;
+  OutputSink outputSink_;  // empty: the standard streams
 };
 
 // The global manager, constructed before main.

@@ -33,20 +33,29 @@ class CPKFSF : public CFS {
   bool CloseFile(CFSFile* handle) override;
   // Creates the next "Data%d.pak" (beside the first volume) or name as an
   // empty volume, synced with its directory entry, loads it and links it
-  // behind the last volume (the link is written by the commit). False when it could not be created,
-  // loaded or linked.
+  // behind the last volume (the link is written by the commit). False when
+  // it could not be created, loaded or linked; the last failure names the
+  // volume and the step: "Data1.pak: cannot be created: No space left on
+  // device", or for the link "DATA.pak: cannot chain Data1.pak behind it:
+  // ...".
   bool CreateVolume(const std::string& name) override;
   bool Load(const std::string& name) override;
   void Command(const std::string& name, std::string& text) override;
   int RawRead(void* buffer, std::uint32_t length, CFSFile* handle) override;
   // Removes name from the whole set; false only when a removal could not be
-  // written.
+  // written (the last failure then says why). A name that no volume holds
+  // is no failure of the call, but the last failure names it as not stored.
   bool RemoveFile(const std::string& name) override;
   // "OnWriteBuffer": stores the entry's whole content anew with buffer
   // written at the handle's position (or appended), replacing the old copy in
   // one directory write; the handle then points at the new head, positioned
   // at its end, with its window emptied. length, or 0 when it was not stored.
   int RawWrite(const void* buffer, std::uint32_t length, CFSFile* handle) override;
+
+  // True when some loaded volume holds name (a normalised key).
+  bool HoldsName(const std::string& name) const;
+  // Records that name is not stored in the set, naming the first volume.
+  void NoteMissing(const std::string& name);
 
   // Takes ownership of a loaded volume (called by LoadFromFile).
   void AppendArchive(PackArchive* volume);

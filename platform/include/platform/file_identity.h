@@ -17,6 +17,11 @@ bool IsSameFile(const std::string& a, const std::string& b);
 // ResolvePath); empty when it does not exist.
 std::string CanonicalPath(const std::string& path);
 
+// True when path (through ResolvePath) is itself a symbolic link, whether or
+// not the link leads anywhere. A write meant for what a link leads to must
+// then go through CanonicalPath; any other path is its own target.
+bool IsSymbolicLink(const std::string& path);
+
 // The file system (device) that holds path, so that one sync per file system
 // can cover a batch of files; false when path does not exist.
 bool FileSystemIdOf(const std::string& path, std::uint64_t* id);
@@ -27,6 +32,7 @@ bool FileSystemIdOf(const std::string& path, std::uint64_t* id);
 // two changes of one size inside one tick of the file system's clock).
 struct FileStamp {
   bool exists = false;
+  bool directory = false;  // not compared: a change of kind changes the inode
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   std::int64_t size = 0;

@@ -76,6 +76,7 @@ FileStamp StampOf(const std::string& path) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!InfoOf(path, &info)) return stamp;
   stamp.exists = true;
+  stamp.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   stamp.device = info.dwVolumeSerialNumber;
   stamp.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   stamp.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
@@ -93,6 +94,12 @@ bool IsSameFile(const std::string& a, const std::string& b) {
   FileId ia, ib;
   if (!IdOf(a, &ia) || !IdOf(b, &ib)) return false;
   return ia.volume == ib.volume && ia.high == ib.high && ia.low == ib.low;
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = ::GetFileAttributesA(internal::NativePath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 std::string CanonicalPath(const std::string& path) {

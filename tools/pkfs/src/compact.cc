@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "directory_filter.h"
 #include "pack_archive.h"
 #include "pack_format.h"
 #include "pkfs/fs_manager.h"

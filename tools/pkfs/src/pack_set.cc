@@ -9,7 +9,6 @@
 #include "pkfs/fs_filter.h"
 #include "pkfstool/set_scan.h"
 #include "platform/file_system.h"
-#include "platform/standard_streams.h"
 
 namespace pkfstool {
 
@@ -29,6 +28,12 @@ std::string StoredKey(const std::string& name) {
 PackSet::PackSet() : manager_(std::make_unique<pkfs::CFSManager>()) {
   // Volume headers and directories are read through the updater's filter.
   manager_->RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
+  // The tool's own output owns standard output: the library's progress lines
+  // ("Load ... to Pkfs", a "Cost Time" line per stored file) are left out;
+  // its waits and warnings still reach standard error.
+  manager_->SetOutputSink([](pkfs::OutputStream stream, const std::string& text) {
+    if (stream == pkfs::OutputStream::kError) pkfs::WriteToStandardStreams(stream, text);
+  });
 }
 
 PackSet::~PackSet() { Close(); }
@@ -57,13 +62,9 @@ platform::Status PackSet::Load(const std::string& path, bool create) {
   }
   auto owned = std::make_unique<pkfs::CPKFSF>(manager_.get());
   pkfs::CPKFSF* fileSystem = owned.get();
-  bool loaded;
-  {
-    platform::StandardOutputMuted quiet;  // "Load ... to Pkfs" per volume
-    loaded = manager_->SetFileSystem(path, std::move(owned));
-    fileSystem_ = fileSystem;  // the manager owns it from here on
-    if (!loaded && !exists) loaded = manager_->CreateVolume(path);
-  }
+  bool loaded = manager_->SetFileSystem(path, std::move(owned));
+  fileSystem_ = fileSystem;  // the manager owns it from here on
+  if (!loaded && !exists) loaded = manager_->CreateVolume(path);
   if (loaded) return Status::Ok();
   if (!exists) return Status::Error(Status::Code::kIoError, path, "cannot be created");
   // Say what is wrong with the first volume.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 
+#include "directory_filter.h"
 #include "pack_archive.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"

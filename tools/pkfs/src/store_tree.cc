@@ -8,7 +8,6 @@
 
 #include "pkfstool/progress_bar.h"
 #include "platform/file_system.h"
-#include "platform/standard_streams.h"
 #include "platform/status.h"
 
 namespace pkfstool {
@@ -42,7 +41,6 @@ platform::Status ReadWhole(const std::string& path, std::vector<unsigned char>* 
 
 void StoreTree(pkfs::CPKFSF& fileSystem, const std::vector<SourceFile>& files,
                ProgressBar* progress, std::vector<std::string>* failures) {
-  platform::StandardOutputMuted quiet;  // a "Cost Time" line per stored file
   std::vector<unsigned char> data;
   std::vector<std::string> failed;
   // One batch: the set on disk changes once, at the commit, and only whole.

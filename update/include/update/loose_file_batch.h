@@ -14,10 +14,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/file_identity.h"
 #include "platform/status.h"
 
 namespace update {
@@ -36,18 +38,38 @@ class LooseFileBatch {
   LooseFileBatch(const LooseFileBatch&) = delete;
   LooseFileBatch& operator=(const LooseFileBatch&) = delete;
 
-  // Writes size bytes to a temporary beside destination, whose directory must
-  // exist. A destination that is a link is replaced at the file it leads to;
-  // the new file keeps the old one's permissions (plus owner write). On
-  // failure nothing is left behind and the status names destination and the
-  // reason ("No space left on device").
-  platform::Status Stage(const std::string& destination, const unsigned char* data,
-                         std::size_t size);
+  // Where a write to a destination lands: the file the rename replaces (for a
+  // link, the file it leads to; otherwise the destination with the letter
+  // case of an existing match) and the key under which two destinations are
+  // one file (its directory's identity and its name, letter case aside, as
+  // names match on the system the installation comes from).
+  struct Target {
+    std::string path;
+    std::string key;
+    platform::FileStamp existing;  // what is at the destination now
+    std::uint64_t device = 0;      // its directory's file system, when known
+    bool deviceKnown = false;
+  };
 
-  // True when a staged file already goes to destination (letter case aside,
-  // as names match on the system the installation comes from): the batch must
-  // be committed first, so that the later file is renamed over the earlier.
-  bool Holds(const std::string& destination) const;
+  // The target of destination, whose stamp the caller may already hold.
+  Target Locate(const std::string& destination) const;
+  Target Locate(const std::string& destination, const platform::FileStamp& existing) const;
+
+  // Writes size bytes to a temporary beside target, whose directory must
+  // exist. The new file keeps the old one's permissions (plus owner write).
+  // On failure nothing is left behind and the status names destination and
+  // the reason ("No space left on device").
+  platform::Status Stage(const std::string& destination, const Target& target,
+                         const unsigned char* data, std::size_t size);
+  platform::Status Stage(const std::string& destination, const unsigned char* data,
+                         std::size_t size) {
+    return Stage(destination, Locate(destination), data, size);
+  }
+
+  // True when a staged file already goes to target: the batch must be
+  // committed first, so that the later file is renamed over the earlier.
+  bool Holds(const Target& target) const { return keys_.count(target.key) != 0; }
+  bool Holds(const std::string& destination) const { return Holds(Locate(destination)); }
 
   // True when the batch has reached its size, or would pass kMaxBytes with
   // size more bytes.
@@ -70,16 +92,26 @@ class LooseFileBatch {
  private:
   struct Staged {
     std::string destination;  // as the caller named it, for messages
-    std::string target;       // the file the rename replaces
+    Target target;
     std::string temporary;
-    std::string key;  // target with ASCII letters lower-cased
+  };
+  struct DirectoryId {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
   };
 
-  // One sync of every file system that holds one of paths; the first failure.
-  platform::Status SyncFileSystems(const std::vector<std::string>& paths);
+  // The identity of directory, read once per batch: the run itself only adds
+  // entries to the directories it writes into.
+  bool IdentifyDirectory(const std::string& directory, DirectoryId* id) const;
+
+  // One sync of every file system that holds one of the staged files whose
+  // result is still OK (the temporaries, or their targets once renamed); the
+  // first failure.
+  platform::Status SyncFileSystems(const std::vector<platform::Status>& results, bool renamed);
 
   std::vector<Staged> staged_;
   std::set<std::string> keys_;  // the staged files' keys, for Holds
+  mutable std::map<std::string, DirectoryId> directories_;
   std::uint64_t stagedBytes_ = 0;
   int syncCount_ = 0;
 };

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "pkfs/output_sink.h"
 #include "platform/status.h"
 
 namespace update {
@@ -15,6 +16,11 @@ namespace update {
 class PackStore {
  public:
   virtual ~PackStore() = default;
+
+  // Where the pack file system's own lines go from now on (its waits, its
+  // "Load ... to Pkfs" and "Cost Time" lines); an empty sink puts its default
+  // back (the standard streams).
+  virtual void SetOutputSink(pkfs::OutputSink sink) { static_cast<void>(sink); }
 
   // Mounts the volume set whose first volume is packName (relative to the
   // current directory), creating that volume when it cannot be loaded, and

@@ -69,8 +69,10 @@ class ReadAhead {
   const ReadAheadLimits& limits() const { return limits_; }
 
   // Begins decoding sources (a copy is kept) from its first entry on; what
-  // was decoded for an earlier list is dropped.
-  void Start(const std::vector<std::string>& sources);
+  // was decoded for an earlier list is dropped. Entries marked in removed are
+  // files the run itself has deleted: they are not looked for, and their
+  // load fails at once (-1, nothing read), as a load of a missing file would.
+  void Start(const std::vector<std::string>& sources, std::vector<bool> removed = {});
 
   // The load of the file at index, whose path is path, at its turn: fills
   // buffer (emptied by the caller) and returns the loader's result. Indexes
@@ -98,6 +100,9 @@ class ReadAhead {
   };
 
   bool threaded() const { return limits_.workers > 1; }
+  bool Removed(std::size_t index, const std::string& path) const {
+    return index < removed_.size() && removed_[index] && sources_[index] == path;
+  }
   void StartThreads();
   void StopThreads();
   void DropAll();         // with mutex_ held
@@ -120,6 +125,7 @@ class ReadAhead {
   bool stopping_ = false;
 
   std::vector<std::string> sources_;
+  std::vector<bool> removed_;
   std::deque<Slot> slots_;  // slots_[k] belongs to index head_ + k
   std::size_t head_ = 0;    // the index the next Take is for
   std::size_t nextToStart_ = 0;

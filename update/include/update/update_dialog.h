@@ -72,7 +72,10 @@ class UpdateDialog {
  public:
   // The dialog uses host for the paths, the options, the log and the payload
   // loader; packStore receives the pack update files; progress shows the bar.
+  // The pack store's library output goes through the dialog from here on, so
+  // that it keeps the bar off its lines; the destructor takes that back.
   UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressView& progress);
+  ~UpdateDialog();
   UpdateDialog(const UpdateDialog&) = delete;
   UpdateDialog& operator=(const UpdateDialog&) = delete;
 
@@ -166,11 +169,13 @@ class UpdateDialog {
   // Writes the staged loose files into place; under "-df" then deletes the
   // sources of those that are in place.
   void CommitLooseFiles();
-  // Around calls into parts of the system that print on standard output
-  // themselves (the pack store, the directory clean-up): their text keeps its
-  // order, and the bar stays away until the dialog's next complete line.
-  void BeforeLibraryOutput();
-  void AfterLibraryOutput();
+  // Text for standard output (the debug lines, the pack file system's lines
+  // and the directory clean-up's): the bar is wiped first, and after text
+  // that leaves its line unfinished it stays away until a complete line.
+  void WriteStandardOutput(const std::string& text);
+  // The pack file system's output sink: standard output as above; its waits
+  // and warnings to standard error, with the bar wiped first.
+  void LibraryOutput(pkfs::OutputStream stream, const std::string& text);
 
   // The work path as the searches use it, and the pack update directory.
   std::string SourceDirectory() const;
@@ -216,6 +221,7 @@ class UpdateDialog {
   // D/Pak\a, the work-path search D\Pak\a): these sets hold SourceKey forms.
   std::set<std::string> keptBack_;      // sources that could not be applied
   std::set<std::string> storedInPack_;  // pack update files the pack now holds
+  std::set<std::string> removedSources_;  // sources this run has deleted
   // Sources (SourceKey form) whose name a later delivered file takes, and the
   // later file as shown.
   std::map<std::string, std::string> overwrittenBy_;

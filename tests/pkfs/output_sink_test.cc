@@ -1,0 +1,121 @@
+// The library's own lines go through its manager's sink: the default sink
+// writes them to standard output and error as they always were; with a sink
+// installed nothing of them reaches either descriptor.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "pack_fixture.h"
+#include "platform/random_access_file.h"
+
+namespace pkfs_test {
+namespace {
+
+using Line = std::pair<pkfs::OutputStream, std::string>;
+
+class OutputSinkTest : public PackFixture {
+ protected:
+  // DATA.pak with one file and a damaged checksum (a warning at every load).
+  void WriteWarnedVolume() {
+    WriteVolume(dir_.Join("DATA.pak"), {Head("AB", 16, 8)}, Pattern(8, 1), true);
+    std::string file = Disk("DATA.pak");
+    file[file.size() - 8] ^= 0x01;  // the trailer's checksum word
+    testing_support::WriteFile(dir_.Join("DATA.pak"), file);
+  }
+
+  // Loads the set (with the sink, when given, installed first), stores one
+  // file, and says what reached descriptors 1 and 2.
+  std::pair<std::string, std::string> Run(pkfs::OutputSink sink) {
+    Stop();
+    manager_ = std::make_unique<pkfs::CFSManager>(dir_.path());
+    if (sink) manager_->SetOutputSink(std::move(sink));
+    auto owned = std::make_unique<pkfs::CPKFSF>(manager_.get());
+    fs_ = owned.get();
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(manager_->SetFileSystem("DATA.pak", std::move(owned)));
+    EXPECT_TRUE(Add("new", Pattern(4, 2)));
+    std::string err = testing::internal::GetCapturedStderr();
+    return {testing::internal::GetCapturedStdout(), err};
+  }
+};
+
+TEST_F(OutputSinkTest, DefaultSinkPrintsAsBeforeAndAnInstalledSinkTakesEverything) {
+  WriteWarnedVolume();
+  const auto [out, err] = Run(nullptr);
+  const std::string warning =
+      "marovetin: DATA.pak: directory checksum does not match; the volume is used\n";
+  EXPECT_EQ(err, warning);
+  const std::string load = "Load DATA.pak to Pkfs\n";
+  ASSERT_EQ(out.compare(0, load.size(), load), 0) << out;
+  // The add's "Cost Time" line follows, with the volume, the name and the place.
+  EXPECT_NE(out.find(" AddFileFromBuffer DATA.pak:NEW Leak StartPos = ", load.size()),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find(" Cost Time is "), std::string::npos);
+
+  WriteWarnedVolume();
+  std::vector<Line> lines;
+  const auto [quietOut, quietErr] =
+      Run([&lines](pkfs::OutputStream stream, const std::string& text) {
+        lines.emplace_back(stream, text);
+      });
+  EXPECT_EQ(quietOut, "");
+  EXPECT_EQ(quietErr, "");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], Line(pkfs::OutputStream::kError, warning));
+  EXPECT_EQ(lines[1], Line(pkfs::OutputStream::kOutput, load));
+  EXPECT_EQ(lines[2].first, pkfs::OutputStream::kOutput);
+  EXPECT_EQ(lines[2].second, out.substr(load.size()).substr(0, lines[2].second.size()));
+}
+
+// The wait for a volume that another process holds is said once, to the
+// error side of the sink.
+TEST_F(OutputSinkTest, TheWaitForAHeldVolumeGoesToTheSink) {
+  WriteVolume(dir_.Join("DATA.pak"), {Head("AB", 16, 8)}, Pattern(8, 1), true);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto file = platform::RandomAccessFile::Open(dir_.Join("DATA.pak"),
+                                                 platform::RandomAccessFile::Mode::kReadWrite);
+    const char byte = file != nullptr && file->LockExclusive(0).ok() ? 'y' : 'n';
+    if (write(ready[1], &byte, 1) != 1) _exit(2);
+    sleep(5);
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+
+  manager_ = std::make_unique<pkfs::CFSManager>(dir_.path());
+  std::vector<Line> lines;
+  manager_->SetOutputSink([&lines](pkfs::OutputStream stream, const std::string& text) {
+    lines.emplace_back(stream, text);
+  });
+  auto owned = std::make_unique<pkfs::CPKFSF>(manager_.get());
+  fs_ = owned.get();
+  fs_->SetLockTimeout(200);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(manager_->SetFileSystem("DATA.pak", std::move(owned)));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], Line(pkfs::OutputStream::kError,
+                           "Waiting for DATA.pak: another process has it open\n"));
+
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+}
+
+}  // namespace
+}  // namespace pkfs_test
