@@ -3,18 +3,14 @@
 // another process past MAROVETIN_LOCK_TIMEOUT stops the run with nothing
 // changed.
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 
-#include "platform/random_access_file.h"
+#include "lock_holder.h"
 #include "test_support.h"
 #include "update_e2e_support.h"
 
@@ -71,30 +67,8 @@ TEST_F(PackRefusalTest, AnUnloadableFirstVolumeKeepsPackFilesBackWithTheReason) 
 }
 
 TEST_F(PackRefusalTest, AVolumeLockedPastTheTimeoutStopsTheRunWithNothingChanged) {
-#ifdef _WIN32
-  // Windows locks belong to the handle: this process holds the volume for
-  // the updater that it starts.
-  auto held = platform::RandomAccessFile::Open(In("DATA.pak"),
-                                               platform::RandomAccessFile::Mode::kReadWrite);
-  ASSERT_NE(held, nullptr);
-  ASSERT_TRUE(held->LockExclusive(0).ok());
-#else
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t holder = fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
-    auto file = platform::RandomAccessFile::Open(In("DATA.pak"),
-                                                 platform::RandomAccessFile::Mode::kReadWrite);
-    const char byte = file != nullptr && file->LockExclusive(0).ok() ? 'y' : 'n';
-    if (write(ready[1], &byte, 1) != 1) _exit(2);
-    sleep(30);
-    _exit(0);
-  }
-  char byte = 0;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  ASSERT_EQ(byte, 'y');
-#endif
+  auto holder = std::make_unique<testing_support::ForeignLockHolder>(In("DATA.pak"));
+  ASSERT_TRUE(holder->held());
   const auto before = Snapshot(root_.path());
 
   const auto start = std::chrono::steady_clock::now();
@@ -102,14 +76,7 @@ TEST_F(PackRefusalTest, AVolumeLockedPastTheTimeoutStopsTheRunWithNothingChanged
       testing_support::MarovetinBinary(), {"-sw", "update", "-df"}, install(),
       {"MAROVETIN_SHM_NAME=" + update_e2e::UniqueShmName(), "MAROVETIN_LOCK_TIMEOUT=2"});
   const auto waited = std::chrono::steady_clock::now() - start;
-#ifdef _WIN32
-  held.reset();
-#else
-  kill(holder, SIGKILL);
-  waitpid(holder, nullptr, 0);
-  close(ready[0]);
-  close(ready[1]);
-#endif
+  holder.reset();
 
   EXPECT_EQ(r.exitStatus, 1) << r.err;
   EXPECT_NE(r.err.find("Waiting for DATA.pak"), std::string::npos) << r.err;
