@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "ascii_case.h"
+#include "platform/ascii_case.h"
 #include "platform/file_system.h"
 #include "windows_api.h"
 
@@ -14,7 +14,7 @@ namespace platform {
 
 namespace {
 
-using internal::AsciiLower;
+
 
 // Case-insensitive (ASCII) order, ties broken bytewise, as on POSIX.
 bool NameLess(const DirectoryEntry& a, const DirectoryEntry& b) {
