@@ -2,6 +2,9 @@
 // writes them to standard output and error as they always were; with a sink
 // installed nothing of them reaches either descriptor.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <utility>
@@ -75,8 +78,21 @@ TEST_F(OutputSinkTest, DefaultSinkPrintsAsBeforeAndAnInstalledSinkTakesEverythin
 // error side of the sink.
 TEST_F(OutputSinkTest, TheWaitForAHeldVolumeGoesToTheSink) {
   WriteVolume(dir_.Join("DATA.pak"), {Head("AB", 16, 8)}, Pattern(8, 1), true);
-  const auto holder = testing_support::HoldLock(dir_.Join("DATA.pak"));
-  ASSERT_NE(holder, nullptr);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto file = platform::RandomAccessFile::Open(dir_.Join("DATA.pak"),
+                                                 platform::RandomAccessFile::Mode::kReadWrite);
+    const char byte = file != nullptr && file->LockExclusive(0).ok() ? 'y' : 'n';
+    if (write(ready[1], &byte, 1) != 1) _exit(2);
+    sleep(5);
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
 
   manager_ = std::make_unique<pkfs::CFSManager>(dir_.path());
   std::vector<Line> lines;
@@ -95,6 +111,10 @@ TEST_F(OutputSinkTest, TheWaitForAHeldVolumeGoesToTheSink) {
   EXPECT_EQ(lines[0], Line(pkfs::OutputStream::kError,
                            "Waiting for DATA.pak: another process has it open\n"));
 
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
 }
 
 }  // namespace

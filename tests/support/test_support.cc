@@ -236,13 +236,6 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 
 #endif
 
-std::unique_ptr<platform::RandomAccessFile> HoldLock(const std::string& path) {
-  auto file =
-      platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kReadWrite);
-  if (file == nullptr || !file->LockExclusive(0).ok()) return nullptr;
-  return file;
-}
-
 std::string MarovetinBinary() { return MAROVETIN_BINARY; }
 std::string PkfsBinary() { return PKFS_BINARY; }
 std::string SourceDir() { return MAROVETIN_SOURCE_DIR; }

@@ -3,11 +3,8 @@
 #ifndef MAROVETIN_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define MAROVETIN_TESTS_SUPPORT_TEST_SUPPORT_H_
 
-#include <memory>
 #include <string>
 #include <vector>
-
-#include "platform/random_access_file.h"
 
 #ifdef _WIN32
 #include <cstdlib>
@@ -65,11 +62,6 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
                      const std::vector<std::string>& environment = {});
 
 // The built updater, the built pkfs tool and the source tree.
-// Holds the whole-file lock of path as another process would (the lock
-// belongs to the open file, so it stops this process's other opens and every
-// child too) until the result is destroyed; null when it cannot be taken.
-std::unique_ptr<platform::RandomAccessFile> HoldLock(const std::string& path);
-
 std::string MarovetinBinary();
 std::string PkfsBinary();
 std::string SourceDir();
