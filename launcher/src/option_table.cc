@@ -1,5 +1,7 @@
 #include "launcher/option_table.h"
 
+#include "platform/ascii_case.h"
+
 namespace launcher {
 namespace {
 
@@ -20,12 +22,7 @@ constexpr OptionRow kRows[OptionTable::kRowCount] = {
 // Options are plain ASCII, so lower-casing the ASCII letters alone decides
 // every comparison: a byte of a multi-byte character can never make an
 // argument equal to an option.
-std::string LowerCaseAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
+using platform::LowerAscii;
 
 const std::string& EmptyString() {
   static const std::string empty;
@@ -39,7 +36,7 @@ const OptionRow& OptionTable::row(Option option) { return kRows[static_cast<int>
 const OptionRow& OptionTable::row(int index) { return kRows[index]; }
 
 std::optional<Option> OptionTable::Match(const std::string& argument) {
-  const std::string lowered = LowerCaseAscii(argument);
+  const std::string lowered = LowerAscii(argument);
   for (int r = 0; r < kRowCount; ++r) {
     if (lowered == kRows[r].text) return static_cast<Option>(r);
   }

@@ -110,9 +110,7 @@ int PayloadLoader::loadBzip2(const char* path, std::vector<unsigned char>& buffe
 }
 
 int PayloadLoader::loadPlain(const char* path, std::vector<unsigned char>& buffer) const {
-  // A directory opens for reading on POSIX, but it has no bytes to give and
-  // its seek end is no size.
-  if (platform::IsDirectory(path)) return -1;
+  // OpenFile refuses a directory, which has no bytes to give.
   std::FILE* file = platform::OpenFile(path, "rb");
   if (file == nullptr) return -1;
   // The file is read whole in one piece: no stream buffer to copy through.

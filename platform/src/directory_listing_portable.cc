@@ -4,15 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "ascii_case.h"
 #include "directory_listing_system.h"
+#include "platform/ascii_case.h"
 #include "platform/file_system.h"
 
 namespace platform {
 
 namespace {
-
-using internal::AsciiLower;
 
 // Case-insensitive (ASCII) order; names equal but for case are ordered
 // bytewise so that the result never depends on the order the system used.

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "ascii_case.h"
+#include "platform/ascii_case.h"
 #include "name_match_cache.h"
 #include "path_resolution.h"
 
@@ -28,7 +28,7 @@ bool Exists(const std::string& path) {
 }
 
 bool EqualsIgnoringAsciiCase(const char* a, const std::string& b) {
-  using internal::AsciiLower;
+  
   std::size_t i = 0;
   for (; a[i] != '\0'; ++i) {
     if (i >= b.size() || AsciiLower(static_cast<unsigned char>(a[i])) !=

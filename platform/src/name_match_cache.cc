@@ -25,7 +25,7 @@
 #include <utility>
 #include <vector>
 
-#include "ascii_case.h"
+#include "platform/ascii_case.h"
 #include "platform/file_system.h"
 
 namespace platform {
@@ -79,12 +79,6 @@ Cache& TheCache() {
   return cache;
 }
 
-std::string Lowered(const std::string& name) {
-  std::string lowered = name;
-  for (char& c : lowered) c = static_cast<char>(AsciiLower(static_cast<unsigned char>(c)));
-  return lowered;
-}
-
 bool StampDirectory(const std::string& directory, DirectoryStamp* stamp) {
   struct stat st;
   if (::stat(directory.empty() ? "." : directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -108,7 +102,7 @@ bool ReadListing(const std::string& directory, const DirectoryStamp& stamp, List
   listing->count = 0;
   while (struct dirent* entry = ::readdir(dir)) {
     std::string name = entry->d_name;
-    listing->names[Lowered(name)].push_back(std::move(name));
+    listing->names[LowerAscii(name)].push_back(std::move(name));
     ++listing->count;
   }
   ::closedir(dir);
@@ -186,7 +180,7 @@ CachedMatch FindCachedMatch(const std::string& directory, const std::string& nam
     found = cache.listings.insert_or_assign(key, std::move(fresh)).first;
   }
   cache.keysByPath[PathKey(directory)] = key;
-  auto names = found->second.names.find(Lowered(name));
+  auto names = found->second.names.find(LowerAscii(name));
   if (names == found->second.names.end() || names->second.size() != 1) return CachedMatch::kNone;
   *match = names->second.front();
   return CachedMatch::kUnique;
@@ -194,7 +188,7 @@ CachedMatch FindCachedMatch(const std::string& directory, const std::string& nam
 
 void NoteEntryCreated(const std::string& path) {
   EditListing(path, [](Listing& listing, const std::string& name) {
-    std::vector<std::string>& same = listing.names[Lowered(name)];
+    std::vector<std::string>& same = listing.names[LowerAscii(name)];
     if (std::find(same.begin(), same.end(), name) == same.end()) {
       same.push_back(name);
       ++listing.count;
@@ -204,7 +198,7 @@ void NoteEntryCreated(const std::string& path) {
 
 void NoteEntryRemoved(const std::string& path) {
   EditListing(path, [](Listing& listing, const std::string& name) {
-    auto names = listing.names.find(Lowered(name));
+    auto names = listing.names.find(LowerAscii(name));
     if (names == listing.names.end()) return;
     std::vector<std::string>& same = names->second;
     auto exact = std::find(same.begin(), same.end(), name);

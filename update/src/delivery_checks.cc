@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/file_identity.h"
+#include "platform/ascii_case.h"
 #include "platform/file_system.h"
 #include "relative_name.h"
 #include "update/update_dialog.h"
@@ -18,10 +19,9 @@ namespace {
 // The name a relative path lands on where names match without regard to
 // letter case: "\" as "/", ASCII letters lower-cased.
 std::string LandingName(const std::string& relative) {
-  std::string name = relative;
+  std::string name = platform::LowerAscii(relative);
   for (char& c : name) {
     if (c == '\\') c = '/';
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return name;
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/ascii_case.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
@@ -10,13 +11,6 @@
 namespace update {
 
 namespace {
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 std::string NameOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -61,11 +55,11 @@ LooseFileBatch::Target LooseFileBatch::Locate(const std::string& destination,
   DirectoryId directory;
   if (IdentifyDirectory(platform::DirectoryOf(target.path), &directory)) {
     target.key = std::to_string(directory.device) + ":" + std::to_string(directory.inode) + "/" +
-                 LowerAscii(NameOf(target.path));
+                 platform::LowerAscii(NameOf(target.path));
     target.device = directory.device;
     target.deviceKnown = true;
   } else {
-    target.key = LowerAscii(target.path);
+    target.key = platform::LowerAscii(target.path);
   }
   return target;
 }

@@ -12,6 +12,25 @@
 
 namespace update {
 
+namespace {
+
+// printf's formatting, whatever the length of the result.
+std::string Formatted(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text;
+  if (length > 0) {
+    text.resize(static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(&text[0], text.size(), format, args);
+    text.resize(static_cast<std::size_t>(length));
+  }
+  return text;
+}
+
+}  // namespace
+
 UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressView& progress)
     : host_(host),
       packStore_(packStore),
@@ -207,16 +226,7 @@ void UpdateDialog::LibraryOutput(pkfs::OutputStream stream, const std::string& t
 void UpdateDialog::Print(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int length = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text;
-  if (length > 0) {
-    text.resize(static_cast<std::size_t>(length) + 1);
-    std::vsnprintf(&text[0], text.size(), format, args);
-    text.resize(static_cast<std::size_t>(length));
-  }
+  const std::string text = Formatted(format, args);
   va_end(args);
   WriteStandardOutput(text);
 }
@@ -224,16 +234,7 @@ void UpdateDialog::Print(const char* format, ...) {
 void UpdateDialog::Log(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int length = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text;
-  if (length > 0) {
-    text.resize(static_cast<std::size_t>(length) + 1);
-    std::vsnprintf(&text[0], text.size(), format, args);
-    text.resize(static_cast<std::size_t>(length));
-  }
+  const std::string text = Formatted(format, args);
   va_end(args);
   host_.writeLog(text);
 }
