@@ -46,7 +46,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // A block of this process's own, so that runs never meet another process's.
   static const std::string shmName =
       "marovetin-fuzz-" + std::filesystem::path(fuzz::CleanScratchDirectory()).filename().string();
+#ifdef _WIN32
+  _putenv_s("MAROVETIN_SHM_NAME", shmName.c_str());
+#else
   setenv("MAROVETIN_SHM_NAME", shmName.c_str(), 1);
+#endif
   std::filesystem::current_path(fuzz::CleanScratchDirectory());
   return 0;
 }

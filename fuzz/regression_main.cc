@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
       std::ifstream in(input, std::ios::binary);
       std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
                               std::istreambuf_iterator<char>());
-      std::fprintf(stderr, "running %s (%zu bytes)\n", input.c_str(), bytes.size());
+      std::fprintf(stderr, "running %s (%zu bytes)\n", input.string().c_str(), bytes.size());
       LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
       ++runs;
     }

@@ -10,7 +10,8 @@ dir=${1:-build-windows}
 linux=${2:-build}
 case "$dir" in /*) ;; *) dir="$here/$dir" ;; esac
 case "$linux" in /*) ;; *) linux="$here/$linux" ;; esac
-"$here/scripts/build-windows.sh" "$dir"
+# Warnings fail the build, as in the Linux builds of CI.
+"$here/scripts/build-windows.sh" "$dir" -DMAROVETIN_WERROR=ON
 
 export WINEPREFIX="$dir/wineprefix" WINEDEBUG=-all
 # Leave no wine server behind, however this ends.

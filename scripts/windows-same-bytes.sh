@@ -2,9 +2,10 @@
 # End-to-end comparison of the Windows and the Linux program: the same
 # delivered updates, applied by marovetin (Linux) and by marovetin.exe (under
 # wine) to two copies of one installation, must leave byte-identical volume
-# sets and loose files. Two rounds: the example update (bzip2 streams of
-# inverted bytes), then a generated one of several hundred files, some
-# replacing what the first round stored, so that freed space is reused.
+# sets and loose files. The installation starts with a set of several pack
+# volumes. Two rounds: the example update (bzip2 streams of inverted bytes),
+# then a generated one of several hundred files, some replacing what the
+# first round or the set stored, so that freed space is reused.
 #   scripts/windows-same-bytes.sh [LINUX_BUILD] [WINDOWS_BUILD]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -38,23 +39,46 @@ for i in range(300):
 PY
 }
 
+# The installation holds a set of several pack volumes beside the example's
+# files, written by the Linux test program with a small volume size limit.
+mkdir -p "$work/seed"
+MAROVETIN_SEED_SET_DIR="$work/seed" "$linux/tests/e2e_tests" --gtest_also_run_disabled_tests \
+  --gtest_filter='VolumeSetSeed.*' >"$work/seed.out" 2>&1 ||
+  { echo "the volume set could not be written:"; tail -n 20 "$work/seed.out"; exit 1; }
 for side in linux windows; do
   mkdir -p "$work/$side"
   cp -R "$here/examples/install/." "$work/$side/"
+  cp "$work/seed/"*.pak "$work/$side/"
 done
 
+# Both programs run the round; they must end with the same exit status (a
+# delivered file that is kept back, such as an empty pack file, makes it 1)
+# and neither may end otherwise (a crash, a refusal of the arguments).
 run_round() {
-  local round=$1 args=("${@:2}")
+  local round=$1 args=("${@:2}") status
+  local statuses=()
   for side in linux windows; do
+    status=0
     (
       cd "$work/$side"
       if [ "$side" = linux ]; then
-        "$linux/launcher/marovetin" "${args[@]}" >"$work/$side-$round.out" 2>&1
+        exec "$linux/launcher/marovetin" "${args[@]}" >"$work/$side-$round.out" 2>&1
       else
-        "$wine" "$windows/launcher/marovetin.exe" "${args[@]}" >"$work/$side-$round.out" 2>&1
+        exec "$wine" "$windows/launcher/marovetin.exe" "${args[@]}" >"$work/$side-$round.out" 2>&1
       fi
-    ) || { echo "round $round: $side run failed:"; cat "$work/$side-$round.out"; exit 1; }
+    ) || status=$?
+    if [ "$status" -gt 1 ]; then
+      echo "round $round: the $side run ended with status $status:"
+      tail -n 20 "$work/$side-$round.out"
+      exit 1
+    fi
+    statuses+=("$status")
   done
+  if [ "${statuses[0]}" != "${statuses[1]}" ]; then
+    echo "round $round: Linux ended with ${statuses[0]}, Windows with ${statuses[1]}"
+    grep -h '^marovetin: ' "$work/linux-$round.out" "$work/windows-$round.out" | head -n 20
+    exit 1
+  fi
 }
 
 cp -R "$here/examples/update" "$work/linux/update"
@@ -66,6 +90,17 @@ run_round 2 -df -sw update
 
 # The run's own output names its directory and differs there; everything it
 # wrote into the installation must be the same bytes.
+# The later volumes were really written to (a replaced file leaves its old
+# copy's space free there), else the comparison would not cover them.
+changed=0
+for seeded in "$work/seed/"Data*.pak; do
+  cmp -s "$seeded" "$work/linux/$(basename "$seeded")" || changed=$((changed + 1))
+done
+if [ "$changed" -eq 0 ]; then
+  echo "the update changed no later volume of the set: nothing of it was compared"
+  exit 1
+fi
+
 if diff -r "$work/linux" "$work/windows" >"$work/diff" 2>&1; then
   files=$(find "$work/linux" -type f | wc -l)
   volumes=$(find "$work/linux" -maxdepth 1 -iname '*.pak' | wc -l)

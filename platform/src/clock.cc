@@ -1,29 +1,13 @@
 // Local time from the C library and a millisecond tick from the monotonic
-// clock, each replaceable by a test source.
-#include "platform/clock.h"
-
+// clock.
 #include <time.h>
 
-#include <utility>
+#include "clock_system.h"
 
 namespace platform {
+namespace internal {
 
-namespace {
-
-std::function<LocalTime()>& LocalTimeSource() {
-  static std::function<LocalTime()> source;
-  return source;
-}
-
-std::function<std::uint32_t()>& TickSource() {
-  static std::function<std::uint32_t()> source;
-  return source;
-}
-
-}  // namespace
-
-LocalTime GetLocalTime() {
-  if (const auto& source = LocalTimeSource()) return source();
+LocalTime SystemLocalTime() {
   LocalTime result;
   time_t now = ::time(nullptr);
   struct tm parts;
@@ -37,8 +21,7 @@ LocalTime GetLocalTime() {
   return result;
 }
 
-std::uint32_t TickMilliseconds() {
-  if (const auto& source = TickSource()) return source();
+std::uint32_t SystemTickMilliseconds() {
   struct timespec now;
   if (::clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
   // Unsigned arithmetic: the count wraps at 2^32 like the Windows tick.
@@ -47,12 +30,5 @@ std::uint32_t TickMilliseconds() {
   return static_cast<std::uint32_t>(ms);
 }
 
-void SetLocalTimeSourceForTesting(std::function<LocalTime()> source) {
-  LocalTimeSource() = std::move(source);
-}
-
-void SetTickSourceForTesting(std::function<std::uint32_t()> source) {
-  TickSource() = std::move(source);
-}
-
+}  // namespace internal
 }  // namespace platform

@@ -11,29 +11,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/ascii_case.h"
+#include "directory_listing_system.h"
 #include "platform/file_system.h"
 
 namespace platform {
 
 namespace {
-
-
-
-// Case-insensitive (ASCII) order; names equal but for case are ordered
-// bytewise so that the result never depends on the order readdir used.
-bool NameLess(const DirectoryEntry& a, const DirectoryEntry& b) {
-  const std::string& x = a.name;
-  const std::string& y = b.name;
-  std::size_t common = std::min(x.size(), y.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    unsigned char cx = AsciiLower(static_cast<unsigned char>(x[i]));
-    unsigned char cy = AsciiLower(static_cast<unsigned char>(y[i]));
-    if (cx != cy) return cx < cy;
-  }
-  if (x.size() != y.size()) return x.size() < y.size();
-  return x < y;
-}
 
 enum class EntryKind { kFile, kDirectory, kSkipped };
 
@@ -80,14 +63,12 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
     entries->push_back(std::move(result));
   }
   ::closedir(dir);
-  std::sort(entries->begin(), entries->end(), NameLess);
+  internal::SortListing(entries);
   return true;
 }
 
-namespace {
+namespace internal {
 
-// One level of ListTreeAsIs. directory is an operating-system path (no
-// translation), prefix the names above this level as reported.
 void ListLevelAsIs(const std::string& directory, const std::string& prefix,
                    std::vector<TreeEntry>* entries) {
   DIR* dir = ::opendir(directory.c_str());
@@ -116,13 +97,6 @@ void ListLevelAsIs(const std::string& directory, const std::string& prefix,
   }
 }
 
-}  // namespace
-
-void ListTreeAsIs(const std::string& root, std::vector<TreeEntry>* entries) {
-  if (entries == nullptr) return;
-  entries->clear();
-  if (root.empty()) return;
-  ListLevelAsIs(ResolvePath(root), std::string(), entries);
-}
+}  // namespace internal
 
 }  // namespace platform

@@ -22,30 +22,23 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <utility>
 
+#include "shared_memory_system.h"
 #include "whole_file_lock.h"
 
 namespace platform {
 
 namespace {
 
-// Opening and checking the name races with other processes creating and
+// Opening and creating the name races with other processes creating and
 // removing it; a few retries settle every such race.
 constexpr int kMaxAttempts = 1000;
 
 using internal::LockType;
 
 bool Lock(int fd, LockType type, bool wait) { return internal::SetWholeFileLock(fd, type, wait); }
-
-std::string OsName(const std::string& name) {
-  const char* override = std::getenv("MAROVETIN_SHM_NAME");
-  std::string base = (override != nullptr && override[0] != '\0') ? override : name;
-  return "/" + base + "." + std::to_string(static_cast<unsigned long>(::getuid()));
-}
 
 std::string Failure(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -80,60 +73,55 @@ int OpenOrCreateObject(const std::string& osName, std::string* error) {
 
 }  // namespace
 
-std::unique_ptr<NamedSharedMemory> NamedSharedMemory::OpenOrCreate(const std::string& name,
-                                                                   std::size_t size, Origin* origin,
-                                                                   std::string* error) {
-  std::string ignored;
-  if (error == nullptr) error = &ignored;
-  if (size == 0 || name.empty()) {
-    *error = "shared memory: empty name or size";
-    return nullptr;
-  }
-  const std::string osName = OsName(name);
-  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    int fd = OpenOrCreateObject(osName, error);
-    if (fd < 0) return nullptr;
+namespace internal {
 
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || (static_cast<std::uint64_t>(st.st_size) < size &&
-                                  ::ftruncate(fd, static_cast<off_t>(size)) != 0)) {
-      *error = Failure("shared memory size");
-      ::close(fd);
-      return nullptr;
-    }
-
-    bool alone = Lock(fd, LockType::kExclusive, false);
-    if (!alone && !Lock(fd, LockType::kShared, true)) {
-      *error = Failure("shared memory lock");
-      ::close(fd);
-      return nullptr;
-    }
-    if (!StillNamed(fd, osName)) {
-      ::close(fd);  // drops the lock with it
-      continue;
-    }
-
-    void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (data == MAP_FAILED) {
-      *error = Failure("mmap");
-      ::close(fd);
-      return nullptr;
-    }
-    if (alone) {
-      // Fresh, or left by a holder that was killed: start from zeros, then
-      // let others in.
-      std::memset(data, 0, size);
-      Lock(fd, LockType::kShared, false);  // downgrade: always granted to the sole holder
-    }
-    if (origin != nullptr) *origin = alone ? Origin::kCreated : Origin::kOpened;
-    return std::unique_ptr<NamedSharedMemory>(new NamedSharedMemory(fd, data, size, osName));
-  }
-  *error = "shared memory: the name kept changing under us";
-  return nullptr;
+std::string SystemBlockName(const std::string& name) {
+  return "/" + name + "." + std::to_string(static_cast<unsigned long>(::getuid()));
 }
 
-NamedSharedMemory::NamedSharedMemory(int fd, void* data, std::size_t size, std::string osName)
-    : fd_(fd), data_(data), size_(size), osName_(std::move(osName)) {}
+BlockAttempt OpenOrCreateBlock(const std::string& systemName, std::size_t size, MappedBlock* block,
+                               std::string* error) {
+  int fd = OpenOrCreateObject(systemName, error);
+  if (fd < 0) return BlockAttempt::kFailed;
+
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || (static_cast<std::uint64_t>(st.st_size) < size &&
+                                ::ftruncate(fd, static_cast<off_t>(size)) != 0)) {
+    *error = Failure("shared memory size");
+    ::close(fd);
+    return BlockAttempt::kFailed;
+  }
+
+  bool alone = Lock(fd, LockType::kExclusive, false);
+  if (!alone && !Lock(fd, LockType::kShared, true)) {
+    *error = Failure("shared memory lock");
+    ::close(fd);
+    return BlockAttempt::kFailed;
+  }
+  if (!StillNamed(fd, systemName)) {
+    ::close(fd);  // drops the lock with it
+    return BlockAttempt::kRaced;
+  }
+
+  void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (data == MAP_FAILED) {
+    *error = Failure("mmap");
+    ::close(fd);
+    return BlockAttempt::kFailed;
+  }
+  if (alone) {
+    // Fresh, or left by a holder that was killed: start from zeros, then
+    // let others in.
+    std::memset(data, 0, size);
+    Lock(fd, LockType::kShared, false);  // downgrade: always granted to the sole holder
+  }
+  block->handle = fd;
+  block->data = data;
+  block->created = alone;
+  return BlockAttempt::kMapped;
+}
+
+}  // namespace internal
 
 NamedSharedMemory::~NamedSharedMemory() {
   ::munmap(data_, size_);

@@ -3,16 +3,14 @@
 // another process past MAROVETIN_LOCK_TIMEOUT stops the run with nothing
 // changed.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 
-#include "platform/random_access_file.h"
+#include "lock_holder.h"
 #include "test_support.h"
 #include "update_e2e_support.h"
 
@@ -69,21 +67,8 @@ TEST_F(PackRefusalTest, AnUnloadableFirstVolumeKeepsPackFilesBackWithTheReason) 
 }
 
 TEST_F(PackRefusalTest, AVolumeLockedPastTheTimeoutStopsTheRunWithNothingChanged) {
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t holder = fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
-    auto file = platform::RandomAccessFile::Open(In("DATA.pak"),
-                                                 platform::RandomAccessFile::Mode::kReadWrite);
-    const char byte = file != nullptr && file->LockExclusive(0).ok() ? 'y' : 'n';
-    if (write(ready[1], &byte, 1) != 1) _exit(2);
-    sleep(30);
-    _exit(0);
-  }
-  char byte = 0;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  ASSERT_EQ(byte, 'y');
+  auto holder = std::make_unique<testing_support::ForeignLockHolder>(In("DATA.pak"));
+  ASSERT_TRUE(holder->held());
   const auto before = Snapshot(root_.path());
 
   const auto start = std::chrono::steady_clock::now();
@@ -91,10 +76,7 @@ TEST_F(PackRefusalTest, AVolumeLockedPastTheTimeoutStopsTheRunWithNothingChanged
       testing_support::MarovetinBinary(), {"-sw", "update", "-df"}, install(),
       {"MAROVETIN_SHM_NAME=" + update_e2e::UniqueShmName(), "MAROVETIN_LOCK_TIMEOUT=2"});
   const auto waited = std::chrono::steady_clock::now() - start;
-  kill(holder, SIGKILL);
-  waitpid(holder, nullptr, 0);
-  close(ready[0]);
-  close(ready[1]);
+  holder.reset();
 
   EXPECT_EQ(r.exitStatus, 1) << r.err;
   EXPECT_NE(r.err.find("Waiting for DATA.pak"), std::string::npos) << r.err;

@@ -84,6 +84,9 @@ TEST_F(SafeUpdateTest, ConcatenatedBzip2StreamsAreAllDecoded) {
 }
 
 TEST_F(SafeUpdateTest, NamesDifferingOnlyInCaseLastWinsEarlierKeptAndNamed) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a Windows directory cannot hold two names that differ only in case";
+#endif
   WriteFile(Delivered("A.txt"), "upper loose");
   WriteFile(Delivered("a.txt"), "lower loose");
   WriteFile(Delivered("Pak/B.dat"), "upper pack");
@@ -139,7 +142,7 @@ TEST_F(SafeUpdateTest, RunsThatWouldDamageTheInstallationAreRefusedUntouched) {
 TEST_F(SafeUpdateTest, MissingWorkPathIsSaid) {
   RunResult r = Run({"-sw", "missing-dir", "-df"});
   EXPECT_EQ(r.exitStatus, 0);
-  const std::string here = fs::canonical(install()).string();
+  const std::string here = fs::canonical(install()).generic_string();
   EXPECT_TRUE(Says(r, "nothing to apply: " + here + "/missing-dir does not exist\n")) << r.err;
 }
 
@@ -169,16 +172,20 @@ TEST_F(SafeUpdateTest, FullDiskWhileReplacingALooseFileKeepsTheOldFileWhole) {
 
 TEST_F(SafeUpdateTest, FilesTheSearchCannotReachAreNamedAsNotApplied) {
   WriteFile(Delivered(".hidden/secret.txt"), "hidden");
+#ifndef _WIN32  // on Windows "\\" separates the directory "odd" from "name.txt"
   WriteFile(Delivered("odd\\name.txt"), "backslash");
+#endif
   WriteFile(Delivered("fine.txt"), "fine");
   RunResult r = Run({"-sw", "update", "-df"});
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_TRUE(Says(r, "not applied " + update() + "/.hidden/secret.txt: it lies in the directory"))
       << r.err;
+#ifndef _WIN32
   EXPECT_TRUE(Says(r, "not applied " + update() + "/odd\\name.txt: the name")) << r.err;
+  EXPECT_EQ(ReadFile(Delivered("odd\\name.txt")), "backslash");
+#endif
   EXPECT_EQ(ReadFile(In("fine.txt")), "fine");
   EXPECT_EQ(ReadFile(Delivered(".hidden/secret.txt")), "hidden");
-  EXPECT_EQ(ReadFile(Delivered("odd\\name.txt")), "backslash");
 }
 
 TEST_F(SafeUpdateTest, LooseFileInANewOneLevelDirectoryIsWritten) {

@@ -2,14 +2,12 @@
 // Status and as the text of "CFSGetLastError", for loads, stores, commits
 // and reads.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <string>
 
+#include "lock_holder.h"
 #include "pack_fixture.h"
 #include "pkfs/fs_file.h"
 #include "platform/byte_order.h"
@@ -153,22 +151,8 @@ TEST_F(FailureReasonTest, AShortReadFailsAndIsNamed) {
 // naming the volume, with a busy status.
 TEST_F(FailureReasonTest, ALockHeldElsewhereIsNamedAsBusy) {
   SoundVolume();
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    auto file = platform::RandomAccessFile::Open(dir_.Join("DATA.pak"),
-                                                 platform::RandomAccessFile::Mode::kReadWrite);
-    const bool locked = file != nullptr && file->LockExclusive(0).ok();
-    const char byte = locked ? 'y' : 'n';
-    if (write(ready[1], &byte, 1) != 1) _exit(2);
-    sleep(5);
-    _exit(0);
-  }
-  char byte = 0;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  ASSERT_EQ(byte, 'y');
+  testing_support::ForeignLockHolder holder(dir_.Join("DATA.pak"));
+  ASSERT_TRUE(holder.held());
 
   Stop();
   manager_ = std::make_unique<pkfs::CFSManager>(dir_.path());
@@ -178,11 +162,6 @@ TEST_F(FailureReasonTest, ALockHeldElsewhereIsNamedAsBusy) {
   EXPECT_FALSE(manager_->SetFileSystem("DATA.pak", std::move(owned)));
   EXPECT_EQ(fs_->lastFailure().code(), platform::Status::Code::kBusy);
   EXPECT_EQ(fs_->lastFailure().context(), "DATA.pak");
-
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  close(ready[0]);
-  close(ready[1]);
 }
 
 // Each step of removing a file and of making a new volume that can fail

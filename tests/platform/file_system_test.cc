@@ -283,6 +283,9 @@ TEST(StatusTest, ReasonPrefersTheMessageThenErrno) {
 }  // namespace
 
 TEST(NameMatchCacheTest, ListingsFollowTheLayersOwnChangesAndSeeOthers) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows matches names itself: there is no listing to keep";
+#else
   TempDir dir;
   const std::string d = dir.path();
   platform::NameMatchCacheScope scope;
@@ -312,4 +315,5 @@ TEST(NameMatchCacheTest, ListingsFollowTheLayersOwnChangesAndSeeOthers) {
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   WriteFile(d + "/C.txt", "C");
   EXPECT_EQ(platform::ResolvePath(d + "/c.TXT"), d + "/c.TXT");  // two match: as given
+#endif
 }

@@ -1,30 +1,14 @@
 // Local time from GetLocalTime and the millisecond tick from timeGetTime (the
-// multimedia timer, which wraps at 2^32 ms), each replaceable by a test source.
-#include <utility>
-
-#include "platform/clock.h"
+// multimedia timer, which wraps at 2^32 ms).
+#include "clock_system.h"
 #include "windows_api.h"
 // After windows.h, which it builds on.
 #include <mmsystem.h>
 
 namespace platform {
+namespace internal {
 
-namespace {
-
-std::function<LocalTime()>& LocalTimeSource() {
-  static std::function<LocalTime()> source;
-  return source;
-}
-
-std::function<std::uint32_t()>& TickSource() {
-  static std::function<std::uint32_t()> source;
-  return source;
-}
-
-}  // namespace
-
-LocalTime GetLocalTime() {
-  if (const auto& source = LocalTimeSource()) return source();
+LocalTime SystemLocalTime() {
   SYSTEMTIME now;
   ::GetLocalTime(&now);
   LocalTime result;
@@ -37,17 +21,7 @@ LocalTime GetLocalTime() {
   return result;
 }
 
-std::uint32_t TickMilliseconds() {
-  if (const auto& source = TickSource()) return source();
-  return static_cast<std::uint32_t>(::timeGetTime());
-}
+std::uint32_t SystemTickMilliseconds() { return static_cast<std::uint32_t>(::timeGetTime()); }
 
-void SetLocalTimeSourceForTesting(std::function<LocalTime()> source) {
-  LocalTimeSource() = std::move(source);
-}
-
-void SetTickSourceForTesting(std::function<std::uint32_t()> source) {
-  TickSource() = std::move(source);
-}
-
+}  // namespace internal
 }  // namespace platform

@@ -6,31 +6,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/ascii_case.h"
+#include "directory_listing_system.h"
 #include "platform/file_system.h"
 #include "windows_api.h"
 
 namespace platform {
-
-namespace {
-
-
-
-// Case-insensitive (ASCII) order, ties broken bytewise, as on POSIX.
-bool NameLess(const DirectoryEntry& a, const DirectoryEntry& b) {
-  const std::string& x = a.name;
-  const std::string& y = b.name;
-  std::size_t common = std::min(x.size(), y.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    unsigned char cx = AsciiLower(static_cast<unsigned char>(x[i]));
-    unsigned char cy = AsciiLower(static_cast<unsigned char>(y[i]));
-    if (cx != cy) return cx < cy;
-  }
-  if (x.size() != y.size()) return x.size() < y.size();
-  return x < y;
-}
-
-}  // namespace
 
 bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) {
   if (entries == nullptr) return false;
@@ -62,14 +42,12 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
     entries->clear();
     return false;
   }
-  std::sort(entries->begin(), entries->end(), NameLess);
+  internal::SortListing(entries);
   return true;
 }
 
-namespace {
+namespace internal {
 
-// One level of ListTreeAsIs: directory is a path for the API as it is,
-// prefix the names above this level as reported.
 void ListLevelAsIs(const std::string& directory, const std::string& prefix,
                    std::vector<TreeEntry>* entries) {
   WIN32_FIND_DATAA found;
@@ -100,13 +78,6 @@ void ListLevelAsIs(const std::string& directory, const std::string& prefix,
   }
 }
 
-}  // namespace
-
-void ListTreeAsIs(const std::string& root, std::vector<TreeEntry>* entries) {
-  if (entries == nullptr) return;
-  entries->clear();
-  if (root.empty()) return;
-  ListLevelAsIs(ResolvePath(root), std::string(), entries);
-}
+}  // namespace internal
 
 }  // namespace platform

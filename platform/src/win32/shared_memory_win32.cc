@@ -2,11 +2,10 @@
 // in the user's session namespace, released by the system when the last
 // process holding it ends (or closes it).
 #include <cstdint>
-#include <cstdlib>
 #include <string>
-#include <utility>
 
 #include "platform/shared_memory.h"
+#include "shared_memory_system.h"
 #include "windows_api.h"
 
 namespace platform {
@@ -16,11 +15,6 @@ namespace {
 using internal::HandleToInt;
 using internal::IntToHandle;
 
-std::string OsName(const std::string& name) {
-  const char* override = std::getenv("MAROVETIN_SHM_NAME");
-  return (override != nullptr && override[0] != '\0') ? override : name;
-}
-
 std::string Failure(const char* what) {
   return std::string(what) + ": " +
          internal::StatusFromWindowsError(::GetLastError(), std::string()).Reason();
@@ -28,26 +22,25 @@ std::string Failure(const char* what) {
 
 }  // namespace
 
-std::unique_ptr<NamedSharedMemory> NamedSharedMemory::OpenOrCreate(const std::string& name,
-                                                                   std::size_t size, Origin* origin,
-                                                                   std::string* error) {
-  std::string ignored;
-  if (error == nullptr) error = &ignored;
-  if (size == 0 || name.empty()) {
-    *error = "shared memory: empty name or size";
-    return nullptr;
-  }
-  const std::string osName = OsName(name);
+namespace internal {
+
+// The session namespace holds the name as it is.
+std::string SystemBlockName(const std::string& name) { return name; }
+
+// Never races: CreateFileMapping opens what another process created between
+// the open and the create.
+BlockAttempt OpenOrCreateBlock(const std::string& systemName, std::size_t size, MappedBlock* block,
+                               std::string* error) {
   bool created = false;
-  HANDLE mapping = ::OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, osName.c_str());
+  HANDLE mapping = ::OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, systemName.c_str());
   if (mapping == nullptr) {
     const std::uint64_t wanted = size;
     mapping = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
                                    static_cast<DWORD>(wanted >> 32), static_cast<DWORD>(wanted),
-                                   osName.c_str());
+                                   systemName.c_str());
     if (mapping == nullptr) {
       *error = Failure("CreateFileMapping");
-      return nullptr;
+      return BlockAttempt::kFailed;
     }
     // Another process may have created it between the open and the create:
     // then it is that process's block, and its content counts.
@@ -58,15 +51,15 @@ std::unique_ptr<NamedSharedMemory> NamedSharedMemory::OpenOrCreate(const std::st
   if (data == nullptr) {
     *error = Failure("MapViewOfFile");
     ::CloseHandle(mapping);
-    return nullptr;
+    return BlockAttempt::kFailed;
   }
-  if (origin != nullptr) *origin = created ? Origin::kCreated : Origin::kOpened;
-  return std::unique_ptr<NamedSharedMemory>(
-      new NamedSharedMemory(HandleToInt(mapping), data, size, osName));
+  block->handle = HandleToInt(mapping);
+  block->data = data;
+  block->created = created;
+  return BlockAttempt::kMapped;
 }
 
-NamedSharedMemory::NamedSharedMemory(int fd, void* data, std::size_t size, std::string osName)
-    : fd_(fd), data_(data), size_(size), osName_(std::move(osName)) {}
+}  // namespace internal
 
 NamedSharedMemory::~NamedSharedMemory() {
   ::UnmapViewOfFile(data_);

@@ -1,0 +1,137 @@
+// The parts of RandomAccessFile that are the same on every system: the write
+// and sync fault seams and the file-event observer that crash-point and
+// power-loss tests install, the injected I/O faults of a fault plan, and the
+// bounded wait for the volume lock. The system calls themselves are in
+// random_access_file_system.h.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "file_events.h"
+#include "platform/clock.h"
+#include "platform/fault_plan.h"
+#include "platform/random_access_file.h"
+#include "random_access_file_system.h"
+
+namespace platform {
+
+namespace {
+
+WriteFaultHook& FaultHook() {
+  static WriteFaultHook hook;
+  return hook;
+}
+
+SyncFaultHook& SyncHook() {
+  static SyncFaultHook hook;
+  return hook;
+}
+
+FileEventObserver*& Observer() {
+  static FileEventObserver* observer = nullptr;
+  return observer;
+}
+
+}  // namespace
+
+namespace internal {
+
+FileEventObserver* CurrentObserver() { return Observer(); }
+
+Status SyncFaultVerdict(const std::string& path) {
+  if (const SyncFaultHook& hook = SyncHook()) return hook(path);
+  return Status::Ok();
+}
+
+}  // namespace internal
+
+RandomAccessFile::RandomAccessFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+long long RandomAccessFile::ReadAt(std::uint64_t offset, void* data, std::size_t length) {
+  if (const int injected = NextIoFault(IoCall::kRead)) {
+    errno = injected;
+    return -1;
+  }
+  return internal::SystemReadAt(fd_, offset, data, length);
+}
+
+std::size_t RandomAccessFile::WriteAllowed(std::uint64_t offset, const void* data,
+                                           std::size_t length, int* error) {
+  const unsigned char* in = static_cast<const unsigned char*>(data);
+  if (const int injected = NextIoFault(IoCall::kWrite)) {
+    errno = injected;
+    *error = injected;
+    return 0;
+  }
+  std::size_t allowed = length;
+  if (const WriteFaultHook& hook = FaultHook()) {
+    WriteDecision decision = hook(path_, offset, length);
+    if (decision.kind != WriteDecision::kProceed) {
+      *error = decision.error != 0 ? decision.error : EIO;
+    }
+    if (decision.kind == WriteDecision::kFail) return 0;
+    if (decision.kind == WriteDecision::kTear && decision.tearAfter < length) {
+      allowed = decision.tearAfter;
+    }
+  }
+  if (allowed == 0) return 0;
+  if (Observer() != nullptr && !Observer()->OnWrite(path_, offset, in, allowed)) {
+    *error = EIO;
+    return 0;
+  }
+  return internal::SystemWriteAt(fd_, offset, in, allowed, error);
+}
+
+std::size_t RandomAccessFile::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
+  int error = 0;
+  return WriteAllowed(offset, data, length, &error);
+}
+
+Status RandomAccessFile::Write(std::uint64_t offset, const void* data, std::size_t length) {
+  int error = 0;
+  if (WriteAllowed(offset, data, length, &error) == length) return Status::Ok();
+  return Status::FromErrno(error != 0 ? error : EIO, path_);
+}
+
+Status RandomAccessFile::Sync() {
+  if (const int injected = NextIoFault(IoCall::kSync)) return Status::FromErrno(injected, path_);
+  return internal::SyncThroughSeams(SyncScope::kFile, path_,
+                                    [this] { return internal::SystemSyncData(fd_, path_); });
+}
+
+Status RandomAccessFile::LockExclusive(int timeoutMilliseconds,
+                                       const std::function<void()>& onWait) {
+  Status attempt = internal::SystemLockExclusive(fd_, path_, false);
+  if (attempt.code() != Status::Code::kBusy) return attempt;  // granted, or a failure
+  if (timeoutMilliseconds == 0) {
+    return Status::Error(Status::Code::kBusy, path_, "another process has it open");
+  }
+  if (onWait) onWait();
+  if (timeoutMilliseconds < 0) return internal::SystemLockExclusive(fd_, path_, true);
+  // There is no timed lock call: poll, a little less often as the wait grows.
+  const std::uint32_t started = TickMilliseconds();
+  unsigned pause = 5;
+  for (;;) {
+    const std::uint32_t waited = TickMilliseconds() - started;
+    if (waited >= static_cast<std::uint32_t>(timeoutMilliseconds)) break;
+    const unsigned left = static_cast<unsigned>(timeoutMilliseconds) - waited;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(pause, left)));
+    pause = std::min(pause * 2, 100u);
+    attempt = internal::SystemLockExclusive(fd_, path_, false);
+    if (attempt.code() != Status::Code::kBusy) return attempt;
+  }
+  return Status::Error(
+      Status::Code::kBusy, path_,
+      "another process has held it open for " + std::to_string(timeoutMilliseconds / 1000) + " s");
+}
+
+void SetWriteFaultHook(WriteFaultHook hook) { FaultHook() = std::move(hook); }
+
+void SetSyncFaultHook(SyncFaultHook hook) { SyncHook() = std::move(hook); }
+
+void SetFileEventObserver(FileEventObserver* observer) { Observer() = observer; }
+
+}  // namespace platform

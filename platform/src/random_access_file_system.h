@@ -1,0 +1,37 @@
+// The calls that RandomAccessFile makes on the operating system, one set per
+// system (random_access_file.cc, win32/random_access_file_win32.cc). The
+// seams around them (fault hooks, the event observer, injected faults) and
+// the bounded lock wait are written once, in random_access_file_portable.cc.
+#ifndef MAROVETIN_PLATFORM_SRC_RANDOM_ACCESS_FILE_SYSTEM_H_
+#define MAROVETIN_PLATFORM_SRC_RANDOM_ACCESS_FILE_SYSTEM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/status.h"
+
+namespace platform {
+namespace internal {
+
+// Reads up to length bytes at offset of the open file fd, resuming after
+// short reads; the count read (short at the end of the file), -1 on an error.
+long long SystemReadAt(int fd, std::uint64_t offset, void* data, std::size_t length);
+
+// Writes length bytes at offset, resuming after short writes. Returns the
+// count that reached the file; *error gets the errno that stopped it.
+std::size_t SystemWriteAt(int fd, std::uint64_t offset, const unsigned char* data,
+                          std::size_t length, int* error);
+
+// Makes the file's data durable; the failure names path.
+Status SystemSyncData(int fd, const std::string& path);
+
+// One attempt at the exclusive volume lock, waiting for it when wait is set:
+// OK when granted, a kBusy status when another holder has it, any other
+// failure naming path.
+Status SystemLockExclusive(int fd, const std::string& path, bool wait);
+
+}  // namespace internal
+}  // namespace platform
+
+#endif  // MAROVETIN_PLATFORM_SRC_RANDOM_ACCESS_FILE_SYSTEM_H_
