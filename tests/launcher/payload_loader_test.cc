@@ -177,6 +177,9 @@ std::size_t OpenDescriptorCount() {
 }
 
 TEST_F(PayloadLoaderTest, EveryWayOutClosesTheFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "counts descriptors in /proc/self/fd, which under wine lists wine's own";
+#endif
   const std::string plain = file("plain.txt", "not bzip2");
   const std::string packed = file("ok.bz2", Bzip2(Pattern(100)));
   std::string cut = Bzip2(Noise(300000), 1);
