@@ -10,7 +10,9 @@
 #   update/1  the same with MAROVETIN_JOBS=1      (decoding inline, for reference)
 #   bunzip2   decompressing every payload file on one core (the decoding floor)
 #   plain     marovetin -df -sw update            (the same files delivered uncompressed)
-#   copy      cp -r of the plain tree, then rm -rf of the source (the moving floor)
+#   copy      cp -r of the plain tree, then rm -rf of the source (the moving floor),
+#             and the same ending with a sync (the floor for a copy that, like
+#             the update, is on the disk when it ends)
 #   8,000 loose files in one directory, and 8,000 pack files in one directory,
 #             each against cp -r + rm -rf of the same files
 # and reports the median of RUNS runs of each, the ratios within one run of
@@ -107,8 +109,8 @@ time_update() {  # jobs, tree, options...
   echo "$result"
 }
 
-time_copy() {  # tree: cp -r, then rm -rf of the source copy, as "-df" removes it
-  local tree=$1 dir="$work/copy"
+time_copy() {  # tree [durable]: cp -r, then rm -rf of the source copy, as "-df" removes it
+  local tree=$1 durable=${2:-} dir="$work/copy"
   rm -rf "$dir" "$work/copy-source"
   cp -r "$work/$tree" "$work/copy-source"
   sync
@@ -116,6 +118,9 @@ time_copy() {  # tree: cp -r, then rm -rf of the source copy, as "-df" removes i
   start=$(now)
   cp -r "$work/copy-source" "$dir"
   rm -rf "$work/copy-source"
+  # The update makes its files durable before it deletes a source; a copy
+  # that does the same ends with a sync.
+  [[ -z "$durable" ]] || sync
   end=$(now)
   rm -rf "$dir"
   calc "$end - $start"
@@ -130,13 +135,14 @@ time_bunzip2() {
 }
 
 jobs=$(nproc)
-declare -a update rss update1 bunzip2 plain copy wideLoose wideLooseCopy widePack widePackCopy
+declare -a update rss update1 bunzip2 plain copy durableCopy wideLoose wideLooseCopy widePack widePackCopy
 for ((i = 0; i < runs; i++)); do
   read -r t m < <(time_update "$jobs" packed -dc -de); update+=("$t"); rss+=("$m")
   read -r t _ < <(time_update 1 packed -dc -de); update1+=("$t")
   bunzip2+=("$(time_bunzip2)")
   read -r t _ < <(time_update "$jobs" plain); plain+=("$t")
   copy+=("$(time_copy plain)")
+  durableCopy+=("$(time_copy plain durable)")
   read -r t _ < <(time_update "$jobs" wide-loose); wideLoose+=("$t")
   wideLooseCopy+=("$(time_copy wide-loose)")
   read -r t _ < <(time_update "$jobs" wide-pack); widePack+=("$t")
@@ -144,7 +150,7 @@ for ((i = 0; i < runs; i++)); do
 done
 m() { printf '%s\n' "$@" | median; }
 u=$(m "${update[@]}"); u1=$(m "${update1[@]}"); b=$(m "${bunzip2[@]}")
-p=$(m "${plain[@]}"); c=$(m "${copy[@]}")
+p=$(m "${plain[@]}"); c=$(m "${copy[@]}"); dc=$(m "${durableCopy[@]}")
 wl=$(m "${wideLoose[@]}"); wlc=$(m "${wideLooseCopy[@]}")
 wp=$(m "${widePack[@]}"); wpc=$(m "${widePackCopy[@]}")
 r=$(printf '%s\n' "${rss[@]}" | sort -g | tail -1)
@@ -157,6 +163,8 @@ printf '  bunzip2 of the payloads         %8.3f s\n' "$b"
 printf '  plain (-df)                     %8.3f s  %6.2f x cp -r + rm -rf       (goal <= 1.3)\n' \
   "$p" "$(calc "$p / $c")"
 printf '  cp -r + rm -rf                  %8.3f s\n' "$c"
+printf '  cp -r + rm -rf + sync           %8.3f s  (plain is %.2f x this durable copy)\n' \
+  "$dc" "$(calc "$p / $dc")"
 printf '  8,000 loose files, one dir      %8.3f s  %6.2f x cp -r + rm -rf (%.3f s)\n' \
   "$wl" "$(calc "$wl / $wlc")" "$wlc"
 printf '  8,000 pack files, one dir       %8.3f s  %6.2f x cp -r + rm -rf (%.3f s)\n' \
