@@ -121,7 +121,8 @@ class PackArchive {
   bool FindLeakData(std::uint32_t size, std::uint32_t* start) const;
   void ClaimRegion(std::uint32_t start, std::uint32_t size);
   bool ReleaseRegion(std::uint32_t start, std::uint32_t length);
-  // The list as BuildLeak would build it from the header words and heads.
+  // The list as BuildLeak would build it from the header words and heads;
+  // inside a batch, with what the directory on disk still names kept used.
   LeakList ComputeLeakList() const;
 
   FileHead* FindHead(const std::string& name) const;
@@ -173,6 +174,7 @@ class PackArchive {
     bool created = false;
   };
 
+  LeakList ComputeLeakListInBatch() const;
   bool StoreHere(const std::string& name, unsigned char* data, std::uint32_t size,
                  std::uint32_t start, ScopeTimer* timer);
   std::vector<DetachedHead> DetachHeads(const std::string& name);

@@ -1,5 +1,9 @@
 // A volume's free space: the boundary list of leak_list.h kept in step with
 // the header words and the heads.
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "pack_archive.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
@@ -8,11 +12,42 @@
 namespace pkfs {
 
 LeakList PackArchive::ComputeLeakList() const {
+  if (base_ != nullptr) return ComputeLeakListInBatch();
   LeakList list;
   list.Reset(2 * heads_.size() + 4);
   list.AppendRegion(0, kPackHeaderBytes);
   list.AppendRegion(tableOffset_, tableSize_);
   for (const std::unique_ptr<FileHead>& head : heads_) list.AppendRegion(head->start, head->size);
+  list.Normalize();
+  return list;
+}
+
+LeakList PackArchive::ComputeLeakListInBatch() const {
+  // Until the commit, what the directory on disk names stays used: the old
+  // table, the entries taken out, the extents of emptied ones. Those may
+  // overlap what the batch holds now, so the regions are merged first (the
+  // boundary list cannot express an overlap).
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> regions;  // [start, end)
+  const auto add = [&regions](std::uint32_t start, std::uint32_t size) {
+    if (size != 0) regions.emplace_back(start, start + size);
+  };
+  add(0, kPackHeaderBytes);
+  add(tableOffset_, tableSize_);
+  for (const std::unique_ptr<FileHead>& head : heads_) add(head->start, head->size);
+  add(base_->tableOffset, base_->tableSize);
+  for (const std::unique_ptr<FileHead>& head : base_->removed) add(head->start, head->size);
+  for (const auto& region : base_->release) add(region.first, region.second);
+  std::sort(regions.begin(), regions.end());
+  LeakList list;
+  list.Reset(2 * regions.size());
+  std::size_t i = 0;
+  while (i < regions.size()) {
+    std::uint32_t start = regions[i].first, end = regions[i].second;
+    for (++i; i < regions.size() && regions[i].first <= end; ++i) {
+      end = std::max(end, regions[i].second);
+    }
+    list.AppendRegion(start, end - start);
+  }
   list.Normalize();
   return list;
 }
