@@ -263,7 +263,17 @@ Status CompactSet(const std::string& firstPath, const CompactOptions& options,
   };
   const std::string rename = "rename " + volumes[0].writePath + " to " + firstPath;
   if (stop(rename)) return Status::Error(Status::Code::kInvalid, firstPath, "stopped: " + rename);
+  // The old set and the new first volume are closed before the rename, since
+  // Windows renames no file that is open. (The set's lock goes with them; it
+  // could not keep anyone off the new file anyway.)
+  std::vector<std::string> oldLater;
+  for (std::size_t i = 1; i < old.archives().size(); ++i) {
+    oldLater.push_back(old.archives()[i]->path());
+  }
+  volumes[0].file.reset();
+  set.Close();
   if (!platform::RenameFile(volumes[0].writePath, firstPath)) {
+    platform::DeleteFile(volumes[0].writePath);
     discard();
     return Status::Error(Status::Code::kIoError, firstPath, "cannot be replaced by the new volume");
   }
@@ -271,15 +281,14 @@ Status CompactSet(const std::string& firstPath, const CompactOptions& options,
   if (!status.ok()) out.warnings.push_back(status.ToString());
 
   // The old later volumes are no longer named by anything.
-  for (std::size_t i = 1; i < old.archives().size(); ++i) {
-    const std::string path = old.archives()[i]->path();
+  for (const std::string& path : oldLater) {
     const std::string remove = "remove " + path;
     if (stop(remove)) return Status::Error(Status::Code::kInvalid, path, "stopped: " + remove);
     if (!platform::DeleteFile(path)) {
       out.warnings.push_back(path + ": left behind; it is no longer part of the set");
     }
   }
-  if (old.archives().size() > 1) {
+  if (!oldLater.empty()) {
     status = platform::SyncDirectory(directory);
     if (!status.ok()) out.warnings.push_back(status.ToString());
   }
