@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,7 +15,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using testing_support::FileExists;
 using testing_support::MakeDirs;
 using testing_support::ReadFile;
@@ -24,14 +22,7 @@ using testing_support::RunResult;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-  std::map<std::string, std::string> tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string relative = fs::relative(entry.path(), root).string();
-    tree[relative] = entry.is_directory() ? "<dir>" : ReadFile(entry.path().string());
-  }
-  return tree;
-}
+using update_e2e::TreeSnapshot;
 
 class PackRefusalTest : public ::testing::Test {
  protected:
@@ -69,7 +60,7 @@ TEST_F(PackRefusalTest, AnUnloadableFirstVolumeKeepsPackFilesBackWithTheReason) 
 TEST_F(PackRefusalTest, AVolumeLockedPastTheTimeoutStopsTheRunWithNothingChanged) {
   auto holder = std::make_unique<testing_support::ForeignLockHolder>(In("DATA.pak"));
   ASSERT_TRUE(holder->held());
-  const auto before = Snapshot(root_.path());
+  const auto before = TreeSnapshot(root_.path());
 
   const auto start = std::chrono::steady_clock::now();
   RunResult r = testing_support::RunProgram(
@@ -83,7 +74,7 @@ TEST_F(PackRefusalTest, AVolumeLockedPastTheTimeoutStopsTheRunWithNothingChanged
   EXPECT_NE(r.err.find("marovetin: DATA.pak: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("; nothing was updated\n"), std::string::npos) << r.err;
   EXPECT_LT(waited, std::chrono::seconds(30));  // the variable, not the 60 s default
-  EXPECT_EQ(Snapshot(root_.path()), before);
+  EXPECT_EQ(TreeSnapshot(root_.path()), before);
 }
 
 }  // namespace

@@ -24,15 +24,7 @@ using update_e2e::Bzip2;
 using update_e2e::PackReader;
 using update_e2e::RunUpdater;
 
-// Every file and directory below root with its bytes (directories as "<dir>").
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-  std::map<std::string, std::string> tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string relative = fs::relative(entry.path(), root).string();
-    tree[relative] = entry.is_directory() ? "<dir>" : ReadFile(entry.path().string());
-  }
-  return tree;
-}
+using update_e2e::TreeSnapshot;
 
 class SafeUpdateTest : public ::testing::Test {
  protected:
@@ -129,13 +121,13 @@ TEST_F(SafeUpdateTest, RunsThatWouldDamageTheInstallationAreRefusedUntouched) {
   WriteFile(In("readme.txt"), "installed");
   WriteFile(In("maps/town.map"), "map");
   WriteFile(Delivered("new.txt"), "new");
-  const auto before = Snapshot(root_.path());
+  const auto before = TreeSnapshot(root_.path());
   for (const Row& row : rows) {
     RunResult r = Run(row.arguments);
     EXPECT_EQ(r.exitStatus, 64) << row.arguments[0] << " " << r.err;
     EXPECT_TRUE(Says(r, row.message)) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(Snapshot(root_.path()), before) << row.arguments[0] << " " << row.arguments[1];
+    EXPECT_EQ(TreeSnapshot(root_.path()), before) << row.arguments[0] << " " << row.arguments[1];
   }
 }
 

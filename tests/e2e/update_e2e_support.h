@@ -8,19 +8,34 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "pack_archive.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_file.h"
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
-#include "pack_archive.h"
 #include "test_support.h"
 
 namespace update_e2e {
+
+// Every file and directory below root with its bytes (directories as
+// "<dir>"), keyed by the path relative to root.
+inline std::map<std::string, std::string> TreeSnapshot(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string relative = fs::relative(entry.path(), root).string();
+    tree[relative] =
+        entry.is_directory() ? "<dir>" : testing_support::ReadFile(entry.path().string());
+  }
+  return tree;
+}
 
 inline std::string Invert(std::string bytes) {
   for (char& c : bytes) c = static_cast<char>(~static_cast<unsigned char>(c));

@@ -25,15 +25,7 @@ std::string Le32(std::uint32_t v) {
   return bytes;
 }
 
-// Every file below dir with its content.
-std::map<std::string, std::string> Snapshot(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    std::string relative = fs::relative(entry.path(), dir).string();
-    files[relative] = entry.is_regular_file() ? ReadFile(entry.path().string()) : "<dir>";
-  }
-  return files;
-}
+using update_e2e::TreeSnapshot;
 
 class UpdateGateTest : public ::testing::Test {
  protected:
@@ -51,14 +43,14 @@ class UpdateGateTest : public ::testing::Test {
 
 TEST_F(UpdateGateTest, TooOldClientIsRefusedWithStatusTwoAndNothingChanges) {
   WriteFile(dir_.Join("UpdateSetting/UpdateIndex.dat"), Le32(4));
-  const auto before = Snapshot(dir_.path());
+  const auto before = TreeSnapshot(dir_.path());
   RunResult r = RunUpdater(dir_.path(), {"-v", "-sw", "update", "-df"});
   EXPECT_EQ(r.exitStatus, 2);
   EXPECT_EQ(r.err,
             "marovetin: The client is too old, please download an appropriate file to update.\n");
   EXPECT_NE(r.out.find("CheckVersion!\n"), std::string::npos);
   EXPECT_EQ(r.out.find("WM_FINDADDDATAINPAKFILE"), std::string::npos);
-  EXPECT_EQ(Snapshot(dir_.path()), before);
+  EXPECT_EQ(TreeSnapshot(dir_.path()), before);
 }
 
 TEST(UpdateGateFreshInstallTest, RefusalLeavesNoPackVolumeBehind) {
@@ -68,11 +60,11 @@ TEST(UpdateGateFreshInstallTest, RefusalLeavesNoPackVolumeBehind) {
   WriteFile(dir.Join("Patch.dat"), Le32(5) + Le32(9));
   WriteFile(dir.Join("UpdateSetting/UpdateIndex.dat"), Le32(1));
   WriteFile(dir.Join("update/Pak/a.txt"), "pack");
-  const auto before = Snapshot(dir.path());
+  const auto before = TreeSnapshot(dir.path());
   RunResult r = RunUpdater(dir.path(), {"-v", "-sw", "update"});
   EXPECT_EQ(r.exitStatus, 2);
   EXPECT_FALSE(FileExists(dir.Join("DATA.pak")));
-  EXPECT_EQ(Snapshot(dir.path()), before);
+  EXPECT_EQ(TreeSnapshot(dir.path()), before);
 }
 
 TEST_F(UpdateGateTest, IndexSetWithTheUtilityModeLetsTheUpdateRun) {

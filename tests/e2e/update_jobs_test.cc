@@ -31,14 +31,7 @@ struct Outcome {
   std::map<std::string, std::string> files;  // every file below the installation
 };
 
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string relative = fs::relative(entry.path(), root).string();
-    files[relative] = entry.is_regular_file() ? ReadFile(entry.path().string()) : "<dir>";
-  }
-  return files;
-}
+using update_e2e::TreeSnapshot;
 
 // The pack library's lines carry the wall-clock time and the milliseconds
 // an operation took; everything else must match.
@@ -91,7 +84,7 @@ class UpdateJobsTest : public ::testing::Test {
     static const std::regex stamp("(^|\n)[0-9]+-[0-9]+-[0-9]+\t[0-9]+:[0-9]+:[0-9]+\t");
     outcome.log = std::regex_replace(ReadFile(install() + "/run.log"), stamp, "$1");
     fs::remove(install() + "/run.log");
-    outcome.files = Snapshot(install());
+    outcome.files = TreeSnapshot(install());
     return outcome;
   }
 
