@@ -32,6 +32,11 @@ class ProgressWindow {
 // (tests, scripted runs) or the window cannot be made.
 std::unique_ptr<ProgressWindow> OpenProgressWindow(const std::string& text);
 
+// The system's own message box, after the line on stream was written: a real
+// MessageBoxA on Windows for a real run (stream is stderr and windows are
+// wanted); nothing where there are no windows.
+void ShowNativeMessageBox(const std::string& title, const std::string& text, std::FILE* stream);
+
 }  // namespace internal
 }  // namespace ui
 

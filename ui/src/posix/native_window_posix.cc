@@ -21,5 +21,7 @@ bool SameTerminal(std::FILE* a, std::FILE* b) {
 
 std::unique_ptr<ProgressWindow> OpenProgressWindow(const std::string&) { return nullptr; }
 
+void ShowNativeMessageBox(const std::string&, const std::string&, std::FILE*) {}
+
 }  // namespace internal
 }  // namespace ui
