@@ -28,7 +28,6 @@ namespace pkfs_test {
 namespace {
 
 using Files = std::map<std::string, Bytes>;
-using Volumes = std::map<std::string, std::string>;  // file name -> bytes
 
 // Counts writes; from the stop-th on, the first is cut as decided and every
 // later one is refused.
@@ -63,20 +62,6 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
     rules_ = {"txt"};
   }
 
-  Volumes SaveVolumes() {
-    Volumes saved;
-    std::vector<platform::DirectoryEntry> entries;
-    platform::ListDirectory(dir_.path(), &entries);
-    for (const auto& entry : entries) saved[entry.name] = Disk(entry.name);
-    return saved;
-  }
-
-  void RestoreVolumes(const Volumes& saved) {
-    std::vector<platform::DirectoryEntry> entries;
-    platform::ListDirectory(dir_.path(), &entries);
-    for (const auto& entry : entries) platform::DeleteFile(dir_.Join(entry.name));
-    for (const auto& file : saved) testing_support::WriteFile(dir_.Join(file.first), file.second);
-  }
 
   Files Reloaded(bool* loaded = nullptr) {
     testing::internal::CaptureStdout();

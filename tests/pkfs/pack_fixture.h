@@ -19,6 +19,7 @@
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
 #include "platform/byte_order.h"
+#include "platform/file_system.h"
 #include "test_support.h"
 
 namespace pkfs_test {
@@ -113,6 +114,23 @@ class PackFixture : public ::testing::Test {
 
   std::string Disk(const std::string& name) const {
     return testing_support::ReadFile(dir_.Join(name));
+  }
+
+  // Every file of the set's directory with its bytes, and putting them back
+  // (what is there now goes): the state a crash test returns to.
+  using Volumes = std::map<std::string, std::string>;  // file name -> bytes
+  Volumes SaveVolumes() const {
+    Volumes saved;
+    std::vector<platform::DirectoryEntry> entries;
+    platform::ListDirectory(dir_.path(), &entries);
+    for (const auto& entry : entries) saved[entry.name] = Disk(entry.name);
+    return saved;
+  }
+  void RestoreVolumes(const Volumes& saved) {
+    std::vector<platform::DirectoryEntry> entries;
+    platform::ListDirectory(dir_.path(), &entries);
+    for (const auto& entry : entries) platform::DeleteFile(dir_.Join(entry.name));
+    for (const auto& file : saved) testing_support::WriteFile(dir_.Join(file.first), file.second);
   }
 
   // Reads and decodes the directory of a volume file, trusting nothing.

@@ -21,7 +21,6 @@
 namespace pkfs_test {
 namespace {
 
-using Volumes = std::map<std::string, std::string>;                    // file -> bytes
 using Files = std::map<std::string, std::pair<std::uint32_t, Bytes>>;  // name -> flags, content
 
 class CompactCrashTest : public PackFixture {
@@ -48,20 +47,6 @@ class CompactCrashTest : public PackFixture {
     Stop();
   }
 
-  Volumes SaveVolumes() const {
-    Volumes saved;
-    std::vector<platform::DirectoryEntry> entries;
-    platform::ListDirectory(dir_.path(), &entries);
-    for (const auto& entry : entries) saved[entry.name] = Disk(entry.name);
-    return saved;
-  }
-
-  void RestoreVolumes(const Volumes& saved) {
-    std::vector<platform::DirectoryEntry> entries;
-    platform::ListDirectory(dir_.path(), &entries);
-    for (const auto& entry : entries) platform::DeleteFile(dir_.Join(entry.name));
-    for (const auto& file : saved) testing_support::WriteFile(dir_.Join(file.first), file.second);
-  }
 
   // What the set holds after a fresh load: every name with flags and content.
   Files Reloaded() {
