@@ -7,7 +7,10 @@
 // files from before the operation or exactly those from after it. Inside a
 // batch nothing reaches the directory on disk before the commit: a reload or
 // a power loss gives the files from before the batch, and a power loss during
-// the commit gives those from before it or those from after it.
+// the commit gives those from before it or those from after it. A set of
+// several volumes commits them one after the other (the format has no commit
+// point across volumes), so there each file on its own is as before or as
+// after: never gone, never torn.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -39,6 +42,34 @@ const char* const kNames[][2] = {
 };
 constexpr std::size_t kNameCount = sizeof kNames / sizeof kNames[0];
 constexpr std::size_t kMaxSteps = 48;
+
+// True when each name holds in now what it holds (or does not hold) before or
+// after: a file may be old while another is new, but none is lost or made up.
+bool EachFileBeforeOrAfter(const Files& now, const Files& before, const Files& after) {
+  const auto same = [](const Files& files, const std::string& key, const Bytes* content) {
+    const auto it = files.find(key);
+    return content == nullptr ? it == files.end() : it != files.end() && it->second == *content;
+  };
+  for (const Files* names : {&now, &before, &after}) {
+    for (const auto& entry : *names) {
+      const auto it = now.find(entry.first);
+      const Bytes* content = it != now.end() ? &it->second : nullptr;
+      if (!same(before, entry.first, content) && !same(after, entry.first, content)) return false;
+    }
+  }
+  return true;
+}
+
+// After a power loss: a set of one volume is all before or all after, a set
+// of several is so file by file.
+void CheckBeforeOrAfter(bool oneVolume, const Files& now, const Files& before, const Files& after) {
+  if (oneVolume) {
+    FUZZ_CHECK(now == before || now == after, "a power loss leaves the set before or after");
+  } else {
+    FUZZ_CHECK(EachFileBeforeOrAfter(now, before, after),
+               "a power loss leaves each file before or after");
+  }
+}
 
 Bytes Content(std::size_t size, std::uint8_t seed) {
   Bytes bytes(size);
@@ -228,9 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       FUZZ_CHECK(set.Mount(/*create=*/false), "the set loads after a power loss in a commit");
       const Files now = set.Snapshot();
-      // Each volume commits on its own: the format has no commit point across
-      // volumes, so only a set of one volume is all or nothing.
-      if (oneVolume) FUZZ_CHECK(now == committed || now == model, "a commit is all or nothing");
+      CheckBeforeOrAfter(oneVolume, now, committed, model);
       model = now;
       set.CheckLists();
       continue;
@@ -248,14 +277,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(set.Mount(/*create=*/false), "the set loads after a power loss");
       const Files now = set.Snapshot();
       if (inBatch) {
-        // Only data were written: the directory on disk is the one from
+        // Only data were written: the directories on disk are the ones from
         // before the batch.
-        if (oneVolume) {
-          FUZZ_CHECK(now == committed, "a power loss in a batch leaves the set as before it");
-        }
+        FUZZ_CHECK(now == committed, "a power loss in a batch leaves the set as before it");
         inBatch = false;
       } else {
-        if (oneVolume) FUZZ_CHECK(now == before || now == model, "a power loss leaves before or after");
+        CheckBeforeOrAfter(oneVolume, now, before, model);
       }
       model = now;
       set.CheckLists();

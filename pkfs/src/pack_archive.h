@@ -91,15 +91,17 @@ class PackArchive {
   // Marks the volume as created in the current batch: a failed commit deletes it.
   void MarkCreated();
   bool created() const { return base_ != nullptr && base_->created; }
-  // Heads taken out in this batch whose names now live in another volume of
-  // the set: their removal waits until that volume's commit is durable.
-  std::vector<const FileHead*> DeferredRemovals() const;
+  // The records, as the directory on disk holds them, of heads taken out in
+  // this batch whose names now live in another volume of the set: their
+  // removal waits until that volume's commit is durable. A head emptied for a
+  // rewrite keeps its size on disk here, not its empty one in memory.
+  std::vector<FileHead> DeferredRemovals() const;
   // Whether the directory with deferred (still named) removals differs from
   // the one on disk.
   bool NeedsWrite(std::size_t deferred) const;
   // Writes and syncs the data and a new table naming the in-memory heads plus
   // keep, then writes and syncs the header. Nothing is given back yet.
-  platform::Status WriteDirectory(const std::vector<const FileHead*>& keep);
+  platform::Status WriteDirectory(const std::vector<FileHead>& keep);
   // After a failed commit: the header names the table from before the batch
   // again (that table and its regions were never touched), synced.
   platform::Status RevertHeader();
@@ -186,7 +188,7 @@ class PackArchive {
   void DisposeHead(std::unique_ptr<FileHead> head);
   void ForgetName(FileHead* head);
   // The table as a commit writes it: the heads' records, keep's, the trailer.
-  std::vector<unsigned char> BuildTable(const std::vector<const FileHead*>& keep);
+  std::vector<unsigned char> BuildTable(const std::vector<FileHead>& keep);
   platform::Status WriteHeader(std::uint32_t tableOffset, std::uint32_t tableSize,
                                std::uint32_t headCount);
   void AppendRecord(const FileHead& head);

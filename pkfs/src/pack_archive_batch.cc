@@ -67,16 +67,27 @@ void PackArchive::DisposeHead(std::unique_ptr<FileHead> head) {
   }
 }
 
-std::vector<const FileHead*> PackArchive::DeferredRemovals() const {
-  std::vector<const FileHead*> keep;
+std::vector<FileHead> PackArchive::DeferredRemovals() const {
+  std::vector<FileHead> keep;
   if (base_ == nullptr || fileSystem_ == nullptr) return keep;
   CFSManager* names = manager();
+  if (names == nullptr) return keep;
+  std::unordered_map<const FileHead*, std::uint32_t> sizeOnDisk;
   for (const std::unique_ptr<FileHead>& head : base_->removed) {
-    if (FindHead(head->name) != nullptr || names == nullptr) continue;
+    if (FindHead(head->name) != nullptr) continue;
     const FileHead* current = names->FindName(head->name);
-    if (current != nullptr && current->owner != this && fileSystem_->Holds(current->owner)) {
-      keep.push_back(head.get());
+    if (current == nullptr || current->owner == this || !fileSystem_->Holds(current->owner)) {
+      continue;
     }
+    // A rewrite through a handle emptied the head in memory; an empty record
+    // would be dropped at the next load, and the file with it, should the
+    // volume that now holds the name not commit.
+    if (sizeOnDisk.empty()) {
+      for (const auto& entry : base_->heads) sizeOnDisk.emplace(entry.first, entry.second);
+    }
+    keep.push_back(*head);
+    const auto found = sizeOnDisk.find(head.get());
+    if (found != sizeOnDisk.end()) keep.back().size = found->second;
   }
   return keep;
 }

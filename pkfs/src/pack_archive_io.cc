@@ -60,20 +60,20 @@ bool PackArchive::UpdateFileHeadData() {
   return CommitBatch().ok();
 }
 
-std::vector<unsigned char> PackArchive::BuildTable(const std::vector<const FileHead*>& keep) {
+std::vector<unsigned char> PackArchive::BuildTable(const std::vector<FileHead>& keep) {
   if (trailer_ == nullptr) trailer_ = std::make_unique<PackTrailer>();
   trailer_->Refresh(next_ != nullptr ? &next_->name() : nullptr);
   if (!recordsValid_) RebuildRecords();
   std::size_t recordBytes = records_.size();
-  for (const FileHead* head : keep) recordBytes += head->RecordSize();
+  for (const FileHead& head : keep) recordBytes += head.RecordSize();
   std::vector<unsigned char> table;
   table.reserve(recordBytes + trailer_->RecordSize());
   table.assign(records_.begin(), records_.end());
   std::uint32_t sum = recordSum_;
-  for (const FileHead* head : keep) {
+  for (const FileHead& head : keep) {
     const std::size_t at = table.size();
-    table.resize(at + head->RecordSize());
-    head->Serialize(table.data() + at);
+    table.resize(at + head.RecordSize());
+    head.Serialize(table.data() + at);
     sum += ByteSum(table.data() + at, table.size() - at);
   }
   table.resize(recordBytes + trailer_->RecordSize());
@@ -98,7 +98,7 @@ platform::Status PackArchive::WriteHeader(std::uint32_t tableOffset, std::uint32
   return status;
 }
 
-platform::Status PackArchive::WriteDirectory(const std::vector<const FileHead*>& keep) {
+platform::Status PackArchive::WriteDirectory(const std::vector<FileHead>& keep) {
   ScopeTimer timer("UpdateFileHeadData");
   Touch();
   const std::size_t headCount = heads_.size() + keep.size();

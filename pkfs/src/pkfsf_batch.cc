@@ -28,7 +28,7 @@ platform::Status CPKFSF::CommitBatch() {
   // Archives are in chain order: walking back writes each new volume before
   // the volume whose trailer names it. A copy that moved to another volume
   // stays named where it was until the second pass.
-  std::vector<std::vector<const FileHead*>> deferred(changed.size());
+  std::vector<std::vector<FileHead>> deferred(changed.size());
   for (std::size_t i = 0; i < changed.size(); ++i) deferred[i] = changed[i]->DeferredRemovals();
   for (std::size_t i = changed.size(); i-- > 0;) {
     if (!changed[i]->NeedsWrite(deferred[i].size())) continue;

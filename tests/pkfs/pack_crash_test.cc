@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,7 +62,6 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
     filtered_ = GetParam();
     rules_ = {"txt"};
   }
-
 
   Files Reloaded(bool* loaded = nullptr) {
     testing::internal::CaptureStdout();
@@ -286,6 +286,25 @@ TEST_P(PackCrashTest, ReplacingACopyHeldByALaterVolume) {
         ASSERT_EQ(manager_->FindName("LATE.BIN")->owner, fs_->archives()[1].get());
       },
       [this] { Add("late.bin", Pattern(60, 15)); });
+}
+
+TEST_P(PackCrashTest, RewritingACopyHeldByALaterVolumeThroughAHandle) {
+  // Opening for writing empties the entry in memory; the later volume must
+  // go on naming the old bytes until the first volume names the new ones.
+  sizeLimit_ = 2000;
+  CheckEveryStopAndPowerLoss(
+      [this] {
+        AddThree();
+        ASSERT_TRUE(Add("late.txt", Pattern(1500, 14)));
+        ASSERT_EQ(manager_->FindName("LATE.TXT")->owner, fs_->archives()[1].get());
+      },
+      [this] {
+        std::unique_ptr<pkfs::CFSFile> handle(manager_->Open("late.txt", "wb"));
+        ASSERT_NE(handle, nullptr);
+        const Bytes content = Pattern(60, 15);
+        handle->Write(content.data(), 60);
+      },
+      [this] { ASSERT_EQ(manager_->FindName("LATE.TXT")->owner, fs_->archives()[0].get()); });
 }
 
 TEST_P(PackCrashTest, ABatchOfAHundredAdds) {
