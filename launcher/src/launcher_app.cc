@@ -171,6 +171,10 @@ int LauncherApp::loadFile(const std::string& path, std::vector<unsigned char>& b
   return payloadLoader_ != nullptr ? payloadLoader_->loadFile(path, buffer) : -1;
 }
 
+bool LauncherApp::payloadsAsDelivered() const {
+  return payloadLoader_ != nullptr && !payloadLoader_->readBzip2() && !payloadLoader_->invertBytes();
+}
+
 void LauncherApp::reset() {
   if (thePayloadLoader == payloadLoader_.get()) thePayloadLoader = nullptr;
   payloadLoader_.reset();

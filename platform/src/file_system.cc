@@ -5,6 +5,7 @@
 #include "platform/file_system.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,13 +15,21 @@
 #include <string>
 #include <vector>
 
-#include "platform/ascii_case.h"
 #include "name_match_cache.h"
 #include "path_resolution.h"
+#include "platform/ascii_case.h"
 
 namespace platform {
 
 namespace {
+
+// The permissions the process's new files get: 0666 less the umask, which can
+// only be read by setting it, so it is read once, before any thread runs.
+const mode_t kNewFileMode = [] {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
+}();
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -28,7 +37,6 @@ bool Exists(const std::string& path) {
 }
 
 bool EqualsIgnoringAsciiCase(const char* a, const std::string& b) {
-  
   std::size_t i = 0;
   for (; a[i] != '\0'; ++i) {
     if (i >= b.size() || AsciiLower(static_cast<unsigned char>(a[i])) !=
@@ -236,6 +244,48 @@ bool RenameFile(const std::string& from, const std::string& to) {
   if (std::rename(source.c_str(), target.c_str()) != 0) return false;
   internal::NoteEntryRemoved(source);
   internal::NoteEntryCreated(target);
+  return true;
+}
+
+bool LinkAsNewFile(const std::string& source, const std::string& newName) {
+  if (source.empty() || newName.empty()) {
+    errno = EINVAL;
+    return false;
+  }
+  const std::string from = ResolvePath(source);
+  struct stat st;
+  if (::lstat(from.c_str(), &st) != 0) return false;
+  int refusal = 0;
+  if (!S_ISREG(st.st_mode)) {
+    refusal = EINVAL;  // a link would give newName the link, not the file
+  } else if (st.st_nlink != 1) {
+    refusal = EMLINK;  // the installation would share its bytes with another name
+  } else if (st.st_uid != ::geteuid()) {
+    refusal = EPERM;  // a copy would belong to this user
+  } else if ((st.st_mode & S_IRUSR) == 0) {
+    refusal = EACCES;  // a copy could not read it
+  }
+  if (refusal != 0) {
+    errno = refusal;
+    return false;
+  }
+  const std::string to = ResolvePath(newName);
+  if (::link(from.c_str(), to.c_str()) != 0) {
+    if (errno != EEXIST || ::unlink(to.c_str()) != 0 || ::link(from.c_str(), to.c_str()) != 0) {
+      return false;
+    }
+  }
+  internal::NoteEntryCreated(to);
+  const bool asNew =
+      ((st.st_mode & 07777) == kNewFileMode || ::chmod(to.c_str(), kNewFileMode) == 0) &&
+      ::utimensat(AT_FDCWD, to.c_str(), nullptr, 0) == 0;
+  if (!asNew) {
+    const int error = errno;
+    ::unlink(to.c_str());
+    internal::NoteEntryRemoved(to);
+    errno = error;
+    return false;
+  }
   return true;
 }
 

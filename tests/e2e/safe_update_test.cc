@@ -148,6 +148,9 @@ TEST_F(SafeUpdateTest, FullDiskWhileReplacingALooseFileKeepsTheOldFileWhole) {
   const std::string big = update_e2e::NoisyBytes(900000, 6);
   WriteFile(In("big.dat"), old);
   WriteFile(Delivered("big.dat"), big);
+  // A delivered file with a second name is copied rather than moved into
+  // place, so the write meets the limit.
+  fs::create_hard_link(Delivered("big.dat"), root_.Join("second-name"));
   const std::string command = "trap '' XFSZ; ulimit -f 512; exec \"$0\" -sw update -df";
   RunResult r =
       testing_support::RunProgram("/bin/sh", {"-c", command, testing_support::MarovetinBinary()},

@@ -2,6 +2,7 @@
 // files, pack files, payload decoding, "-df", the run log and repeated runs.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,35 @@ TEST_F(UpdateRunTest, DeleteSourcesRemovesAppliedFilesAndTheEmptiedTree) {
   EXPECT_EQ(pack.Read("TOP.DAT"), "top");
 }
 
+TEST_F(UpdateRunTest, DeleteSourcesMovesSoleNamesCopiesSharedOnesAndFinishesCutShortMoves) {
+#ifdef _WIN32
+  GTEST_SKIP() << "files are always copied on Windows";
+#else
+  namespace fs = std::filesystem;
+  WriteFile(Delivered("moved.dat"), "moved");
+  // A delivered file with a second name: moving it would tie the
+  // installation's file to that name.
+  WriteFile(Delivered("shared.dat"), "shared");
+  fs::create_hard_link(Delivered("shared.dat"), root_.Join("second-name"));
+  // A run cut short after it moved this file into place, before it deleted
+  // the source: both names lead to one file.
+  WriteFile(Delivered("half/done.dat"), "done");
+  MakeDirs(In("half"));
+  fs::create_hard_link(Delivered("half/done.dat"), In("half/done.dat"));
+  RunResult r = Run({"-sw", "update", "-df"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_FALSE(FileExists(update()));
+  for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"moved.dat", "moved"},
+                                    {"shared.dat", "shared"},
+                                    {"half/done.dat", "done"}}) {
+    EXPECT_EQ(ReadFile(In(name)), bytes) << name;
+    EXPECT_EQ(fs::hard_link_count(In(name)), 1u) << name;
+  }
+  EXPECT_EQ(ReadFile(root_.Join("second-name")), "shared");
+  EXPECT_EQ(fs::hard_link_count(root_.Join("second-name")), 1u);
+#endif
+}
+
 TEST_F(UpdateRunTest, DeleteSourcesKeepsFilesThatCouldNotBeStoredOrWritten) {
 #ifdef _WIN32
   GTEST_SKIP() << "needs a POSIX shell and its file-size limit";
@@ -158,6 +188,9 @@ TEST_F(UpdateRunTest, DeleteSourcesKeepsFilesThatCouldNotBeStoredOrWritten) {
   WriteFile(Delivered("Pak/small.txt"), "small pack file");
   WriteFile(Delivered("big.dat"), big);
   WriteFile(Delivered("small.dat"), "small loose file");
+  // A delivered file with a second name is copied rather than moved into
+  // place, so its write meets the limit.
+  std::filesystem::create_hard_link(Delivered("big.dat"), root_.Join("second-name"));
   const std::string command = "trap '' XFSZ; ulimit -f 256; exec \"$0\" -sw update -df";
   RunResult r =
       testing_support::RunProgram("/bin/sh", {"-c", command, testing_support::MarovetinBinary()},

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -121,3 +122,73 @@ TEST(LooseFileBatchTest, FailuresNameTheDestinationAndLeaveNothingBehind) {
 }
 
 }  // namespace
+
+#ifndef _WIN32  // hard links of files are a POSIX matter here
+TEST(LooseFileBatchTest, OnlyASourceThatIsItsOwnersSoleNameIsMovedAndLooksNewlyWritten) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  fs::create_directories(dir.Join("in"));
+  fs::create_directories(dir.Join("out"));
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct Row {
+    const char* name;
+    bool moved;
+  };
+  // "shared" has a second name elsewhere, "link" is a symbolic link, "odd"
+  // has permissions a new file would not get, "leftover" meets a temporary
+  // that a run cut short left as a second name of it.
+  for (const Row row : {Row{"plain", true}, Row{"odd", true}, Row{"leftover", true},
+                        Row{"shared", false}, Row{"link", false}}) {
+    SCOPED_TRACE(row.name);
+    const std::string source = dir.Join(std::string("in/") + row.name);
+    const std::string destination = dir.Join(std::string("out/") + row.name);
+    const std::string bytes = std::string("bytes of ") + row.name;
+    WriteFile(source, bytes);
+    if (std::string(row.name) == "shared") fs::create_hard_link(source, dir.Join("other-name"));
+    if (std::string(row.name) == "odd") fs::permissions(source, static_cast<fs::perms>(0700));
+    if (std::string(row.name) == "leftover") {
+      fs::create_hard_link(source, destination + LooseFileBatch::kTemporarySuffix);
+      fs::permissions(source, static_cast<fs::perms>(0700));
+    }
+    if (std::string(row.name) == "link") {
+      WriteFile(dir.Join("link-target"), bytes);
+      fs::remove(source);
+      fs::create_symlink(dir.Join("link-target"), source);
+    }
+    const fs::file_time_type delivered = fs::last_write_time(dir.Join("in"));
+    fs::last_write_time(source, delivered - std::chrono::hours(24));
+
+    LooseFileBatch batch;
+    ASSERT_EQ(batch.StageByLink(destination, batch.Locate(destination), source), row.moved);
+    if (!row.moved) {
+      // Nothing staged, nothing left: the caller copies instead.
+      EXPECT_TRUE(batch.empty());
+      EXPECT_FALSE(FileExists(destination + LooseFileBatch::kTemporarySuffix));
+      continue;
+    }
+    EXPECT_FALSE(FileExists(destination));  // in place only once committed
+    ASSERT_TRUE(batch.Commit().at(0).ok());
+    fs::remove(source);  // as "-df" does after the commit
+    EXPECT_EQ(ReadFile(destination), bytes);
+    struct stat st;
+    ASSERT_EQ(::stat(destination.c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 1u);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+    EXPECT_GT(fs::last_write_time(destination), delivered - std::chrono::hours(1));
+  }
+
+  // A copy staged over a temporary that is a second name of its source
+  // writes a new file and leaves the source's bytes alone.
+  const std::string source = dir.Join("in/copied");
+  const std::string destination = dir.Join("out/copied");
+  WriteFile(source, "delivered bytes");
+  fs::create_hard_link(source, destination + LooseFileBatch::kTemporarySuffix);
+  LooseFileBatch batch;
+  ASSERT_TRUE(Stage(batch, destination, "decoded bytes").ok());
+  EXPECT_EQ(ReadFile(source), "delivered bytes");
+  ASSERT_TRUE(batch.Commit().at(0).ok());
+  EXPECT_EQ(ReadFile(destination), "decoded bytes");
+  EXPECT_EQ(ReadFile(source), "delivered bytes");
+}
+#endif

@@ -74,6 +74,9 @@ platform::Status LooseFileBatch::Stage(const std::string& destination, const Tar
   file.target = target;
   file.temporary = target.path + kTemporarySuffix;
 
+  // A temporary left by a run that was cut short may be a second name of
+  // its source (see StageByLink): truncating it would truncate the source.
+  platform::DeleteFile(file.temporary);
   errno = 0;
   std::unique_ptr<platform::RandomAccessFile> out = platform::RandomAccessFile::Open(
       file.temporary, platform::RandomAccessFile::Mode::kCreateReadWrite);
@@ -86,12 +89,41 @@ platform::Status LooseFileBatch::Stage(const std::string& destination, const Tar
     platform::DeleteFile(file.temporary);
     return Failure(writeError, destination, "the write was cut short");
   }
-  // The replacement may do what the old file could (an executable stays one).
-  if (target.existing.exists) platform::CopyPermissions(target.path, file.temporary);
-  stagedBytes_ += size;
-  keys_.insert(target.key);
-  staged_.push_back(std::move(file));
+  Add(std::move(file), size);
   return platform::Status::Ok();
+}
+
+bool LooseFileBatch::StageByLink(const std::string& destination, const Target& target,
+                                 const std::string& source) {
+  if (target.existing.exists && target.existing.directory) return false;
+  Staged file;
+  file.destination = destination;
+  file.target = target;
+  file.temporary = target.path + kTemporarySuffix;
+  // A temporary left by a run cut short may be a second name of source,
+  // which would then no longer count as the sole name of its file.
+  platform::DeleteFile(file.temporary);
+  if (!platform::LinkAsNewFile(source, file.temporary)) return false;
+  // Nothing new waits to be written: the batch's byte budget stays as it is.
+  Add(std::move(file), 0);
+  return true;
+}
+
+void LooseFileBatch::StageInPlace(const std::string& destination, const Target& target) {
+  Staged file;
+  file.destination = destination;
+  file.target = target;
+  Add(std::move(file), 0);
+}
+
+void LooseFileBatch::Add(Staged file, std::size_t size) {
+  // The replacement may do what the old file could (an executable stays one).
+  if (file.target.existing.exists && !file.temporary.empty()) {
+    platform::CopyPermissions(file.target.path, file.temporary);
+  }
+  stagedBytes_ += size;
+  keys_.insert(file.target.key);
+  staged_.push_back(std::move(file));
 }
 
 bool LooseFileBatch::Full(std::size_t size) const {
@@ -104,7 +136,7 @@ platform::Status LooseFileBatch::SyncFileSystems(const std::vector<platform::Sta
   for (std::size_t i = 0; i < staged_.size(); ++i) {
     if (!results[i].ok()) continue;
     const Staged& file = staged_[i];
-    const std::string& path = renamed ? file.target.path : file.temporary;
+    const std::string& path = renamed || file.temporary.empty() ? file.target.path : file.temporary;
     std::uint64_t id = file.target.device;
     if (!file.target.deviceKnown && !platform::FileSystemIdOf(path, &id)) continue;
     if (!synced.insert(id).second) continue;
@@ -133,6 +165,7 @@ std::vector<platform::Status> LooseFileBatch::Commit() {
 
   for (std::size_t i = 0; i < staged_.size(); ++i) {
     const Staged& file = staged_[i];
+    if (file.temporary.empty()) continue;
     errno = 0;
     if (!platform::RenameFile(file.temporary, file.target.path)) {
       results[i] = Failure(errno, file.destination, "cannot be replaced");
@@ -158,7 +191,9 @@ std::vector<platform::Status> LooseFileBatch::Commit() {
 }
 
 void LooseFileBatch::Discard() {
-  for (const Staged& file : staged_) platform::DeleteFile(file.temporary);
+  for (const Staged& file : staged_) {
+    if (!file.temporary.empty()) platform::DeleteFile(file.temporary);
+  }
   staged_.clear();
   keys_.clear();
   directories_.clear();

@@ -1,5 +1,6 @@
 // Loose update files: everything below the work path is written into the
 // installation (the current directory) under the same relative name.
+#include <climits>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -19,14 +20,22 @@ LParam UpdateDialog::findNormalFiles(WParam, LParam) {
   fileutil::ListFiles(source, fileList_);
   // Without a work path of its own every file is its own destination, and
   // two names that differ in case are two files of the installation.
-  if (!WorkPathIsInstallation()) PlanOverwrites(fileList_, source);
-  // The pack files listed again here are gone when the pack stage stored and
-  // removed them: no need to look for them.
-  std::vector<bool> removed(fileList_.size());
-  for (std::size_t i = 0; i < fileList_.size(); ++i) {
-    removed[i] = removedSources_.count(SourceKey(fileList_[i])) != 0;
+  workPathIsInstallation_ = WorkPathIsInstallation();
+  if (!workPathIsInstallation_) PlanOverwrites(fileList_, source);
+  // Files delivered as they are, which "-df" deletes once they are in place,
+  // are moved there rather than read: nothing to decode ahead then.
+  movesSources_ = host_.deleteSources() && host_.payloadsAsDelivered() && !workPathIsInstallation_;
+  if (movesSources_) {
+    readAhead_.Start({});
+  } else {
+    // The pack files listed again here are gone when the pack stage stored
+    // and removed them: no need to look for them.
+    std::vector<bool> removed(fileList_.size());
+    for (std::size_t i = 0; i < fileList_.size(); ++i) {
+      removed[i] = removedSources_.count(SourceKey(fileList_[i])) != 0;
+    }
+    readAhead_.Start(fileList_, std::move(removed));
   }
-  readAhead_.Start(fileList_, std::move(removed));
   ResetProgressForList();
   PostMessage(WM_STEPDONE);
   Print("FileSize is %d\n", static_cast<int>(fileList_.size()));
@@ -53,9 +62,21 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
     // failure (the source already deleted, a "Pak" directory level missing in
     // the installation) keeps nothing back.
     const bool inPack = WasStoredInPack(entry);
-    if (readAhead_.Take(static_cast<std::size_t>(fileIndex_), entry, dataBuffer_) == -1) {
+    const std::size_t index = static_cast<std::size_t>(fileIndex_);
+    // A source that is to be moved needs only its size for now; its bytes
+    // are read only if it cannot be moved after all. One that a later file
+    // overwrites stays, so it is never moved.
+    const std::string key = SourceKey(entry);
+    const bool removedByRun = movesSources_ && removedSources_.count(key) != 0;
+    platform::FileStamp movable;
+    if (movesSources_ && !removedByRun && overwrittenBy_.count(key) == 0) {
+      movable = platform::StampOf(entry);
+    }
+    const bool moving = movable.exists && !movable.directory && movable.size <= INT_MAX;
+    if (removedByRun || (!moving && readAhead_.Take(index, entry, dataBuffer_) == -1)) {
       if (!inPack) KeepBack(entry, "cannot be read");
     } else {
+      const std::size_t size = moving ? static_cast<std::size_t>(movable.size) : dataBuffer_.size();
       const std::string relative = internal::RelativeTo(entry, source);
       const std::string destination = destinationDirectory + "/" + relative;
       std::string volume;
@@ -68,7 +89,18 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
         // Without a separate work path an update file is its own
         // destination: its bytes are already in place (the decoding options
         // that would change them are refused there), and it is not deleted.
-        Log("%s size=%zu\n", relative.c_str(), dataBuffer_.size());
+        // With one, a run cut short moved the file there and did not get to
+        // delete the source: it goes once the commit has made the file durable.
+        Log("%s size=%zu\n", relative.c_str(), size);
+        if (!workPathIsInstallation_) {
+          LooseFileBatch::Target target = looseBatch_.Locate(destination, existing);
+          if (looseBatch_.Full() || looseBatch_.Holds(target)) {
+            CommitLooseFiles();
+            target = looseBatch_.Locate(destination);
+          }
+          looseBatch_.StageInPlace(destination, target);
+          pendingLoose_.push_back(PendingLooseFile{entry, relative, inPack});
+        }
       } else if (existing.exists && !(volume = PackVolumeAt(destination)).empty()) {
         KeepBack(entry, "would overwrite the pack volume " + Shown(volume));
       } else {
@@ -78,17 +110,24 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
           fileutil::MakeDirectories(relative, destinationDirectory);
         }
         LooseFileBatch::Target target = looseBatch_.Locate(destination, existing);
-        if (looseBatch_.Full(dataBuffer_.size()) || looseBatch_.Holds(target)) {
+        if (looseBatch_.Full(moving ? 0 : size) || looseBatch_.Holds(target)) {
           CommitLooseFiles();
           target = looseBatch_.Locate(destination);  // the commit may have put a file there
         }
-        Log("%s size=%zu\n", relative.c_str(), dataBuffer_.size());
-        const platform::Status staged =
-            looseBatch_.Stage(destination, target, dataBuffer_.data(), dataBuffer_.size());
-        if (!staged.ok()) {
-          if (!inPack) KeepBack(entry, "could not be written to " + Shown(staged.ToString()));
+        const bool moved = moving && looseBatch_.StageByLink(destination, target, entry);
+        if (moving && !moved && readAhead_.Take(index, entry, dataBuffer_) == -1) {
+          if (!inPack) KeepBack(entry, "cannot be read");
         } else {
-          pendingLoose_.push_back(PendingLooseFile{entry, relative, inPack});
+          Log("%s size=%zu\n", relative.c_str(), moved ? size : dataBuffer_.size());
+          const platform::Status staged =
+              moved
+                  ? platform::Status::Ok()
+                  : looseBatch_.Stage(destination, target, dataBuffer_.data(), dataBuffer_.size());
+          if (!staged.ok()) {
+            if (!inPack) KeepBack(entry, "could not be written to " + Shown(staged.ToString()));
+          } else {
+            pendingLoose_.push_back(PendingLooseFile{entry, relative, inPack});
+          }
         }
       }
       StepDone();

@@ -63,6 +63,7 @@ class LauncherApp : public update::UpdateHost {
   bool deleteSources() const override { return commandLine_.given(Option::kDeleteSources); }
   void writeLog(const std::string& text) override { runLog_.write(text); }
   int loadFile(const std::string& path, std::vector<unsigned char>& buffer) override;
+  bool payloadsAsDelivered() const override;
 
   const CommandLine& commandLine() const { return commandLine_; }
   const std::string& logFileName() const { return runLog_.fileName(); }

@@ -3,6 +3,7 @@
 // translation that the POSIX layer emulates is nearly nothing here.
 // Directory enumeration lives in directory_listing_win32.cc, the sync calls
 // in file_sync_win32.cc.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -100,6 +101,13 @@ bool SetAttributesNormal(const std::string& path) {
   DWORD normal = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FILE_ATTRIBUTE_DIRECTORY
                                                               : FILE_ATTRIBUTE_NORMAL;
   return ::SetFileAttributesA(NativePath(path).c_str(), normal) != 0;
+}
+
+bool LinkAsNewFile(const std::string&, const std::string&) {
+  // NTFS has hard links, but a file's attributes and security would come
+  // along with it: the bytes are copied instead.
+  errno = ENOSYS;
+  return false;
 }
 
 bool CopyPermissions(const std::string& from, const std::string& to) {

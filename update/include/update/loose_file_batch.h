@@ -66,6 +66,23 @@ class LooseFileBatch {
     return Stage(destination, Locate(destination), data, size);
   }
 
+  // Stages the file at source itself rather than a copy of its bytes, for a
+  // source that is deleted once the commit reported its file in place: the
+  // temporary becomes a second name of source (platform::LinkAsNewFile),
+  // which the commit renames like any temporary, and the source's deletion
+  // then leaves the file under its new name alone. No byte is copied, and
+  // the commit's first sync makes the source's bytes durable where they are.
+  // False, with nothing staged, when source cannot be linked there (another
+  // file system, another owner, a file with other names): the caller then
+  // stages a copy.
+  bool StageByLink(const std::string& destination, const Target& target, const std::string& source);
+
+  // Takes in a file that is at target already: the source was moved there by
+  // a run cut short before it deleted the source, so both names lead to one
+  // file. Nothing is written; the commit makes it durable with the rest and
+  // reports it in place, so that the source may go.
+  void StageInPlace(const std::string& destination, const Target& target);
+
   // True when a staged file already goes to target: the batch must be
   // committed first, so that the later file is renamed over the earlier.
   bool Holds(const Target& target) const { return keys_.count(target.key) != 0; }
@@ -93,12 +110,15 @@ class LooseFileBatch {
   struct Staged {
     std::string destination;  // as the caller named it, for messages
     Target target;
-    std::string temporary;
+    std::string temporary;  // empty for a file that is in place already
   };
   struct DirectoryId {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
   };
+
+  // Takes a written temporary into the batch.
+  void Add(Staged file, std::size_t size);
 
   // The identity of directory, read once per batch: the run itself only adds
   // entries to the directories it writes into.

@@ -233,6 +233,11 @@ class UpdateDialog {
     bool inPack;  // a pack update file met again: its failure keeps nothing back
   };
   LooseFileBatch looseBatch_;
+  // This run moves loose files into place instead of copying them: each
+  // source is delivered as it is and deleted once its file is in place.
+  bool movesSources_ = false;
+  // WorkPathIsInstallation(), as the loose-file search found it.
+  bool workPathIsInstallation_ = false;
   std::vector<PendingLooseFile> pendingLoose_;
 
   // Pack update files stored in the open batch (source, name below "Pak"),

@@ -28,6 +28,10 @@ class UpdateHost {
   // failure (see the payload loader for the other results). The dialog's
   // read-ahead calls it from several threads at once.
   virtual int loadFile(const std::string& path, std::vector<unsigned char>& buffer) = 0;
+  // True when loadFile gives a file's bytes as they are on disk (neither "-dc"
+  // nor "-de"): a loose file that "-df" deletes afterwards may then be moved
+  // into place instead of copied.
+  virtual bool payloadsAsDelivered() const { return false; }
 };
 
 }  // namespace update
