@@ -78,6 +78,20 @@ for tree, below in (("wide-loose", os.path.join("wide", "files")),
             f.write(os.urandom(1024))
 PY
 
+# Trees of earlier runs are set aside, not deleted, until the script ends:
+# a file system that avoids reusing recently freed inodes (ext4 without a
+# journal skips those freed in the last minutes, one by one, for every file it
+# makes) would otherwise charge the deletion of one run's files to the next
+# run's file creation, and to the copy's alike.
+mkdir -p "$work/set-aside"
+set_aside() {
+  local path
+  for path in "$@"; do
+    [[ -e "$path" ]] && mv "$path" "$(mktemp -d "$work/set-aside/XXXXXX")/"
+  done
+  return 0
+}
+
 calc() { awk "BEGIN { printf \"%.3f\", $1 }"; }
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 now() { date +%s.%N; }
@@ -98,7 +112,7 @@ measure() {
 time_update() {  # jobs, tree, options...
   local jobs=$1 tree=$2; shift 2
   local dir="$work/run"
-  rm -rf "$dir"; mkdir -p "$dir"
+  set_aside "$dir"; mkdir -p "$dir"
   cp -r "$work/$tree" "$dir/update"
   sync
   local result
@@ -111,7 +125,7 @@ time_update() {  # jobs, tree, options...
 
 time_copy() {  # tree [durable]: cp -r, then rm -rf of the source copy, as "-df" removes it
   local tree=$1 durable=${2:-} dir="$work/copy"
-  rm -rf "$dir" "$work/copy-source"
+  set_aside "$dir" "$work/copy-source"
   cp -r "$work/$tree" "$work/copy-source"
   sync
   local start end
@@ -122,7 +136,7 @@ time_copy() {  # tree [durable]: cp -r, then rm -rf of the source copy, as "-df"
   # that does the same ends with a sync.
   [[ -z "$durable" ]] || sync
   end=$(now)
-  rm -rf "$dir"
+  set_aside "$dir"
   calc "$end - $start"
 }
 

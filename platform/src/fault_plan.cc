@@ -35,7 +35,9 @@ int ErrorNamed(const std::string& text) {
     const char* name;
     int error;
   };
-  static const Named kNames[] = {{"EIO", EIO},     {"ENOSPC", ENOSPC}, {"EROFS", EROFS},
+  static const Named kNames[] = {{"EIO", EIO},
+                                 {"ENOSPC", ENOSPC},
+                                 {"EROFS", EROFS},
                                  {"EFBIG", EFBIG},
 #ifdef EDQUOT  // not in the Windows C library
                                  {"EDQUOT", EDQUOT}
@@ -110,6 +112,8 @@ FaultPlan& Plan() {
 }
 
 }  // namespace
+
+bool IoFaultsPlanned() { return Plan().active; }
 
 int NextIoFault(IoCall call) {
   FaultPlan& plan = Plan();

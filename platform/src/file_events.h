@@ -22,6 +22,10 @@ Status SyncThroughSeams(SyncScope scope, const std::string& path, SystemSync syn
 // The fault hook's verdict on a sync of path (OK when none is installed).
 Status SyncFaultVerdict(const std::string& path);
 
+// True while a fault hook, an observer or a fault plan watches the I/O seams:
+// writes must then go through them, in an order that does not depend on threads.
+bool WritesAreWatched();
+
 template <typename SystemSync>
 Status SyncThroughSeams(SyncScope scope, const std::string& path, SystemSync sync) {
   Status verdict = SyncFaultVerdict(path);

@@ -46,6 +46,10 @@ Status SyncFaultVerdict(const std::string& path) {
   return Status::Ok();
 }
 
+bool WritesAreWatched() {
+  return FaultHook() || SyncHook() || Observer() != nullptr || IoFaultsPlanned();
+}
+
 }  // namespace internal
 
 RandomAccessFile::RandomAccessFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}

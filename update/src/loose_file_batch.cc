@@ -109,6 +109,20 @@ bool LooseFileBatch::StageByLink(const std::string& destination, const Target& t
   return true;
 }
 
+bool LooseFileBatch::StagePrepared(const std::string& destination, const Target& target,
+                                   platform::UnnamedFile& prepared, std::size_t size) {
+  if (target.existing.exists && target.existing.directory) return false;
+  if (platform::DirectoryOf(target.path) != prepared.directory()) return false;
+  Staged file;
+  file.destination = destination;
+  file.target = target;
+  file.temporary = target.path + kTemporarySuffix;
+  platform::DeleteFile(file.temporary);  // a leftover of a run cut short
+  if (!prepared.Name(file.temporary)) return false;
+  Add(std::move(file), size);
+  return true;
+}
+
 void LooseFileBatch::StageInPlace(const std::string& destination, const Target& target) {
   Staged file;
   file.destination = destination;

@@ -2,12 +2,14 @@
 // installation (the current directory) under the same relative name.
 #include <climits>
 #include <cstdio>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "fileutil/file_util.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
+#include "platform/unnamed_file.h"
 #include "relative_name.h"
 #include "update/update_dialog.h"
 
@@ -34,7 +36,22 @@ LParam UpdateDialog::findNormalFiles(WParam, LParam) {
     for (std::size_t i = 0; i < fileList_.size(); ++i) {
       removed[i] = removedSources_.count(SourceKey(fileList_[i])) != 0;
     }
-    readAhead_.Start(fileList_, std::move(removed));
+    // Each decoded file is also written ahead, unnamed, in its directory in
+    // the installation (when that is there), so that at its turn it is only
+    // named: making files is work the decoding threads can take over.
+    ReadAhead::Preparer preparer;
+    if (!workPathIsInstallation_) {
+      std::string installation;
+      fileutil::CurrentDirectory(installation);
+      preparer = [installation, source](const std::string& path,
+                                        const std::vector<unsigned char>& bytes) {
+        const std::string relative = internal::RelativeTo(path, source);
+        if (relative.empty()) return std::unique_ptr<platform::UnnamedFile>();
+        return platform::UnnamedFile::Write(platform::DirectoryOf(installation + "/" + relative),
+                                            bytes.data(), bytes.size());
+      };
+    }
+    readAhead_.Start(fileList_, std::move(removed), std::move(preparer));
   }
   ResetProgressForList();
   PostMessage(WM_STEPDONE);
@@ -73,7 +90,8 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
       movable = platform::StampOf(entry);
     }
     const bool moving = movable.exists && !movable.directory && movable.size <= INT_MAX;
-    if (removedByRun || (!moving && readAhead_.Take(index, entry, dataBuffer_) == -1)) {
+    std::unique_ptr<platform::UnnamedFile> prepared;
+    if (removedByRun || (!moving && readAhead_.Take(index, entry, dataBuffer_, &prepared) == -1)) {
       if (!inPack) KeepBack(entry, "cannot be read");
     } else {
       const std::size_t size = moving ? static_cast<std::size_t>(movable.size) : dataBuffer_.size();
@@ -119,8 +137,12 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
           if (!inPack) KeepBack(entry, "cannot be read");
         } else {
           Log("%s size=%zu\n", relative.c_str(), moved ? size : dataBuffer_.size());
+          // A file written ahead is only named; otherwise the bytes are written now.
+          const bool named = moved || (prepared != nullptr &&
+                                       looseBatch_.StagePrepared(destination, target, *prepared,
+                                                                 dataBuffer_.size()));
           const platform::Status staged =
-              moved
+              named
                   ? platform::Status::Ok()
                   : looseBatch_.Stage(destination, target, dataBuffer_.data(), dataBuffer_.size());
           if (!staged.ok()) {
@@ -136,6 +158,10 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
   const bool last =
       fileList_.empty() || static_cast<std::size_t>(fileIndex_) + 1 >= fileList_.size();
   if (last) {
+    // The run makes no more files: the sources deleted so far may be freed
+    // now, meanwhile, and those deleted from here on at once.
+    sourceRelease_.Release();
+    sourceRelease_.SetHolding(false);
     CommitLooseFiles();
     ReportLeftovers();
   }

@@ -114,7 +114,7 @@ void UpdateDialog::RemoveSource(const std::string& source, const std::string& re
                                 const std::string& base) {
   platform::SetAttributesNormal(source);
   readAhead_.BeforeChange(source);
-  if (platform::DeleteFile(source)) removedSources_.insert(SourceKey(source));
+  if (sourceRelease_.DeleteFile(source)) removedSources_.insert(SourceKey(source));
   Log("Remove Dir = %s \n", source.c_str());
   fileutil::RemoveEmptyDirectories(relative, base,
                                    [this](const std::string& text) { WriteStandardOutput(text); });

@@ -83,6 +83,7 @@ void ReadAhead::DropAll() {
   ++generation_;
   sources_.clear();
   removed_.clear();
+  preparer_ = nullptr;
   slots_.clear();
   head_ = 0;
   nextToStart_ = 0;
@@ -92,13 +93,15 @@ void ReadAhead::DropAll() {
   changes_.clear();
 }
 
-void ReadAhead::Start(const std::vector<std::string>& sources, std::vector<bool> removed) {
+void ReadAhead::Start(const std::vector<std::string>& sources, std::vector<bool> removed,
+                      Preparer preparer) {
   if (threaded() && threads_.empty()) StartThreads();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     DropAll();
     sources_ = sources;
     removed_ = std::move(removed);
+    preparer_ = std::move(preparer);
   }
   if (threaded()) workAvailable_.notify_all();
 }
@@ -126,6 +129,7 @@ void ReadAhead::DecodeNext(std::unique_lock<std::mutex>& lock) {
   const std::uint64_t generation = generation_;
   const std::string path = sources_[index];
   const bool removed = Removed(index, path);
+  const Preparer preparer = preparer_;
   slots_.emplace_back();
   // Read before the file is looked at: a change announced from now on may
   // have reached the file before or during the load.
@@ -136,17 +140,20 @@ void ReadAhead::DecodeNext(std::unique_lock<std::mutex>& lock) {
 
   platform::FileStamp stamp;
   std::vector<unsigned char> bytes;
+  std::unique_ptr<platform::UnnamedFile> prepared;
   int result = -1;
   bool loadInline = false;
   try {
     if (!removed) {
       stamp = platform::StampOf(path);
       result = loader_(path, bytes);
+      if (result != -1 && preparer) prepared = preparer(path, bytes);
     }
   } catch (const std::bad_alloc&) {
     // Out of memory here: give up the bytes; the file is loaded at its
     // turn, where a failure reaches the caller as it would without workers.
     std::vector<unsigned char>().swap(bytes);
+    prepared.reset();
     loadInline = true;
   }
 
@@ -160,6 +167,7 @@ void ReadAhead::DecodeNext(std::unique_lock<std::mutex>& lock) {
   slot.result = result;
   slot.stamp = stamp;
   slot.bytes.swap(bytes);
+  slot.prepared = std::move(prepared);
   bytesWaiting_ += slot.bytes.size();
   stats_.peakBytes = std::max(stats_.peakBytes, bytesWaiting_);
   slotDone_.notify_one();  // only the caller waits for a slot
@@ -178,8 +186,9 @@ void ReadAhead::PruneChanges() {
   while (!changes_.empty() && changes_.front().epoch < oldest) changes_.pop_front();
 }
 
-int ReadAhead::Take(std::size_t index, const std::string& path,
-                    std::vector<unsigned char>& buffer) {
+int ReadAhead::Take(std::size_t index, const std::string& path, std::vector<unsigned char>& buffer,
+                    std::unique_ptr<platform::UnnamedFile>* prepared) {
+  if (prepared != nullptr) prepared->reset();
   std::unique_lock<std::mutex> lock(mutex_);
   const bool removed = Removed(index, path);
   if (!threaded() || index != head_ || index >= sources_.size() || sources_[index] != path) {
@@ -228,6 +237,7 @@ int ReadAhead::Take(std::size_t index, const std::string& path,
     return loader_(path, buffer);
   }
   buffer.swap(slot.bytes);
+  if (prepared != nullptr) *prepared = std::move(slot.prepared);
   return slot.result;
 }
 

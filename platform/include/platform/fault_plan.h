@@ -24,6 +24,9 @@ enum class IoCall { kWrite, kRead, kSync };
 // when it goes ahead. Every I/O seam of the platform layer asks before it acts.
 int NextIoFault(IoCall call);
 
+// True when a plan is set (even one that only counts).
+bool IoFaultsPlanned();
+
 }  // namespace platform
 
 #endif  // MAROVETIN_PLATFORM_FAULT_PLAN_H_

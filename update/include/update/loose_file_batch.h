@@ -21,6 +21,7 @@
 
 #include "platform/file_identity.h"
 #include "platform/status.h"
+#include "platform/unnamed_file.h"
 
 namespace update {
 
@@ -76,6 +77,13 @@ class LooseFileBatch {
   // file system, another owner, a file with other names): the caller then
   // stages a copy.
   bool StageByLink(const std::string& destination, const Target& target, const std::string& source);
+
+  // Stages prepared, a file holding the bytes that was written ahead in
+  // target's directory, as target's temporary: the file is only named. False,
+  // with nothing staged and prepared untouched, when it was written elsewhere
+  // or cannot be named: the caller then stages the bytes.
+  bool StagePrepared(const std::string& destination, const Target& target,
+                     platform::UnnamedFile& prepared, std::size_t size);
 
   // Takes in a file that is at target already: the source was moved there by
   // a run cut short before it deleted the source, so both names lead to one

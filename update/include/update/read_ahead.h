@@ -16,12 +16,14 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/file_identity.h"
+#include "platform/unnamed_file.h"
 
 namespace update {
 
@@ -52,6 +54,12 @@ class ReadAhead {
   // worker threads, several at once: it must be safe for that.
   using Loader = std::function<int(const std::string& path, std::vector<unsigned char>& buffer)>;
 
+  // Writes a decoded file, ahead of its turn, where it is to land (see
+  // platform::UnnamedFile); null when it does not. Called from the worker
+  // threads after a successful load, several at once.
+  using Preparer = std::function<std::unique_ptr<platform::UnnamedFile>(
+      const std::string& path, const std::vector<unsigned char>& bytes)>;
+
   struct Stats {
     std::size_t peakFiles = 0;  // most files started and not yet taken at one time
     std::size_t peakBytes = 0;  // most decoded bytes waiting at one time
@@ -72,12 +80,17 @@ class ReadAhead {
   // was decoded for an earlier list is dropped. Entries marked in removed are
   // files the run itself has deleted: they are not looked for, and their
   // load fails at once (-1, nothing read), as a load of a missing file would.
-  void Start(const std::vector<std::string>& sources, std::vector<bool> removed = {});
+  // With a preparer, each file decoded ahead is also written ahead by it.
+  void Start(const std::vector<std::string>& sources, std::vector<bool> removed = {},
+             Preparer preparer = nullptr);
 
   // The load of the file at index, whose path is path, at its turn: fills
   // buffer (emptied by the caller) and returns the loader's result. Indexes
   // are expected in order from 0; any other index or path is loaded inline.
-  int Take(std::size_t index, const std::string& path, std::vector<unsigned char>& buffer);
+  // prepared, when given, gets the file the preparer wrote from exactly these
+  // bytes, or null.
+  int Take(std::size_t index, const std::string& path, std::vector<unsigned char>& buffer,
+           std::unique_ptr<platform::UnnamedFile>* prepared = nullptr);
 
   // The caller is about to write, replace or delete path: a file decoded
   // ahead from it is loaded again at its turn.
@@ -91,6 +104,7 @@ class ReadAhead {
     bool loadInline = false;  // the worker ran out of memory: load at its turn instead
     int result = -1;
     std::vector<unsigned char> bytes;
+    std::unique_ptr<platform::UnnamedFile> prepared;  // written ahead from bytes
     platform::FileStamp stamp;  // the file as it was before the worker read it
     std::uint64_t startEpoch = 0;
   };
@@ -126,6 +140,7 @@ class ReadAhead {
 
   std::vector<std::string> sources_;
   std::vector<bool> removed_;
+  Preparer preparer_;
   std::deque<Slot> slots_;  // slots_[k] belongs to index head_ + k
   std::size_t head_ = 0;    // the index the next Take is for
   std::size_t nextToStart_ = 0;

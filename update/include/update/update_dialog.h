@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/background_release.h"
 #include "ui/message_queue.h"
 #include "ui/progress_view.h"
 #include "update/loose_file_batch.h"
@@ -219,8 +220,8 @@ class UpdateDialog {
   bool packBusy_ = false;  // the pack stayed locked by another process: nothing was applied
   // One update file can be listed under two spellings (the pack search gives
   // D/Pak\a, the work-path search D\Pak\a): these sets hold SourceKey forms.
-  std::set<std::string> keptBack_;      // sources that could not be applied
-  std::set<std::string> storedInPack_;  // pack update files the pack now holds
+  std::set<std::string> keptBack_;        // sources that could not be applied
+  std::set<std::string> storedInPack_;    // pack update files the pack now holds
   std::set<std::string> removedSources_;  // sources this run has deleted
   // Sources (SourceKey form) whose name a later delivered file takes, and the
   // later file as shown.
@@ -233,6 +234,9 @@ class UpdateDialog {
     bool inPack;  // a pack update file met again: its failure keeps nothing back
   };
   LooseFileBatch looseBatch_;
+  // Deletes the applied sources. They are held until the run has made its
+  // files, and freed on threads of their own.
+  platform::BackgroundRelease sourceRelease_;
   // This run moves loose files into place instead of copying them: each
   // source is delivered as it is and deleted once its file is in place.
   bool movesSources_ = false;

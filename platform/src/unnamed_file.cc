@@ -1,0 +1,56 @@
+#include "platform/unnamed_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "file_events.h"
+#include "name_match_cache.h"
+#include "path_resolution.h"
+
+namespace platform {
+
+std::unique_ptr<UnnamedFile> UnnamedFile::Write(const std::string& directory,
+                                                const unsigned char* data, std::size_t size) {
+  if (directory.empty() || internal::WritesAreWatched()) return nullptr;
+  std::string translated = internal::TranslateSeparators(directory);
+  // A file made as O_TMPFILE is an inode without a directory entry: it is
+  // freed when its last descriptor closes unless it was linked before.
+  const int descriptor = ::open(translated.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (descriptor < 0) return nullptr;
+  std::unique_ptr<UnnamedFile> file(new UnnamedFile(std::move(translated), descriptor));
+  std::size_t written = 0;
+  while (written < size) {
+    const ssize_t n = ::write(descriptor, data + written, size - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return nullptr;
+    written += static_cast<std::size_t>(n);
+  }
+  return file;
+}
+
+UnnamedFile::~UnnamedFile() {
+  if (descriptor_ >= 0) ::close(descriptor_);
+}
+
+bool UnnamedFile::Name(const std::string& path) {
+  if (descriptor_ < 0) {
+    errno = EBADF;
+    return false;
+  }
+  // Linking the descriptor itself (AT_EMPTY_PATH) needs a privilege; its
+  // entry under /proc/self/fd leads to the same inode without one.
+  const std::string self = "/proc/self/fd/" + std::to_string(descriptor_);
+  const std::string target = internal::TranslateSeparators(path);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    return false;
+  }
+  internal::NoteEntryCreated(target);
+  ::close(descriptor_);
+  descriptor_ = -1;
+  return true;
+}
+
+}  // namespace platform
