@@ -8,14 +8,17 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/background_release.h"
 #include "platform/file_identity.h"
 #include "platform/random_access_file.h"
 #include "platform/status.h"
+#include "platform/unnamed_file.h"
 #include "test_support.h"
 
 namespace {
@@ -317,3 +320,82 @@ TEST(NameMatchCacheTest, ListingsFollowTheLayersOwnChangesAndSeeOthers) {
   EXPECT_EQ(platform::ResolvePath(d + "/c.TXT"), d + "/c.TXT");  // two match: as given
 #endif
 }
+
+namespace {
+
+#ifndef _WIN32
+// The descriptors this process has open, as the kernel lists them.
+std::size_t OpenDescriptors() {
+  std::size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    static_cast<void>(entry);
+    ++count;
+  }
+  return count;
+}
+#endif
+
+TEST(BackgroundReleaseTest, NamesGoAtOnceFilesAreHeldUntilReleasedAndNoneIsLeftOpen) {
+#ifdef _WIN32
+  GTEST_SKIP() << "deletes as DeleteFile does on Windows; counts descriptors in /proc";
+#else
+  TempDir dir;
+  const std::size_t before = OpenDescriptors();
+  {
+    platform::BackgroundRelease release;
+    for (int i = 0; i < 20; ++i) WriteFile(dir.Join("f" + std::to_string(i)), "bytes");
+    for (int i = 0; i < 10; ++i) {
+      ASSERT_TRUE(release.DeleteFile(dir.Join("F" + std::to_string(i))));  // names match as ever
+      EXPECT_FALSE(FileExists(dir.Join("f" + std::to_string(i))));
+    }
+    // Held: the names are free for new files at once.
+    WriteFile(dir.Join("f0"), "new");
+    EXPECT_EQ(OpenDescriptors(), before + 10);
+    release.Release();
+    release.Drain();
+    EXPECT_EQ(OpenDescriptors(), before);
+    release.SetHolding(false);
+    for (int i = 10; i < 20; ++i)
+      ASSERT_TRUE(release.DeleteFile(dir.Join("f" + std::to_string(i))));
+    // What DeleteFile refuses is refused alike.
+    errno = 0;
+    EXPECT_FALSE(release.DeleteFile(dir.Join("missing")));
+    EXPECT_EQ(errno, ENOENT);
+    MakeDirs(dir.Join("sub"));
+    EXPECT_FALSE(release.DeleteFile(dir.Join("sub")));
+    EXPECT_TRUE(platform::IsDirectory(dir.Join("sub")));
+    WriteFile(dir.Join("held"), "x");
+    release.SetHolding(true);
+    ASSERT_TRUE(release.DeleteFile(dir.Join("held")));
+  }  // the destructor frees what is held
+  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(ReadFile(dir.Join("f0")), "new");
+#endif
+}
+
+TEST(UnnamedFileTest, NotWrittenWhereNoneCanBeOrWhileTheSeamsAreWatched) {
+  TempDir dir;
+  EXPECT_EQ(platform::UnnamedFile::Write(dir.Join("missing"), nullptr, 0), nullptr);
+  const unsigned char bytes[] = {1, 2, 3};
+  // A write fault hook counts and decides writes in their order: a file
+  // written ahead on another thread must not take one of its turns.
+  platform::SetWriteFaultHook(
+      [](const std::string&, std::uint64_t, std::size_t) { return platform::WriteDecision{}; });
+  EXPECT_EQ(platform::UnnamedFile::Write(dir.path(), bytes, sizeof bytes), nullptr);
+  platform::SetWriteFaultHook(nullptr);
+  std::unique_ptr<platform::UnnamedFile> file =
+      platform::UnnamedFile::Write(dir.path(), bytes, sizeof bytes);
+#ifdef _WIN32
+  EXPECT_EQ(file, nullptr);
+#else
+  ASSERT_NE(file, nullptr);
+  WriteFile(dir.Join("taken"), "x");
+  errno = 0;
+  EXPECT_FALSE(file->Name(dir.Join("taken")));
+  EXPECT_EQ(errno, EEXIST);
+  ASSERT_TRUE(file->Name(dir.Join("named")));
+  EXPECT_EQ(ReadFile(dir.Join("named")), std::string("\x01\x02\x03", 3));
+#endif
+}
+
+}  // namespace

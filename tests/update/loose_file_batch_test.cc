@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "test_support.h"
@@ -192,3 +193,26 @@ TEST(LooseFileBatchTest, OnlyASourceThatIsItsOwnersSoleNameIsMovedAndLooksNewlyW
   EXPECT_EQ(ReadFile(source), "delivered bytes");
 }
 #endif
+
+TEST(LooseFileBatchTest, AFileWrittenAheadIsTakenOnlyInItsOwnDirectory) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.Join("sub"));
+  const std::string bytes = "decoded ahead";
+  const auto data = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::unique_ptr<platform::UnnamedFile> prepared =
+      platform::UnnamedFile::Write(dir.Join("sub"), data, bytes.size());
+  if (prepared == nullptr) GTEST_SKIP() << "no unnamed files on this system";
+  LooseFileBatch batch;
+  // Written for another directory: not taken, and still there to be taken.
+  EXPECT_FALSE(batch.StagePrepared(
+      dir.Join("elsewhere.txt"), batch.Locate(dir.Join("elsewhere.txt")), *prepared, bytes.size()));
+  EXPECT_TRUE(batch.empty());
+  const std::string destination = dir.Join("sub/file.txt");
+  WriteFile(destination, "old");
+  WriteFile(destination + LooseFileBatch::kTemporarySuffix, "left by a run cut short");
+  ASSERT_TRUE(batch.StagePrepared(destination, batch.Locate(destination), *prepared, bytes.size()));
+  EXPECT_EQ(ReadFile(destination), "old");
+  ASSERT_TRUE(batch.Commit().at(0).ok());
+  EXPECT_EQ(ReadFile(destination), bytes);
+  EXPECT_EQ(EntryCount(dir.Join("sub")), 1u);
+}

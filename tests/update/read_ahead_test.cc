@@ -8,12 +8,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/unnamed_file.h"
 #include "test_support.h"
 
 namespace {
@@ -173,16 +176,25 @@ TEST_F(ReadAheadFilesTest, FileChangedAfterItWasReadAheadIsLoadedAgainAtItsTurn)
     testing_support::WriteFile(Path(name), "old " + name);
     paths.push_back(Path(name));
   }
+  // Each file decoded ahead is also written ahead, unnamed, into "out".
+  testing_support::MakeDirs(Path("out"));
+  const bool systemHasUnnamedFiles =
+      platform::UnnamedFile::Write(Path("out"), nullptr, 0) != nullptr;
   ReadAhead readAhead(FileLoader(), update::ReadAheadLimitsForJobs(4));
-  readAhead.Start(paths);
+  readAhead.Start(paths, {}, [this](const std::string&, const Bytes& decoded) {
+    return platform::UnnamedFile::Write(Path("out"), decoded.data(), decoded.size());
+  });
   AwaitLoads(5);
 
   Bytes bytes;
-  EXPECT_EQ(readAhead.Take(0, paths[0], bytes), 5);
+  std::unique_ptr<platform::UnnamedFile> prepared;
+  EXPECT_EQ(readAhead.Take(0, paths[0], bytes, &prepared), 5);
   EXPECT_EQ(bytes, Text("old a"));
+  EXPECT_EQ(prepared != nullptr, systemHasUnnamedFiles);
   // Announced rewrites of the same length (the stamp alone might not tell
   // within one clock tick), an unannounced one of another length, and an
-  // announced deletion: each turn sees the file as it is then.
+  // announced deletion: each turn sees the file as it is then, and gets no
+  // file written from the bytes it no longer has.
   readAhead.BeforeChange(paths[1]);
   testing_support::WriteFile(paths[1], "new b");
   testing_support::WriteFile(paths[2], "newer c");
@@ -190,15 +202,33 @@ TEST_F(ReadAheadFilesTest, FileChangedAfterItWasReadAheadIsLoadedAgainAtItsTurn)
   platform::DeleteFile(paths[3]);
   for (std::size_t i = 1; i < 4; ++i) {
     bytes.clear();
-    const int result = readAhead.Take(i, paths[i], bytes);
+    std::unique_ptr<platform::UnnamedFile> stale;
+    const int result = readAhead.Take(i, paths[i], bytes, &stale);
     const std::string expected = i == 1 ? "new b" : i == 2 ? "newer c" : "";
     EXPECT_EQ(result, i == 3 ? -1 : static_cast<int>(expected.size())) << i;
     EXPECT_EQ(bytes, Text(expected)) << i;
+    EXPECT_EQ(stale, nullptr) << i;
   }
   bytes.clear();
   EXPECT_EQ(readAhead.Take(4, paths[4], bytes), 5);
   EXPECT_EQ(bytes, Text("old e"));
   EXPECT_EQ(readAhead.stats().reloads, 3u);
+
+  // The file written ahead holds the bytes handed out, and only naming it
+  // makes it appear; the ones never named left nothing behind.
+  if (systemHasUnnamedFiles) {
+    ASSERT_TRUE(prepared->Name(Path("out/a")));
+    EXPECT_FALSE(prepared->Name(Path("out/again")));  // named once only
+  }
+  readAhead.Start({});
+  prepared.reset();
+  std::size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(Path("out"))) {
+    EXPECT_EQ(entry.path().filename(), "a");
+    EXPECT_EQ(testing_support::ReadFile(entry.path().string()), "old a");
+    ++entries;
+  }
+  EXPECT_EQ(entries, systemHasUnnamedFiles ? 1u : 0u);
 }
 
 }  // namespace
