@@ -252,9 +252,13 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
     errno = EINVAL;
     return false;
   }
-  const std::string from = ResolvePath(source);
+  std::string from = internal::TranslateSeparators(source);
   struct stat st;
-  if (::lstat(from.c_str(), &st) != 0) return false;
+  if (::lstat(from.c_str(), &st) != 0) {
+    if (errno != ENOENT && errno != ENOTDIR) return false;
+    from = ResolvePath(source);
+    if (::lstat(from.c_str(), &st) != 0) return false;
+  }
   int refusal = 0;
   if (!S_ISREG(st.st_mode)) {
     refusal = EINVAL;  // a link would give newName the link, not the file
@@ -269,7 +273,7 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
     errno = refusal;
     return false;
   }
-  const std::string to = ResolvePath(newName);
+  const std::string to = internal::TranslateSeparators(newName);
   if (::link(from.c_str(), to.c_str()) != 0) {
     if (errno != EEXIST || ::unlink(to.c_str()) != 0 || ::link(from.c_str(), to.c_str()) != 0) {
       return false;
@@ -286,6 +290,16 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
     errno = error;
     return false;
   }
+  return true;
+}
+
+bool RenameResolvedFile(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return false;
+  const std::string source = internal::TranslateSeparators(from);
+  const std::string target = internal::TranslateSeparators(to);
+  if (std::rename(source.c_str(), target.c_str()) != 0) return false;
+  internal::NoteEntryRemoved(source);
+  internal::NoteEntryCreated(target);
   return true;
 }
 

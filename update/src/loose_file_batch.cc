@@ -100,10 +100,15 @@ bool LooseFileBatch::StageByLink(const std::string& destination, const Target& t
   file.destination = destination;
   file.target = target;
   file.temporary = target.path + kTemporarySuffix;
-  // A temporary left by a run cut short may be a second name of source,
-  // which would then no longer count as the sole name of its file.
-  platform::DeleteFile(file.temporary);
-  if (!platform::LinkAsNewFile(source, file.temporary)) return false;
+  if (!platform::LinkAsNewFile(source, file.temporary)) {
+    // A temporary left by a run cut short may be a second name of source,
+    // which then no longer counts as the sole name of its file.
+    if (errno != EMLINK || !platform::IsSameFile(source, file.temporary) ||
+        !platform::DeleteFile(file.temporary) ||
+        !platform::LinkAsNewFile(source, file.temporary)) {
+      return false;
+    }
+  }
   // Nothing new waits to be written: the batch's byte budget stays as it is.
   Add(std::move(file), 0);
   return true;
@@ -181,7 +186,7 @@ std::vector<platform::Status> LooseFileBatch::Commit() {
     const Staged& file = staged_[i];
     if (file.temporary.empty()) continue;
     errno = 0;
-    if (!platform::RenameFile(file.temporary, file.target.path)) {
+    if (!platform::RenameResolvedFile(file.temporary, file.target.path)) {
       results[i] = Failure(errno, file.destination, "cannot be replaced");
       platform::DeleteFile(file.temporary);
     }

@@ -243,6 +243,10 @@ int ReadAhead::Take(std::size_t index, const std::string& path, std::vector<unsi
 
 void ReadAhead::BeforeChange(const std::string& path) {
   if (!threaded()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (head_ >= sources_.size()) return;  // nothing ahead that the change could reach
+  }
   const platform::FileStamp stamp = platform::StampOf(path);
   std::lock_guard<std::mutex> lock(mutex_);
   ++epoch_;

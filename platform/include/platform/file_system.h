@@ -54,14 +54,18 @@ bool RemoveDirectory(const std::string& path);
 bool DeleteFile(const std::string& path);
 // rename, replacing an existing target.
 bool RenameFile(const std::string& from, const std::string& to);
+// The same for two paths that went through ResolvePath already (or name
+// exactly what is meant): nothing is looked up again.
+bool RenameResolvedFile(const std::string& from, const std::string& to);
 // Gives the file at source the second name newName on the same file system
 // (a hard link), so that a file delivered only to be deleted afterwards can
 // be moved into place by a rename instead of copied. Linked only when source
 // is a regular file (not a link) of this process's user that it may read and
 // that has no other name, so that the file under newName is nobody else's;
 // it then gets what a file newly written under newName would get: the
-// permissions of a new file and the current time. A leftover newName is
-// replaced. False, errno set and nothing left behind, when it was not linked
+// permissions of a new file and the current time. newName is taken as
+// written (a path that went through ResolvePath, such as a temporary beside
+// a resolved destination); a leftover file under it is replaced. False, errno set and nothing left behind, when it was not linked
 // (EXDEV across file systems, EMLINK for a file with other names, ENOSYS where
 // the system has no such links): the caller then copies the bytes.
 bool LinkAsNewFile(const std::string& source, const std::string& newName);

@@ -103,6 +103,10 @@ bool SetAttributesNormal(const std::string& path) {
   return ::SetFileAttributesA(NativePath(path).c_str(), normal) != 0;
 }
 
+bool RenameResolvedFile(const std::string& from, const std::string& to) {
+  return RenameFile(from, to);
+}
+
 bool LinkAsNewFile(const std::string&, const std::string&) {
   // NTFS has hard links, but a file's attributes and security would come
   // along with it: the bytes are copied instead.
