@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <system_error>
 
 #include "name_match_cache.h"
@@ -93,8 +96,23 @@ bool BackgroundRelease::DeleteFile(const std::string& path) {
     limitKnown_ = true;
   }
   if (holding_ && held_.size() < mostHeld_) {
-    held_.push_back(kept);
-    return true;
+    // Held space is not free: a file is held only while all that is held
+    // stays under a third of the space still free, so that a run on a
+    // nearly full disk gets the space back before it needs it.
+    struct stat st;
+    struct statvfs fs;
+    const std::uint64_t size =
+        ::fstat(kept, &st) == 0 ? static_cast<std::uint64_t>(st.st_blocks) * 512 : 0;
+    const std::uint64_t available =
+        ::fstatvfs(kept, &fs) == 0 ? static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize : 0;
+    if (heldBytes_ + size <= available / 3) {
+      heldBytes_ += size;
+      held_.push_back(kept);
+      return true;
+    }
+    releasing_.insert(releasing_.end(), held_.begin(), held_.end());
+    held_.clear();
+    heldBytes_ = 0;
   }
   if (!StartThreads()) {
     lock.unlock();
@@ -102,8 +120,13 @@ bool BackgroundRelease::DeleteFile(const std::string& path) {
     return true;
   }
   releasing_.push_back(kept);
+  const bool several = releasing_.size() > 1;
   lock.unlock();
-  changed_.notify_one();
+  if (several) {
+    changed_.notify_all();
+  } else {
+    changed_.notify_one();
+  }
   return true;
 }
 
@@ -113,12 +136,14 @@ void BackgroundRelease::Release() {
   if (!StartThreads()) {
     std::vector<int> held;
     held.swap(held_);
+    heldBytes_ = 0;
     lock.unlock();
     for (int descriptor : held) ::close(descriptor);
     return;
   }
   releasing_.insert(releasing_.end(), held_.begin(), held_.end());
   held_.clear();
+  heldBytes_ = 0;
   lock.unlock();
   changed_.notify_all();
 }

@@ -12,6 +12,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -28,8 +29,10 @@ class BackgroundRelease {
   BackgroundRelease(const BackgroundRelease&) = delete;
   BackgroundRelease& operator=(const BackgroundRelease&) = delete;
 
-  // While holding (the default), deleted files are kept until Release();
-  // otherwise each is handed to the releasing threads at once.
+  // While holding (the default), deleted files are kept until Release(), as
+  // long as what is held takes less than a third of the space still free on
+  // the file system (past that, everything held is handed on); otherwise each
+  // is handed to the releasing threads at once.
   void SetHolding(bool holding);
 
   // DeleteFile's result and errno for path. A file that cannot be held (too
@@ -56,8 +59,9 @@ class BackgroundRelease {
   bool limitKnown_ = false;
   std::size_t mostHeld_ = 0;  // from the descriptor limit, on first use
   std::vector<int> held_;
-  std::deque<int> releasing_;  // handed on, not yet taken by a thread
-  int busy_ = 0;               // threads freeing one now
+  std::uint64_t heldBytes_ = 0;  // the space the held files take
+  std::deque<int> releasing_;    // handed on, not yet taken by a thread
+  int busy_ = 0;                 // threads freeing one now
   bool stopping_ = false;
   bool threadsFailed_ = false;
   std::vector<std::thread> threads_;
