@@ -75,19 +75,22 @@ TEST(ReadAheadTest, EveryTurnGivesWhatAnInlineLoadGivesForAnyWorkerCount) {
   }
   for (int workers : {1, 2, 4, 9}) {
     SCOPED_TRACE(workers);
-    ReadAhead readAhead(Use(loader), update::ReadAheadLimitsForJobs(workers));
-    // Two lists in a row, as the pack stage and the loose-file stage use it;
-    // the second is taken only halfway before a third replaces it.
-    for (std::size_t take :
-         {loader.names().size(), loader.names().size() / 2, loader.names().size()}) {
-      readAhead.Start(loader.names());
-      for (std::size_t i = 0; i < take; ++i) {
-        Bytes bytes;
-        EXPECT_EQ(readAhead.Take(i, loader.names()[i], bytes), expectedResults[i]) << i;
-        EXPECT_EQ(bytes, expectedBytes[i]) << i;
+    {
+      ReadAhead readAhead(Use(loader), update::ReadAheadLimitsForJobs(workers));
+      // Two lists in a row, as the pack stage and the loose-file stage use it;
+      // the second is taken only halfway before a third replaces it.
+      for (std::size_t take :
+           {loader.names().size(), loader.names().size() / 2, loader.names().size()}) {
+        readAhead.Start(loader.names());
+        for (std::size_t i = 0; i < take; ++i) {
+          Bytes bytes;
+          EXPECT_EQ(readAhead.Take(i, loader.names()[i], bytes), expectedResults[i]) << i;
+          EXPECT_EQ(bytes, expectedBytes[i]) << i;
+        }
       }
-    }
+    }  // gone: loads of the dropped list that were still running have ended
     // Entries the run removed fail at their turn without a look at the disk.
+    ReadAhead readAhead(Use(loader), update::ReadAheadLimitsForJobs(workers));
     std::vector<bool> removed(loader.names().size());
     for (std::size_t i = 0; i < removed.size(); i += 3) removed[i] = true;
     const int callsBefore = loader.calls();

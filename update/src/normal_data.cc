@@ -164,8 +164,10 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
     sourceRelease_.SetHolding(false);
     CommitLooseFiles();
     ReportLeftovers();
+    // Sources go only at commits, and until the last one the source of the
+    // file just staged is still there: only now can the work path be empty.
+    platform::RemoveDirectory(source);
   }
-  platform::RemoveDirectory(source);
   PostNextFile();
   return 0;
 }

@@ -49,6 +49,7 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
   Print("%s\n", packSource.c_str());
 
   dataBuffer_.clear();
+  bool sourcesDeleted = CurrentEntry() == nullptr;
   if (const std::string* current = CurrentEntry()) {
     const std::string entry = *current;
     int loaded = readAhead_.Take(static_cast<std::size_t>(fileIndex_), entry, dataBuffer_);
@@ -83,10 +84,15 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
     const bool last = static_cast<std::size_t>(fileIndex_) + 1 >= fileList_.size();
     if (batchOpen_ && (last || batchSources_.size() >= kBatchFiles || batchBytes_ >= kBatchBytes)) {
       CommitPackBatch(packSource);
+      sourcesDeleted = true;
     }
     StepDone();
   }
-  platform::RemoveDirectory(packSource);
+  // Only a commit deletes sources, so only then can the pack update
+  // directory have become empty. (Asking after every file would cost more
+  // than the file on a large update: a refused removal still walks what the
+  // system remembers of the directory's entries, deleted ones included.)
+  if (sourcesDeleted) platform::RemoveDirectory(packSource);
   PostNextFile();
   return 0;
 }
