@@ -48,7 +48,7 @@ class BackgroundRelease {
   void Drain();
 
  private:
-  static constexpr int kThreads = 4;  // frees in flight at once
+  static constexpr int kThreads = 8;  // frees in flight at once: each may wait for a discard
 
   void ReleaseLoop();
   bool StartThreads();  // with mutex_ held
