@@ -65,96 +65,13 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
   Print("Update Normal Data!\n");
   const std::string source = SourceDirectory();
   Print("FileSize is %d\n", static_cast<int>(fileList_.size()));
-  std::string destinationDirectory;
-  fileutil::CurrentDirectory(destinationDirectory);
+  std::string installation;
+  fileutil::CurrentDirectory(installation);
 
   dataBuffer_.clear();
   const std::string* current = CurrentEntry();
   // A file already kept back (by the pack stage) is not applied here either.
-  if (current != nullptr && !IsKeptBack(*current)) {
-    const std::string entry = *current;
-    // A pack update file is listed here again (ahead of the work path's own
-    // files, and once more where the walk meets "Pak") and written as a loose
-    // file as well. Once the pack holds it, that copy is a by-product: its
-    // failure (the source already deleted, a "Pak" directory level missing in
-    // the installation) keeps nothing back.
-    const bool inPack = WasStoredInPack(entry);
-    const std::size_t index = static_cast<std::size_t>(fileIndex_);
-    // A source that is to be moved needs only its size for now; its bytes
-    // are read only if it cannot be moved after all. One that a later file
-    // overwrites stays, so it is never moved.
-    const std::string key = SourceKey(entry);
-    const bool removedByRun = movesSources_ && removedSources_.count(key) != 0;
-    platform::FileStamp movable;
-    if (movesSources_ && !removedByRun && overwrittenBy_.count(key) == 0) {
-      movable = platform::StampOf(entry);
-    }
-    const bool moving = movable.exists && !movable.directory && movable.size <= INT_MAX;
-    std::unique_ptr<platform::UnnamedFile> prepared;
-    if (removedByRun || (!moving && readAhead_.Take(index, entry, dataBuffer_, &prepared) == -1)) {
-      if (!inPack) KeepBack(entry, "cannot be read");
-    } else {
-      const std::size_t size = moving ? static_cast<std::size_t>(movable.size) : dataBuffer_.size();
-      const std::string relative = internal::RelativeTo(entry, source);
-      const std::string destination = destinationDirectory + "/" + relative;
-      std::string volume;
-      if (relative.empty()) {
-        // The work path names a file, not a directory: the search lists it
-        // as its own entry, and there is no name to write it under.
-        if (!inPack) KeepBack(entry, "has no name below the work path");
-      } else if (const platform::FileStamp existing = platform::StampOf(destination);
-                 existing.exists && platform::IsSameFile(entry, destination)) {
-        // Without a separate work path an update file is its own
-        // destination: its bytes are already in place (the decoding options
-        // that would change them are refused there), and it is not deleted.
-        // With one, a run cut short moved the file there and did not get to
-        // delete the source: it goes once the commit has made the file durable.
-        Log("%s size=%zu\n", relative.c_str(), size);
-        if (!workPathIsInstallation_) {
-          LooseFileBatch::Target target = looseBatch_.Locate(destination, existing);
-          if (looseBatch_.Full() || looseBatch_.Holds(target)) {
-            CommitLooseFiles();
-            target = looseBatch_.Locate(destination);
-          }
-          looseBatch_.StageInPlace(destination, target);
-          pendingLoose_.push_back(PendingLooseFile{entry, relative, inPack});
-        }
-      } else if (existing.exists && !(volume = PackVolumeAt(destination)).empty()) {
-        KeepBack(entry, "would overwrite the pack volume " + Shown(volume));
-      } else {
-        // A destination that exists has its directories; otherwise they are
-        // made unless its own directory is there already.
-        if (!existing.exists && !platform::IsDirectory(platform::DirectoryOf(destination))) {
-          fileutil::MakeDirectories(relative, destinationDirectory);
-        }
-        LooseFileBatch::Target target = looseBatch_.Locate(destination, existing);
-        if (looseBatch_.Full(moving ? 0 : size) || looseBatch_.Holds(target)) {
-          CommitLooseFiles();
-          target = looseBatch_.Locate(destination);  // the commit may have put a file there
-        }
-        const bool moved = moving && looseBatch_.StageByLink(destination, target, entry);
-        if (moving && !moved && readAhead_.Take(index, entry, dataBuffer_) == -1) {
-          if (!inPack) KeepBack(entry, "cannot be read");
-        } else {
-          Log("%s size=%zu\n", relative.c_str(), moved ? size : dataBuffer_.size());
-          // A file written ahead is only named; otherwise the bytes are written now.
-          const bool named = moved || (prepared != nullptr &&
-                                       looseBatch_.StagePrepared(destination, target, *prepared,
-                                                                 dataBuffer_.size()));
-          const platform::Status staged =
-              named
-                  ? platform::Status::Ok()
-                  : looseBatch_.Stage(destination, target, dataBuffer_.data(), dataBuffer_.size());
-          if (!staged.ok()) {
-            if (!inPack) KeepBack(entry, "could not be written to " + Shown(staged.ToString()));
-          } else {
-            pendingLoose_.push_back(PendingLooseFile{entry, relative, inPack});
-          }
-        }
-      }
-      StepDone();
-    }
-  }
+  if (current != nullptr && !IsKeptBack(*current)) ApplyLooseFile(*current, source, installation);
   const bool last =
       fileList_.empty() || static_cast<std::size_t>(fileIndex_) + 1 >= fileList_.size();
   if (last) {
@@ -170,6 +87,114 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
   }
   PostNextFile();
   return 0;
+}
+
+bool UpdateDialog::LoadLooseSource(const std::string& entry, LooseSource* loaded) {
+  const std::size_t index = static_cast<std::size_t>(fileIndex_);
+  const std::string key = SourceKey(entry);
+  if (movesSources_) {
+    if (removedSources_.count(key) != 0) return false;  // the pack stage deleted it
+    // A source that is to be moved needs only its size for now; its bytes
+    // are read only if it cannot be moved after all. One that a later file
+    // overwrites stays, so it is never moved.
+    if (overwrittenBy_.count(key) == 0) {
+      const platform::FileStamp stamp = platform::StampOf(entry);
+      if (stamp.exists && !stamp.directory && stamp.size <= INT_MAX) {
+        loaded->moving = true;
+        loaded->size = static_cast<std::size_t>(stamp.size);
+        return true;
+      }
+    }
+  }
+  if (readAhead_.Take(index, entry, dataBuffer_, &loaded->prepared) == -1) return false;
+  loaded->size = dataBuffer_.size();
+  return true;
+}
+
+void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& source,
+                                  const std::string& installation) {
+  // A pack update file is listed here again (ahead of the work path's own
+  // files, and once more where the walk meets "Pak") and written as a loose
+  // file as well. Once the pack holds it, that copy is a by-product: its
+  // failure (the source already deleted, a "Pak" directory level missing in
+  // the installation) keeps nothing back.
+  const bool inPack = WasStoredInPack(entry);
+  LooseSource loaded;
+  if (!LoadLooseSource(entry, &loaded)) {
+    if (!inPack) KeepBack(entry, "cannot be read");
+    return;
+  }
+  const std::string relative = internal::RelativeTo(entry, source);
+  const std::string destination = installation + "/" + relative;
+  std::string volume;
+  if (relative.empty()) {
+    // The work path names a file, not a directory: the search lists it as its
+    // own entry, and there is no name to write it under.
+    if (!inPack) KeepBack(entry, "has no name below the work path");
+  } else if (const platform::FileStamp existing = platform::StampOf(destination);
+             existing.exists && platform::IsSameFile(entry, destination)) {
+    // Without a separate work path an update file is its own destination:
+    // its bytes are already in place (the decoding options that would change
+    // them are refused there), and it is not deleted. With one, a run cut
+    // short moved the file there and did not get to delete the source: it
+    // goes once the commit has made the file durable.
+    Log("%s size=%zu\n", relative.c_str(), loaded.size);
+    if (!workPathIsInstallation_) {
+      looseBatch_.StageInPlace(destination, LocateInBatch(destination, existing, 0));
+      pendingLoose_.push_back(PendingLooseFile{entry, relative, inPack});
+    }
+  } else if (existing.exists && !(volume = PackVolumeAt(destination)).empty()) {
+    KeepBack(entry, "would overwrite the pack volume " + Shown(volume));
+  } else {
+    // A destination that exists has its directories; otherwise they are made
+    // unless its own directory is there already.
+    if (!existing.exists && !platform::IsDirectory(platform::DirectoryOf(destination))) {
+      fileutil::MakeDirectories(relative, installation);
+    }
+    const LooseFileBatch::Target target =
+        LocateInBatch(destination, existing, loaded.moving ? 0 : loaded.size);
+    StageLooseFile(entry, relative, destination, target, inPack, loaded);
+  }
+  StepDone();
+}
+
+LooseFileBatch::Target UpdateDialog::LocateInBatch(const std::string& destination,
+                                                   const platform::FileStamp& existing,
+                                                   std::size_t size) {
+  LooseFileBatch::Target target = looseBatch_.Locate(destination, existing);
+  if (looseBatch_.Full(size) || looseBatch_.Holds(target)) {
+    CommitLooseFiles();
+    target = looseBatch_.Locate(destination);  // the commit may have put a file there
+  }
+  return target;
+}
+
+void UpdateDialog::StageLooseFile(const std::string& entry, const std::string& relative,
+                                  const std::string& destination,
+                                  const LooseFileBatch::Target& target, bool inPack,
+                                  LooseSource& loaded) {
+  const bool moved = loaded.moving && looseBatch_.StageByLink(destination, target, entry);
+  if (loaded.moving && !moved) {
+    // Not movable after all: its bytes are copied.
+    if (readAhead_.Take(static_cast<std::size_t>(fileIndex_), entry, dataBuffer_) == -1) {
+      if (!inPack) KeepBack(entry, "cannot be read");
+      return;
+    }
+    loaded.size = dataBuffer_.size();
+  }
+  Log("%s size=%zu\n", relative.c_str(), loaded.size);
+  // A file written ahead is only named; otherwise the bytes are written now.
+  const bool named = moved || (loaded.prepared != nullptr &&
+                               looseBatch_.StagePrepared(destination, target, *loaded.prepared,
+                                                         dataBuffer_.size()));
+  const platform::Status staged =
+      named ? platform::Status::Ok()
+            : looseBatch_.Stage(destination, target, dataBuffer_.data(), dataBuffer_.size());
+  if (!staged.ok()) {
+    if (!inPack) KeepBack(entry, "could not be written to " + Shown(staged.ToString()));
+  } else {
+    pendingLoose_.push_back(PendingLooseFile{entry, relative, inPack});
+  }
 }
 
 void UpdateDialog::CommitLooseFiles() {

@@ -7,12 +7,15 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/background_release.h"
+#include "platform/file_identity.h"
+#include "platform/unnamed_file.h"
 #include "ui/message_queue.h"
 #include "ui/progress_view.h"
 #include "update/loose_file_batch.h"
@@ -167,6 +170,29 @@ class UpdateDialog {
   // After the stages, under "-df": every file still below the work path that
   // was not named yet is named as not applied, and counts as kept back.
   void ReportLeftovers();
+  // What applying a loose file starts from: its bytes in dataBuffer_ (and,
+  // when the read-ahead wrote them ahead, that file), or, for a source that is
+  // to be moved into place, only its size.
+  struct LooseSource {
+    bool moving = false;
+    std::size_t size = 0;
+    std::unique_ptr<platform::UnnamedFile> prepared;
+  };
+  // The file at fileIndex_ as the loose stage starts from it; false when it
+  // cannot be read.
+  bool LoadLooseSource(const std::string& entry, LooseSource* loaded);
+  // Applies the loose file entry of the work path source to the installation.
+  void ApplyLooseFile(const std::string& entry, const std::string& source,
+                      const std::string& installation);
+  // The batch target of destination, after committing the batch first when
+  // it is full (size more bytes to come) or already holds that target.
+  LooseFileBatch::Target LocateInBatch(const std::string& destination,
+                                       const platform::FileStamp& existing, std::size_t size);
+  // Stages the loaded file: moved, named where it was written ahead, or
+  // written from its bytes; a failure keeps it back with the reason.
+  void StageLooseFile(const std::string& entry, const std::string& relative,
+                      const std::string& destination, const LooseFileBatch::Target& target,
+                      bool inPack, LooseSource& loaded);
   // Writes the staged loose files into place; under "-df" then deletes the
   // sources of those that are in place.
   void CommitLooseFiles();
