@@ -207,6 +207,9 @@ class PackArchive {
   std::uint32_t headCount_;
   std::string name_;
   std::unique_ptr<platform::RandomAccessFile> stream_;
+  // Bytes written since the stream last started writing back (under lock_).
+  static constexpr std::uint64_t kWritebackBytes = std::uint64_t{4} << 20;
+  std::uint64_t unsubmittedBytes_ = 0;
   LeakList leakList_;
   std::unique_ptr<BatchBase> base_;  // null while nothing is pending
   bool checksumMismatch_ = false;

@@ -51,6 +51,12 @@ platform::Status PackArchive::WriteBlock(const void* data, std::uint32_t positio
     status = stream_->Write(position, data, length);
     if (status.ok()) break;
   }
+  // Every few megabytes the bytes written start for the disk, so that the
+  // commit's sync of a large batch does not wait for all of them at once.
+  if (status.ok() && (unsubmittedBytes_ += length) >= kWritebackBytes) {
+    stream_->StartWriteback();
+    unsubmittedBytes_ = 0;
+  }
   return status;
 }
 

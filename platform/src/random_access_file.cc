@@ -53,6 +53,8 @@ std::size_t SystemWriteAt(int fd, std::uint64_t offset, const unsigned char* dat
   return done;
 }
 
+void SystemStartWriteback(int fd) { ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE); }
+
 Status SystemSyncData(int fd, const std::string& path) {
   int result;
   do {

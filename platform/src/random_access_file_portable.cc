@@ -100,6 +100,8 @@ Status RandomAccessFile::Write(std::uint64_t offset, const void* data, std::size
   return Status::FromErrno(error != 0 ? error : EIO, path_);
 }
 
+void RandomAccessFile::StartWriteback() { internal::SystemStartWriteback(fd_); }
+
 Status RandomAccessFile::Sync() {
   if (const int injected = NextIoFault(IoCall::kSync)) return Status::FromErrno(injected, path_);
   return internal::SyncThroughSeams(SyncScope::kFile, path_,

@@ -26,6 +26,9 @@ std::size_t SystemWriteAt(int fd, std::uint64_t offset, const unsigned char* dat
 // Makes the file's data durable; the failure names path.
 Status SystemSyncData(int fd, const std::string& path);
 
+// Starts writing the file's dirty data back, without waiting.
+void SystemStartWriteback(int fd);
+
 // One attempt at the exclusive volume lock, waiting for it when wait is set:
 // OK when granted, a kBusy status when another holder has it, any other
 // failure naming path.

@@ -48,6 +48,12 @@ class RandomAccessFile {
   // through the sync fault hook.
   Status Sync();
 
+  // Starts the file's written bytes on their way to the disk without
+  // waiting for them, so that a later Sync has less to wait for. Promises
+  // nothing about durability; where the system has no such call it does
+  // nothing.
+  void StartWriteback();
+
   // The file's current length in bytes.
   std::uint64_t Size() const;
 

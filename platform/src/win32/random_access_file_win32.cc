@@ -79,6 +79,8 @@ std::size_t SystemWriteAt(int fd, std::uint64_t offset, const unsigned char* dat
   return done;
 }
 
+void SystemStartWriteback(int) {}  // Windows writes back on its own schedule
+
 Status SystemSyncData(int fd, const std::string& path) {
   if (!::FlushFileBuffers(IntToHandle(fd))) return StatusFromWindowsError(::GetLastError(), path);
   return Status::Ok();
