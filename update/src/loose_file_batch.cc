@@ -122,8 +122,13 @@ bool LooseFileBatch::StagePrepared(const std::string& destination, const Target&
   file.destination = destination;
   file.target = target;
   file.temporary = target.path + kTemporarySuffix;
-  platform::DeleteFile(file.temporary);  // a leftover of a run cut short
-  if (!prepared.Name(file.temporary)) return false;
+  if (!prepared.Name(file.temporary)) {
+    // A leftover of a run cut short may hold the name.
+    if (errno != EEXIST || !platform::DeleteFile(file.temporary) ||
+        !prepared.Name(file.temporary)) {
+      return false;
+    }
+  }
   Add(std::move(file), size);
   return true;
 }
