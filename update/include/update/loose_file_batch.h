@@ -9,6 +9,9 @@
 //   Stage (each file: temporary written), Commit (sync, rename each over its
 //   destination, sync again). Only after Commit reported a file as in place
 //   may its source be deleted.
+// The temporary may also come about without writing: as a second name of a
+// source that is deleted afterwards (StageByLink), or by naming a file that
+// was written ahead, unnamed, on another thread (StagePrepared).
 #ifndef UPDATE_LOOSE_FILE_BATCH_H_
 #define UPDATE_LOOSE_FILE_BATCH_H_
 
