@@ -239,12 +239,7 @@ bool DeleteFile(const std::string& path) {
 
 bool RenameFile(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
-  const std::string source = ResolvePath(from);
-  const std::string target = ResolvePath(to);
-  if (std::rename(source.c_str(), target.c_str()) != 0) return false;
-  internal::NoteEntryRemoved(source);
-  internal::NoteEntryCreated(target);
-  return true;
+  return RenameResolvedFile(ResolvePath(from), ResolvePath(to));
 }
 
 bool LinkAsNewFile(const std::string& source, const std::string& newName) {
@@ -252,13 +247,14 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
     errno = EINVAL;
     return false;
   }
-  std::string from = internal::TranslateSeparators(source);
+  std::string from;
   struct stat st;
-  if (::lstat(from.c_str(), &st) != 0) {
-    if (errno != ENOENT && errno != ENOTDIR) return false;
-    from = ResolvePath(source);
-    if (::lstat(from.c_str(), &st) != 0) return false;
-  }
+  const bool found = internal::OnExistingPath(source, [&from, &st](const std::string& candidate) {
+    if (::lstat(candidate.c_str(), &st) != 0) return false;
+    from = candidate;
+    return true;
+  });
+  if (!found) return false;
   int refusal = 0;
   if (!S_ISREG(st.st_mode)) {
     refusal = EINVAL;  // a link would give newName the link, not the file

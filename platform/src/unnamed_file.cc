@@ -9,6 +9,7 @@
 #include "file_events.h"
 #include "name_match_cache.h"
 #include "path_resolution.h"
+#include "random_access_file_system.h"
 
 namespace platform {
 
@@ -21,16 +22,13 @@ std::unique_ptr<UnnamedFile> UnnamedFile::Write(const std::string& directory,
   const int descriptor = ::open(translated.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (descriptor < 0) return nullptr;
   std::unique_ptr<UnnamedFile> file(new UnnamedFile(std::move(translated), descriptor));
-  std::size_t written = 0;
-  while (written < size) {
-    const ssize_t n = ::write(descriptor, data + written, size - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return nullptr;
-    written += static_cast<std::size_t>(n);
+  int error = 0;
+  if (size > 0 && internal::SystemWriteAt(descriptor, 0, data, size, &error) != size) {
+    return nullptr;
   }
   // The bytes start for the disk now, on this thread, so that the sync that
   // later makes the named file durable has little left to wait for.
-  if (size > 0) ::sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
+  if (size > 0) internal::SystemStartWriteback(descriptor);
   return file;
 }
 
