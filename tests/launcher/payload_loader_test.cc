@@ -166,16 +166,6 @@ TEST_F(PayloadLoaderTest, UnreadablePathsFailAndLeaveTheBufferAlone) {
   }
 }
 
-// The descriptors this process has open, as the kernel lists them.
-std::size_t OpenDescriptorCount() {
-  std::size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    static_cast<void>(entry);
-    ++count;
-  }
-  return count;
-}
-
 TEST_F(PayloadLoaderTest, EveryWayOutClosesTheFile) {
 #ifdef _WIN32
   GTEST_SKIP() << "counts descriptors in /proc/self/fd, which under wine lists wine's own";
@@ -185,7 +175,7 @@ TEST_F(PayloadLoaderTest, EveryWayOutClosesTheFile) {
   std::string cut = Bzip2(Noise(300000), 1);
   cut.resize(cut.size() - 20);
   const std::string truncated = file("cut.bz2", cut);
-  const std::size_t before = OpenDescriptorCount();
+  const std::size_t before = testing_support::OpenDescriptorCount();
   for (bool bzip2 : {false, true}) {
     PayloadLoader loader;
     loader.setReadBzip2(bzip2);
@@ -194,7 +184,7 @@ TEST_F(PayloadLoaderTest, EveryWayOutClosesTheFile) {
       loader.loadFile(path, buffer);
     }
   }
-  EXPECT_EQ(OpenDescriptorCount(), before);
+  EXPECT_EQ(testing_support::OpenDescriptorCount(), before);
 }
 
 TEST_F(PayloadLoaderTest, Bzip2ReadDecompresses) {

@@ -323,24 +323,12 @@ TEST(NameMatchCacheTest, ListingsFollowTheLayersOwnChangesAndSeeOthers) {
 
 namespace {
 
-#ifndef _WIN32
-// The descriptors this process has open, as the kernel lists them.
-std::size_t OpenDescriptors() {
-  std::size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    static_cast<void>(entry);
-    ++count;
-  }
-  return count;
-}
-#endif
-
 TEST(BackgroundReleaseTest, NamesGoAtOnceFilesAreHeldUntilReleasedAndNoneIsLeftOpen) {
 #ifdef _WIN32
   GTEST_SKIP() << "deletes as DeleteFile does on Windows; counts descriptors in /proc";
 #else
   TempDir dir;
-  const std::size_t before = OpenDescriptors();
+  const std::size_t before = testing_support::OpenDescriptorCount();
   {
     platform::BackgroundRelease release;
     for (int i = 0; i < 20; ++i) WriteFile(dir.Join("f" + std::to_string(i)), "bytes");
@@ -350,10 +338,10 @@ TEST(BackgroundReleaseTest, NamesGoAtOnceFilesAreHeldUntilReleasedAndNoneIsLeftO
     }
     // Held: the names are free for new files at once.
     WriteFile(dir.Join("f0"), "new");
-    EXPECT_EQ(OpenDescriptors(), before + 10);
+    EXPECT_EQ(testing_support::OpenDescriptorCount(), before + 10);
     release.Release();
     release.Drain();
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(testing_support::OpenDescriptorCount(), before);
     release.SetHolding(false);
     for (int i = 10; i < 20; ++i)
       ASSERT_TRUE(release.DeleteFile(dir.Join("f" + std::to_string(i))));
@@ -368,7 +356,7 @@ TEST(BackgroundReleaseTest, NamesGoAtOnceFilesAreHeldUntilReleasedAndNoneIsLeftO
     release.SetHolding(true);
     ASSERT_TRUE(release.DeleteFile(dir.Join("held")));
   }  // the destructor frees what is held
-  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(testing_support::OpenDescriptorCount(), before);
   EXPECT_EQ(ReadFile(dir.Join("f0")), "new");
 #endif
 }

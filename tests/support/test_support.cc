@@ -86,6 +86,15 @@ void MakeDirs(const std::string& path) {
   fs::create_directories(path, ignored);
 }
 
+std::size_t OpenDescriptorCount() {
+  std::size_t count = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    static_cast<void>(entry);
+    ++count;
+  }
+  return count;
+}
+
 void WriteFile(const std::string& path, const std::string& content) {
   fs::path p(path);
   if (p.has_parent_path()) MakeDirs(p.parent_path().string());

@@ -3,6 +3,7 @@
 #ifndef MAROVETIN_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define MAROVETIN_TESTS_SUPPORT_TEST_SUPPORT_H_
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,10 @@ std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);  // creates parents
 void MakeDirs(const std::string& path);
+
+// The descriptors this process has open, as the kernel lists them in
+// /proc/self/fd (Linux; under wine that lists wine's own).
+std::size_t OpenDescriptorCount();
 
 struct RunResult {
   int exitStatus = -1;  // -1 when the program did not exit normally
