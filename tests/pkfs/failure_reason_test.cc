@@ -33,6 +33,27 @@ class FailureReasonTest : public PackFixture {
   void Put(const Bytes& file) {
     testing_support::WriteFile(dir_.Join("DATA.pak"), std::string(file.begin(), file.end()));
   }
+
+  // A new set that holds one file, OLD (40 bytes of pattern 1); the progress
+  // lines stay off the test's output.
+  void FreshSetHoldingOld() {
+    Stop();
+    std::filesystem::remove(dir_.Join("DATA.pak"));
+    testing::internal::CaptureStdout();
+    const bool mounted = Mount();
+    const bool added = mounted && Add("old", Pattern(40, 1));
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(mounted);
+    ASSERT_TRUE(added);
+  }
+
+  // The set loaded again from disk, its progress lines off the test's output.
+  bool Reload() {
+    testing::internal::CaptureStdout();
+    const bool reloaded = Mount("DATA.pak", false);
+    testing::internal::GetCapturedStdout();
+    return reloaded;
+  }
 };
 
 TEST_F(FailureReasonTest, EachWayALoadFailsHasItsOwnReason) {
@@ -98,11 +119,8 @@ TEST_F(FailureReasonTest, AChecksumMismatchIsSaidOnceAndTheVolumeIsUsed) {
 // writes of its commit: the add fails with the volume and the errno text.
 TEST_F(FailureReasonTest, AFullDiskOnAnyWriteOfAnAddIsNamed) {
   for (int failing = 1; failing <= 3; ++failing) {
-    Stop();
-    std::filesystem::remove(dir_.Join("DATA.pak"));
+    ASSERT_NO_FATAL_FAILURE(FreshSetHoldingOld());
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(Mount());
-    ASSERT_TRUE(Add("old", Pattern(40, 1)));
     int seen = 0;
     platform::SetWriteFaultHook([&seen, failing](const std::string&, std::uint64_t, std::size_t) {
       platform::WriteDecision decision;
@@ -115,10 +133,7 @@ TEST_F(FailureReasonTest, AFullDiskOnAnyWriteOfAnAddIsNamed) {
     EXPECT_FALSE(added) << "write " << failing;
     EXPECT_EQ(LastErrorText(), "DATA.pak: No space left on device") << "write " << failing;
     // On disk the set is as before the add.
-    testing::internal::CaptureStdout();
-    const bool reloaded = Mount("DATA.pak", false);
-    testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(reloaded) << LastErrorText();
+    ASSERT_TRUE(Reload()) << LastErrorText();
     EXPECT_EQ(manager_->FindName("NEW"), nullptr) << "write " << failing;
     testing::internal::CaptureStdout();
     EXPECT_EQ(StoredContent("OLD"), Pattern(40, 1));
@@ -189,11 +204,8 @@ TEST_F(FailureReasonTest, RemovalsAndNewVolumesSayWhichStepFailed) {
        "DATA.pak: cannot chain Data1.pak behind it: No space left on device"},  // the link
   };
   for (const Row& row : rows) {
-    Stop();
-    std::filesystem::remove(dir_.Join("DATA.pak"));
+    ASSERT_NO_FATAL_FAILURE(FreshSetHoldingOld());
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(Mount());
-    ASSERT_TRUE(Add("old", Pattern(40, 1)));
     int writes = 0;
     int syncs = 0;
     platform::SetWriteFaultHook([&writes, &row](const std::string&, std::uint64_t, std::size_t) {
@@ -229,10 +241,7 @@ TEST_F(FailureReasonTest, RemovalsAndNewVolumesSayWhichStepFailed) {
     EXPECT_EQ(LastErrorText(), row.text);
     // Nothing half-made stays, and the set reloads as it was.
     EXPECT_FALSE(std::filesystem::exists(dir_.Join("Data1.pak"))) << row.text;
-    testing::internal::CaptureStdout();
-    const bool reloaded = Mount("DATA.pak", false);
-    testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(reloaded) << row.text;
+    ASSERT_TRUE(Reload()) << row.text;
     EXPECT_EQ(fs_->archives().size(), 1u) << row.text;
     EXPECT_EQ(StoredContent("OLD"), Pattern(40, 1)) << row.text;
   }
