@@ -210,6 +210,14 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
     ASSERT_TRUE(Add("d.bin", Pattern(50, 4)));
     ASSERT_TRUE(fs_->RemoveFile("C.BIN"));  // leaves a gap in the middle
   }
+
+  // AddThree, then name, whose stored form is stored, in the second volume: 1,500
+  // bytes do not fit beside the others under a size limit of 2,000.
+  void AddThreeAndACopyInTheSecondVolume(const std::string& name, const std::string& stored) {
+    ASSERT_NO_FATAL_FAILURE(AddThree());
+    ASSERT_TRUE(Add(name, Pattern(1500, 14)));
+    ASSERT_EQ(manager_->FindName(stored)->owner, fs_->archives()[1].get());
+  }
 };
 
 TEST_P(PackCrashTest, AddingAFile) {
@@ -279,13 +287,8 @@ TEST_P(PackCrashTest, AddingAFileThatOpensANewVolume) {
 
 TEST_P(PackCrashTest, ReplacingACopyHeldByALaterVolume) {
   sizeLimit_ = 2000;
-  CheckEveryStopAndPowerLoss(
-      [this] {
-        AddThree();
-        ASSERT_TRUE(Add("late.bin", Pattern(1500, 14)));
-        ASSERT_EQ(manager_->FindName("LATE.BIN")->owner, fs_->archives()[1].get());
-      },
-      [this] { Add("late.bin", Pattern(60, 15)); });
+  CheckEveryStopAndPowerLoss([this] { AddThreeAndACopyInTheSecondVolume("late.bin", "LATE.BIN"); },
+                             [this] { Add("late.bin", Pattern(60, 15)); });
 }
 
 TEST_P(PackCrashTest, RewritingACopyHeldByALaterVolumeThroughAHandle) {
@@ -293,11 +296,7 @@ TEST_P(PackCrashTest, RewritingACopyHeldByALaterVolumeThroughAHandle) {
   // go on naming the old bytes until the first volume names the new ones.
   sizeLimit_ = 2000;
   CheckEveryStopAndPowerLoss(
-      [this] {
-        AddThree();
-        ASSERT_TRUE(Add("late.txt", Pattern(1500, 14)));
-        ASSERT_EQ(manager_->FindName("LATE.TXT")->owner, fs_->archives()[1].get());
-      },
+      [this] { AddThreeAndACopyInTheSecondVolume("late.txt", "LATE.TXT"); },
       [this] {
         std::unique_ptr<pkfs::CFSFile> handle(manager_->Open("late.txt", "wb"));
         ASSERT_NE(handle, nullptr);
