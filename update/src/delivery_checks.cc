@@ -92,7 +92,8 @@ bool UpdateDialog::WorkPathIsInstallation() const {
 }
 
 void UpdateDialog::ReportLeftovers() {
-  if (!host_.deleteSources() || WorkPathIsInstallation()) return;
+  // Called at the loose stage's end, after its search found the answer.
+  if (!host_.deleteSources() || workPathIsInstallation_) return;
   const std::string source = SourceDirectory();
   std::vector<platform::TreeEntry> entries;
   platform::ListTreeAsIs(source, &entries);

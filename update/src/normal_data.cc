@@ -91,8 +91,8 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
 
 bool UpdateDialog::LoadLooseSource(const std::string& entry, LooseSource* loaded) {
   const std::size_t index = static_cast<std::size_t>(fileIndex_);
-  const std::string key = SourceKey(entry);
   if (movesSources_) {
+    const std::string key = SourceKey(entry);
     if (removedSources_.count(key) != 0) return false;  // the pack stage deleted it
     // A source that is to be moved needs only its size for now; its bytes
     // are read only if it cannot be moved after all. One that a later file
