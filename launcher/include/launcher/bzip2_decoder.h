@@ -1,0 +1,30 @@
+// A bzip2 decoder for the payloads that standard encoders write, about three
+// times as fast as the bzip2 library's own: it reads codes through lookup
+// tables and decodes a whole file held in memory, without the library's
+// resumable state machine.
+//
+// It decodes only input it can vouch for: well-formed streams whose every
+// block and stream checksum matches. Anything else (damage, a truncated or
+// trailing stream, the old randomised blocks, Huffman codes that are not
+// complete) is left to the bzip2 library, which decides and reports exactly
+// as it always has: the decoder then gives the bytes back untouched.
+#ifndef MAROVETIN_LAUNCHER_BZIP2_DECODER_H_
+#define MAROVETIN_LAUNCHER_BZIP2_DECODER_H_
+
+#include <cstddef>
+#include <vector>
+
+namespace launcher {
+
+// Decodes every bzip2 stream of [data, data + size), one after the other as
+// bunzip2 does with concatenated streams, and appends the bytes to out.
+// True when all of it decoded and checked; false when the input is to be
+// handed to the bzip2 library instead, with out as it was before the call.
+// Safe to call from several threads at once; each thread keeps its own
+// working memory (about 5 bytes per byte of the largest block it decoded).
+bool DecodeBzip2Streams(const unsigned char* data, std::size_t size,
+                        std::vector<unsigned char>& out);
+
+}  // namespace launcher
+
+#endif  // MAROVETIN_LAUNCHER_BZIP2_DECODER_H_
