@@ -67,8 +67,7 @@ class BlockReader {
 
     const int groups = static_cast<int>(reader_.Read(3));
     selectorCount_ = static_cast<int>(reader_.Read(15));
-    if (groups < 2 || groups > kMaxGroups || selectorCount_ < 1 ||
-        selectorCount_ > kMaxSelectors) {
+    if (groups < 2 || groups > kMaxGroups || selectorCount_ < 1 || selectorCount_ > kMaxSelectors) {
       return false;
     }
     // Selectors, each a unary move-to-front index among the groups.

@@ -46,7 +46,7 @@ class MoveToFrontList {
     if (index < kFrontEntries) {
       const int shift = index * 8;
       const auto value = static_cast<std::uint8_t>(front_ >> shift);
-      const Word before = (Word{1} << shift) - 1;          // entries 0 .. index-1
+      const Word before = (Word{1} << shift) - 1;            // entries 0 .. index-1
       const Word upToIndex = ((Word{1} << shift) << 8) - 1;  // entries 0 .. index
       front_ = (front_ & ~upToIndex) | ((front_ & before) << 8) | value;
       return value;
