@@ -17,6 +17,7 @@ struct BlockBuffers {
   // The block's bytes in the order the transform left them (low 8 bits)
   // and, once linked, the position of each one's successor (upper 24).
   std::vector<std::uint32_t> links;
+  std::uint32_t byteCounts[256];  // how often each byte value occurs in the block
 
   // Sized for blocks of up to maxBlockSize bytes.
   void Reserve(std::uint32_t maxBlockSize);
@@ -24,7 +25,8 @@ struct BlockBuffers {
   static BlockBuffers& OfThisThread();
 };
 
-// Undoes the transform of the size bytes in buffers.links, whose original
+// Undoes the transform of the size bytes in buffers.links (counted in
+// buffers.byteCounts), whose original
 // first byte sorted to position origin (below size), and the run-length
 // coding (four equal bytes, then a count of further copies), appending the
 // bytes to out. False when a run of four ends the block without its count,
