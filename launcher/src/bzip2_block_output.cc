@@ -65,8 +65,9 @@ bool WalkAndUndoRuns(const std::uint32_t* links, std::uint32_t size, std::uint32
 }  // namespace
 
 void BlockBuffers::Reserve(std::uint32_t maxBlockSize) {
-  if (links.size() >= maxBlockSize) return;
-  links.resize(maxBlockSize);
+  if (capacity >= maxBlockSize) return;
+  links.reset(new std::uint32_t[maxBlockSize]);  // not value-initialised: see above
+  capacity = maxBlockSize;
 }
 
 BlockBuffers& BlockBuffers::OfThisThread() {
@@ -76,8 +77,8 @@ BlockBuffers& BlockBuffers::OfThisThread() {
 
 bool EmitBlock(BlockBuffers& buffers, std::uint32_t size, std::uint32_t origin,
                std::vector<unsigned char>& out) {
-  Link(buffers.links.data(), buffers.byteCounts, size);
-  return WalkAndUndoRuns(buffers.links.data(), size, origin, out);
+  Link(buffers.links.get(), buffers.byteCounts, size);
+  return WalkAndUndoRuns(buffers.links.get(), size, origin, out);
 }
 
 }  // namespace bzip2

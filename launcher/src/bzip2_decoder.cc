@@ -42,7 +42,7 @@ class BlockReader {
   BlockReader(BitReader& reader, std::uint32_t maxBlockSize, bzip2::BlockBuffers& buffers)
       : reader_(reader),
         maxBlockSize_(maxBlockSize),
-        block_(buffers.links.data()),
+        block_(buffers.links.get()),
         counts_(buffers.byteCounts) {
     std::memset(counts_, 0, sizeof buffers.byteCounts);
   }
