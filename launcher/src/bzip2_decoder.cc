@@ -138,7 +138,9 @@ class BlockReader {
       const int symbol = table->Decode(reader);
       if (symbol <= kRunB) {
         if (symbol < 0 || runWeight >= kMaxRunWeight) return -1;
-        run += runWeight << symbol;  // run A counts the weight once, run B twice
+        // Run A counts the weight once, run B twice.
+        static_assert(kRunA == 0 && kRunB == 1, "the shift below relies on the symbols' values");
+        run += runWeight << symbol;
         runWeight <<= 1;
         continue;
       }
