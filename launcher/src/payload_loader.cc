@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "launcher/byte_inversion.h"
+#include "launcher/bzip2_decoder.h"
 #include "platform/cpu_features.h"
 #include "platform/file_system.h"
 
@@ -68,6 +69,20 @@ bool DecodeConcatenatedStreams(std::FILE* file, std::vector<unsigned char>& buff
   }
 }
 
+// Reads the whole of file, from its start, into bytes. False when it cannot
+// be measured or read, or changes size while it is read.
+bool ReadWholeFile(std::FILE* file, std::vector<unsigned char>& bytes) {
+  long size = -1;
+  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) return false;
+  // One byte more than measured: reading it means the file grew.
+  bytes.resize(static_cast<std::size_t>(size) + 1);
+  const std::size_t read = std::fread(bytes.data(), 1, bytes.size(), file);
+  if (std::ferror(file) != 0 || read != static_cast<std::size_t>(size)) return false;
+  bytes.resize(read);
+  return true;
+}
+
 }  // namespace
 
 ProcessorInfo ProcessorInfo::Probe() {
@@ -99,7 +114,16 @@ int PayloadLoader::loadBzip2(const char* path, std::vector<unsigned char>& buffe
   // bzip2 library through that FILE*.
   std::FILE* file = platform::OpenFile(path, "rb");
   if (file == nullptr) return -1;
-  const bool decoded = DecodeConcatenatedStreams(file, buffer);
+  // The fast decoder takes the payloads that standard encoders write; what
+  // it leaves, damaged files above all, the library reads from the start
+  // and decides on, with what it appends before an error.
+  std::vector<unsigned char> packed;
+  bool decoded = ReadWholeFile(file, packed) &&
+                 DecodeBzip2Streams(packed.data(), packed.size(), buffer);
+  if (!decoded) {
+    std::rewind(file);
+    decoded = DecodeConcatenatedStreams(file, buffer);
+  }
   std::fclose(file);
   // A data or read error (including a file that is not bzip2 at all): what
   // was decoded before it stays in the buffer, and it is not inverted.
