@@ -13,6 +13,8 @@ import random
 import struct
 import sys
 
+import bzip2_stream_writer
+
 VOLUME_SEPARATOR = b"~VOL~"
 FLAG_STORED = 0x00000001
 FLAG_IN_PLACE = 0x20000000
@@ -151,6 +153,22 @@ def bzip2_seeds():
     seeds["raw-stream-crc-flipped"] = raw(first[:-2] + bytes([first[-2] ^ 1]) + first[-1:])
     seeds["raw-randomised-block"] = raw(first[:14] + bytes([first[14] | 0x80]) + first[15:])
     seeds["raw-bad-level"] = raw(b"BZh0" + first[4:])
+
+    # Streams no standard encoder writes, checksums right: what the library
+    # makes of them the fast decoder must match, or leave to the library.
+    crafted = {
+        "codes-up-to-20-bits": ([bytes(range(32)) * 8], {}),
+        "six-tables": ([text[:600]], {"groups": 6}),
+        "spare-selectors": ([b"abracadabra"], {"spare_selectors": 40}),
+        "incomplete-code": ([b"abracadabra"], {"incomplete": True}),
+        "count-above-251": ([b"xxxx\xffy"], {}),
+        "count-at-end": ([b"yxxxx\xfc"], {}),
+        "four-equal-at-end": ([b"abcxxxx"], {}),
+        "run-across-blocks": ([b"abxxx", b"xxxx\x02c"], {}),
+        "one-byte-block": ([b"z"], {}),
+    }
+    for name, (blocks, options) in crafted.items():
+        seeds["raw-crafted-" + name] = raw(bzip2_stream_writer.stream(blocks, **options))
     return seeds
 
 
