@@ -9,14 +9,12 @@ namespace {
 // Links each position of the transform's output to its successor in the
 // original order: the stable sort of the bytes, as positions, gives for each
 // sorted position the one it came from.
-void Link(std::uint32_t* links, std::uint32_t size) {
-  std::uint32_t next[256] = {};
-  for (std::uint32_t i = 0; i < size; ++i) ++next[links[i] & 0xFF];
+void Link(std::uint32_t* links, const std::uint32_t* byteCounts, std::uint32_t size) {
+  std::uint32_t next[256];
   std::uint32_t sum = 0;
-  for (std::uint32_t& count : next) {
-    const std::uint32_t start = sum;
-    sum += count;
-    count = start;
+  for (int value = 0; value < 256; ++value) {
+    next[value] = sum;
+    sum += byteCounts[value];
   }
   for (std::uint32_t i = 0; i < size; ++i) links[next[links[i] & 0xFF]++] |= i << 8;
 }
@@ -67,8 +65,9 @@ bool WalkAndUndoRuns(const std::uint32_t* links, std::uint32_t size, std::uint32
 }  // namespace
 
 void BlockBuffers::Reserve(std::uint32_t maxBlockSize) {
-  if (links.size() >= maxBlockSize) return;
-  links.resize(maxBlockSize);
+  if (capacity >= maxBlockSize) return;
+  links.reset(new std::uint32_t[maxBlockSize]);  // not value-initialised: see above
+  capacity = maxBlockSize;
 }
 
 BlockBuffers& BlockBuffers::OfThisThread() {
@@ -78,8 +77,8 @@ BlockBuffers& BlockBuffers::OfThisThread() {
 
 bool EmitBlock(BlockBuffers& buffers, std::uint32_t size, std::uint32_t origin,
                std::vector<unsigned char>& out) {
-  Link(buffers.links.data(), size);
-  return WalkAndUndoRuns(buffers.links.data(), size, origin, out);
+  Link(buffers.links.get(), buffers.byteCounts, size);
+  return WalkAndUndoRuns(buffers.links.get(), size, origin, out);
 }
 
 }  // namespace bzip2

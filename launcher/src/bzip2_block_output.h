@@ -4,19 +4,23 @@
 #define MAROVETIN_LAUNCHER_BZIP2_BLOCK_OUTPUT_H_
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace launcher {
 namespace bzip2 {
 
-// A thread's working memory for blocks, 4 bytes per byte of the largest
-// block it decoded. It is kept for the next block: a 900,000-byte block
-// needs 3.6 MB, and clearing that for every small file would cost more than
-// decoding it.
+// A thread's working memory for blocks, kept for the next block: a
+// 900,000-byte block needs 3.6 MB. It is never cleared, as clearing it for
+// every small file would cost more than decoding it; so the memory in use
+// is 4 bytes per byte of the largest block decoded, not of the largest
+// block a stream allows.
 struct BlockBuffers {
   // The block's bytes in the order the transform left them (low 8 bits)
   // and, once linked, the position of each one's successor (upper 24).
-  std::vector<std::uint32_t> links;
+  std::unique_ptr<std::uint32_t[]> links;
+  std::uint32_t capacity = 0;
+  std::uint32_t byteCounts[256];  // how often each byte value occurs in the block
 
   // Sized for blocks of up to maxBlockSize bytes.
   void Reserve(std::uint32_t maxBlockSize);
@@ -24,7 +28,8 @@ struct BlockBuffers {
   static BlockBuffers& OfThisThread();
 };
 
-// Undoes the transform of the size bytes in buffers.links, whose original
+// Undoes the transform of the size bytes in buffers.links (counted in
+// buffers.byteCounts), whose original
 // first byte sorted to position origin (below size), and the run-length
 // coding (four equal bytes, then a count of further copies), appending the
 // bytes to out. False when a run of four ends the block without its count,

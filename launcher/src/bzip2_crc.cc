@@ -16,7 +16,8 @@ CrcTables MakeTables() {
   CrcTables tables{};
   for (std::uint32_t byte = 0; byte < 256; ++byte) {
     std::uint32_t crc = byte << 24;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x80000000u) ? (crc << 1) ^ kPolynomial : crc << 1;
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 0x80000000u) ? (crc << 1) ^ kPolynomial : crc << 1;
     tables[0][byte] = crc;
   }
   for (std::size_t k = 1; k < tables.size(); ++k) {
@@ -43,8 +44,8 @@ std::uint32_t BlockCrc(const unsigned char* data, std::size_t size) {
     const std::uint32_t high = crc ^ BigEndian32(data);
     const std::uint32_t low = BigEndian32(data + 4);
     crc = t[7][high >> 24] ^ t[6][(high >> 16) & 0xFF] ^ t[5][(high >> 8) & 0xFF] ^
-          t[4][high & 0xFF] ^ t[3][low >> 24] ^ t[2][(low >> 16) & 0xFF] ^
-          t[1][(low >> 8) & 0xFF] ^ t[0][low & 0xFF];
+          t[4][high & 0xFF] ^ t[3][low >> 24] ^ t[2][(low >> 16) & 0xFF] ^ t[1][(low >> 8) & 0xFF] ^
+          t[0][low & 0xFF];
   }
   for (; size > 0; ++data, --size) crc = (crc << 8) ^ t[0][(crc >> 24) ^ *data];
   return ~crc;

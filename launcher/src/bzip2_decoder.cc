@@ -37,8 +37,15 @@ std::uint64_t Read48(BitReader& reader) {
 // entry, then move-to-front. Returns the number of bytes, or -1.
 class BlockReader {
  public:
-  BlockReader(BitReader& reader, std::uint32_t maxBlockSize, std::uint32_t* block)
-      : reader_(reader), maxBlockSize_(maxBlockSize), block_(block) {}
+  // The bytes go to buffers.links, and how often each occurs to
+  // buffers.byteCounts.
+  BlockReader(BitReader& reader, std::uint32_t maxBlockSize, bzip2::BlockBuffers& buffers)
+      : reader_(reader),
+        maxBlockSize_(maxBlockSize),
+        block_(buffers.links.get()),
+        counts_(buffers.byteCounts) {
+    std::memset(counts_, 0, sizeof buffers.byteCounts);
+  }
 
   long Read() {
     if (!ReadTables()) return -1;
@@ -67,8 +74,7 @@ class BlockReader {
 
     const int groups = static_cast<int>(reader_.Read(3));
     selectorCount_ = static_cast<int>(reader_.Read(15));
-    if (groups < 2 || groups > kMaxGroups || selectorCount_ < 1 ||
-        selectorCount_ > kMaxSelectors) {
+    if (groups < 2 || groups > kMaxGroups || selectorCount_ < 1 || selectorCount_ > kMaxSelectors) {
       return false;
     }
     // Selectors, each a unary move-to-front index among the groups.
@@ -139,6 +145,7 @@ class BlockReader {
       if (run > 0) {
         if (run > maxBlockSize_ - size) return -1;
         const std::uint32_t value = list.Front();
+        counts_[value] += run;
         for (std::uint32_t* end = block_ + size + run; block_ + size < end;) block_[size++] = value;
         run = 0;
         runWeight = 1;
@@ -146,13 +153,16 @@ class BlockReader {
       if (symbol == endOfBlock_) return static_cast<long>(size);
       if (size == maxBlockSize_) return -1;
       // Symbol s stands for the list's entry s - 1, which moves to the front.
-      block_[size++] = list.Take(symbol - 1);
+      const std::uint8_t value = list.Take(symbol - 1);
+      ++counts_[value];
+      block_[size++] = value;
     }
   }
 
   BitReader& reader_;
   const std::uint32_t maxBlockSize_;
   std::uint32_t* const block_;
+  std::uint32_t* const counts_;
   int endOfBlock_ = 0;
   int selectorCount_ = 0;
   bzip2::MoveToFrontList byteValues_;
@@ -173,7 +183,7 @@ bool DecodeBlock(BitReader& reader, std::uint32_t maxBlockSize, std::uint32_t& s
 
   bzip2::BlockBuffers& buffers = bzip2::BlockBuffers::OfThisThread();
   buffers.Reserve(maxBlockSize);
-  BlockReader reading(reader, maxBlockSize, buffers.links.data());
+  BlockReader reading(reader, maxBlockSize, buffers);
   const long size = reading.Read();
   if (size <= 0 || origin >= static_cast<std::uint32_t>(size)) return false;
 

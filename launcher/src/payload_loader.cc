@@ -118,8 +118,8 @@ int PayloadLoader::loadBzip2(const char* path, std::vector<unsigned char>& buffe
   // it leaves, damaged files above all, the library reads from the start
   // and decides on, with what it appends before an error.
   std::vector<unsigned char> packed;
-  bool decoded = ReadWholeFile(file, packed) &&
-                 DecodeBzip2Streams(packed.data(), packed.size(), buffer);
+  bool decoded =
+      ReadWholeFile(file, packed) && DecodeBzip2Streams(packed.data(), packed.size(), buffer);
   if (!decoded) {
     std::rewind(file);
     decoded = DecodeConcatenatedStreams(file, buffer);

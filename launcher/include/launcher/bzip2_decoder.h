@@ -1,5 +1,5 @@
-// A bzip2 decoder for the payloads that standard encoders write, about three
-// times as fast as the bzip2 library's own: it reads codes through lookup
+// A bzip2 decoder for the payloads that standard encoders write, two to
+// three times as fast as the bzip2 library's own: it reads codes through lookup
 // tables and decodes a whole file held in memory, without the library's
 // resumable state machine.
 //
@@ -21,7 +21,8 @@ namespace launcher {
 // True when all of it decoded and checked; false when the input is to be
 // handed to the bzip2 library instead, with out as it was before the call.
 // Safe to call from several threads at once; each thread keeps its own
-// working memory (4 bytes per byte of the largest block it decoded, 3.6 MB at most).
+// working memory: 4 bytes per byte of the largest block it decoded, 3.6 MB
+// at most.
 bool DecodeBzip2Streams(const unsigned char* data, std::size_t size,
                         std::vector<unsigned char>& out);
 
