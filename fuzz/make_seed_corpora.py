@@ -5,12 +5,15 @@ Usage: make_seed_corpora.py OUTPUT_DIR
 
 Every seed is built here from its description, so nothing binary is kept in
 the repository: pack volumes (plain and with the directory filter, single and
-chained), bzip2 payloads, argument vectors, names and free-space operations.
+chained), bzip2 payloads and streams, argument vectors, names and free-space operations.
 """
 import bz2
 import os
+import random
 import struct
 import sys
+
+import bzip2_stream_writer
 
 VOLUME_SEPARATOR = b"~VOL~"
 FLAG_STORED = 0x00000001
@@ -92,6 +95,81 @@ def payload_seeds():
         "bzip2-truncated": compressed[: len(compressed) // 2],
         "bzip2-two-streams": compressed + bz2.compress(b"second stream"),
     }
+
+
+def bzip2_seeds():
+    """Raw inputs (first byte 0: the bytes go to both decoders as they are) and
+    data for the target to compress (first byte 1, then the block size less
+    one and the work factor as 32-bit words, the shape of the streams and
+    where two streams are cut)."""
+    def raw(stream):
+        return b"\x00" + stream
+
+    def encode(data, block_size=9, work_factor=0, shape=0, split=0):
+        return b"\x01" + struct.pack("<IIBH", block_size - 1, work_factor, shape, split) + data
+
+    text = b"".join(b"line %d of the update notes: files, sizes and checksums\n" % i for i in range(30))
+    rng = random.Random(20240611)
+    noise = rng.randbytes(250_000)  # several blocks of 100 KB at block size 1
+    words = [b"pack", b"volume", b"update", b"file", b"the", b"of", b"data", b"\n", b"marovetin"]
+    prose = b" ".join(rng.choice(words) for _ in range(45_000))[:250_000]
+
+    seeds = {"raw-empty-input": raw(b""), "raw-not-bzip2": raw(text[:64])}
+    for level in range(1, 10):
+        seeds["raw-level-%d" % level] = raw(bz2.compress(text, level))
+        seeds["encode-level-%d" % level] = encode(text, level, work_factor=level * 25)
+    # Four equal bytes start a run-length code whose count goes up to 251: these
+    # lengths sit on each side of one code and of a code and a new run.
+    for length in (1, 2, 3, 4, 5, 6, 255, 256, 259, 260):
+        seeds["raw-run-%d" % length] = raw(bz2.compress(b"r" * length + b"s"))
+        seeds["encode-run-%d" % length] = encode(b"\x00" * length)
+    runs = b"".join(bytes([i]) * n for i, n in enumerate((1, 4, 5, 255, 256, 259, 260, 3)))
+    seeds["raw-runs-mixed"] = raw(bz2.compress(runs))
+    seeds["raw-all-bytes"] = raw(bz2.compress(bytes(range(256)) * 3))
+    seeds["encode-all-bytes"] = encode(bytes(range(256)), 1, shape=1, split=128)
+    seeds["raw-one-byte"] = raw(bz2.compress(b"\x7f"))
+    seeds["encode-one-byte"] = encode(b"\x7f")
+    seeds["raw-empty-stream"] = raw(bz2.compress(b""))
+    seeds["encode-empty"] = encode(b"")
+    seeds["encode-empty-around"] = encode(text[:100], 3, shape=2)
+    seeds["raw-blocks-noise"] = raw(bz2.compress(noise, 1))
+    seeds["raw-blocks-text"] = raw(bz2.compress(prose, 1))
+    seeds["encode-blocks-noise"] = encode(noise, 1, shape=1, split=40_000)
+    seeds["encode-blocks-text"] = encode(prose, 1)
+
+    first = bz2.compress(text, 9)
+    second = bz2.compress(bytes(range(256)), 1)
+    seeds["raw-two-streams"] = raw(first + second)
+    seeds["raw-three-streams"] = raw(first + bz2.compress(b"") + second)
+    seeds["raw-garbage-after"] = raw(first + b"garbage after the stream")
+    seeds["raw-partial-magic-after"] = raw(first + b"BZh")
+    seeds["raw-truncated-header"] = raw(first[:4])
+    seeds["raw-truncated-half"] = raw(first[: len(first) // 2])
+    seeds["raw-truncated-checksum"] = raw(first[:-3])
+    seeds["raw-truncated-second"] = raw(first + second[:-1])
+    # The block checksum follows "BZh9" and the 48-bit block magic; the stream
+    # checksum ends at most 7 padding bits before the end.
+    seeds["raw-block-crc-flipped"] = raw(first[:10] + bytes([first[10] ^ 1]) + first[11:])
+    seeds["raw-stream-crc-flipped"] = raw(first[:-2] + bytes([first[-2] ^ 1]) + first[-1:])
+    seeds["raw-randomised-block"] = raw(first[:14] + bytes([first[14] | 0x80]) + first[15:])
+    seeds["raw-bad-level"] = raw(b"BZh0" + first[4:])
+
+    # Streams no standard encoder writes, checksums right: what the library
+    # makes of them the fast decoder must match, or leave to the library.
+    crafted = {
+        "codes-up-to-20-bits": ([bytes(range(32)) * 8], {}),
+        "six-tables": ([text[:600]], {"groups": 6}),
+        "spare-selectors": ([b"abracadabra"], {"spare_selectors": 40}),
+        "incomplete-code": ([b"abracadabra"], {"incomplete": True}),
+        "count-above-251": ([b"xxxx\xffy"], {}),
+        "count-at-end": ([b"yxxxx\xfc"], {}),
+        "four-equal-at-end": ([b"abcxxxx"], {}),
+        "run-across-blocks": ([b"abxxx", b"xxxx\x02c"], {}),
+        "one-byte-block": ([b"z"], {}),
+    }
+    for name, (blocks, options) in crafted.items():
+        seeds["raw-crafted-" + name] = raw(bzip2_stream_writer.stream(blocks, **options))
+    return seeds
 
 
 def command_line_seeds():
@@ -177,6 +255,7 @@ def main():
         "names": names_seeds(),
         "leak_list": leak_list_seeds(),
         "pack_ops": pack_ops_seeds(),
+        "bzip2": bzip2_seeds(),
     }
     for target, seeds in corpora.items():
         folder = os.path.join(out, target)
