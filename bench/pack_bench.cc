@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "pack_archive.h"
 #include "pack_format.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_file.h"
