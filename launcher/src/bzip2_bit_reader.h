@@ -4,7 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+
+#include "platform/byte_order.h"
 
 namespace launcher {
 namespace bzip2 {
@@ -23,7 +24,7 @@ class BitReader {
       // One unaligned load of eight bytes; the bits below the whole bytes
       // counted are the following input's, so the next refill, which ORs
       // them in again at the same place, leaves them unchanged.
-      buffer_ |= LoadBigEndian64(data_ + next_) >> count_;
+      buffer_ |= platform::LoadU64BigEndian(data_ + next_) >> count_;
       const int bytes = (63 - count_) >> 3;
       next_ += static_cast<std::size_t>(bytes);
       count_ += bytes * 8;
@@ -65,14 +66,6 @@ class BitReader {
   bool AtEnd() const { return BitsConsumed() == static_cast<std::uint64_t>(size_) * 8; }
 
  private:
-  static std::uint64_t LoadBigEndian64(const unsigned char* p) {
-    unsigned char bytes[8];
-    std::memcpy(bytes, p, 8);
-    std::uint64_t value = 0;
-    for (unsigned char byte : bytes) value = (value << 8) | byte;
-    return value;
-  }
-
   const unsigned char* data_;
   std::size_t size_;
   std::size_t next_ = 0;  // the next byte to load; runs past size_ in the padding

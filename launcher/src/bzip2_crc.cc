@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/byte_order.h"
+
 namespace launcher {
 namespace bzip2 {
 namespace {
@@ -29,11 +31,6 @@ CrcTables MakeTables() {
   return tables;
 }
 
-std::uint32_t BigEndian32(const unsigned char* p) {
-  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-         (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
-}
-
 }  // namespace
 
 std::uint32_t BlockCrc(const unsigned char* data, std::size_t size) {
@@ -41,8 +38,8 @@ std::uint32_t BlockCrc(const unsigned char* data, std::size_t size) {
   const auto& t = tables;
   std::uint32_t crc = 0xFFFFFFFFu;
   for (; size >= 8; data += 8, size -= 8) {
-    const std::uint32_t high = crc ^ BigEndian32(data);
-    const std::uint32_t low = BigEndian32(data + 4);
+    const std::uint32_t high = crc ^ platform::LoadU32BigEndian(data);
+    const std::uint32_t low = platform::LoadU32BigEndian(data + 4);
     crc = t[7][high >> 24] ^ t[6][(high >> 16) & 0xFF] ^ t[5][(high >> 8) & 0xFF] ^
           t[4][high & 0xFF] ^ t[3][low >> 24] ^ t[2][(low >> 16) & 0xFF] ^ t[1][(low >> 8) & 0xFF] ^
           t[0][low & 0xFF];
