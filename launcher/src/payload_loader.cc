@@ -69,12 +69,20 @@ bool DecodeConcatenatedStreams(std::FILE* file, std::vector<unsigned char>& buff
   }
 }
 
+// The file's size, with its position back at the start; -1 when it cannot
+// be measured or rewound.
+long MeasureFromStart(std::FILE* file) {
+  long size = -1;
+  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) return -1;
+  return size;
+}
+
 // Reads the whole of file, from its start, into bytes. False when it cannot
 // be measured or read, or changes size while it is read.
 bool ReadWholeFile(std::FILE* file, std::vector<unsigned char>& bytes) {
-  long size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-  if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) return false;
+  const long size = MeasureFromStart(file);
+  if (size < 0) return false;
   // One byte more than measured: reading it means the file grew.
   bytes.resize(static_cast<std::size_t>(size) + 1);
   const std::size_t read = std::fread(bytes.data(), 1, bytes.size(), file);
@@ -140,11 +148,10 @@ int PayloadLoader::loadPlain(const char* path, std::vector<unsigned char>& buffe
   // The file is read whole in one piece: no stream buffer to copy through.
   std::setvbuf(file, nullptr, _IONBF, 0);
 
-  long size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
   // The result is a signed 32-bit size; a file that cannot be measured or
   // measured beyond it cannot be reported and is not read.
-  if (size < 0 || size > INT_MAX || std::fseek(file, 0, SEEK_SET) != 0) {
+  const long size = MeasureFromStart(file);
+  if (size < 0 || size > INT_MAX) {
     std::fclose(file);
     return -1;
   }
