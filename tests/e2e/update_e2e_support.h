@@ -4,7 +4,6 @@
 #ifndef MAROVETIN_TESTS_E2E_UPDATE_E2E_SUPPORT_H_
 #define MAROVETIN_TESTS_E2E_UPDATE_E2E_SUPPORT_H_
 
-#include <bzlib.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -42,17 +41,7 @@ inline std::string Invert(std::string bytes) {
   return bytes;
 }
 
-inline std::string Bzip2(const std::string& bytes) {
-  unsigned int size = static_cast<unsigned int>(bytes.size() + bytes.size() / 100 + 1024);
-  std::string out(size, '\0');
-  std::string in = bytes;
-  char none = 0;  // the library wants a buffer even for no bytes
-  int rc = BZ2_bzBuffToBuffCompress(&out[0], &size, in.empty() ? &none : &in[0],
-                                    static_cast<unsigned int>(in.size()), 9, 0, 0);
-  EXPECT_EQ(rc, BZ_OK);
-  out.resize(size);
-  return out;
-}
+using testing_support::Bzip2;
 
 // Bytes of varied content that bzip2 cannot shrink much.
 inline std::string NoisyBytes(std::size_t length, unsigned seed) {

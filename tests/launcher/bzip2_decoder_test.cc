@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "test_support.h"
+
 namespace launcher {
 namespace {
 
@@ -19,16 +21,9 @@ using Bytes = std::vector<unsigned char>;
 const Bytes kEarlier = {0xDE, 0xAD, 0xBE, 0xEF};
 
 Bytes Compress(const Bytes& plain, int blockSize100k) {
-  unsigned int size = static_cast<unsigned int>(plain.size() + plain.size() / 100 + 600);
-  Bytes packed(size);
-  Bytes source = plain;
-  source.push_back(0);  // the library wants a buffer even for no bytes
-  const int status = BZ2_bzBuffToBuffCompress(
-      reinterpret_cast<char*>(packed.data()), &size, reinterpret_cast<char*>(source.data()),
-      static_cast<unsigned int>(plain.size()), blockSize100k, 0, 0);
-  EXPECT_EQ(status, BZ_OK);
-  packed.resize(size);
-  return packed;
+  const std::string packed =
+      testing_support::Bzip2(std::string(plain.begin(), plain.end()), blockSize100k);
+  return Bytes(packed.begin(), packed.end());
 }
 
 // The bzip2 library's answer for one stream: its bytes, or false.

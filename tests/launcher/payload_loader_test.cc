@@ -1,6 +1,5 @@
 #include "launcher/payload_loader.h"
 
-#include <bzlib.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -46,16 +45,7 @@ Bytes Noise(std::size_t length) {
 }
 
 std::string Bzip2(const Bytes& plain, int blockSize100k = 9) {
-  unsigned int size = static_cast<unsigned int>(plain.size() + plain.size() / 100 + 600);
-  std::string packed(size, '\0');
-  std::vector<char> source(plain.begin(), plain.end());
-  char none = 0;  // the library wants a buffer even for no bytes
-  const int status =
-      BZ2_bzBuffToBuffCompress(packed.data(), &size, source.empty() ? &none : source.data(),
-                               static_cast<unsigned int>(source.size()), blockSize100k, 0, 0);
-  EXPECT_EQ(status, BZ_OK);
-  packed.resize(size);
-  return packed;
+  return testing_support::Bzip2(AsString(plain), blockSize100k);
 }
 
 using InvertRoutine = void (*)(unsigned char*, std::size_t);

@@ -13,6 +13,9 @@
 #include <unistd.h>
 #endif
 
+#include <bzlib.h>
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -84,6 +87,19 @@ bool FileExists(const std::string& path) {
 void MakeDirs(const std::string& path) {
   std::error_code ignored;
   fs::create_directories(path, ignored);
+}
+
+std::string Bzip2(const std::string& plain, int blockSize100k) {
+  unsigned int size = static_cast<unsigned int>(plain.size() + plain.size() / 100 + 1024);
+  std::string packed(size, '\0');
+  std::string source = plain;
+  char none = 0;  // the library wants a buffer even for no bytes
+  const int status =
+      BZ2_bzBuffToBuffCompress(&packed[0], &size, source.empty() ? &none : &source[0],
+                               static_cast<unsigned int>(source.size()), blockSize100k, 0, 0);
+  EXPECT_EQ(status, BZ_OK);
+  packed.resize(size);
+  return packed;
 }
 
 std::size_t OpenDescriptorCount() {

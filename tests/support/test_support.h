@@ -50,6 +50,9 @@ bool FileExists(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);  // creates parents
 void MakeDirs(const std::string& path);
 
+// plain compressed by the bzip2 library into one stream.
+std::string Bzip2(const std::string& plain, int blockSize100k = 9);
+
 // The descriptors this process has open, as the kernel lists them in
 // /proc/self/fd (Linux; under wine that lists wine's own).
 std::size_t OpenDescriptorCount();
