@@ -5,15 +5,20 @@ set(CPACK_PACKAGE_NAME marovetin)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "marovetin")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "client updater and pack file system tools")
-set(CPACK_PACKAGE_DESCRIPTION
-    "marovetin brings delivered update files into a client installation: loose files\n"
-    "and files stored in a set of pack volumes. pkfs lists, reads, fills, checks and\n"
-    "compacts such sets. The pack file system library and its headers are included.")
+# One string: its lines become the control file's continuation lines.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "marovetin brings delivered update files into a client installation: loose files\n"
+       "and files stored in a set of pack volumes. pkfs lists, reads, fills, checks and\n"
+       "compacts such sets. The pack file system library and its headers are included.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "marovetin developers <marovetin@localhost>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "marovetin developers <marovetin@example.org>")
+# The programs are installed stripped; their debug information goes into a
+# marovetin-dbgsym package beside the main one.
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 # The programs link libbz2 and the C++ runtime; dpkg-shlibdeps names the
 # exact packages when it is installed, else the two are named here.
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)

@@ -183,13 +183,18 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std
   std::unique_ptr<platform::RandomAccessFile> stream;
   // A set rewritten while this process waited (compacted, renamed over) is
   // no longer the file that was opened: open the path again.
+  // A reader takes no lock and opens for reading only (see SetReadOnly).
+  const bool readOnly = fileSystem->readOnly();
   for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
-    stream = platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kReadWrite);
+    stream = platform::RandomAccessFile::Open(
+        path, readOnly ? platform::RandomAccessFile::Mode::kRead
+                       : platform::RandomAccessFile::Mode::kReadWrite);
     if (stream == nullptr) {
       const int error = errno != 0 ? errno : EIO;
       fileSystem->NoteFailure(platform::Status::FromErrno(error, name));
       return nullptr;
     }
+    if (readOnly) break;
     // Another process that has the set open may be changing it: wait for it.
     const platform::Status locked =
         stream->LockExclusive(fileSystem->lockTimeout(), [fileSystem, &path] {
@@ -232,7 +237,8 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std
   if (archive->checksumMismatch()) {
     LibraryOutput(
         fileSystem->manager(), OutputStream::kError,
-        "marovetin: " + name + ": directory checksum does not match; the volume is used\n");
+        name + ": directory checksum does not match; the volume is read, but the set is not "
+               "written\n");
   }
 
   LibraryOutput(fileSystem->manager(), OutputStream::kOutput, "Load " + name + " to Pkfs\n");
