@@ -15,10 +15,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "marovetin developers <marovetin@example.org>")
-# The programs are installed stripped; their debug information goes into a
-# marovetin-dbgsym package beside the main one.
+# The programs are shipped stripped; their debug information stays in the
+# build (cpack writes a -dbgsym package only for component packages).
 set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 # The programs link libbz2 and the C++ runtime; dpkg-shlibdeps names the
 # exact packages when it is installed, else the two are named here.
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
