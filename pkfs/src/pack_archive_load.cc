@@ -181,10 +181,10 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std
   // A volume is never opened twice: a second lock on it would wait forever.
   if (fileSystem->IsLoaded(path)) return nullptr;
   std::unique_ptr<platform::RandomAccessFile> stream;
-  // A set rewritten while this process waited (compacted, renamed over) is
-  // no longer the file that was opened: open the path again.
   // A reader takes no lock and opens for reading only (see SetReadOnly).
   const bool readOnly = fileSystem->readOnly();
+  // A set rewritten while this process waited (compacted, renamed over) is
+  // no longer the file that was opened: open the path again.
   for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
     stream = platform::RandomAccessFile::Open(
         path, readOnly ? platform::RandomAccessFile::Mode::kRead

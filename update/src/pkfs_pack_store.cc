@@ -69,8 +69,8 @@ class PkfsPackStore : public PackStore {
         return;
       }
     }
-    // A set whose directory is damaged is read by nobody here and written by
-    // nothing: every pack update file is kept back, with the reason.
+    // A set whose directory failed its checksum is never written: every pack
+    // update file is kept back, with the reason.
     const platform::Status refusal = fileSystem_->WriteRefusal();
     if (!refusal.ok()) {
       std::fprintf(stderr, "marovetin: %s; pack update files are kept back\n",
