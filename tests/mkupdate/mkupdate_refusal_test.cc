@@ -166,8 +166,8 @@ TEST_P(MkupdateRefusal, SaysWhyAndLeavesOutAsItShould) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, MkupdateRefusal, ::testing::ValuesIn(kRows),
-                         [](const ::testing::TestParamInfo<Row>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<Row>& row) {
+                           return std::string(row.param.name);
                          });
 
 TEST(MkupdateCommandLine, HelpAndVersionTouchNothing) {

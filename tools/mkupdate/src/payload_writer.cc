@@ -47,6 +47,8 @@ class Compressor {
   template <typename Sink>
   Status Run(const unsigned char* data, std::size_t length, bool finish,
              std::vector<unsigned char>& out, const std::string& path, Sink sink) {
+    // The library takes a call that can make no progress as a misuse.
+    if (!finish && length == 0) return Status::Ok();
     stream_.next_in = const_cast<char*>(reinterpret_cast<const char*>(data));
     stream_.avail_in = static_cast<unsigned>(length);
     while (true) {
