@@ -42,7 +42,8 @@ class TestSet {
   explicit TestSet(const std::string& root, bool create, std::uint16_t unknownFilter = 0)
       : manager_(root) {
     manager_.RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
-    if (unknownFilter != 0) manager_.RegisterFilter(std::make_unique<pkfs::CFSFilter>(unknownFilter));
+    if (unknownFilter != 0)
+      manager_.RegisterFilter(std::make_unique<pkfs::CFSFilter>(unknownFilter));
     manager_.SetOutputSink([](pkfs::OutputStream, const std::string&) {});
     auto owned = std::make_unique<pkfs::CPKFSF>(&manager_);
     set_ = owned.get();
@@ -59,8 +60,7 @@ class TestSet {
 
   void Add(const std::string& name, const std::string& bytes) {
     std::vector<unsigned char> data(bytes.begin(), bytes.end());
-    ASSERT_TRUE(set_->AddFile(name, data.data(), static_cast<std::uint32_t>(data.size())))
-        << name;
+    ASSERT_TRUE(set_->AddFile(name, data.data(), static_cast<std::uint32_t>(data.size()))) << name;
   }
 
   // Every entry in force, decoded.
@@ -96,9 +96,9 @@ inline void WriteInstallation(const std::string& root, const InstallationSpec& s
 
 inline bool IsVolumeName(const std::string& path) {
   const std::string key = platform::LowerAscii(path);
-  return key == "data.pak" || (key.rfind("data", 0) == 0 && key.size() > 8 &&
-                               key.compare(key.size() - 4, 4, ".pak") == 0 &&
-                               key.find('/') == std::string::npos);
+  return key == "data.pak" ||
+         (key.rfind("data", 0) == 0 && key.size() > 8 &&
+          key.compare(key.size() - 4, 4, ".pak") == 0 && key.find('/') == std::string::npos);
 }
 
 // Every regular file below root but the pack volumes, by path.

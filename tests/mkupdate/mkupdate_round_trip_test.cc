@@ -35,14 +35,20 @@ class ScenarioMaker {
  private:
   unsigned Pick(unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(random_); }
 
-  std::string Bytes(std::size_t size) { return update_e2e::NoisyBytes(size, seed_ * 7919 + ++made_); }
+  std::string Bytes(std::size_t size) {
+    return update_e2e::NoisyBytes(size, seed_ * 7919 + ++made_);
+  }
 
   std::string RandomBytes() {
     switch (Pick(6)) {
-      case 0: return std::string();
-      case 1: return Bytes(1 + Pick(64));
-      case 2: return std::string(1 + Pick(9000), static_cast<char>('a' + Pick(26)));
-      default: return Bytes(1 + Pick(5000));
+      case 0:
+        return std::string();
+      case 1:
+        return Bytes(1 + Pick(64));
+      case 2:
+        return std::string(1 + Pick(9000), static_cast<char>('a' + Pick(26)));
+      default:
+        return Bytes(1 + Pick(5000));
     }
   }
 
@@ -58,8 +64,10 @@ class ScenarioMaker {
 
   static std::string SwapCase(std::string text) {
     for (char& c : text) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c >= 'a' && c <= 'z')
+        c = static_cast<char>(c - 'a' + 'A');
+      else if (c >= 'A' && c <= 'Z')
+        c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
   }
@@ -73,10 +81,14 @@ class ScenarioMaker {
       const std::string bytes = RandomBytes();
       s.oldSide.loose[path] = bytes;
       switch (Pick(10)) {
-        case 0: case 1: case 2: case 3:  // unchanged
+        case 0:
+        case 1:
+        case 2:
+        case 3:  // unchanged
           s.newSide.loose[path] = bytes;
           break;
-        case 4: case 5:
+        case 4:
+        case 5:
           s.newSide.loose[path] = Changed(bytes);
           break;
         case 6:
@@ -116,7 +128,8 @@ class ScenarioMaker {
       std::string bytes = Bytes(1 + Pick(12000));
       s.oldSide.pack[name] = bytes;
       switch (Pick(6)) {
-        case 0: case 1:
+        case 0:
+        case 1:
           s.newSide.pack[name] = bytes;
           break;
         case 2:

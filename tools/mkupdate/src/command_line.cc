@@ -32,7 +32,8 @@ bool ParseJobs(const char* text, unsigned* jobs) {
 // in the installation: it must stay below both.
 std::string PackNameProblem(const std::string& name) {
   if (name.empty()) return "-sp needs a file name";
-  if (name[0] == '/' || name[0] == '\\') return "-sp " + name + " must be relative to the installation";
+  if (name[0] == '/' || name[0] == '\\')
+    return "-sp " + name + " must be relative to the installation";
   std::size_t start = 0;
   while (start <= name.size()) {
     std::size_t end = name.find_first_of("/\\", start);

@@ -11,6 +11,8 @@ namespace mkupdate {
 
 namespace {
 
+constexpr off_t kSequentialBytes = 1 << 20;
+
 class LooseFile : public EntrySource {
  public:
   LooseFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
@@ -47,8 +49,7 @@ class PackEntry : public EntrySource {
 
 }  // namespace
 
-platform::Status EntrySource::ReadFull(unsigned char* data, std::size_t length,
-                                       std::size_t* got) {
+platform::Status EntrySource::ReadFull(unsigned char* data, std::size_t length, std::size_t* got) {
   *got = 0;
   while (*got < length) {
     std::size_t n = 0;
@@ -75,7 +76,8 @@ std::unique_ptr<EntrySource> OpenLooseFile(const std::string& path, platform::St
                                       "is no longer a regular file");
     return nullptr;
   }
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // Read-ahead pays for files of many pieces; a small one is one read.
+  if (info.st_size > kSequentialBytes) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   *status = platform::Status::Ok();
   return std::make_unique<LooseFile>(fd, path);
 }

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "mkupdate/out_dir.h"
 #include "platform/ascii_case.h"
 
 namespace mkupdate {
@@ -58,6 +59,7 @@ std::string LooseNameRefusal(const std::string& path) {
     return "it is a loose file below \"Pak\", where the updater stores everything in the pack";
   }
   if (RemovedByEveryRun(path)) return "the updater removes it at the end of every run";
+  if (levels.front() == kScratchName) return "OUT keeps its unfinished payloads under that name";
   return std::string();
 }
 

@@ -19,8 +19,6 @@ namespace {
 
 using platform::Status;
 
-const char kScratchName[] = ".marovetin-mkupdate-scratch";
-
 std::string Canonical(const std::string& path) {
   char resolved[PATH_MAX];
   return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
@@ -36,9 +34,9 @@ bool Within(const std::string& inner, const std::string& outer) {
 Status NeedDirectory(const std::string& path, const char* which) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
-    return Status::Error(Status::Code::kNotFound, path,
-                         std::string(which) + " does not exist (" +
-                             Status::FromErrno(errno, path).Reason() + ")");
+    return Status::Error(
+        Status::Code::kNotFound, path,
+        std::string(which) + " does not exist (" + Status::FromErrno(errno, path).Reason() + ")");
   }
   if (!S_ISDIR(info.st_mode)) {
     return Status::Error(Status::Code::kInvalid, path, std::string(which) + " is not a directory");
@@ -58,7 +56,8 @@ bool RemoveContents(int fd) {
     const std::string name = item->d_name;
     if (name == "." || name == "..") continue;
     if (unlinkat(dirfd(dir), name.c_str(), 0) == 0) continue;
-    const int child = openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int child =
+        openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     ok = child >= 0 && RemoveContents(child) && ok;
     ok = unlinkat(dirfd(dir), name.c_str(), AT_REMOVEDIR) == 0 && ok;
   }
@@ -102,9 +101,8 @@ Status CheckDirectories(const std::string& oldDir, const std::string& newDir,
     outCanonical = Canonical(outDir);
   } else {
     std::string parent = platform::DirectoryOf(outDir);
-    std::string base = outDir.substr(outDir.find_last_of('/') == std::string::npos
-                                         ? 0
-                                         : outDir.find_last_of('/') + 1);
+    std::string base = outDir.substr(
+        outDir.find_last_of('/') == std::string::npos ? 0 : outDir.find_last_of('/') + 1);
     if (base.empty() || base == "." || base == "..") {
       *usage = true;
       return Status::Error(Status::Code::kInvalid, outDir, "OUT must name a directory");
@@ -162,12 +160,13 @@ Status OutDir::MakeParents(const std::string& relative) const {
   return Status::Ok();
 }
 
-Status OutDir::Finish() {
+Status OutDir::Finish(bool wrote) {
   const std::string scratch = path_ + "/" + kScratchName;
   if (!RemoveContentsOf(scratch) || rmdir(scratch.c_str()) != 0) {
     return Status::FromErrno(errno, scratch);
   }
-  return platform::SyncFileSystemOf(path_);
+  // One sync of the file system instead of one per payload.
+  return wrote ? platform::SyncFileSystemOf(path_) : Status::Ok();
 }
 
 void OutDir::Discard() {

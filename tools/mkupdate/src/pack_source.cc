@@ -101,14 +101,13 @@ PackSource::Reader::Reader(PackSource* source, const std::string& name)
   if ((head->flags & pkfs::kFlagResizing) != 0 ||
       (inPlace && source->manager_->FindInPlaceFilter(head->FilterId()) == nullptr)) {
     opened_ = Status::Error(Status::Code::kCorrupt, source->shownName_,
-                            name + " is stored through filter " +
-                                std::to_string(head->FilterId()) + ", which is not known");
+                            name + " is stored through filter " + std::to_string(head->FilterId()) +
+                                ", which is not known");
     return;
   }
   handle_ = source->manager_->OpenByKey(name, "rb");
   if (handle_ == nullptr) {
-    opened_ = Status::Error(Status::Code::kIoError, source->shownName_,
-                            name + " cannot be opened");
+    opened_ = Status::Error(Status::Code::kIoError, source->shownName_, name + " cannot be opened");
   }
 }
 

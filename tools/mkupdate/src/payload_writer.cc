@@ -55,8 +55,8 @@ class Compressor {
       stream_.next_out = reinterpret_cast<char*>(out.data());
       stream_.avail_out = static_cast<unsigned>(out.size());
       const int result = BZ2_bzCompress(&stream_, finish ? BZ_FINISH : BZ_RUN);
-      const bool failed = finish ? (result != BZ_FINISH_OK && result != BZ_STREAM_END)
-                                 : result != BZ_RUN_OK;
+      const bool failed =
+          finish ? (result != BZ_FINISH_OK && result != BZ_STREAM_END) : result != BZ_RUN_OK;
       if (failed) {
         return Status::Error(Status::Code::kIoError, path,
                              "cannot be compressed (bzip2 error " + std::to_string(result) + ")");
@@ -78,13 +78,11 @@ void InvertBytes(unsigned char* data, std::size_t length) {
   for (std::size_t i = 0; i < length; ++i) data[i] = static_cast<unsigned char>(~data[i]);
 }
 
-PayloadWriter::PayloadWriter(OutDir* out, bool invert, bool compress,
-                             const std::atomic<bool>* stop)
+PayloadWriter::PayloadWriter(OutDir* out, bool invert, bool compress, const std::atomic<bool>* stop)
     : out_(out), invert_(invert), compress_(compress), stop_(stop) {}
 
-Status PayloadWriter::Write(EntrySource& source, const std::string& shownSource,
-                            std::uint64_t size, const std::string& relative,
-                            std::uint64_t* written) {
+Status PayloadWriter::Write(EntrySource& source, const std::string& shownSource, std::uint64_t size,
+                            const std::string& relative, std::uint64_t* written) {
   const std::string scratch = out_->ScratchPath();
   const int fd = open(scratch.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return Status::FromErrno(errno, scratch);

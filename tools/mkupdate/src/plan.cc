@@ -55,7 +55,7 @@ Status FindVolumes(const Installation& side, const std::string& packName, KeySet
 struct OldIndex {
   std::unordered_map<std::string, std::size_t> exact;
   std::unordered_map<std::string, std::vector<std::size_t>> byKey;
-  KeySet fileKeys;       // files and other things that are not directories
+  KeySet fileKeys;  // files and other things that are not directories
   KeySet directoryKeys;
 };
 
@@ -113,8 +113,9 @@ void PlanLooseFiles(const Installation& oldSide, const Installation& newSide,
       claimed[group->second.front()] = true;
     }
     if (oldVolumes.count(key) != 0) {
-      plan->refused.push_back(entry.path + " is a loose file of NEW, but it would overwrite a "
-                                           "pack volume of OLD");
+      plan->refused.push_back(entry.path +
+                              " is a loose file of NEW, but it would overwrite a "
+                              "pack volume of OLD");
       continue;
     }
     if (entry.kind == TreeEntry::Kind::kOther) {

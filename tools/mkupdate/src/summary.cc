@@ -18,8 +18,8 @@ std::string SummaryText(const Summary& s) {
                      " files and pack entries of NEW with OLD: " + std::to_string(s.changed) +
                      " changed, " + std::to_string(s.added) + " new, " +
                      std::to_string(s.unchanged) + " unchanged\n";
-  text += "written " + Count(s.changed + s.added, "payload") + " (" + s.encoding + "): " +
-          std::to_string(s.bytesBefore) + " bytes before encoding, " +
+  text += "written " + Count(s.changed + s.added, "payload") + " (" + s.encoding +
+          "): " + std::to_string(s.bytesBefore) + " bytes before encoding, " +
           std::to_string(s.bytesAfter) + " after\n";
   text += "cannot be expressed: " + std::to_string(s.removed) + " removed in NEW, " +
           Count(s.refused, "other change") + "\n";

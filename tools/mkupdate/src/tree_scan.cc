@@ -77,8 +77,7 @@ platform::Status ScanDirectory(int fd, const std::string& shown, const std::stri
       const int child =
           openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       if (child < 0) return platform::Status::FromErrno(errno, shown + "/" + name);
-      platform::Status status =
-          ScanDirectory(child, shown + "/" + name, entry.path + "/", entries);
+      platform::Status status = ScanDirectory(child, shown + "/" + name, entry.path + "/", entries);
       if (!status.ok()) return status;
     } else {
       entry.kind = type == DT_REG ? TreeEntry::Kind::kFile : TreeEntry::Kind::kOther;

@@ -10,9 +10,9 @@ namespace mkupdate {
 // Exit statuses of the program.
 enum ExitStatus : int {
   kExitOk = 0,
-  kExitFailure = 1,          // a failure, named on standard error with its reason
-  kExitNotExpressible = 3,   // the update is made, but it cannot say everything NEW changed
-  kExitUsage = 64,           // a command line that cannot be used
+  kExitFailure = 1,         // a failure, named on standard error with its reason
+  kExitNotExpressible = 3,  // the update is made, but it cannot say everything NEW changed
+  kExitUsage = 64,          // a command line that cannot be used
 };
 
 struct Options {

@@ -11,6 +11,10 @@
 
 namespace mkupdate {
 
+// The scratch directory's name below OUT. It begins with ".", so the updater
+// never searches it, and a stopped run's leftovers are never applied.
+inline constexpr char kScratchName[] = ".marovetin-mkupdate-scratch";
+
 // Why OLD, NEW and OUT cannot be used together; ok when they can. *usage is
 // set when the command line is at fault (OUT not empty, directories inside
 // one another) rather than what is on disk (a missing directory).
@@ -27,13 +31,12 @@ class OutDir {
   platform::Status Create();
   const std::string& path() const { return path_; }
   // A temporary path in the scratch directory that no other call returns.
-  // The scratch directory's name begins with ".", so the updater never
-  // searches it, and a stopped run's leftovers are never applied.
   std::string ScratchPath();
   // Makes the directories of OUT/relative; safe from several threads.
   platform::Status MakeParents(const std::string& relative) const;
-  // Removes the scratch directory and makes everything written durable.
-  platform::Status Finish();
+  // Removes the scratch directory and, when payloads were written, makes
+  // them durable.
+  platform::Status Finish(bool wrote);
   // Takes back what the run wrote: OUT itself when the run made it, else its
   // contents.
   void Discard();

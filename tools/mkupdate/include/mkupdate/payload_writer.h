@@ -22,14 +22,12 @@ class PayloadWriter {
 
   // Writes source, which must hold exactly size bytes, as OUT/relative, and
   // adds the payload's size to *written. The failure names the file and why.
-  platform::Status Write(EntrySource& source, const std::string& shownSource,
-                         std::uint64_t size, const std::string& relative,
-                         std::uint64_t* written);
+  platform::Status Write(EntrySource& source, const std::string& shownSource, std::uint64_t size,
+                         const std::string& relative, std::uint64_t* written);
 
  private:
-  platform::Status Encode(EntrySource& source, const std::string& shownSource,
-                          std::uint64_t size, int fd, const std::string& scratch,
-                          std::uint64_t* written);
+  platform::Status Encode(EntrySource& source, const std::string& shownSource, std::uint64_t size,
+                          int fd, const std::string& scratch, std::uint64_t* written);
 
   OutDir* out_;
   bool invert_;

@@ -22,9 +22,9 @@ struct Installation {
 };
 
 struct Job {
-  bool pack = false;      // a pack entry (else a loose file)
-  std::string name;       // NEW's path below the installation, or its stored name
-  std::string oldName;    // OLD's counterpart; empty when OLD has none
+  bool pack = false;    // a pack entry (else a loose file)
+  std::string name;     // NEW's path below the installation, or its stored name
+  std::string oldName;  // OLD's counterpart; empty when OLD has none
   std::uint64_t size = 0;
   std::uint64_t oldSize = 0;
   bool oldReadable = true;  // false: OLD's counterpart is no regular file, so it differs
