@@ -169,20 +169,14 @@ void CFSManager::TrackFile(CFSFile* handle) {
   if (handle != nullptr) openFiles_.push_back(handle);
 }
 
-void CFSManager::AddName(FileHead* head) {
-  if (head == nullptr) return;
-  fileMap_[head->name] = head;
-}
+void CFSManager::AddName(FileHead* head) { fileMap_.Put(head); }
 
 void CFSManager::RemoveName(FileHead* head) {
   if (head == nullptr) return;
-  fileMap_.erase(head->name);
+  fileMap_.Remove(head->name);
 }
 
-FileHead* CFSManager::FindName(const std::string& key) const {
-  auto it = fileMap_.find(key);
-  return it != fileMap_.end() ? it->second : nullptr;
-}
+FileHead* CFSManager::FindName(const std::string& key) const { return fileMap_.Find(key); }
 
 void CFSManager::RegisterFilter(std::unique_ptr<CFSFilter> filter) {
   PlaceFilter(inPlaceFilters_, std::move(filter));

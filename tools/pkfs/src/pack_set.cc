@@ -89,6 +89,9 @@ std::vector<const pkfs::FileHead*> PackSet::Entries() const {
       entries.push_back(named.second);
     }
   }
+  // The map keeps no order: listings come sorted by name, byte by byte.
+  std::sort(entries.begin(), entries.end(),
+            [](const pkfs::FileHead* a, const pkfs::FileHead* b) { return a->name < b->name; });
   return entries;
 }
 
