@@ -8,7 +8,12 @@
 #   extract  pkfs extract SET -C out       (read, decode, write every entry)
 #   cp -r    a copy of the same tree       (the floor: just moving the files)
 #   compact  pkfs compact SET              (a third of the set is free space)
-# and reports the ratios to cp -r. Goal: extract at most 1.5x cp -r.
+#   cat      pkfs cat SET NAME for 100 random entries, one process each
+#   unzip    unzip -p of the same 100 entries from a zip of the tree (stored,
+#            not compressed), one process each, in rounds interleaved with cat
+# and reports the ratios. Goals: extract at most 1.5x cp -r, cat at most 2x
+# unzip. With a benchmark build (-DMAROVETIN_BENCHMARKS=ON) it also shows
+# pack_bench's load of a 100,000-entry directory (goal: at most 0.05 s).
 #
 # Usage: bench/pkfs_bench.sh [build-dir]   (default: build; RUNS=3, FILES=100000)
 set -euo pipefail
@@ -19,6 +24,7 @@ pkfs="$build/tools/pkfs/pkfs"
 runs=${RUNS:-3}
 files=${FILES:-100000}
 [[ -x "$pkfs" ]] || { echo "build first: $pkfs is missing" >&2; exit 1; }
+"$root/scripts/setup.sh" zip unzip >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pkfs-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -115,3 +121,39 @@ printf '%-10s %8.3f s\n' "extract" "$t_extract" "cp -r" "$t_copy" "compact" "$t_
 echo "set: $grown bytes before compact, $compacted after"
 echo "ratios to cp -r: extract $(echo "scale=2; $t_extract / $t_copy" | bc)x," \
   "compact $(echo "scale=2; $t_compact / $t_copy" | bc)x (goal: extract <= 1.5x)"
+
+# 100 entries picked at random (the same ones for both), read one process each.
+(cd "$work/tree" && zip -q -r -0 "$work/tree.zip" d*)
+mapfile -t picked < <(python3 -c "
+import random
+rng = random.Random(11)
+for i in rng.sample(range($files), 100):
+    print('d%03d/f%06d.%s' % (i % 100, i, 'txt' if i % 2 == 0 else 'bin'))")
+for name in "${picked[@]:0:3}"; do
+  cmp -s <("$pkfs" cat "$set_path" "$name") <(unzip -p "$work/tree.zip" "$name") ||
+    { echo "pkfs cat and unzip -p differ on $name" >&2; exit 1; }
+done
+cat_all() { for name in "${picked[@]}"; do "$pkfs" cat "$set_path" "$name"; done; }
+unzip_all() { for name in "${picked[@]}"; do unzip -p "$work/tree.zip" "$name"; done; }
+seconds() {
+  local t0 t1
+  t0=$(date +%s.%N)
+  "$@" >/dev/null
+  t1=$(date +%s.%N)
+  echo "$t1 - $t0" | bc
+}
+cats=(); unzips=()
+for ((i = 0; i < runs; i++)); do
+  cats+=("$(seconds cat_all)")
+  unzips+=("$(seconds unzip_all)")
+done
+t_cat=$(printf '%s\n' "${cats[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
+t_unzip=$(printf '%s\n' "${unzips[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
+printf '%-10s %8.3f s\n' "cat x100" "$t_cat" "unzip x100" "$t_unzip"
+echo "ratio: cat $(echo "scale=2; $t_cat / $t_unzip" | bc)x unzip -p (goal: <= 2x)"
+if [[ -x "$build/bench/pack_bench" ]]; then
+  "$build/bench/pack_bench" --benchmark_filter='BM_LoadDirectory/100000$' 2>/dev/null |
+    grep BM_LoadDirectory | sed 's/^/directory load: /'
+  echo "(goal: a 100,000-entry directory loads in at most 50 ms)"
+fi
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) processors"
