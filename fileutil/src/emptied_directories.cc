@@ -41,6 +41,35 @@ void EmptiedDirectories::NoteDeleted(const std::string& relative, const std::str
   }
 }
 
+void EmptiedDirectories::NoteDirectoriesBelow(const std::string& base) {
+  std::vector<platform::TreeEntry> entries;
+  platform::ListTreeAsIs(base, &entries);
+  for (const platform::TreeEntry& entry : entries) {
+    const std::size_t slash = entry.path.rfind('/');
+    const std::string parentRelative =
+        slash == std::string::npos ? "" : entry.path.substr(0, slash);
+    // Nothing inside a directory that the search passes over is looked at:
+    // that directory itself keeps its parent. (Nor inside one whose name
+    // holds a "\", which the system would read as two levels.)
+    if (!parentRelative.empty() &&
+        (parentRelative.front() == '.' || parentRelative.find("/.") != std::string::npos ||
+         parentRelative.find('\\') != std::string::npos)) {
+      continue;
+    }
+    const std::string parent = parentRelative.empty() ? "" : base + "/" + parentRelative;
+    const std::string name = entry.path.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (entry.kind == platform::TreeEntry::Kind::kDirectory && name.front() != '.' &&
+        name.find('\\') == std::string::npos) {
+      Level& level = levels_[base + "/" + entry.path];
+      level.parent = parent;
+      level.depth =
+          1 + static_cast<std::size_t>(std::count(entry.path.begin(), entry.path.end(), '/'));
+    } else if (!parent.empty()) {
+      levels_[parent].stays = true;
+    }
+  }
+}
+
 void EmptiedDirectories::RemoveAll(const Output& output) {
   std::vector<std::pair<std::size_t, const std::string*>> order;
   order.reserve(levels_.size());

@@ -58,7 +58,7 @@ TEST(EmptiedDirectoriesTest, DeepestFirstEachTriedOnceAndWhatStaysKeepsItsParent
   emptied.NoteDeleted("top.txt", base);          // directly in base: nothing to note
   emptied.NoteDeleted("../escape/f.txt", base);  // never above base
   emptied.NoteDeleted("y/./z/f.txt", base);      // up to the "." only
-  EXPECT_EQ(emptied.size(), 12u);  // a a/b a/b/c k k/x e e/sub p p/q g g/h y
+  EXPECT_EQ(emptied.size(), 12u);                // a a/b a/b/c k k/x e e/sub p p/q g g/h y
 
   std::string output;
   emptied.RemoveAll([&output](const std::string& text) { output += text; });
@@ -84,6 +84,32 @@ TEST(EmptiedDirectoriesTest, DeepestFirstEachTriedOnceAndWhatStaysKeepsItsParent
   emptied.RemoveAll([&output](const std::string& text) { output += text; });
   EXPECT_TRUE(tried.empty());
   EXPECT_EQ(emptied.size(), 0u);
+}
+
+TEST(EmptiedDirectoriesTest,
+     OneWalkFindsDirectoriesThatWereEmptiedBeforeAndTriesNoneThatHoldAnything) {
+  TempDir dir;
+  const std::string base = dir.path();
+  MakeDirs(dir.Join("a"));
+  MakeDirs(dir.Join("b/c"));
+  WriteFile(dir.Join("k/f.txt"), "k");
+  MakeDirs(dir.Join(".git/x"));  // the search passes it over: it stays
+  MakeDirs(dir.Join("d/.svn"));  // and keeps the directory that holds it
+  std::vector<std::string> tried;
+  fileutil::EmptiedDirectories emptied([&tried](const std::string& path) {
+    tried.push_back(path);
+    return platform::RemoveDirectory(path);
+  });
+  emptied.NoteDirectoriesBelow(base);
+  std::string output;
+  emptied.RemoveAll([&output](const std::string& text) { output += text; });
+  EXPECT_EQ(tried, (std::vector<std::string>{base + "/b/c", base + "/a", base + "/b"}));
+  EXPECT_EQ(output, "Remove Directory:" + base + "/d" + "Remove Directory:" + base + "/k");
+  EXPECT_FALSE(IsDir(dir.Join("a")));
+  EXPECT_FALSE(IsDir(dir.Join("b")));
+  EXPECT_TRUE(IsDir(dir.Join(".git/x")));
+  EXPECT_TRUE(IsDir(dir.Join("d/.svn")));
+  EXPECT_TRUE(testing_support::FileExists(dir.Join("k/f.txt")));
 }
 
 TEST(EmptiedDirectoriesTest, WithoutAnOutputTheLinesGoToStandardOutput) {

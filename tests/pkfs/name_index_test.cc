@@ -82,8 +82,8 @@ class LoadedNamesTest : public PackFixture {};
 TEST_F(LoadedNamesTest, EveryLetterCaseFindsTheStoredFileInAScrambledDirectory) {
   filtered_ = true;
   rules_ = {"txt", "xml"};
-  const std::vector<std::string> stored = {"Data/Sound.txt", "data\\MAP\\level1.xml", "bin/tool.exe",
-                                           "Solo.TXT"};
+  const std::vector<std::string> stored = {"Data/Sound.txt", "data\\MAP\\level1.xml",
+                                           "bin/tool.exe", "Solo.TXT"};
   ASSERT_TRUE(Mount());
   for (std::size_t i = 0; i < stored.size(); ++i) {
     ASSERT_TRUE(Add(stored[i], Pattern(100 + i, static_cast<unsigned>(i))));

@@ -122,7 +122,9 @@ void UpdateDialog::RemoveSource(const std::string& source, const std::string& re
   // A read-only source refuses the deletion where the system asks the file
   // (Windows): its attributes are cleared only then.
   bool deleted = sourceRelease_.DeleteFile(source);
-  if (!deleted && platform::SetAttributesNormal(source)) deleted = sourceRelease_.DeleteFile(source);
+  if (!deleted && platform::SetAttributesNormal(source)) {
+    deleted = sourceRelease_.DeleteFile(source);
+  }
   if (deleted) removedSources_.insert(SourceKey(source));
   Log("Remove Dir = %s \n", source.c_str());
   emptiedSources_.NoteDeleted(relative, base);
@@ -130,7 +132,13 @@ void UpdateDialog::RemoveSource(const std::string& source, const std::string& re
 
 void UpdateDialog::RemoveEmptiedDirectories(const std::string& base) {
   emptiedSources_.RemoveAll([this](const std::string& text) { WriteStandardOutput(text); });
-  platform::RemoveDirectory(base);  // succeeds only once it is empty
+  if (platform::RemoveDirectory(base) || !host_.deleteSources() || WorkPathIsInstallation()) return;
+  // Something is still below base. What a run that was cut short emptied
+  // (this one never deleted a file there) or what came empty is found by one
+  // walk and removed quietly: the lines above named what stays.
+  emptiedSources_.NoteDirectoriesBelow(base);
+  emptiedSources_.RemoveAll([](const std::string&) {});
+  platform::RemoveDirectory(base);
 }
 
 }  // namespace update

@@ -30,6 +30,13 @@ class EmptiedDirectories {
   // ".." on are not noted.
   void NoteDeleted(const std::string& relative, const std::string& base);
 
+  // Notes every directory below base that the file search would enter (none
+  // whose name begins with "."), in one walk: what a run that was cut short
+  // emptied, or what was delivered empty, goes with the rest. A directory
+  // that holds anything else (a file, a link, a directory the search passes
+  // over) is known to stay and is not tried.
+  void NoteDirectoriesBelow(const std::string& base);
+
   // Removes the noted directories, deepest first, each tried at most once. A
   // directory that stays (still holding something, or no longer a directory)
   // keeps every noted level above it, which is then not tried. For each level

@@ -229,8 +229,9 @@ class UpdateDialog {
   // of relative below base, which the stage's end removes when emptied.
   void RemoveSource(const std::string& source, const std::string& relative,
                     const std::string& base);
-  // A stage's end under "-df": the noted directories that are empty now go,
-  // deepest first, then base itself when it is empty.
+  // A stage's end: the noted directories that are empty now go, deepest
+  // first, then base itself when it is empty; under "-df" with a work path of
+  // its own, then also any other empty directory below base.
   void RemoveEmptiedDirectories(const std::string& base);
 
   UpdateHost& host_;
