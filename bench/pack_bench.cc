@@ -212,12 +212,17 @@ void BM_LoadDirectory(benchmark::State& state) {
     benchmark::DoNotOptimize(manager->FindName(FileName("OLD", count / 2)));
     manager.reset();
   }
-  state.counters["entries_per_s"] = benchmark::Counter(
-      static_cast<double>(count) * static_cast<double>(state.iterations()),
-      benchmark::Counter::kIsRate);
+  state.counters["entries_per_s"] =
+      benchmark::Counter(static_cast<double>(count) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
 }
 
-BENCHMARK(BM_LoadDirectory)->Arg(10000)->Arg(100000)->Arg(300000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoadDirectory)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(300000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_AddToLargeVolume)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ReadEveryFileThroughHandles)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -181,8 +181,8 @@ class PackArchive {
     PackArchive* next = nullptr;
     bool hadTrailer = false;
     PackTrailer trailer;
-    std::vector<HeadPtr> removed;  // named on disk, taken out in memory
-    std::unordered_set<const FileHead*> added;       // stored in this batch
+    std::vector<HeadPtr> removed;               // named on disk, taken out in memory
+    std::unordered_set<const FileHead*> added;  // stored in this batch
     // Regions to give back once the commit is durable: tables written before
     // the last one, and the old extent of emptied entries.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> release;

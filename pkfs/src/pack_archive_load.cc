@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -97,12 +98,15 @@ platform::Status PackArchive::ReadDirectory() {
   if (static_cast<std::uint64_t>(tableOffset_) + tableSize_ > RegionLimit(fileSize)) {
     return broken("directory runs past the end of the file");
   }
-  std::vector<unsigned char> table(tableSize_);
-  if (!ReadBuffer(table.data(), tableOffset_, tableSize_)) {
+  // Not zeroed first: the read fills it (and zeroes what it cannot).
+  const std::size_t length = tableSize_;
+  const std::unique_ptr<unsigned char[]> tableBytes(new unsigned char[length + 1]);
+  unsigned char* const table = tableBytes.get();
+  if (!ReadBuffer(table, tableOffset_, tableSize_)) {
     return platform::Status::Error(platform::Status::Code::kIoError, name_,
                                    "directory cannot be read");
   }
-  DecodeDirectoryBlock(manager(), table.data(), table.size());
+  DecodeDirectoryBlock(manager(), table, length);
 
   // Every record takes at least 20 bytes, so the count read from disk cannot
   // ask for more than the table can hold.
@@ -114,20 +118,20 @@ platform::Status PackArchive::ReadDirectory() {
   for (std::uint32_t i = 0; i < headCount_; ++i) {
     FileHead* head = &loadedHeads_[i];
     head->owner = this;
-    const std::size_t used = head->Parse(table.data() + position, table.size() - position);
+    const std::size_t used = head->Parse(table + position, length - position);
     if (used == 0) return broken("file record runs past the end of the directory");
     position += used;
     if (head->size == 0) continue;  // an empty record takes no space and is dropped
     heads_.emplace_back(head, HeadDeleter(true));
   }
-  if (position < table.size()) {
+  if (position < length) {
     trailer_ = std::make_unique<PackTrailer>();
-    if (trailer_->Parse(table.data() + position, table.size() - position) == 0) {
+    if (trailer_->Parse(table + position, length - position) == 0) {
       return broken("directory trailer is damaged");
     }
     // Loading never refused a volume for its checksum, and does not now; the
     // mismatch is only worth a word.
-    if (trailer_->checksum != ByteSum(table.data(), position)) checksumMismatch_ = true;
+    if (trailer_->checksum != ByteSum(table, position)) checksumMismatch_ = true;
   }
   if (!RegionsAreSound(fileSize)) {
     return broken("file data lie outside the file or overlap");

@@ -70,9 +70,7 @@ class NameIndex {
   FileHead* Remove(std::string_view name);
 
   const_iterator begin() const { return const_iterator(slots_.data(), 0, slots_.size()); }
-  const_iterator end() const {
-    return const_iterator(slots_.data(), slots_.size(), slots_.size());
-  }
+  const_iterator end() const { return const_iterator(slots_.data(), slots_.size(), slots_.size()); }
 
  private:
   using Slot = const_iterator::SlotView;

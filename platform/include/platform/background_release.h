@@ -68,8 +68,8 @@ class BackgroundRelease {
   std::uint64_t available_ = 0;
   std::size_t sinceMeasureFiles_ = 0;
   std::uint64_t sinceMeasureBytes_ = 0;
-  std::deque<int> releasing_;    // handed on, not yet taken by a thread
-  int busy_ = 0;                 // threads freeing one now
+  std::deque<int> releasing_;  // handed on, not yet taken by a thread
+  int busy_ = 0;               // threads freeing one now
   bool stopping_ = false;
   bool threadsFailed_ = false;
   std::vector<std::thread> threads_;

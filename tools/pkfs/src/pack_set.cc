@@ -36,7 +36,8 @@ PackSet::PackSet() : manager_(std::make_unique<pkfs::CFSManager>()) {
   });
 }
 
-PackSet::~PackSet() { Close(); }
+// The manager closes the set as it goes, dropping the names whole first.
+PackSet::~PackSet() = default;
 
 void PackSet::Close() {
   if (fileSystem_ != nullptr) fileSystem_->Release();
