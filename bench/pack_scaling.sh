@@ -34,8 +34,9 @@ trap 'rm -rf "$work"' EXIT
 export MAROVETIN_SHM_NAME="marovetin-scaling-$$"
 
 echo "generating 10,000 files of 1 KiB and packs of $sizes thousand files in $work ..." >&2
-python3 - "$work" $sizes <<'PY'
-import os, struct, sys
+PYTHONPATH="$root/bench" python3 - "$work" $sizes <<'PY'
+import os, sys
+from pack_volume import finish, record
 work, sizes = sys.argv[1], [int(s) for s in sys.argv[2:]]
 for i in range(10000):
     d = os.path.join(work, "new", "Pak", "d%04d" % (i // 100))
@@ -44,19 +45,7 @@ for i in range(10000):
     with open(os.path.join(d, "n%06d.bin" % i), "wb") as f:
         f.write(os.urandom(1024))
 
-HI = bytes(b & 0xAA for b in range(256))
-LO = bytes(b & 0x55 for b in range(256))
-def encode(data):
-    # The directory filter: every byte keeps its odd bits and takes the even
-    # bits of the next one; the last takes them from the first.
-    if len(data) < 2:
-        return data
-    lo = data.translate(LO)
-    x = int.from_bytes(data.translate(HI), "big") | int.from_bytes(lo[1:] + lo[:1], "big")
-    return x.to_bytes(len(data), "big")
-
-# Each pack is written directly in the volume format, as the updater leaves
-# it: 1 KiB files, then the directory.
+# Each pack as the updater leaves it: 1 KiB files, then the directory.
 payload = os.urandom(1024)
 for size in sizes:
     count = size * 1000
@@ -67,13 +56,9 @@ for size in sizes:
         for i in range(count):
             pack.write(payload)
             name = ("OLD/D%04d/O%06d.BIN" % (i // 100, i)).encode()
-            records.append(struct.pack("<I", len(name)) + name + struct.pack("<IIII", at, 1024, 1, 0))
+            records.append(record(name, at, 1024, 1))
             at += 1024
-        table = b"".join(records)
-        table += b"PKES" + struct.pack("<III", 8, sum(table) & 0xFFFFFFFF, 0)
-        pack.write(encode(table))
-        pack.seek(0)
-        pack.write(encode(b"PACK" + struct.pack("<III", at, len(table), count)))
+        finish(pack, records, at)
 PY
 
 now() { date +%s.%N; }

@@ -36,21 +36,11 @@ set_path="$work/set/DATA.pak"
 # leave it after every ".bin" file was replaced once: each ".bin" entry has
 # the free place of its old copy before it. (Storing 100,000 files one add at
 # a time rewrites the whole directory on every add.)
-python3 - "$work/tree" "$set_path" "$files" <<'PY'
-import os, random, struct, sys
+PYTHONPATH="$root/bench" python3 - "$work/tree" "$set_path" "$files" <<'PY'
+import os, random, sys
+from pack_volume import encode, finish, record
 root, set_path, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
 rng = random.Random(7)
-HI = bytes(b & 0xAA for b in range(256))
-LO = bytes(b & 0x55 for b in range(256))
-
-def encode(data):
-    # Every byte keeps its odd bits and takes the even bits of the next one;
-    # the last takes them from the first. Big integers do it at C speed.
-    if len(data) < 2:
-        return data
-    lo = data.translate(LO)
-    x = int.from_bytes(data.translate(HI), "big") | int.from_bytes(lo[1:] + lo[:1], "big")
-    return x.to_bytes(len(data), "big")
 
 records, total = [], 0
 with open(set_path, "wb") as pack:
@@ -73,13 +63,9 @@ with open(set_path, "wb") as pack:
         stored, flags = (encode(data), 0x20000001) if ext == "txt" else (data, 1)
         pack.write(stored)
         name = relative.upper().encode()
-        records.append(struct.pack("<I", len(name)) + name + struct.pack("<IIII", at, size, flags, 0))
+        records.append(record(name, at, size, flags))
         at += size
-    table = b"".join(records)
-    table += b"PKES" + struct.pack("<III", 8, sum(table) & 0xFFFFFFFF, 0)
-    pack.write(encode(table))
-    pack.seek(0)
-    pack.write(encode(b"PACK" + struct.pack("<III", at, len(table), len(records))))
+    finish(pack, records, at)
 print("tree: %d files, %.1f MiB; set: %.1f MiB" % (count, total / 1048576.0,
       os.path.getsize(set_path) / 1048576.0))
 PY
