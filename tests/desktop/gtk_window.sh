@@ -2,8 +2,9 @@
 # The GTK progress window and message dialog on a virtual screen (Xvfb):
 #  1. an update of a few thousand files with standard error not a terminal
 #     shows the window, titled "marovetin", while it runs (a picture of it is
-#     taken), ends with the installation byte for byte as a run without a
-#     window leaves it, the same output, and no window left;
+#     taken); Escape in it (a close request) does not stop the update, the
+#     window says so; the run ends with the installation byte for byte as a
+#     run without a window leaves it, the same output, and no window left;
 #  2. the version gate refusing under -v shows a message dialog over the
 #     progress window (a picture of it is taken: its text is the refusal's,
 #     and the same text is the box's line on standard error); the run waits
@@ -73,13 +74,15 @@ picture() {
 mask_clock() { sed -E 's#[0-9]+/[0-9]+/[0-9]+ [0-9]+:[0-9]+:[0-9]+ ##; s/Cost Time is [0-9]+/Cost Time is N/'; }
 
 # 1. An update of 1,000 pack files and 1,000 loose files, run without a
-# window and then with one, both in one place (the output names it).
+# window and then with one, both in one place (the output names it), with
+# the debugger channel on (the program says there what the window shows).
 mkdir -p "$work/run/update/Pak/maps" "$work/run/update/data"
 for i in $(seq 1 1000); do
   printf 'pack file %d\n' "$i" >"$work/run/update/Pak/maps/m$i.txt"
   printf 'loose file %d\n' "$i" >"$work/run/update/data/f$i.dat"
 done
 cp -a "$work/run" "$work/base"
+export MAROVETIN_DEBUG=1
 (cd "$work/run" && MAROVETIN_NO_WINDOW=1 "$marovetin" -sw update -df >"$work/plain.out" 2>"$work/plain.err") ||
   fail "the run without a window failed"
 mv "$work/run" "$work/plain"
@@ -88,21 +91,30 @@ mv "$work/base" "$work/run"
 run=$!
 wait_for_windows 1 || fail "no window titled marovetin appeared while the update ran"
 window=$(windows | head -1)
-sleep 0.3  # the bar moves on
+sleep 0.15  # the bar moves on
 kill -STOP "$run"  # held still for the picture and the checks
 xprop -id "$window" WM_NAME | grep -qF '"marovetin"' || fail "the window's title is not marovetin"
 picture "$work/progress.png"
+# Escape in the window asks it to close, as its close button does: the
+# update goes on, and the window says why.
+xdotool windowfocus --sync "$window" key --clearmodifiers Escape
 kill -CONT "$run"
 status=0
 wait "$run" || status=$?
 run=""
-[ "$status" -eq 0 ] || fail "the windowed run exited $status: $(cat "$work/windowed.err")"
+unset MAROVETIN_DEBUG
+cannot_stop="finishing the update; it cannot be stopped safely midway"
+[ "$status" -eq 0 ] || fail "the windowed run exited $status: $(grep -v '^Write' "$work/windowed.err")"
 [ -z "$(windows)" ] || fail "a window is left after the run"
 diff -r "$work/plain" "$work/run" >/dev/null || fail "the installations differ"
 cmp -s <(mask_clock <"$work/plain.out") <(mask_clock <"$work/windowed.out") ||
   fail "standard output differs from the run without a window"
-cmp -s "$work/plain.err" "$work/windowed.err" ||
-  fail "standard error differs from the run without a window: $(cat "$work/windowed.err")"
+grep -qxF "progress window: $cannot_stop" "$work/windowed.err" ||
+  fail "the window did not say that the update cannot be stopped"
+[ "$(grep -cxF "marovetin: $cannot_stop" "$work/windowed.err")" -eq 1 ] ||
+  fail "the close request's message box line is not on standard error once"
+cmp -s "$work/plain.err" <(grep -v -e '^progress window: ' -e "^marovetin: $cannot_stop\$" "$work/windowed.err") ||
+  fail "standard error differs from the run without a window"
 
 # 2. The version gate refuses: the message dialog over the progress window.
 mkdir -p "$work/gate/UpdateSetting"

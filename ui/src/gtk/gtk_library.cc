@@ -30,6 +30,7 @@ bool FindAll(void* h, GtkLibrary& l) {
          Find(h, "gtk_events_pending", l.events_pending) &&
          Find(h, "gtk_main_iteration_do", l.main_iteration_do) &&
          Find(h, "gdk_flush", l.gdk_flush) &&
+         Find(h, "gdk_event_get_keyval", l.event_get_keyval) &&
          Find(h, "g_signal_connect_data", l.signal_connect_data) &&
          Find(h, "gtk_window_new", l.window_new) &&
          Find(h, "gtk_window_set_title", l.window_set_title) &&

@@ -19,6 +19,7 @@ constexpr int kGtkDialogDestroyWithParent = 2;
 constexpr int kGtkMessageInfo = 0;   // GTK_MESSAGE_INFO
 constexpr int kGtkButtonsOk = 1;     // GTK_BUTTONS_OK
 constexpr int kGtkResponseOk = -5;   // GTK_RESPONSE_OK
+constexpr unsigned kGdkKeyEscape = 0xff1b;  // GDK_KEY_Escape
 
 using GtkObject = void*;  // any GtkWidget, GtkWindow, GtkDialog...
 using GtkCallback = void (*)();
@@ -29,6 +30,7 @@ struct GtkLibrary {
   int (*events_pending)();
   int (*main_iteration_do)(int blocking);
   void (*gdk_flush)();
+  int (*event_get_keyval)(const void* event, unsigned* keyval);
   unsigned long (*signal_connect_data)(GtkObject instance, const char* signal, GtkCallback handler,
                                        void* data, void* destroyData, int flags);
   GtkObject (*window_new)(int type);

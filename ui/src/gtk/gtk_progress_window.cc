@@ -3,9 +3,9 @@
 // the terminal bar does. The run drives the window from its own thread and
 // message loop: every change is only noted, and at most about 30 times a
 // second the bar is redrawn and GTK's pending events are handled, without
-// ever waiting for one. Closing the window does not stop the update: the
-// close becomes a close request, like Ctrl-C, and the answer to it is shown
-// in the window.
+// ever waiting for one. Closing the window (or Escape in it) does not stop
+// the update: the close becomes a close request, like Ctrl-C, and the
+// answer to it is shown in the window.
 #include <cstdint>
 #include <string>
 
@@ -56,6 +56,8 @@ class GtkProgressWindow : public ProgressWindow {
     gtk_.progress_bar_set_show_text(bar_, 1);
     gtk_.box_pack_start(box_, bar_, 0, 0, 0);
     gtk_.signal_connect_data(window_, "delete-event", reinterpret_cast<GtkCallback>(&OnDelete),
+                             this, nullptr, 0);
+    gtk_.signal_connect_data(window_, "key-press-event", reinterpret_cast<GtkCallback>(&OnKey),
                              this, nullptr, 0);
     openWindow = this;
   }
@@ -112,6 +114,7 @@ class GtkProgressWindow : public ProgressWindow {
     gtk_.box_pack_start(box_, note, 0, 0, 0);
     gtk_.widget_show(note);
     answered_ = true;
+    platform::DebugOutput("progress window: " + text + "\n");
     Refresh(true);
     return true;
   }
@@ -129,13 +132,23 @@ class GtkProgressWindow : public ProgressWindow {
     return text;
   }
 
-  // The close button: refused, and handed on as a close request, which the
-  // update answers (once) with a message box: that one is shown in here.
-  static int OnDelete(GtkObject, void*, void* self) {
-    auto* window = static_cast<GtkProgressWindow*>(self);
-    if (!window->answered_) window->closeWaitsForAnswer_ = true;
+  // The close button, and Escape as in a Windows dialog: refused, and handed
+  // on as a close request, which the update answers (once) with a message
+  // box: that one is shown in here.
+  void RequestClose() {
+    if (!answered_) closeWaitsForAnswer_ = true;
     RecordCloseRequest();
+  }
+  static int OnDelete(GtkObject, void*, void* self) {
+    static_cast<GtkProgressWindow*>(self)->RequestClose();
     return 1;  // handled: the window stays
+  }
+  static int OnKey(GtkObject, void* event, void* self) {
+    auto* window = static_cast<GtkProgressWindow*>(self);
+    unsigned keyval = 0;
+    if (!window->gtk_.event_get_keyval(event, &keyval) || keyval != kGdkKeyEscape) return 0;
+    window->RequestClose();
+    return 1;
   }
 
   const GtkLibrary& gtk_;
