@@ -29,8 +29,7 @@ bool FindAll(void* h, GtkLibrary& l) {
          Find(h, "gtk_init_check", l.init_check) &&
          Find(h, "gtk_events_pending", l.events_pending) &&
          Find(h, "gtk_main_iteration_do", l.main_iteration_do) &&
-         Find(h, "gdk_flush", l.gdk_flush) &&
-         Find(h, "gdk_event_get_keyval", l.event_get_keyval) &&
+         Find(h, "gdk_flush", l.gdk_flush) && Find(h, "gdk_event_get_keyval", l.event_get_keyval) &&
          Find(h, "g_signal_connect_data", l.signal_connect_data) &&
          Find(h, "gtk_window_new", l.window_new) &&
          Find(h, "gtk_window_set_title", l.window_set_title) &&
@@ -41,8 +40,7 @@ bool FindAll(void* h, GtkLibrary& l) {
          Find(h, "gtk_window_set_type_hint", l.window_set_type_hint) &&
          Find(h, "gtk_container_set_border_width", l.container_set_border_width) &&
          Find(h, "gtk_container_add", l.container_add) && Find(h, "gtk_box_new", l.box_new) &&
-         Find(h, "gtk_box_pack_start", l.box_pack_start) &&
-         Find(h, "gtk_label_new", l.label_new) &&
+         Find(h, "gtk_box_pack_start", l.box_pack_start) && Find(h, "gtk_label_new", l.label_new) &&
          Find(h, "gtk_label_set_xalign", l.label_set_xalign) &&
          Find(h, "gtk_label_set_line_wrap", l.label_set_line_wrap) &&
          Find(h, "gtk_progress_bar_new", l.progress_bar_new) &&

@@ -10,15 +10,15 @@ namespace ui {
 namespace internal {
 
 // The values of the GTK enumerations that are passed.
-constexpr int kGtkWindowToplevel = 0;       // GTK_WINDOW_TOPLEVEL
+constexpr int kGtkWindowToplevel = 0;        // GTK_WINDOW_TOPLEVEL
 constexpr int kGtkWindowPositionCenter = 1;  // GTK_WIN_POS_CENTER
 constexpr int kGtkOrientationVertical = 1;   // GTK_ORIENTATION_VERTICAL
 constexpr int kGdkWindowTypeHintDialog = 1;  // GDK_WINDOW_TYPE_HINT_DIALOG
 constexpr int kGtkDialogModal = 1;           // GTK_DIALOG_MODAL
 constexpr int kGtkDialogDestroyWithParent = 2;
-constexpr int kGtkMessageInfo = 0;   // GTK_MESSAGE_INFO
-constexpr int kGtkButtonsOk = 1;     // GTK_BUTTONS_OK
-constexpr int kGtkResponseOk = -5;   // GTK_RESPONSE_OK
+constexpr int kGtkMessageInfo = 0;          // GTK_MESSAGE_INFO
+constexpr int kGtkButtonsOk = 1;            // GTK_BUTTONS_OK
+constexpr int kGtkResponseOk = -5;          // GTK_RESPONSE_OK
 constexpr unsigned kGdkKeyEscape = 0xff1b;  // GDK_KEY_Escape
 
 using GtkObject = void*;  // any GtkWidget, GtkWindow, GtkDialog...

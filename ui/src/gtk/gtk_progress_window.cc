@@ -103,8 +103,15 @@ class GtkProgressWindow : public ProgressWindow {
     HandlePendingEvents(gtk_);
   }
 
-  // The answer to a close of the window, shown in it below the bar, when a
-  // close waits for one; false otherwise.
+  // A close request (from this window or Ctrl-C) was taken: the update
+  // answers the first one with a message box, which is shown in here, so
+  // that no dialog holds the run up.
+  void AwaitAnswer() {
+    if (!answered_) closeWaitsForAnswer_ = true;
+  }
+
+  // The answer to a close request, shown below the bar, when one waits for
+  // it; false otherwise.
   bool Answer(const std::string& text) {
     if (!closeWaitsForAnswer_) return false;
     closeWaitsForAnswer_ = false;
@@ -133,21 +140,18 @@ class GtkProgressWindow : public ProgressWindow {
   }
 
   // The close button, and Escape as in a Windows dialog: refused, and handed
-  // on as a close request, which the update answers (once) with a message
-  // box: that one is shown in here.
-  void RequestClose() {
-    if (!answered_) closeWaitsForAnswer_ = true;
+  // on as a close request.
+  static int OnDelete(GtkObject, void*, void*) {
     RecordCloseRequest();
-  }
-  static int OnDelete(GtkObject, void*, void* self) {
-    static_cast<GtkProgressWindow*>(self)->RequestClose();
     return 1;  // handled: the window stays
   }
   static int OnKey(GtkObject, void* event, void* self) {
-    auto* window = static_cast<GtkProgressWindow*>(self);
     unsigned keyval = 0;
-    if (!window->gtk_.event_get_keyval(event, &keyval) || keyval != kGdkKeyEscape) return 0;
-    window->RequestClose();
+    if (!static_cast<GtkProgressWindow*>(self)->gtk_.event_get_keyval(event, &keyval) ||
+        keyval != kGdkKeyEscape) {
+      return 0;
+    }
+    RecordCloseRequest();
     return 1;
   }
 
@@ -195,6 +199,10 @@ bool ShowDesktopMessageBox(const std::string& title, const std::string& text) {
   HandlePendingEvents(*gtk);
   gtk->gdk_flush();
   return true;
+}
+
+void NoteCloseRequestTaken() {
+  if (openWindow != nullptr) openWindow->AwaitAnswer();
 }
 
 void PumpDesktopWindow() {

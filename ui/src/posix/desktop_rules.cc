@@ -18,7 +18,8 @@ bool Named(const char* variable) {
 bool DesktopWindowWanted(std::FILE* stream) {
   // A terminal shows the bar itself; a log or a pipe behind standard error,
   // with a display there, means nobody would see anything without a window.
-  return stream == stderr && !IsTerminal(stream) && (Named("DISPLAY") || Named("WAYLAND_DISPLAY")) &&
+  return stream == stderr && !IsTerminal(stream) &&
+         (Named("DISPLAY") || Named("WAYLAND_DISPLAY")) &&
          std::getenv("MAROVETIN_NO_WINDOW") == nullptr && !QuietRun();
 }
 

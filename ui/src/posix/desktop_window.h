@@ -23,9 +23,12 @@ std::unique_ptr<ProgressWindow> OpenDesktopProgressWindow(const std::string& tex
 
 // A modal message dialog with one OK button; returns when it was closed, or
 // at once (false) when GTK cannot be had. While the progress window is open
-// and a close of it waits for its answer, the text is shown in that window
-// instead, and the run goes on.
+// and a close request (its close button, Escape, Ctrl-C) waits for its
+// answer, the text is shown in that window instead, and the run goes on.
 bool ShowDesktopMessageBox(const std::string& title, const std::string& text);
+
+// The run took a close request: the next message box answers it.
+void NoteCloseRequestTaken();
 
 // Lets the open progress window redraw and take its events (a close click),
 // at most about 30 times a second; does nothing without one. Never waits.

@@ -2,10 +2,10 @@
 
 #include <signal.h>
 
-#include "desktop_window.h"
-
 #include <atomic>
 #include <memory>
+
+#include "desktop_window.h"
 
 namespace ui {
 
@@ -46,7 +46,9 @@ bool TakeCloseRequest() {
   // The modal loop asks before every message: this is where the desktop
   // window (when there is one) redraws and takes a click on its close button.
   internal::PumpDesktopWindow();
-  return closeRequested.exchange(false);
+  if (!closeRequested.exchange(false)) return false;
+  internal::NoteCloseRequestTaken();
+  return true;
 }
 
 }  // namespace ui

@@ -8,6 +8,8 @@ std::unique_ptr<ProgressWindow> OpenDesktopProgressWindow(const std::string&) { 
 
 bool ShowDesktopMessageBox(const std::string&, const std::string&) { return false; }
 
+void NoteCloseRequestTaken() {}
+
 void PumpDesktopWindow() {}
 
 }  // namespace internal
