@@ -40,7 +40,11 @@ Outcome RunIn(const std::vector<std::string>& arguments, const std::vector<std::
   Outcome outcome;
   outcome.run = testing_support::RunProgram(testing_support::MarovetinBinary(), arguments,
                                             dir.path(), environment);
+  // Each run has an installation of its own, and the output names it.
   outcome.run.out = StripClock(outcome.run.out);
+  for (std::size_t at; (at = outcome.run.out.find(dir.path())) != std::string::npos;) {
+    outcome.run.out.replace(at, dir.path().size(), "<installation>");
+  }
   outcome.files = TreeSnapshot(dir.path());
   return outcome;
 }
