@@ -23,6 +23,7 @@ skip() {
 }
 fail() {
   echo "FAILED: $*" >&2
+  [ -s "$work/xdotool.log" ] && tail -5 "$work/xdotool.log" >&2
   exit 1
 }
 for tool in Xvfb xdotool xwd xprop python3; do
@@ -56,7 +57,7 @@ export NO_AT_BRIDGE=1 ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
 export MAROVETIN_SHM_NAME=marovetin-gtk-$$
 
 # The visible windows titled "marovetin", one id a line.
-windows() { xdotool search --onlyvisible --name '^marovetin$' 2>/dev/null || true; }
+windows() { xdotool search --onlyvisible --name '^marovetin$' 2>>"$work/xdotool.log" || true; }
 # Waits until the run shows n windows; false when it ended first.
 wait_for_windows() {
   local n=$1
@@ -89,7 +90,7 @@ mv "$work/run" "$work/plain"
 mv "$work/base" "$work/run"
 (cd "$work/run" && exec "$marovetin" -sw update -df >"$work/windowed.out" 2>"$work/windowed.err") &
 run=$!
-wait_for_windows 1 || fail "no window titled marovetin appeared while the update ran"
+wait_for_windows 1 || fail "no window titled marovetin appeared while the update ran: $(grep -v "^Write" "$work/windowed.err" | head -5)"
 window=$(windows | head -1)
 sleep 0.15  # the bar moves on
 kill -STOP "$run"  # held still for the picture and the checks
