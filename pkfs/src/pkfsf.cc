@@ -173,6 +173,27 @@ bool CPKFSF::AddFile(const std::string& name, unsigned char* data, std::uint32_t
   return first->AddFileFromBuffer(key, data, length, /*delegated=*/false);
 }
 
+bool CPKFSF::AddFileFromSource(const std::string& name, std::uint64_t size,
+                               const PieceSource& source) {
+  NoteFailure(platform::Status::Ok());
+  PackArchive* first = primary();
+  if (first == nullptr) {
+    NoteFailure(platform::Status::Error(platform::Status::Code::kInvalid, name,
+                                        "no pack volume is loaded"));
+    return false;
+  }
+  std::string key = name;
+  NormalizeName(key);
+  if (size > LargestFileSize()) {
+    NoteFailure(TooLargeForVolume(key, size, sizeLimit_));
+    return false;
+  }
+  return first->AddFileFromSource(key, static_cast<std::uint32_t>(size), source,
+                                  /*delegated=*/false);
+}
+
+std::uint64_t CPKFSF::LargestFileSize() const { return LargestFileSizeUnder(sizeLimit_); }
+
 bool CPKFSF::RemoveCopies(const std::string& name, const FileHead* keep) {
   BatchScope scope(this);
   std::size_t visited = 0;
