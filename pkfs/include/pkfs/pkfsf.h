@@ -143,6 +143,9 @@ class CPKFSF : public CFS {
   // deleted (kept on disk when a header could not be put back), the others
   // return to their state on disk.
   void RollBack(const std::vector<PackArchive*>& changed);
+  // The first volume, with the last failure cleared and name in key form in
+  // *key; null (the failure noted) when no volume is loaded.
+  PackArchive* BeginAdd(const std::string& name, std::string* key);
   void DropVolume(PackArchive* volume, bool deleteFile);
 
   std::vector<std::unique_ptr<PackArchive>> archives_;
