@@ -2,9 +2,16 @@
 
 #include <cstring>
 
+#include "bzip2_crc.h"
+
 namespace launcher {
 namespace bzip2 {
 namespace {
+
+// Decoded bytes are handed on in pieces of this size; a run adds at most 255
+// bytes at once, which the slack leaves room for.
+constexpr std::size_t kPieceBytes = 64 * 1024;
+constexpr std::size_t kRunSlack = 256;
 
 // Links each position of the transform's output to its successor in the
 // original order: the stable sort of the bytes, as positions, gives for each
@@ -21,36 +28,31 @@ void Link(std::uint32_t* links, const std::uint32_t* byteCounts, std::uint32_t s
 
 // Follows the links from origin for size steps and undoes the run-length
 // coding on the way: after four equal bytes, the next counts further copies.
-// Appends the bytes to out. False when the block ends on a run of four,
-// without its count.
-bool WalkAndUndoRuns(const std::uint32_t* links, std::uint32_t size, std::uint32_t origin,
-                     std::vector<unsigned char>& out) {
-  std::size_t written = out.size();
-  // One byte out for each byte in, until a count asks for more.
-  out.resize(written + size);
-  unsigned char* target = out.data();
+EmitResult WalkAndUndoRuns(const std::uint32_t* links, std::uint32_t size, std::uint32_t origin,
+                           const ByteOutput& output, std::uint32_t* crc) {
+  thread_local unsigned char piece[kPieceBytes + kRunSlack];
+  std::uint32_t running = kCrcStart;
+  std::size_t written = 0;
   std::uint32_t position = links[origin] >> 8;
   int last = -1;
   int equal = 0;
   for (std::uint32_t left = size; left > 0; --left) {
+    if (written >= kPieceBytes) {
+      running = ExtendCrc(running, piece, written);
+      if (!output(piece, written)) return EmitResult::kStopped;
+      written = 0;
+    }
     const std::uint32_t entry = links[position];
     position = entry >> 8;
     const auto value = static_cast<std::uint8_t>(entry);
     if (equal == 4) {
-      if (value > 0) {
-        const std::size_t needed = written + value + (left - 1);
-        if (needed > out.size()) {
-          out.resize(needed);
-          target = out.data();
-        }
-        std::memset(target + written, last, value);
-        written += value;
-      }
+      std::memset(piece + written, last, value);
+      written += value;
       last = -1;
       equal = 0;
       continue;
     }
-    target[written++] = value;
+    piece[written++] = value;
     if (value == last) {
       ++equal;
     } else {
@@ -58,8 +60,10 @@ bool WalkAndUndoRuns(const std::uint32_t* links, std::uint32_t size, std::uint32
       equal = 1;
     }
   }
-  out.resize(written);
-  return equal != 4;
+  running = ExtendCrc(running, piece, written);
+  if (written > 0 && !output(piece, written)) return EmitResult::kStopped;
+  *crc = ~running;
+  return equal == 4 ? EmitResult::kMalformed : EmitResult::kEmitted;
 }
 
 }  // namespace
@@ -75,10 +79,10 @@ BlockBuffers& BlockBuffers::OfThisThread() {
   return buffers;
 }
 
-bool EmitBlock(BlockBuffers& buffers, std::uint32_t size, std::uint32_t origin,
-               std::vector<unsigned char>& out) {
+EmitResult EmitBlock(BlockBuffers& buffers, std::uint32_t size, std::uint32_t origin,
+                     const ByteOutput& output, std::uint32_t* crc) {
   Link(buffers.links.get(), buffers.byteCounts, size);
-  return WalkAndUndoRuns(buffers.links.get(), size, origin, out);
+  return WalkAndUndoRuns(buffers.links.get(), size, origin, output, crc);
 }
 
 }  // namespace bzip2

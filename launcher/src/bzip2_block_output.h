@@ -3,12 +3,16 @@
 #ifndef MAROVETIN_LAUNCHER_BZIP2_BLOCK_OUTPUT_H_
 #define MAROVETIN_LAUNCHER_BZIP2_BLOCK_OUTPUT_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <vector>
 
 namespace launcher {
 namespace bzip2 {
+
+// Where decoded bytes go, a piece at a time; false stops the decoding.
+using ByteOutput = std::function<bool(const unsigned char* data, std::size_t size)>;
 
 // A thread's working memory for blocks, kept for the next block: a
 // 900,000-byte block needs 3.6 MB. It is never cleared, as clearing it for
@@ -28,14 +32,21 @@ struct BlockBuffers {
   static BlockBuffers& OfThisThread();
 };
 
+// What EmitBlock came to.
+enum class EmitResult {
+  kEmitted,
+  kMalformed,  // a run of four ends the block without its count, which no encoder writes
+  kStopped,    // the output refused a piece
+};
+
 // Undoes the transform of the size bytes in buffers.links (counted in
-// buffers.byteCounts), whose original
-// first byte sorted to position origin (below size), and the run-length
-// coding (four equal bytes, then a count of further copies), appending the
-// bytes to out. False when a run of four ends the block without its count,
-// which no encoder writes.
-bool EmitBlock(BlockBuffers& buffers, std::uint32_t size, std::uint32_t origin,
-               std::vector<unsigned char>& out);
+// buffers.byteCounts), whose original first byte sorted to position origin
+// (below size), and the run-length coding (four equal bytes, then a count of
+// further copies). The bytes go to output in pieces of at most 64 KiB and
+// one run (255 bytes), however long the block decodes (a block can grow
+// fifty-fold); *crc gets the block's checksum.
+EmitResult EmitBlock(BlockBuffers& buffers, std::uint32_t size, std::uint32_t origin,
+                     const ByteOutput& output, std::uint32_t* crc);
 
 }  // namespace bzip2
 }  // namespace launcher

@@ -34,9 +34,13 @@ CrcTables MakeTables() {
 }  // namespace
 
 std::uint32_t BlockCrc(const unsigned char* data, std::size_t size) {
+  return ~ExtendCrc(kCrcStart, data, size);
+}
+
+std::uint32_t ExtendCrc(std::uint32_t running, const unsigned char* data, std::size_t size) {
   static const CrcTables tables = MakeTables();
   const auto& t = tables;
-  std::uint32_t crc = 0xFFFFFFFFu;
+  std::uint32_t crc = running;
   for (; size >= 8; data += 8, size -= 8) {
     const std::uint32_t high = crc ^ platform::LoadU32BigEndian(data);
     const std::uint32_t low = platform::LoadU32BigEndian(data + 4);
@@ -45,7 +49,7 @@ std::uint32_t BlockCrc(const unsigned char* data, std::size_t size) {
           t[0][low & 0xFF];
   }
   for (; size > 0; ++data, --size) crc = (crc << 8) ^ t[0][(crc >> 24) ^ *data];
-  return ~crc;
+  return crc;
 }
 
 }  // namespace bzip2

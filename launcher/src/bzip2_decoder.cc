@@ -1,7 +1,9 @@
 #include "launcher/bzip2_decoder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "bzip2_bit_reader.h"
 #include "bzip2_block_output.h"
@@ -174,62 +176,157 @@ class BlockReader {
   HuffmanTable tables_[kMaxGroups];
 };
 
-// One block after its magic number; its bytes are appended to out and its
-// checksum to streamCrc.
-bool DecodeBlock(BitReader& reader, std::uint32_t maxBlockSize, std::uint32_t& streamCrc,
-                 std::vector<unsigned char>& out) {
+// What decoding came to.
+enum class Step { kDone, kDeclined, kStopped };
+
+// One block after its magic number; its bytes go to output and its checksum
+// into streamCrc.
+Step DecodeBlock(BitReader& reader, std::uint32_t maxBlockSize, std::uint32_t& streamCrc,
+                 const bzip2::ByteOutput& output) {
   const std::uint32_t storedCrc = reader.Read(32);
   // Blocks of the old randomised kind are the library's.
-  if (reader.ReadBit()) return false;
+  if (reader.ReadBit()) return Step::kDeclined;
   const std::uint32_t origin = reader.Read(24);
 
   bzip2::BlockBuffers& buffers = bzip2::BlockBuffers::OfThisThread();
   buffers.Reserve(maxBlockSize);
   BlockReader reading(reader, maxBlockSize, buffers);
   const long size = reading.Read();
-  if (size <= 0 || origin >= static_cast<std::uint32_t>(size)) return false;
-
-  const std::size_t start = out.size();
-  if (!bzip2::EmitBlock(buffers, static_cast<std::uint32_t>(size), origin, out)) return false;
-  const std::uint32_t crc = bzip2::BlockCrc(out.data() + start, out.size() - start);
-  if (crc != storedCrc) return false;
+  // Bits read past the end of what the window holds are not the block's.
+  if (size <= 0 || origin >= static_cast<std::uint32_t>(size) || reader.Overrun()) {
+    return Step::kDeclined;
+  }
+  std::uint32_t crc = 0;
+  switch (bzip2::EmitBlock(buffers, static_cast<std::uint32_t>(size), origin, output, &crc)) {
+    case bzip2::EmitResult::kStopped:
+      return Step::kStopped;
+    case bzip2::EmitResult::kMalformed:
+      return Step::kDeclined;
+    case bzip2::EmitResult::kEmitted:
+      break;
+  }
+  if (crc != storedCrc) return Step::kDeclined;
   streamCrc = bzip2::CombineStreamCrc(streamCrc, crc);
-  return true;
+  return Step::kDone;
 }
 
+// The input as a window that always holds the next kWindowBytes of it (or the
+// rest, when less is left): more than the largest block a stream can code
+// (900,001 symbols of at most 20 bits, and the tables), so that one block
+// always decodes out of memory. A block that does not fit is no bzip2 block.
+class InputWindow {
+ public:
+  static constexpr std::size_t kWindowBytes = std::size_t{5} << 19;  // 2.5 MiB
+
+  // The window's memory is the thread's, kept for its next payload.
+  explicit InputWindow(const Bzip2Input& input) : input_(input), bytes_(ThreadWindow()) {}
+
+  // Drops the bytes read past and fills the window up again. False on a
+  // read error.
+  bool Refill() {
+    const std::size_t dropped = static_cast<std::size_t>(bitPosition_ / 8);
+    std::memmove(bytes_, bytes_ + dropped, filled_ - dropped);
+    filled_ -= dropped;
+    bitPosition_ -= static_cast<std::uint64_t>(dropped) * 8;
+    while (!ended_ && filled_ < kWindowBytes) {
+      const long got = input_(bytes_ + filled_, kWindowBytes - filled_);
+      if (got < 0) return false;
+      if (got == 0) ended_ = true;
+      filled_ += static_cast<std::size_t>(got);
+    }
+    return true;
+  }
+
+  // A reader at the next bit to decode.
+  BitReader Reader() const {
+    BitReader reader(bytes_, filled_);
+    for (std::uint64_t skip = bitPosition_; skip > 0;) {
+      const int bits = static_cast<int>(skip > 32 ? 32 : skip);
+      reader.Read(bits);
+      skip -= static_cast<std::uint64_t>(bits);
+    }
+    return reader;
+  }
+  // Takes what reader, made by Reader(), has consumed.
+  void Advance(const BitReader& reader) { bitPosition_ = reader.BitsConsumed(); }
+
+  // True when every input byte was consumed.
+  bool AtEnd() const { return ended_ && bitPosition_ == static_cast<std::uint64_t>(filled_) * 8; }
+
+ private:
+  static unsigned char* ThreadWindow() {
+    thread_local std::unique_ptr<unsigned char[]> window(new unsigned char[kWindowBytes]);
+    return window.get();
+  }
+
+  const Bzip2Input& input_;
+  unsigned char* const bytes_;
+  std::size_t filled_ = 0;
+  std::uint64_t bitPosition_ = 0;  // from the window's first byte
+  bool ended_ = false;
+};
+
 // One stream from its "BZh" signature to its end-of-stream marker and the
-// padding to the next byte.
-bool DecodeStream(BitReader& reader, std::vector<unsigned char>& out) {
-  if (reader.Read(8) != 'B' || reader.Read(8) != 'Z' || reader.Read(8) != 'h') return false;
+// padding to the next byte, a block at a time.
+Step DecodeStream(InputWindow& window, const bzip2::ByteOutput& output) {
+  BitReader reader = window.Reader();
+  if (reader.Read(8) != 'B' || reader.Read(8) != 'Z' || reader.Read(8) != 'h') {
+    return Step::kDeclined;
+  }
   const std::uint32_t level = reader.Read(8);
-  if (level < '1' || level > '9') return false;
+  if (level < '1' || level > '9' || reader.Overrun()) return Step::kDeclined;
   const std::uint32_t maxBlockSize = (level - '0') * 100000;
+  window.Advance(reader);
 
   std::uint32_t streamCrc = 0;
   for (;;) {
+    if (!window.Refill()) return Step::kDeclined;
+    reader = window.Reader();
     const std::uint64_t magic = Read48(reader);
     if (magic == kStreamEndMagic) break;
-    if (magic != kBlockMagic || !DecodeBlock(reader, maxBlockSize, streamCrc, out)) return false;
+    if (magic != kBlockMagic) return Step::kDeclined;
+    const Step block = DecodeBlock(reader, maxBlockSize, streamCrc, output);
+    if (block != Step::kDone) return block;
+    window.Advance(reader);
   }
   const std::uint32_t storedCrc = reader.Read(32);
   reader.AlignToByte();
-  return storedCrc == streamCrc && !reader.Overrun();
+  if (storedCrc != streamCrc || reader.Overrun()) return Step::kDeclined;
+  window.Advance(reader);
+  return Step::kDone;
 }
 
 }  // namespace
 
+FastBzip2Result DecodeBzip2Piecewise(const Bzip2Input& input, const Bzip2Output& output) {
+  InputWindow window(input);
+  // The first stream must be there; after each, the input ends or another begins.
+  for (bool first = true;; first = false) {
+    if (!window.Refill()) return FastBzip2Result::kReadFailed;
+    if (!first && window.AtEnd()) return FastBzip2Result::kDecoded;
+    const Step stream = DecodeStream(window, output);
+    if (stream == Step::kStopped) return FastBzip2Result::kStopped;
+    if (stream == Step::kDeclined) return FastBzip2Result::kDeclined;
+  }
+}
+
 bool DecodeBzip2Streams(const unsigned char* data, std::size_t size,
                         std::vector<unsigned char>& out) {
   const std::size_t before = out.size();
-  BitReader reader(data, size);
-  // The first stream must be there; after each, the input ends or another begins.
-  do {
-    if (!DecodeStream(reader, out)) {
-      out.resize(before);
-      return false;
-    }
-  } while (!reader.AtEnd());
-  return true;
+  std::size_t offset = 0;
+  const Bzip2Input input = [&](unsigned char* buffer, std::size_t capacity) {
+    const std::size_t count = std::min(capacity, size - offset);
+    if (count > 0) std::memcpy(buffer, data + offset, count);
+    offset += count;
+    return static_cast<long>(count);
+  };
+  const Bzip2Output output = [&out](const unsigned char* bytes, std::size_t count) {
+    out.insert(out.end(), bytes, bytes + count);
+    return true;
+  };
+  if (DecodeBzip2Piecewise(input, output) == FastBzip2Result::kDecoded) return true;
+  out.resize(before);
+  return false;
 }
 
 }  // namespace launcher

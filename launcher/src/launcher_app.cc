@@ -175,6 +175,16 @@ int LauncherApp::loadFile(const std::string& path, std::vector<unsigned char>& b
   return payloadLoader_ != nullptr ? payloadLoader_->loadFile(path, buffer) : -1;
 }
 
+update::PayloadResult LauncherApp::decodeFile(const std::string& path,
+                                              update::PayloadSink& sink) {
+  if (payloadLoader_ == nullptr) return update::PayloadResult::Unreadable("cannot be read");
+  return payloadLoader_->decodeFile(path, sink);
+}
+
+std::unique_ptr<update::PayloadReader> LauncherApp::openPlainPayload(const std::string& path) {
+  return payloadLoader_ != nullptr ? payloadLoader_->openPlain(path) : nullptr;
+}
+
 bool LauncherApp::payloadsAsDelivered() const {
   return payloadLoader_ != nullptr && !payloadLoader_->readBzip2() && !payloadLoader_->invertBytes();
 }

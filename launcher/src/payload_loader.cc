@@ -1,94 +1,73 @@
 #include "launcher/payload_loader.h"
 
-#include <bzlib.h>
-
-#include <array>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
 
 #include "launcher/byte_inversion.h"
 #include "launcher/bzip2_decoder.h"
+#include "bzip2_library_stream.h"
 #include "platform/cpu_features.h"
+#include "platform/file_identity.h"
 #include "platform/file_system.h"
 
 namespace launcher {
 
 PayloadLoader* thePayloadLoader = nullptr;
 
+// A payload file opened for reading from its start, closed with the object.
+// Reads remember the errno of a failure.
+class PayloadFile {
+ public:
+  explicit PayloadFile(const char* path) : file_(platform::OpenFile(path, "rb")) {
+    if (file_ == nullptr) openError_ = errno;
+    // Read in large pieces of our own: no stream buffer to copy through.
+    if (file_ != nullptr) std::setvbuf(file_, nullptr, _IONBF, 0);
+  }
+  ~PayloadFile() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  PayloadFile(const PayloadFile&) = delete;
+  PayloadFile& operator=(const PayloadFile&) = delete;
+
+  bool opened() const { return file_ != nullptr; }
+  int openError() const { return openError_; }
+
+  // Up to capacity bytes: the count, 0 at the end, -1 on a read error.
+  long Read(unsigned char* buffer, std::size_t capacity) {
+    errno = 0;
+    const std::size_t got = std::fread(buffer, 1, capacity, file_);
+    if (got == 0 && std::ferror(file_) != 0) {
+      readError_ = errno != 0 ? errno : EIO;
+      return -1;
+    }
+    return static_cast<long>(got);
+  }
+  bool Rewind() { return std::fseek(file_, 0, SEEK_SET) == 0; }
+
+  int readError() const { return readError_; }
+
+ private:
+  std::FILE* file_;
+  int openError_ = 0;
+  int readError_ = 0;
+};
+
 namespace {
 
-// Decompressed data arrive in pieces of this size.
-constexpr int kStagingBytes = 4096;
+// Plain payloads are read, and inverted, in pieces of this size.
+constexpr std::size_t kPlainPieceBytes = 256 * 1024;
 
-// Decodes every bzip2 stream of file, one after the other, as bunzip2 does
-// with the output of parallel compressors (streams simply concatenated).
-// The first stream must be there; after it, the file may end or another
-// stream must begin: bytes that do not start a stream make the whole payload
-// undecodable, as a damaged stream does. False on any error; the bytes decoded
-// before it stay appended to buffer.
-bool DecodeConcatenatedStreams(std::FILE* file, std::vector<unsigned char>& buffer) {
-  std::array<unsigned char, kStagingBytes> staging{};
-  // Bytes read past the end of one stream, which begin the next.
-  std::array<unsigned char, BZ_MAX_UNUSED> carried{};
-  int carriedCount = 0;
-  for (bool first = true;; first = false) {
-    if (!first && carriedCount == 0) {
-      // Nothing carried over: the file ends here or the next stream starts.
-      const int next = std::fgetc(file);
-      if (next == EOF) return std::ferror(file) == 0;
-      std::ungetc(next, file);
-    }
-    int error = BZ_OK;
-    BZFILE* stream = BZ2_bzReadOpen(&error, file, 0, 0, carried.data(), carriedCount);
-    if (stream == nullptr || error != BZ_OK) {
-      if (stream != nullptr) BZ2_bzReadClose(&error, stream);
-      return false;
-    }
-    while (error == BZ_OK) {
-      const int count = BZ2_bzRead(&error, stream, staging.data(), kStagingBytes);
-      if ((error == BZ_OK || error == BZ_STREAM_END) && count > 0) {
-        buffer.insert(buffer.end(), staging.begin(), staging.begin() + count);
-      }
-    }
-    if (error != BZ_STREAM_END) {
-      BZ2_bzReadClose(&error, stream);
-      return false;
-    }
-    void* unused = nullptr;
-    int unusedCount = 0;
-    BZ2_bzReadGetUnused(&error, stream, &unused, &unusedCount);
-    if (error != BZ_OK) {
-      BZ2_bzReadClose(&error, stream);
-      return false;
-    }
-    // The unused bytes live in the stream, which the close frees: copy first.
-    carriedCount = unusedCount;
-    if (unusedCount > 0) std::memcpy(carried.data(), unused, static_cast<std::size_t>(unusedCount));
-    BZ2_bzReadClose(&error, stream);
-  }
+std::string CannotBeReadText(int error) {
+  return std::string("cannot be read: ") + std::strerror(error != 0 ? error : EIO);
 }
 
-// The file's size, with its position back at the start; -1 when it cannot
-// be measured or rewound.
-long MeasureFromStart(std::FILE* file) {
-  long size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-  if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) return -1;
-  return size;
-}
-
-// Reads the whole of file, from its start, into bytes. False when it cannot
-// be measured or read, or changes size while it is read.
-bool ReadWholeFile(std::FILE* file, std::vector<unsigned char>& bytes) {
-  const long size = MeasureFromStart(file);
-  if (size < 0) return false;
-  // One byte more than measured: reading it means the file grew.
-  bytes.resize(static_cast<std::size_t>(size) + 1);
-  const std::size_t read = std::fread(bytes.data(), 1, bytes.size(), file);
-  if (std::ferror(file) != 0 || read != static_cast<std::size_t>(size)) return false;
-  bytes.resize(read);
-  return true;
+update::PayloadResult CannotBeRead(int error) {
+  return update::PayloadResult::Unreadable(CannotBeReadText(error));
 }
 
 }  // namespace
@@ -103,9 +82,74 @@ PayloadLoader::PayloadLoader() : processorInfo_(ProcessorInfo::Probe()) {}
 
 PayloadLoader::PayloadLoader(ProcessorInfo info) : processorInfo_(info) {}
 
+namespace {
+
+// A plain payload read in order, inverted on the way when "-de" is set.
+class PlainPayloadReader : public update::PayloadReader {
+ public:
+  PlainPayloadReader(std::unique_ptr<PayloadFile> file, std::uint64_t size,
+                     const PayloadLoader& loader)
+      : file_(std::move(file)), size_(size), loader_(loader) {}
+
+  std::uint64_t size() const override { return size_; }
+  bool Read(unsigned char* buffer, std::size_t length) override {
+    for (std::size_t done = 0; done < length;) {
+      const long got = file_->Read(buffer + done, length - done);
+      if (got < 0) {
+        failure_ = CannotBeReadText(file_->readError());
+        return false;
+      }
+      if (got == 0) {
+        failure_ = "cannot be read: it became shorter while it was read";
+        return false;
+      }
+      done += static_cast<std::size_t>(got);
+    }
+    if (loader_.invertBytes()) loader_.invertBuffer(buffer, length);
+    return true;
+  }
+  std::string failure() const override { return failure_; }
+
+ private:
+  std::unique_ptr<PayloadFile> file_;
+  const std::uint64_t size_;
+  const PayloadLoader& loader_;
+  std::string failure_;
+};
+
+}  // namespace
+
+std::unique_ptr<update::PayloadReader> PayloadLoader::openPlain(const std::string& path) const {
+  if (readBzip2_) return nullptr;
+  // Measured by the system before it opens: a file that changes size in
+  // between reads short (and fails) or has bytes past the size left out.
+  const platform::FileStamp stamp = platform::StampOf(path);
+  auto file = std::make_unique<PayloadFile>(path.c_str());
+  if (!stamp.exists || stamp.directory || stamp.size < 0 || !file->opened()) return nullptr;
+  return std::make_unique<PlainPayloadReader>(std::move(file),
+                                              static_cast<std::uint64_t>(stamp.size), *this);
+}
+
+update::PayloadResult PayloadLoader::decodeFile(const char* path,
+                                                update::PayloadSink& sink) const {
+  if (path == nullptr) return update::PayloadResult::Unreadable("cannot be read: no path");
+  // OpenFile refuses a directory, which has no bytes to give.
+  PayloadFile file(path);
+  if (!file.opened()) {
+    return update::PayloadResult::Unreadable(
+        std::string("cannot be opened: ") +
+        std::strerror(file.openError() != 0 ? file.openError() : ENOENT));
+  }
+  return readBzip2_ ? decodeBzip2(file, sink) : decodePlain(file, sink);
+}
+
 int PayloadLoader::loadFile(const char* path, std::vector<unsigned char>& buffer) const {
-  if (path == nullptr) return -1;
-  return readBzip2_ ? loadBzip2(path, buffer) : loadPlain(path, buffer);
+  update::MemorySink sink(buffer);
+  if (!decodeFile(path, sink).ok()) return -1;
+  if (readBzip2_ || invertBytes_) return 0;
+  // The result of a plain read is the file's size as a signed 32-bit number.
+  if (buffer.size() > INT_MAX) return -1;
+  return static_cast<int>(buffer.size());
 }
 
 void PayloadLoader::invertBuffer(unsigned char* start, std::size_t length) const {
@@ -116,60 +160,58 @@ void PayloadLoader::invertBuffer(unsigned char* start, std::size_t length) const
   }
 }
 
-int PayloadLoader::loadBzip2(const char* path, std::vector<unsigned char>& buffer) const {
-  // The loader owns the stream from open to close: the file is opened
-  // through the platform layer (separators, letter case) and read by the
-  // bzip2 library through that FILE*.
-  std::FILE* file = platform::OpenFile(path, "rb");
-  if (file == nullptr) return -1;
+update::PayloadResult PayloadLoader::decodeBzip2(PayloadFile& file,
+                                                 update::PayloadSink& sink) const {
+  // Inverted as they come, a piece at a time.
+  std::vector<unsigned char> piece;
+  const Bzip2Output output = [&](const unsigned char* data, std::size_t size) {
+    if (!invertBytes_) return sink.Write(data, size);
+    piece.assign(data, data + size);
+    invertBuffer(piece.data(), piece.size());
+    return sink.Write(piece.data(), piece.size());
+  };
+  const Bzip2Input input = [&file](unsigned char* buffer, std::size_t capacity) {
+    return file.Read(buffer, capacity);
+  };
   // The fast decoder takes the payloads that standard encoders write; what
   // it leaves, damaged files above all, the library reads from the start
-  // and decides on, with what it appends before an error.
-  std::vector<unsigned char> packed;
-  bool decoded =
-      ReadWholeFile(file, packed) && DecodeBzip2Streams(packed.data(), packed.size(), buffer);
-  if (!decoded) {
-    std::rewind(file);
-    decoded = DecodeConcatenatedStreams(file, buffer);
+  // and decides on.
+  switch (DecodeBzip2Piecewise(input, output)) {
+    case FastBzip2Result::kDecoded:
+      return update::PayloadResult::Decoded();
+    case FastBzip2Result::kStopped:
+      return update::PayloadResult::Stopped();
+    case FastBzip2Result::kReadFailed:
+      return CannotBeRead(file.readError());
+    case FastBzip2Result::kDeclined:
+      break;
   }
-  std::fclose(file);
-  // A data or read error (including a file that is not bzip2 at all): what
-  // was decoded before it stays in the buffer, and it is not inverted.
-  if (!decoded) return -1;
-
-  if (invertBytes_) invertBuffer(buffer.data(), buffer.size());
-  return 0;
+  if (!file.Rewind()) return CannotBeRead(errno);
+  if (!sink.Restart()) return update::PayloadResult::Stopped();
+  const LibraryDecode decoded = DecodeWithBzip2Library(input, output);
+  switch (decoded) {
+    case LibraryDecode::kDecoded:
+      return update::PayloadResult::Decoded();
+    case LibraryDecode::kStopped:
+      return update::PayloadResult::Stopped();
+    case LibraryDecode::kReadFailed:
+      return CannotBeRead(file.readError());
+    default:
+      return update::PayloadResult::Unreadable(DescribeLibraryDecode(decoded));
+  }
 }
 
-int PayloadLoader::loadPlain(const char* path, std::vector<unsigned char>& buffer) const {
-  // OpenFile refuses a directory, which has no bytes to give.
-  std::FILE* file = platform::OpenFile(path, "rb");
-  if (file == nullptr) return -1;
-  // The file is read whole in one piece: no stream buffer to copy through.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-
-  // The result is a signed 32-bit size; a file that cannot be measured or
-  // measured beyond it cannot be reported and is not read.
-  const long size = MeasureFromStart(file);
-  if (size < 0 || size > INT_MAX) {
-    std::fclose(file);
-    return -1;
+update::PayloadResult PayloadLoader::decodePlain(PayloadFile& file,
+                                                 update::PayloadSink& sink) const {
+  std::unique_ptr<unsigned char[]> piece(new unsigned char[kPlainPieceBytes]);
+  for (;;) {
+    const long got = file.Read(piece.get(), kPlainPieceBytes);
+    if (got < 0) return CannotBeRead(file.readError());
+    if (got == 0) return update::PayloadResult::Decoded();
+    const auto size = static_cast<std::size_t>(got);
+    if (invertBytes_) invertBuffer(piece.get(), size);
+    if (!sink.Write(piece.get(), size)) return update::PayloadResult::Stopped();
   }
-
-  // The buffer gets the file's size, zero-filled, before the one read: bytes
-  // that a short read does not deliver stay 0.
-  buffer.assign(static_cast<std::size_t>(size), 0);
-  if (size > 0) {
-    const std::size_t ignored = std::fread(buffer.data(), 1, buffer.size(), file);
-    static_cast<void>(ignored);
-  }
-  std::fclose(file);
-
-  if (invertBytes_) {
-    invertBuffer(buffer.data(), buffer.size());
-    return 0;
-  }
-  return static_cast<int>(size);
 }
 
 }  // namespace launcher

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,15 +27,19 @@
 #include "pkfs/file_head.h"
 #include "pkfs/name_index.h"
 #include "pkfs/output_sink.h"
+#include "pkfs/pkfsf.h"
 #include "platform/random_access_file.h"
 #include "platform/status.h"
 
 namespace pkfs {
 
-class CPKFSF;
+class CFSFilter;
 class CFSManager;
 class ScopeTimer;
 
+// "NAME: too large for a pack volume (N bytes; a volume holds at most M)".
+platform::Status TooLargeForVolume(const std::string& name, std::uint64_t size,
+                                   std::uint32_t sizeLimit);
 // A volume's file heads. Those its directory held when it was loaded live in
 // one block that the volume owns (a load allocates once for them all, not
 // once per file); heads stored later are allocated one by one. Either kind
@@ -71,6 +76,12 @@ class PackArchive {
   // file (and, with delegated false, no other copy is left behind).
   virtual bool AddFileFromBuffer(const std::string& name, unsigned char* data, std::uint32_t size,
                                  bool delegated);
+  // The same for size bytes that source delivers in order: the region is
+  // reserved from size and filled piece by piece, so that memory does not
+  // follow the file's size.
+  using PieceSource = CPKFSF::PieceSource;
+  bool AddFileFromSource(const std::string& name, std::uint32_t size, const PieceSource& source,
+                         bool delegated);
 
   // Reads and checks the directory (header words already set): every record,
   // the trailer and every data region must lie inside the table and the file,
@@ -192,8 +203,16 @@ class PackArchive {
   };
 
   LeakList ComputeLeakListInBatch() const;
-  bool StoreHere(const std::string& name, unsigned char* data, std::uint32_t size,
-                 std::uint32_t start, ScopeTimer* timer);
+  // Writes an entry's bytes at start in volume (the one with room for them),
+  // through the filters its name selects.
+  using DataWriter = std::function<platform::Status(PackArchive* volume, std::uint32_t start,
+                                                    CFSFilter* resizing, CFSFilter* inPlace)>;
+  bool AddFileWith(const std::string& name, std::uint32_t size, bool delegated,
+                   const DataWriter& write, ScopeTimer* timer);
+  bool StoreHere(const std::string& name, std::uint32_t size, std::uint32_t start,
+                 const DataWriter& write, ScopeTimer* timer);
+  platform::Status WritePieces(const std::string& name, std::uint32_t start, std::uint32_t size,
+                               const PieceSource& source, CFSFilter* resizing, CFSFilter* inPlace);
   std::vector<DetachedHead> DetachHeads(const std::string& name);
   // Takes every head called name out of the in-memory table: one stored in
   // this batch goes at once, one the disk names waits for the commit.

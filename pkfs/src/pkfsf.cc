@@ -184,18 +184,39 @@ bool CPKFSF::CreateVolume(const std::string& requested) {
   return scope.Finish(true);
 }
 
-bool CPKFSF::AddFile(const std::string& name, unsigned char* data, std::uint32_t length) {
+PackArchive* CPKFSF::BeginAdd(const std::string& name, std::string* key) {
   NoteFailure(platform::Status::Ok());
   PackArchive* first = primary();
   if (first == nullptr) {
     NoteFailure(platform::Status::Error(platform::Status::Code::kInvalid, name,
                                         "no pack volume is loaded"));
+    return nullptr;
+  }
+  *key = name;
+  NormalizeName(*key);
+  return first;
+}
+
+bool CPKFSF::AddFile(const std::string& name, unsigned char* data, std::uint32_t length) {
+  std::string key;
+  PackArchive* first = BeginAdd(name, &key);
+  return first != nullptr && first->AddFileFromBuffer(key, data, length, /*delegated=*/false);
+}
+
+bool CPKFSF::AddFileFromSource(const std::string& name, std::uint64_t size,
+                               const PieceSource& source) {
+  std::string key;
+  PackArchive* first = BeginAdd(name, &key);
+  if (first == nullptr) return false;
+  if (size > LargestFileSize()) {
+    NoteFailure(TooLargeForVolume(key, size, sizeLimit_));
     return false;
   }
-  std::string key = name;
-  NormalizeName(key);
-  return first->AddFileFromBuffer(key, data, length, /*delegated=*/false);
+  return first->AddFileFromSource(key, static_cast<std::uint32_t>(size), source,
+                                  /*delegated=*/false);
 }
+
+std::uint64_t CPKFSF::LargestFileSize() const { return LargestFileSizeUnder(sizeLimit_); }
 
 bool CPKFSF::RemoveCopies(const std::string& name, const FileHead* keep) {
   BatchScope scope(this);

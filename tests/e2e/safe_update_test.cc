@@ -68,7 +68,7 @@ TEST_F(SafeUpdateTest, ConcatenatedBzip2StreamsAreAllDecoded) {
   EXPECT_EQ(r.exitStatus, 1) << r.err;
   EXPECT_EQ(ReadFile(In("data.bin")), first + second);
   EXPECT_FALSE(FileExists(Delivered("data.bin")));
-  EXPECT_TRUE(Says(r, "kept back " + update() + "/tail.bin: cannot be read")) << r.err;
+  EXPECT_TRUE(Says(r, "kept back " + update() + "/tail.bin: data after the bzip2 stream")) << r.err;
   EXPECT_FALSE(FileExists(In("tail.bin")));
   EXPECT_EQ(ReadFile(Delivered("tail.bin")), Bzip2("ok") + "garbage");
   PackReader pack(install());

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -250,7 +253,7 @@ TEST_F(PayloadLoaderTest, ConcatenatedStreamsAreAllDecodedAndTrailingBytesFail) 
   }
 }
 
-TEST_F(PayloadLoaderTest, TruncatedBzip2KeepsWhatWasDecodedUninverted) {
+TEST_F(PayloadLoaderTest, TruncatedBzip2KeepsWhatWasDecoded) {
   const Bytes payload = Noise(300000);
   std::string packed = Bzip2(payload, 1);  // three blocks of 100k
   packed.resize(packed.size() - 20);
@@ -260,10 +263,116 @@ TEST_F(PayloadLoaderTest, TruncatedBzip2KeepsWhatWasDecodedUninverted) {
   loader.setInvertBytes(true);
   Bytes buffer;
   EXPECT_EQ(loader.loadFile(path, buffer), -1);
-  // The whole blocks before the cut were decoded.
+  // The whole blocks before the cut were decoded (and inverted on the way).
   ASSERT_GE(buffer.size(), 100000u);
   ASSERT_LT(buffer.size(), payload.size());
-  EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), payload.begin()));
+  const Bytes inverted = Complement(payload);
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), inverted.begin()));
+}
+
+// Records how a payload arrives: its pieces, and the restarts.
+class RecordingSink : public update::PayloadSink {
+ public:
+  Bytes bytes;
+  std::size_t largestPiece = 0;
+  int restarts = 0;
+  std::size_t stopAfter = SIZE_MAX;  // refuses the piece that passes this many bytes
+
+  bool Write(const unsigned char* data, std::size_t size) override {
+    if (bytes.size() + size > stopAfter) return false;
+    bytes.insert(bytes.end(), data, data + size);
+    largestPiece = std::max(largestPiece, size);
+    return true;
+  }
+  bool Restart() override {
+    bytes.clear();
+    ++restarts;
+    return true;
+  }
+};
+
+TEST_F(PayloadLoaderTest, EachRefusalSaysWhatIsWrong) {
+  const std::string two = Bzip2(Pattern(10));
+  std::string cut = Bzip2(Noise(300000), 1);
+  cut.resize(cut.size() - 20);
+  std::string damaged = Bzip2(Noise(300000), 1);
+  damaged[damaged.size() / 2] ^= 0x10;  // inside the second of three blocks
+  struct Case {
+    std::string content;
+    std::string failure;
+  };
+  const std::vector<Case> cases = {
+      {"this is not a bzip2 stream at all", "not a bzip2 stream"},
+      {"", "not a bzip2 stream"},
+      {two + "garbage", "data after the bzip2 stream"},
+      {two + std::string(1, '\0'), "data after the bzip2 stream"},
+      {cut, "a truncated bzip2 stream"},
+      {two + "BZh", "a truncated bzip2 stream"},
+      {damaged, "damaged bzip2 data"},
+  };
+  PayloadLoader loader;
+  loader.setReadBzip2(true);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    RecordingSink sink;
+    const update::PayloadResult result =
+        loader.decodeFile(file("case" + std::to_string(i), cases[i].content), sink);
+    EXPECT_EQ(result.kind, update::PayloadResult::Kind::kUnreadable) << i;
+    EXPECT_EQ(result.failure, cases[i].failure) << i;
+  }
+  RecordingSink sink;
+  EXPECT_EQ(loader.decodeFile(dir_.path(), sink).failure, "cannot be opened: Is a directory");
+  EXPECT_EQ(loader.decodeFile(dir_.Join("missing"), sink).failure,
+            "cannot be opened: No such file or directory");
+}
+
+TEST_F(PayloadLoaderTest, PayloadsArriveInBoundedPiecesAndADeclinedStreamStartsOver) {
+  // A run of one byte decodes fifty-fold from one block; noise spans blocks.
+  const Bytes run(8 << 20, 'r');
+  const Bytes noise = Noise(250000);
+  Bytes both = run;
+  both.insert(both.end(), noise.begin(), noise.end());
+  const std::string path = file("pieces.bz2", Bzip2(run) + Bzip2(noise, 1));
+  for (bool invert : {false, true}) {
+    PayloadLoader loader;
+    loader.setReadBzip2(true);
+    loader.setInvertBytes(invert);
+    RecordingSink sink;
+    EXPECT_TRUE(loader.decodeFile(path, sink).ok());
+    EXPECT_EQ(sink.bytes, invert ? Complement(both) : both);
+    EXPECT_LE(sink.largestPiece, (std::size_t{64} << 10) + 255);
+    EXPECT_EQ(sink.restarts, 0);
+
+    // A damaged last block is met after the others went out: the sink
+    // starts over, and the library finds the damage.
+    std::string damaged = Bzip2(noise, 1);
+    damaged[damaged.size() - 100] ^= 0x01;
+    RecordingSink restarted;
+    EXPECT_FALSE(loader.decodeFile(file("damaged.bz2", damaged), restarted).ok());
+    EXPECT_EQ(restarted.restarts, 1);
+
+    // A sink that refuses a piece stops the decoding.
+    RecordingSink stopping;
+    stopping.stopAfter = 1 << 20;
+    EXPECT_EQ(loader.decodeFile(path, stopping).kind, update::PayloadResult::Kind::kStopped);
+  }
+  // Plain payloads arrive in pieces too.
+  const std::string plain = file("plain.bin", AsString(noise));
+  PayloadLoader loader;
+  RecordingSink sink;
+  EXPECT_TRUE(loader.decodeFile(plain, sink).ok());
+  EXPECT_EQ(sink.bytes, noise);
+  EXPECT_LE(sink.largestPiece, std::size_t{256} << 10);
+  std::unique_ptr<update::PayloadReader> reader = loader.openPlain(plain);
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(reader->size(), noise.size());
+  Bytes first(1000);
+  ASSERT_TRUE(reader->Read(first.data(), first.size()));
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), noise.begin()));
+  Bytes rest(noise.size() - 1000 + 1);  // one byte more than there is
+  EXPECT_FALSE(reader->Read(rest.data(), rest.size()));
+  EXPECT_NE(reader->failure().find("shorter"), std::string::npos);
+  loader.setReadBzip2(true);
+  EXPECT_EQ(loader.openPlain(plain), nullptr);  // a bzip2 payload's size is not known first
 }
 
 }  // namespace

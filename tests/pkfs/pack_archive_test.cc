@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <regex>
 #include <string>
 #include <vector>
@@ -367,6 +369,56 @@ TEST_F(PackArchiveTest, AFileNoVolumeCanHoldIsRefused) {
   EXPECT_FALSE(testing_support::FileExists(dir_.Join("Data1.pak")));
   EXPECT_EQ(manager_->FindName("HUGE"), nullptr);
   EXPECT_TRUE(Add("fits", Pattern(167, 22)));
+}
+
+// A source that hands out bytes in order, and can be told to fail.
+pkfs::CPKFSF::PieceSource SourceOf(const Bytes& bytes, std::size_t* offset,
+                                   std::size_t failAt = SIZE_MAX) {
+  return [&bytes, offset, failAt](unsigned char* buffer, std::uint32_t length) {
+    if (*offset + length > bytes.size() || *offset + length > failAt) return false;
+    std::copy(bytes.begin() + *offset, bytes.begin() + *offset + length, buffer);
+    *offset += length;
+    return true;
+  };
+}
+
+TEST_F(PackArchiveTest, FilesFromASourceAreStoredInPiecesAsFromABuffer) {
+  filtered_ = true;
+  rules_ = {"txt"};
+  ASSERT_TRUE(Mount());
+  // Pieces of 1 MiB: three and a bit, filtered and not, and one piece.
+  const Bytes big = Pattern((3 << 20) + 17, 23);
+  const Bytes small = Pattern(1000, 24);
+  for (const char* name : {"big.txt", "big.bin"}) {
+    std::size_t offset = 0;
+    ASSERT_TRUE(fs_->AddFileFromSource(name, big.size(), SourceOf(big, &offset))) << name;
+    EXPECT_EQ(offset, big.size());
+  }
+  std::size_t offset = 0;
+  ASSERT_TRUE(fs_->AddFileFromSource("small.txt", small.size(), SourceOf(small, &offset)));
+  EXPECT_EQ(StoredContent("BIG.TXT"), big);
+  EXPECT_EQ(StoredContent("BIG.BIN"), big);
+  EXPECT_EQ(StoredContent("SMALL.TXT"), small);
+  // Scrambled piece by piece as the whole file would have been.
+  Bytes encoded = big;
+  pkfs::EncodeBuffer(encoded.data(), static_cast<std::uint32_t>(encoded.size()));
+  const pkfs::FileHead* head = manager_->FindName("BIG.TXT");
+  ASSERT_NE(head, nullptr);
+  EXPECT_EQ(BytesOf(Disk("DATA.pak").substr(head->start, head->size)), encoded);
+
+  // A source that fails stores nothing, and one too large is refused unread.
+  offset = 0;
+  EXPECT_FALSE(fs_->AddFileFromSource("fails.bin", big.size(), SourceOf(big, &offset, 2 << 20)));
+  EXPECT_EQ(manager_->FindName("FAILS.BIN"), nullptr);
+  offset = 0;
+  const std::uint64_t largest = fs_->LargestFileSize();
+  EXPECT_EQ(largest, pkfs::kDefaultVolumeSizeLimit - 33u);
+  EXPECT_FALSE(fs_->AddFileFromSource("huge.bin", largest + 1, SourceOf(big, &offset)));
+  EXPECT_EQ(offset, 0u);
+  EXPECT_EQ(fs_->lastFailure().ToString(),
+            "HUGE.BIN: too large for a pack volume (" + std::to_string(largest + 1) +
+                " bytes; a volume holds at most " + std::to_string(largest) + ")");
+  ExpectListsMatchRebuild();
 }
 
 TEST_F(PackArchiveTest, PublishMatchesCommandsByExactBytes) {

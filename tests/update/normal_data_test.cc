@@ -32,6 +32,26 @@ TEST_F(NormalDataTest, FilesAreWrittenUnderTheirRelativeNames) {
   EXPECT_EQ(ReadFile(work() + "/b.txt"), "new");  // no "-df"
 }
 
+TEST_F(NormalDataTest, FilesTooLargeForMemoryAreWrittenInPiecesWithHoles) {
+  // Over 4 bytes a file is decoded straight into its temporary; runs of
+  // zeros stay holes there, and the file still has its whole length.
+  const std::string zeros(300000, '\0');
+  WriteFile(work() + "/big.dat", "head" + zeros);
+  WriteFile(work() + "/zeros.dat", zeros);
+  WriteFile(work() + "/small.dat", "abc");
+  host_.removeSources = true;
+  update::ReadAheadLimits limits = update::ReadAheadLimitsForJobs(2);
+  limits.maxFileBytes = 4;
+  UpdateDialog dialog(host_, store_, progress_);
+  dialog.SetReadAheadLimits(limits);
+  EXPECT_EQ(Run(dialog), "");
+  EXPECT_EQ(ReadFile(install() + "/big.dat"), "head" + zeros);
+  EXPECT_EQ(ReadFile(install() + "/zeros.dat"), zeros);
+  EXPECT_EQ(ReadFile(install() + "/small.dat"), "abc");
+  EXPECT_TRUE(Logged("big.dat size=300004\n"));
+  EXPECT_FALSE(FileExists(work() + "/big.dat"));
+}
+
 TEST_F(NormalDataTest, FullDiskLeavesTheOldFileWholeAndNoTemporaryBehind) {
   const std::string old(50000, 'o');
   WriteFile(install() + "/big.dat", old);

@@ -104,24 +104,66 @@ TEST_F(PackUpdateTest, SourceWhoseStoreFailedIsKeptUnderDeleteSources) {
   EXPECT_FALSE(Logged("Remove Dir = " + work() + "\\Pak\\sub\\a.txt \n"));
 }
 
-TEST_F(PackUpdateTest, StoresAreCommittedPerThousandFilesAndSourcesGoOnlyAfterTheirCommit) {
-  constexpr int kFiles = 1001;
-  for (int i = 0; i < kFiles; ++i) WriteFile(pak() + "/d/" + std::to_string(i), "x");
-  host_.removeSources = true;
-  std::vector<std::size_t> presentAtCommit;
-  store_.onCommit = [&] {
-    std::size_t present = 0;
-    for (int i = 0; i < kFiles; ++i) present += FileExists(pak() + "/d/" + std::to_string(i));
-    presentAtCommit.push_back(present);
+TEST_F(PackUpdateTest, BatchesCommitByBytesOrTimeAndSourcesGoOnlyAfterTheirCommit) {
+  constexpr int kFiles = 7;
+  struct Case {
+    UpdateDialog::BatchBudget budget;
+    std::vector<std::size_t> batches;
   };
+  const std::vector<Case> cases = {
+      {{10, 3600 * 1000}, {3, 3, 1}},           // 4 bytes a file: a batch reaches 10 at its third
+      {{1 << 30, 0}, {1, 1, 1, 1, 1, 1, 1}},    // no time to wait: every file commits
+      {{1 << 30, 3600 * 1000}, {kFiles}},       // neither: one batch at the end
+  };
+  for (const Case& c : cases) {
+    for (int i = 0; i < kFiles; ++i) WriteFile(pak() + "/d/" + std::to_string(i), "four");
+    host_.removeSources = true;
+    store_.batches.clear();
+    std::vector<std::size_t> presentAtCommit;
+    store_.onCommit = [&] {
+      std::size_t present = 0;
+      for (int i = 0; i < kFiles; ++i) present += FileExists(pak() + "/d/" + std::to_string(i));
+      presentAtCommit.push_back(present);
+    };
+    UpdateDialog dialog(host_, store_, progress_);
+    dialog.SetPackBatchBudget(c.budget);
+    EXPECT_EQ(Run(dialog), "");
+    EXPECT_EQ(store_.batches, c.batches);
+    // Every source of a batch is still there when it commits.
+    std::size_t left = kFiles;
+    for (std::size_t b = 0; b < c.batches.size() && b < presentAtCommit.size(); ++b) {
+      EXPECT_EQ(presentAtCommit[b], left);
+      left -= c.batches[b];
+    }
+    EXPECT_FALSE(FileExists(pak()));
+    EXPECT_EQ(dialog.outcome().keptBack, 0);
+  }
+}
+
+TEST_F(PackUpdateTest, FilesTooLargeForMemoryAreStoredInPiecesOrRefusedBySize) {
+  // With 4 bytes a file in memory, both files go through a scratch file.
+  WriteFile(pak() + "/fits.bin", "eight by");
+  WriteFile(pak() + "/over.bin", "nine byte");
+  WriteFile(pak() + "/small.bin", "abc");
+  WriteFile(pak() + "/large.bin", "ten bytes!");  // too large whole, too
+  host_.removeSources = true;
+  store_.largest = 8;
+  update::ReadAheadLimits limits;
+  limits.maxFileBytes = 4;
   UpdateDialog dialog(host_, store_, progress_);
-  EXPECT_EQ(Run(dialog), "");
-  EXPECT_EQ(store_.batches, (std::vector<std::size_t>{1000, 1}));
-  // Every source of a batch is still there when it commits.
-  EXPECT_EQ(presentAtCommit, (std::vector<std::size_t>{kFiles, 1}));
-  EXPECT_FALSE(FileExists(pak()));
-  EXPECT_TRUE(Logged("Remove Dir = " + pak() + "\\d\\1000 \n"));
-  EXPECT_EQ(dialog.outcome().keptBack, 0);
+  dialog.SetReadAheadLimits(limits);
+  EXPECT_EQ(Run(dialog),
+            "marovetin: kept back " + pak() +
+                "/large.bin: too large for a pack volume (10 bytes; a volume holds at most 8)\n"
+                "marovetin: kept back " +
+                pak() + "/over.bin: too large for a pack volume (9 bytes; a volume holds at most 8)\n");
+  EXPECT_EQ(store_.stored.at("fits.bin"), "eight by");
+  EXPECT_EQ(store_.stored.at("small.bin"), "abc");
+  EXPECT_EQ(store_.stored.count("over.bin"), 0u);
+  EXPECT_TRUE(Logged(pak() + "\\fits.bin size=8\n"));
+  EXPECT_FALSE(FileExists(pak() + "/fits.bin"));
+  EXPECT_TRUE(FileExists(pak() + "/over.bin"));
+  EXPECT_FALSE(FileExists(install() + "/DATA.pak.marovetin-decoded"));  // the scratch file
 }
 
 TEST_F(PackUpdateTest, AFailedCommitKeepsEverySourceOfItsBatchWithTheReason) {

@@ -68,7 +68,10 @@ class FakePackStore : public update::PackStore {
   platform::Status commitResult;              // what every commit reports
   std::function<void()> onCommit;             // runs at each commit, before it reports
   std::size_t inBatch = 0;
+  std::uint64_t largest = UINT32_MAX - 1;  // the most bytes one file may have
   pkfs::OutputSink sink;  // what the dialog installed for the library's lines
+
+  std::uint64_t LargestFileSize() const override { return largest; }
 
   void SetOutputSink(pkfs::OutputSink given) override { sink = std::move(given); }
   void Mount(const std::string& packName) override { mounts.push_back(packName); }

@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <memory>
 
+#include "file_payload_sink.h"
 #include "platform/ascii_case.h"
+#include "platform/clock.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
@@ -64,19 +66,51 @@ LooseFileBatch::Target LooseFileBatch::Locate(const std::string& destination,
   return target;
 }
 
+LooseFileBatch::Staged LooseFileBatch::Begin(const std::string& destination,
+                                             const Target& target) const {
+  Staged file;
+  file.destination = destination;
+  file.target = target;
+  file.temporary = target.path + kTemporarySuffix;
+  // A temporary left by a run that was cut short may be a second name of
+  // its source (see StageByLink): truncating it would truncate the source.
+  platform::DeleteFile(file.temporary);
+  return file;
+}
+
+platform::Status LooseFileBatch::StageFrom(const std::string& destination, const Target& target,
+                                           const Producer& produce, PayloadResult* decoded,
+                                           std::uint64_t* size) {
+  *size = 0;
+  *decoded = PayloadResult::Decoded();
+  if (target.existing.exists && target.existing.directory) {
+    return Failure(EISDIR, destination, "");
+  }
+  Staged file = Begin(destination, target);
+  internal::FilePayloadSink sink(file.temporary);
+  if (!sink.status().ok()) return Failure(sink.status().error(), destination, "cannot be created");
+  *decoded = produce(sink);
+  if (decoded->ok() && !sink.Finish()) *decoded = PayloadResult::Stopped();
+  sink.Close();
+  if (!decoded->ok()) {
+    platform::DeleteFile(file.temporary);
+    if (decoded->kind == PayloadResult::Kind::kStopped) {
+      *decoded = PayloadResult::Decoded();  // not the payload's fault: the write's
+      return Failure(sink.status().error(), destination, "the write was cut short");
+    }
+    return platform::Status::Ok();
+  }
+  *size = sink.size();
+  Add(std::move(file), sink.size());
+  return platform::Status::Ok();
+}
+
 platform::Status LooseFileBatch::Stage(const std::string& destination, const Target& target,
                                        const unsigned char* data, std::size_t size) {
   if (target.existing.exists && target.existing.directory) {
     return Failure(EISDIR, destination, "");
   }
-  Staged file;
-  file.destination = destination;
-  file.target = target;
-  file.temporary = target.path + kTemporarySuffix;
-
-  // A temporary left by a run that was cut short may be a second name of
-  // its source (see StageByLink): truncating it would truncate the source.
-  platform::DeleteFile(file.temporary);
+  Staged file = Begin(destination, target);
   errno = 0;
   std::unique_ptr<platform::RandomAccessFile> out = platform::RandomAccessFile::Open(
       file.temporary, platform::RandomAccessFile::Mode::kCreateReadWrite);
@@ -140,7 +174,8 @@ void LooseFileBatch::StageInPlace(const std::string& destination, const Target& 
   Add(std::move(file), 0);
 }
 
-void LooseFileBatch::Add(Staged file, std::size_t size) {
+void LooseFileBatch::Add(Staged file, std::uint64_t size) {
+  if (staged_.empty()) firstStagedAt_ = platform::TickMilliseconds();
   // The replacement may do what the old file could (an executable stays one).
   if (file.target.existing.exists && !file.temporary.empty()) {
     platform::CopyPermissions(file.target.path, file.temporary);
@@ -150,8 +185,10 @@ void LooseFileBatch::Add(Staged file, std::size_t size) {
   staged_.push_back(std::move(file));
 }
 
-bool LooseFileBatch::Full(std::size_t size) const {
-  return staged_.size() >= kMaxFiles || (!staged_.empty() && stagedBytes_ + size > kMaxBytes);
+bool LooseFileBatch::Full(std::uint64_t size) const {
+  if (staged_.empty()) return false;
+  return stagedBytes_ + size > kMaxBytes ||
+         platform::TickMilliseconds() - firstStagedAt_ >= kMaxMilliseconds;
 }
 
 platform::Status LooseFileBatch::SyncFileSystems(const std::vector<platform::Status>& results,

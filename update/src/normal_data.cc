@@ -1,6 +1,5 @@
 // Loose update files: everything below the work path is written into the
 // installation (the current directory) under the same relative name.
-#include <climits>
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -97,14 +96,22 @@ bool UpdateDialog::LoadLooseSource(const std::string& entry, LooseSource* loaded
     // overwrites stays, so it is never moved.
     if (overwrittenBy_.count(key) == 0) {
       const platform::FileStamp stamp = platform::StampOf(entry);
-      if (stamp.exists && !stamp.directory && stamp.size <= INT_MAX) {
+      if (stamp.exists && !stamp.directory && stamp.size >= 0) {
         loaded->moving = true;
-        loaded->size = static_cast<std::size_t>(stamp.size);
+        loaded->size = static_cast<std::uint64_t>(stamp.size);
         return true;
       }
     }
   }
-  if (readAhead_.Take(index, entry, dataBuffer_, &loaded->prepared) == -1) return false;
+  return TakeLooseSource(index, entry, loaded);
+}
+
+bool UpdateDialog::TakeLooseSource(std::size_t index, const std::string& entry,
+                                   LooseSource* loaded) {
+  const int result = readAhead_.Take(index, entry, dataBuffer_, &loaded->prepared);
+  if (result == -1) return false;
+  loaded->moving = false;
+  loaded->inPieces = result == kLoadInPieces;
   loaded->size = dataBuffer_.size();
   return true;
 }
@@ -118,7 +125,8 @@ void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& s
   const bool inPack = WasStoredInPack(entry);
   LooseSource loaded;
   if (!LoadLooseSource(entry, &loaded)) {
-    if (!inPack) KeepBack(entry, "cannot be read");
+    const std::string reason = LoadFailure(entry);
+    if (!inPack) KeepBack(entry, reason);
     return;
   }
   // The destination directory, read afresh for every file that is applied
@@ -139,7 +147,7 @@ void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& s
     // them are refused there), and it is not deleted. With one, a run cut
     // short moved the file there and did not get to delete the source: it
     // goes once the commit has made the file durable.
-    Log("%s size=%zu\n", relative.c_str(), loaded.size);
+    Log("%s size=%llu\n", relative.c_str(), static_cast<unsigned long long>(loaded.size));
     if (!workPathIsInstallation_) {
       looseBatch_.StageInPlace(destination, LocateInBatch(destination, existing, 0));
       pendingLoose_.push_back(PendingLooseFile{entry, relative, inPack});
@@ -161,7 +169,7 @@ void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& s
 
 LooseFileBatch::Target UpdateDialog::LocateInBatch(const std::string& destination,
                                                    const platform::FileStamp& existing,
-                                                   std::size_t size) {
+                                                   std::uint64_t size) {
   LooseFileBatch::Target target = looseBatch_.Locate(destination, existing);
   if (looseBatch_.Full(size) || looseBatch_.Holds(target)) {
     CommitLooseFiles();
@@ -177,20 +185,32 @@ void UpdateDialog::StageLooseFile(const std::string& entry, const std::string& r
   const bool moved = loaded.moving && looseBatch_.StageByLink(destination, target, entry);
   if (loaded.moving && !moved) {
     // Not movable after all: its bytes are copied.
-    if (readAhead_.Take(static_cast<std::size_t>(fileIndex_), entry, dataBuffer_) == -1) {
-      if (!inPack) KeepBack(entry, "cannot be read");
+    if (!TakeLooseSource(static_cast<std::size_t>(fileIndex_), entry, &loaded)) {
+      const std::string reason = LoadFailure(entry);
+      if (!inPack) KeepBack(entry, reason);
       return;
     }
-    loaded.size = dataBuffer_.size();
   }
-  Log("%s size=%zu\n", relative.c_str(), loaded.size);
-  // A file written ahead is only named; otherwise the bytes are written now.
-  const bool named = moved || (loaded.prepared != nullptr &&
-                               looseBatch_.StagePrepared(destination, target, *loaded.prepared,
-                                                         dataBuffer_.size()));
-  const platform::Status staged =
-      named ? platform::Status::Ok()
-            : looseBatch_.Stage(destination, target, dataBuffer_.data(), dataBuffer_.size());
+  platform::Status staged = platform::Status::Ok();
+  if (loaded.inPieces) {
+    // Too large for memory: decoded straight into its temporary.
+    PayloadResult decoded;
+    staged = looseBatch_.StageFrom(
+        destination, target, [this, &entry](PayloadSink& sink) { return host_.decodeFile(entry, sink); },
+        &decoded, &loaded.size);
+    Log("%s size=%llu\n", relative.c_str(), static_cast<unsigned long long>(loaded.size));
+    if (!decoded.ok()) {
+      if (!inPack) KeepBack(entry, decoded.failure.empty() ? "cannot be read" : decoded.failure);
+      return;
+    }
+  } else {
+    Log("%s size=%llu\n", relative.c_str(), static_cast<unsigned long long>(loaded.size));
+    // A file written ahead is only named; otherwise the bytes are written now.
+    const bool named = moved || (loaded.prepared != nullptr &&
+                                 looseBatch_.StagePrepared(destination, target, *loaded.prepared,
+                                                           dataBuffer_.size()));
+    if (!named) staged = looseBatch_.Stage(destination, target, dataBuffer_.data(), dataBuffer_.size());
+  }
   if (!staged.ok()) {
     if (!inPack) KeepBack(entry, "could not be written to " + Shown(staged.ToString()));
   } else {

@@ -2,10 +2,14 @@
 // stored, under its path relative to that directory, in the pack file system,
 // in batches that each end with one synced commit. A source is deleted only
 // after the commit that holds its content.
+#include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
 
+#include "file_payload_sink.h"
 #include "fileutil/file_util.h"
+#include "platform/clock.h"
 #include "platform/file_system.h"
 #include "relative_name.h"
 #include "update/update_dialog.h"
@@ -16,10 +20,9 @@ using internal::RelativeTo;
 
 namespace {
 
-// A batch is committed after this many stored files or bytes, and after the
-// last file of the list.
-constexpr std::size_t kBatchFiles = 1000;
-constexpr std::uint64_t kBatchBytes = std::uint64_t{64} << 20;
+// Suffix of the scratch file beside the pack that a compressed pack file too
+// large for memory is decoded into before it is stored.
+constexpr char kScratchSuffix[] = ".marovetin-decoded";
 
 }  // namespace
 
@@ -53,36 +56,38 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
   if (const std::string* current = CurrentEntry()) {
     const std::string entry = *current;
     int loaded = readAhead_.Take(static_cast<std::size_t>(fileIndex_), entry, dataBuffer_);
-    // Logged before the store, so the line is there even when the store fails.
-    Log("%s size=%zu\n", entry.c_str(), dataBuffer_.size());
     const std::string relative = RelativeTo(entry, packSource);
 
-    if (loaded == -1) {
-      KeepBack(entry, "cannot be read");
-    } else if (relative.empty() || dataBuffer_.size() > std::numeric_limits<std::uint32_t>::max()) {
-      KeepBack(entry, "cannot be stored in the pack");
-    } else if (const std::string refusal = PackRefusal(dataBuffer_); !refusal.empty()) {
-      KeepBack(entry, refusal);
+    if (loaded == kLoadInPieces && !relative.empty()) {
+      StorePackFileInPieces(entry, relative);
     } else {
-      unsigned char none = 0;
-      unsigned char* data = dataBuffer_.empty() ? &none : dataBuffer_.data();
-      if (!batchOpen_) {
-        packStore_.BeginBatch();
-        batchOpen_ = true;
-      }
-      bool stored =
-          packStore_.AddFile(relative, data, static_cast<std::uint32_t>(dataBuffer_.size()));
-      if (!stored) {
-        const std::string why = packStore_.LastFailure();
-        KeepBack(entry, why.empty() ? std::string("could not be stored in the pack")
-                                    : "could not be stored in the pack: " + why);
+      // Logged before the store, so the line is there even when the store fails.
+      Log("%s size=%zu\n", entry.c_str(), dataBuffer_.size());
+      std::string refusal;
+      if (loaded == -1) {
+        KeepBack(entry, LoadFailure(entry));
+      } else if (relative.empty()) {
+        KeepBack(entry, "cannot be stored in the pack");
+      } else if (!(refusal = VolumeSizeRefusal(dataBuffer_.size())).empty() ||
+                 !(refusal = PackRefusal(dataBuffer_)).empty()) {
+        KeepBack(entry, refusal);
       } else {
-        batchSources_.emplace_back(entry, relative);
-        batchBytes_ += dataBuffer_.size();
+        unsigned char none = 0;
+        unsigned char* data = dataBuffer_.empty() ? &none : dataBuffer_.data();
+        OpenPackBatch();
+        bool stored =
+            packStore_.AddFile(relative, data, static_cast<std::uint32_t>(dataBuffer_.size()));
+        if (!stored) {
+          const std::string why = packStore_.LastFailure();
+          KeepBack(entry, why.empty() ? std::string("could not be stored in the pack")
+                                      : "could not be stored in the pack: " + why);
+        } else {
+          NotePackStore(entry, relative, dataBuffer_.size());
+        }
       }
     }
     const bool last = static_cast<std::size_t>(fileIndex_) + 1 >= fileList_.size();
-    if (batchOpen_ && (last || batchSources_.size() >= kBatchFiles || batchBytes_ >= kBatchBytes)) {
+    if (batchOpen_ && (last || PackBatchFull())) {
       CommitPackBatch(packSource);
     }
     stageEnds = last;
@@ -95,6 +100,91 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
   if (stageEnds) RemoveEmptiedDirectories(packSource);
   PostNextFile();
   return 0;
+}
+
+std::string UpdateDialog::VolumeSizeRefusal(std::uint64_t size) const {
+  const std::uint64_t largest = packStore_.LargestFileSize();
+  if (size <= largest) return std::string();
+  return "too large for a pack volume (" + std::to_string(size) +
+         " bytes; a volume holds at most " + std::to_string(largest) + ")";
+}
+
+void UpdateDialog::OpenPackBatch() {
+  if (batchOpen_) return;
+  packStore_.BeginBatch();
+  batchOpen_ = true;
+  batchOpenedAt_ = platform::TickMilliseconds();
+}
+
+void UpdateDialog::NotePackStore(const std::string& entry, const std::string& relative,
+                                 std::uint64_t size) {
+  batchSources_.emplace_back(entry, relative);
+  batchBytes_ += size;
+}
+
+bool UpdateDialog::PackBatchFull() const {
+  return batchBytes_ >= packBatchBudget_.bytes ||
+         platform::TickMilliseconds() - batchOpenedAt_ >= packBatchBudget_.milliseconds;
+}
+
+void UpdateDialog::StorePackFileInPieces(const std::string& entry, const std::string& relative) {
+  std::string refusal;
+  std::uint64_t size = 0;
+  bool stored = false;
+  if (std::unique_ptr<PayloadReader> reader = host_.openPlainPayload(entry)) {
+    // The size is known before the bytes: the region is reserved from it and
+    // the bytes go there as they are read.
+    size = reader->size();
+    Log("%s size=%llu\n", entry.c_str(), static_cast<unsigned long long>(size));
+    refusal = VolumeSizeRefusal(size);
+    if (refusal.empty()) {
+      OpenPackBatch();
+      stored = packStore_.AddFileFromSource(
+          relative, size, [&reader](unsigned char* buffer, std::uint32_t length) {
+            return reader->Read(buffer, length);
+          });
+      if (!stored) refusal = reader->failure();
+    }
+  } else {
+    // The size comes with the last byte: the payload is decoded into a
+    // scratch file first, and stored from there. Past what a volume holds
+    // its bytes are only counted, for the message.
+    internal::FilePayloadSink scratch(host_.packName() + kScratchSuffix,
+                                      packStore_.LargestFileSize());
+    const PayloadResult decoded = host_.decodeFile(entry, scratch);
+    if (decoded.ok()) scratch.Finish();
+    size = scratch.size();
+    Log("%s size=%llu\n", entry.c_str(), static_cast<unsigned long long>(size));
+    if (!scratch.status().ok()) {
+      refusal = "could not be decoded into " + scratch.status().ToString();
+    } else if (!decoded.ok()) {
+      refusal = decoded.failure.empty() ? std::string("cannot be read") : decoded.failure;
+    } else {
+      refusal = VolumeSizeRefusal(size);
+    }
+    if (refusal.empty()) {
+      OpenPackBatch();
+      std::uint64_t offset = 0;
+      stored = packStore_.AddFileFromSource(
+          relative, size, [&scratch, &offset](unsigned char* buffer, std::uint32_t length) {
+            const bool read = scratch.ReadAt(offset, buffer, length);
+            offset += length;
+            return read;
+          });
+      if (!stored && !scratch.status().ok()) refusal = scratch.status().ToString();
+    }
+    scratch.Remove();
+  }
+  if (stored) {
+    NotePackStore(entry, relative, size);
+    return;
+  }
+  if (refusal.empty()) {
+    const std::string why = packStore_.LastFailure();
+    refusal = why.empty() ? std::string("could not be stored in the pack")
+                          : "could not be stored in the pack: " + why;
+  }
+  KeepBack(entry, refusal);
 }
 
 void UpdateDialog::CommitPackBatch(const std::string& packSource) {

@@ -89,6 +89,17 @@ class PkfsPackStore : public PackStore {
            fileSystem_->AddFile(name, data, length);
   }
 
+  bool AddFileFromSource(const std::string& name, std::uint64_t size,
+                         const PieceSource& source) override {
+    return fileSystem_ != nullptr && mountFailure_.empty() &&
+           fileSystem_->AddFileFromSource(name, size, source);
+  }
+
+  std::uint64_t LargestFileSize() const override {
+    return fileSystem_ != nullptr ? fileSystem_->LargestFileSize()
+                                  : pkfs::LargestFileSizeUnder(pkfs::kDefaultVolumeSizeLimit);
+  }
+
   platform::Status MountBlocked() const override { return blocked_; }
 
   std::string LastFailure() const override {

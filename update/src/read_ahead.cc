@@ -147,7 +147,7 @@ void ReadAhead::DecodeNext(std::unique_lock<std::mutex>& lock) {
     if (!removed) {
       stamp = platform::StampOf(path);
       result = loader_(path, bytes);
-      if (result != -1 && preparer) prepared = preparer(path, bytes);
+      if (result != -1 && result != kLoadInPieces && preparer) prepared = preparer(path, bytes);
     }
   } catch (const std::bad_alloc&) {
     // Out of memory here: give up the bytes; the file is loaded at its

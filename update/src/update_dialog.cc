@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "fileutil/file_util.h"
 #include "platform/standard_streams.h"
@@ -39,7 +40,7 @@ UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressV
       stdoutIsTerminal_(platform::StandardOutputIsTerminal()),
       readAhead_(
           [this](const std::string& path, std::vector<unsigned char>& buffer) {
-            return host_.loadFile(path, buffer);
+            return LoadWithinLimit(path, buffer);
           },
           ReadAheadLimits{}) {
   packStore_.SetOutputSink(
@@ -156,6 +157,32 @@ UpdateOutcome UpdateDialog::outcome() const {
 }
 
 // ---- Shared steps of the stage handlers ----
+
+int UpdateDialog::LoadWithinLimit(const std::string& path, std::vector<unsigned char>& buffer) {
+  MemorySink sink(buffer, readAhead_.limits().maxFileBytes);
+  const PayloadResult result = host_.decodeFile(path, sink);
+  if (sink.overLimit()) {
+    std::vector<unsigned char>().swap(buffer);
+    return kLoadInPieces;
+  }
+  if (result.ok()) return 0;
+  NoteLoadFailure(path, result.failure);
+  return -1;
+}
+
+void UpdateDialog::NoteLoadFailure(const std::string& path, const std::string& reason) {
+  std::lock_guard<std::mutex> lock(loadFailuresMutex_);
+  loadFailures_[path] = reason.empty() ? std::string("cannot be read") : reason;
+}
+
+std::string UpdateDialog::LoadFailure(const std::string& path) {
+  std::lock_guard<std::mutex> lock(loadFailuresMutex_);
+  auto found = loadFailures_.find(path);
+  if (found == loadFailures_.end()) return "cannot be read";
+  std::string reason = std::move(found->second);
+  loadFailures_.erase(found);
+  return reason;
+}
 
 std::string UpdateDialog::SourceDirectory() const {
   std::string source = host_.workPath();

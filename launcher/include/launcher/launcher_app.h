@@ -63,6 +63,8 @@ class LauncherApp : public update::UpdateHost {
   bool deleteSources() const override { return commandLine_.given(Option::kDeleteSources); }
   void writeLog(const std::string& text) override { runLog_.write(text); }
   int loadFile(const std::string& path, std::vector<unsigned char>& buffer) override;
+  update::PayloadResult decodeFile(const std::string& path, update::PayloadSink& sink) override;
+  std::unique_ptr<update::PayloadReader> openPlainPayload(const std::string& path) override;
   bool payloadsAsDelivered() const override;
 
   const CommandLine& commandLine() const { return commandLine_; }

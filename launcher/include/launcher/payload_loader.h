@@ -1,11 +1,15 @@
-// Reads an update payload file whole, undoing its bzip2 compression and its
-// bytewise inversion as the run's options say.
+// Reads an update payload file, undoing its bzip2 compression and its
+// bytewise inversion as the run's options say: piece by piece into a sink, in
+// bounded memory whatever the file's size, or whole into a buffer.
 #ifndef MAROVETIN_LAUNCHER_PAYLOAD_LOADER_H_
 #define MAROVETIN_LAUNCHER_PAYLOAD_LOADER_H_
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "update/payload_sink.h"
 
 namespace launcher {
 
@@ -15,6 +19,8 @@ struct ProcessorInfo {
 
   static ProcessorInfo Probe();
 };
+
+class PayloadFile;  // a payload file being read
 
 class PayloadLoader {
  public:
@@ -26,16 +32,31 @@ class PayloadLoader {
   PayloadLoader(const PayloadLoader&) = delete;
   PayloadLoader& operator=(const PayloadLoader&) = delete;
 
-  // Fills buffer (which the caller has emptied) with the file's bytes; a
+  // Hands the file's decoded bytes to sink in order, a piece at a time; a
   // bzip2 file may hold several streams one after the other, and all are
-  // decoded in turn. Returns -1 when the file cannot be read: an absent path,
-  // a file that does not open (buffer untouched), or a bzip2 data or read
-  // error, bytes after the last stream that begin no stream included (buffer
-  // keeps what was decoded before it, not inverted). Safe to call from
-  // several threads at once. Otherwise
-  // returns the file's size after a plain read without inversion, and 0 after
-  // every other successful read. A plain read that comes up short leaves the
-  // missing bytes 0.
+  // decoded in turn. The result says why a file could not be decoded: it does
+  // not open, a read failed (with the system's reason), it is not a bzip2
+  // stream, the stream is truncated or damaged, or bytes that begin no stream
+  // follow it. The sink may be told to restart: bzip2 blocks are written out
+  // before their checksum is known, and a file the fast decoder gives up on
+  // is decoded again from its start by the library. Memory stays bounded
+  // (about 7 MB a thread for bzip2 payloads, 256 KiB for plain ones). Safe to
+  // call from several threads at once.
+  update::PayloadResult decodeFile(const char* path, update::PayloadSink& sink) const;
+  update::PayloadResult decodeFile(const std::string& path, update::PayloadSink& sink) const {
+    return decodeFile(path.c_str(), sink);
+  }
+
+  // The file as a reader of its decoded bytes when they need no decoder
+  // ("-dc" off), so that their size is known before they are read; null for
+  // bzip2 payloads and files that do not open.
+  std::unique_ptr<update::PayloadReader> openPlain(const std::string& path) const;
+
+  // Fills buffer (which the caller has emptied) with the whole of the file's
+  // decoded bytes. Returns -1 when decodeFile fails (buffer then keeping what
+  // was decoded before the failure, not necessarily inverted), the file's
+  // size after a plain read without inversion (-1 beyond 2 GiB - 1), and 0
+  // after every other successful read.
   int loadFile(const char* path, std::vector<unsigned char>& buffer) const;
   int loadFile(const std::string& path, std::vector<unsigned char>& buffer) const {
     return loadFile(path.c_str(), buffer);
@@ -51,8 +72,8 @@ class PayloadLoader {
   const ProcessorInfo& processorInfo() const { return processorInfo_; }
 
  private:
-  int loadBzip2(const char* path, std::vector<unsigned char>& buffer) const;
-  int loadPlain(const char* path, std::vector<unsigned char>& buffer) const;
+  update::PayloadResult decodeBzip2(PayloadFile& file, update::PayloadSink& sink) const;
+  update::PayloadResult decodePlain(PayloadFile& file, update::PayloadSink& sink) const;
 
   bool invertBytes_ = false;  // "-de"
   bool readBzip2_ = false;    // "-dc"

@@ -3,6 +3,7 @@
 #define PKFS_PKFSF_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,10 @@ class PackArchive;
 constexpr std::uint32_t kDefaultVolumeSizeLimit = 0x60000000;
 // How long a load waits for a volume that another process holds.
 constexpr int kDefaultLockTimeoutMilliseconds = 60 * 1000;
+
+// The most bytes one file may have in volumes of sizeLimit bytes: what an
+// empty volume holds.
+std::uint64_t LargestFileSizeUnder(std::uint32_t sizeLimit);
 
 class CPKFSF : public CFS {
  public:
@@ -68,6 +73,21 @@ class CPKFSF : public CFS {
   // Normalises name and stores data in the set, replacing any copy. data may
   // be filtered in place. False when no volume is loaded or the store failed.
   bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length);
+
+  // Fills buffer with the next length bytes of a file being stored; false
+  // when they cannot be had.
+  using PieceSource = std::function<bool(unsigned char* buffer, std::uint32_t length)>;
+
+  // Stores the size bytes that source delivers, in order, under name (as
+  // AddFile does), writing them into the reserved region a piece of 1 MiB at
+  // a time: memory does not follow the file's size. A file larger than
+  // LargestFileSize() is refused before anything is read or written ("NAME:
+  // too large for a pack volume (N bytes; a volume holds at most M)"), and so
+  // is one whose source fails (nothing is then stored).
+  bool AddFileFromSource(const std::string& name, std::uint64_t size, const PieceSource& source);
+
+  // The most bytes one file may have: what an empty volume holds.
+  std::uint64_t LargestFileSize() const;
 
   // Removes name from every volume of the chain that starts at the primary
   // volume, except the head keep (at the commit of the batch).
@@ -142,6 +162,9 @@ class CPKFSF : public CFS {
   // deleted (kept on disk when a header could not be put back), the others
   // return to their state on disk.
   void RollBack(const std::vector<PackArchive*>& changed);
+  // The first volume, with the last failure cleared and name in key form in
+  // *key; null (the failure noted) when no volume is loaded.
+  PackArchive* BeginAdd(const std::string& name, std::string* key);
   void DropVolume(PackArchive* volume, bool deleteFile);
 
   std::vector<std::unique_ptr<PackArchive>> archives_;

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -25,14 +26,17 @@
 #include "platform/file_identity.h"
 #include "platform/status.h"
 #include "platform/unnamed_file.h"
+#include "update/payload_sink.h"
 
 namespace update {
 
 class LooseFileBatch {
  public:
-  // A batch is committed at this many files or bytes, whichever comes first.
-  static constexpr std::size_t kMaxFiles = 1000;
+  // A batch is committed when its new bytes reach kMaxBytes, or kMaxMilliseconds
+  // after its first file was staged, whichever comes first: a stop loses at
+  // most that much work, and the syncs stay a small share of the writing.
   static constexpr std::uint64_t kMaxBytes = 64ull << 20;
+  static constexpr std::uint32_t kMaxMilliseconds = 3000;
 
   // Suffix of the temporaries, appended to the destination's file name.
   static constexpr char kTemporarySuffix[] = ".marovetin-new";
@@ -70,6 +74,15 @@ class LooseFileBatch {
     return Stage(destination, Locate(destination), data, size);
   }
 
+  // Decodes a payload straight into a temporary beside target, as Stage
+  // writes one: produce hands the bytes, piece by piece, to the sink it is
+  // given. When produce fails to decode (decoded says why) or a write fails
+  // (the status says why), nothing is left behind; *size gets the bytes
+  // written.
+  using Producer = std::function<PayloadResult(PayloadSink& sink)>;
+  platform::Status StageFrom(const std::string& destination, const Target& target,
+                             const Producer& produce, PayloadResult* decoded, std::uint64_t* size);
+
   // Stages the file at source itself rather than a copy of its bytes, for a
   // source that is deleted once the commit reported its file in place: the
   // temporary becomes a second name of source (platform::LinkAsNewFile),
@@ -99,9 +112,9 @@ class LooseFileBatch {
   bool Holds(const Target& target) const { return keys_.count(target.key) != 0; }
   bool Holds(const std::string& destination) const { return Holds(Locate(destination)); }
 
-  // True when the batch has reached its size, or would pass kMaxBytes with
-  // size more bytes.
-  bool Full(std::size_t size = 0) const;
+  // True when the batch has reached its size or age, or would pass kMaxBytes
+  // with size more bytes.
+  bool Full(std::uint64_t size = 0) const;
   bool empty() const { return staged_.empty(); }
   std::size_t size() const { return staged_.size(); }
 
@@ -129,7 +142,9 @@ class LooseFileBatch {
   };
 
   // Takes a written temporary into the batch.
-  void Add(Staged file, std::size_t size);
+  void Add(Staged file, std::uint64_t size);
+  // A staged file's temporary, with a leftover of a run cut short removed.
+  Staged Begin(const std::string& destination, const Target& target) const;
 
   // The identity of directory, read once per batch: the run itself only adds
   // entries to the directories it writes into.
@@ -144,6 +159,7 @@ class LooseFileBatch {
   std::set<std::string> keys_;  // the staged files' keys, for Holds
   mutable std::map<std::string, DirectoryId> directories_;
   std::uint64_t stagedBytes_ = 0;
+  std::uint32_t firstStagedAt_ = 0;  // the clock's milliseconds at the first stage
   int syncCount_ = 0;
 };
 

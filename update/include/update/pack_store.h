@@ -5,8 +5,10 @@
 #define UPDATE_PACK_STORE_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "pkfs/output_sink.h"
 #include "platform/status.h"
@@ -33,6 +35,25 @@ class PackStore {
   // True only when the bytes were stored (inside a batch: stored pending its
   // commit).
   virtual bool AddFile(const std::string& name, unsigned char* data, std::uint32_t length) = 0;
+
+  // Fills buffer with the next length bytes of a file being stored; false
+  // when they cannot be had.
+  using PieceSource = std::function<bool(unsigned char* buffer, std::uint32_t length)>;
+
+  // Stores the size bytes that source delivers in order under name, as
+  // AddFile does, without holding them whole. By default they are gathered
+  // and stored with AddFile.
+  virtual bool AddFileFromSource(const std::string& name, std::uint64_t size,
+                                 const PieceSource& source) {
+    if (size > LargestFileSize()) return false;
+    std::vector<unsigned char> data(static_cast<std::size_t>(size));
+    if (size > 0 && !source(data.data(), static_cast<std::uint32_t>(size))) return false;
+    unsigned char none = 0;
+    return AddFile(name, data.empty() ? &none : data.data(), static_cast<std::uint32_t>(size));
+  }
+
+  // The most bytes one stored file may have.
+  virtual std::uint64_t LargestFileSize() const { return UINT32_MAX - 1; }
 
   // Why the last AddFile (or the mount) failed, "volume: reason"; empty when
   // the store does not know.

@@ -37,12 +37,22 @@ struct ReadAheadLimits {
   // with each file being decoded counted at the largest size seen so far,
   // reach this mark (the file the caller waits for always starts). Sizes are
   // known only once decoded, so the mark can be passed by the files that
-  // were decoding when it was reached.
-  std::size_t maxBytes = std::size_t{64} << 20;
+  // were decoding when it was reached, each by maxFileBytes at most.
+  std::size_t maxBytes = std::size_t{32} << 20;
+  // The most bytes one file is decoded to in memory: the loader gives up on
+  // a larger file (kLoadInPieces), which the caller then decodes at its turn
+  // piece by piece. So the window never holds more than maxBytes plus
+  // maxFileBytes for each worker, whatever the files' sizes.
+  std::size_t maxFileBytes = std::size_t{8} << 20;
 };
 
+// A loader's result for a file that decodes to more than maxFileBytes: it is
+// not held in memory (the buffer stays empty), and no preparer sees it.
+constexpr int kLoadInPieces = -2;
+
 // One worker per usable processor (at least one), or MAROVETIN_JOBS when it
-// holds a number from 1 to 256; two files per worker and 64 MiB in flight.
+// holds a number from 1 to 256; two files per worker, 32 MiB in flight and
+// 8 MiB a file.
 ReadAheadLimits ReadAheadLimitsFromEnvironment();
 // The same for a given job count (values below 1 count as 1).
 ReadAheadLimits ReadAheadLimitsForJobs(int jobs);

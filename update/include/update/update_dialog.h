@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
@@ -130,6 +131,16 @@ class UpdateDialog {
   void SetReadAheadLimits(const ReadAheadLimits& limits) { readAhead_.SetLimits(limits); }
   const ReadAhead& readAhead() const { return readAhead_; }
 
+  // A batch of pack stores commits when its payload reaches bytes, when
+  // milliseconds passed since it opened, or after the last file: a stop
+  // loses at most one batch's work, and the directory rewrite of each
+  // commit stays a small share of what is written.
+  struct BatchBudget {
+    std::uint64_t bytes = std::uint64_t{256} << 20;
+    std::uint32_t milliseconds = 5000;
+  };
+  void SetPackBatchBudget(const BatchBudget& budget) { packBatchBudget_ = budget; }
+
   UpdateState state() const { return state_; }
   int fileIndex() const { return fileIndex_; }
   const std::vector<std::string>& fileList() const { return fileList_; }
@@ -163,6 +174,26 @@ class UpdateDialog {
   // The reason a pack update file whose bytes are loaded cannot be stored, or
   // empty when it can.
   std::string PackRefusal(const std::vector<unsigned char>& data) const;
+  // The read-ahead's loader: the file decoded into buffer, 0; -1 when it
+  // cannot be decoded (the reason kept for LoadFailure); kLoadInPieces when
+  // it decodes to more than one file may hold in memory.
+  int LoadWithinLimit(const std::string& path, std::vector<unsigned char>& buffer);
+  // Why the last load of path failed ("not a bzip2 stream"), and forgets it.
+  std::string LoadFailure(const std::string& path);
+  void NoteLoadFailure(const std::string& path, const std::string& reason);
+  // Stores a pack update file too large to hold in memory, a piece at a time:
+  // read in order when its size is known first, or else decoded into a
+  // scratch file beside the pack and copied from there. Keeps it back with
+  // the reason when it cannot be stored; adds it to the open batch otherwise.
+  void StorePackFileInPieces(const std::string& entry, const std::string& relative);
+  // Refusal of a pack file of size bytes that no volume can hold, or empty.
+  std::string VolumeSizeRefusal(std::uint64_t size) const;
+  // Opens the batch of pack stores when none is open.
+  void OpenPackBatch();
+  // Records a store in the open batch.
+  void NotePackStore(const std::string& entry, const std::string& relative, std::uint64_t size);
+  // True when the open batch has reached its budget.
+  bool PackBatchFull() const;
   // The pack volume that destination would overwrite, or empty.
   std::string PackVolumeAt(const std::string& destination) const;
   // True when the work path is the installation itself (no "-sw"): each loose
@@ -176,19 +207,23 @@ class UpdateDialog {
   // to be moved into place, only its size.
   struct LooseSource {
     bool moving = false;
-    std::size_t size = 0;
+    bool inPieces = false;  // too large for memory: decoded into place at its turn
+    std::uint64_t size = 0;
     std::unique_ptr<platform::UnnamedFile> prepared;
   };
   // The file at fileIndex_ as the loose stage starts from it; false when it
   // cannot be read.
   bool LoadLooseSource(const std::string& entry, LooseSource* loaded);
+  // The file's decoded bytes from the read-ahead (or the note that it is to
+  // be decoded in pieces); false when it cannot be read.
+  bool TakeLooseSource(std::size_t index, const std::string& entry, LooseSource* loaded);
   // Applies the loose file entry of the work path source to the installation
   // (the current directory).
   void ApplyLooseFile(const std::string& entry, const std::string& source);
   // The batch target of destination, after committing the batch first when
   // it is full (size more bytes to come) or already holds that target.
   LooseFileBatch::Target LocateInBatch(const std::string& destination,
-                                       const platform::FileStamp& existing, std::size_t size);
+                                       const platform::FileStamp& existing, std::uint64_t size);
   // Stages the loaded file: moved, named where it was written ahead, or
   // written from its bytes; a failure keeps it back with the reason.
   void StageLooseFile(const std::string& entry, const std::string& relative,
@@ -284,6 +319,12 @@ class UpdateDialog {
   bool batchOpen_ = false;
   std::vector<std::pair<std::string, std::string>> batchSources_;
   std::uint64_t batchBytes_ = 0;
+  std::uint32_t batchOpenedAt_ = 0;  // the clock's milliseconds when the batch opened
+  BatchBudget packBatchBudget_;
+
+  // Why loads failed, by path, as the read-ahead's threads found it.
+  std::mutex loadFailuresMutex_;
+  std::map<std::string, std::string> loadFailures_;
 
   // Loads the listed files through the host. Last, so that its workers stop
   // before anything else of the dialog goes.

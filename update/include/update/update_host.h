@@ -3,8 +3,11 @@
 #ifndef UPDATE_UPDATE_HOST_H_
 #define UPDATE_UPDATE_HOST_H_
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "update/payload_sink.h"
 
 namespace update {
 
@@ -28,6 +31,23 @@ class UpdateHost {
   // failure (see the payload loader for the other results). The dialog's
   // read-ahead calls it from several threads at once.
   virtual int loadFile(const std::string& path, std::vector<unsigned char>& buffer) = 0;
+  // Hands a payload file's decoded bytes to sink, a piece at a time, in
+  // bounded memory whatever the file's size; the result says why a file
+  // cannot be decoded. Called from several threads at once. By default the
+  // file is loaded whole through loadFile.
+  virtual PayloadResult decodeFile(const std::string& path, PayloadSink& sink) {
+    std::vector<unsigned char> bytes;
+    if (loadFile(path, bytes) == -1) return PayloadResult::Unreadable("cannot be read");
+    return sink.Write(bytes.data(), bytes.size()) ? PayloadResult::Decoded()
+                                                  : PayloadResult::Stopped();
+  }
+  // The payload at path as a reader of its decoded bytes, when they can be
+  // read without a decoder (neither "-dc" is set), so that their size is
+  // known first; null otherwise, or when the file does not open.
+  virtual std::unique_ptr<PayloadReader> openPlainPayload(const std::string& path) {
+    static_cast<void>(path);
+    return nullptr;
+  }
   // True when loadFile gives a file's bytes as they are on disk (neither "-dc"
   // nor "-de"): a loose file that "-df" deletes afterwards may then be moved
   // into place instead of copied.
