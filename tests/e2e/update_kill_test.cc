@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <random>
 #include <string>
@@ -156,6 +157,8 @@ TEST_F(UpdateKillTest, AKillAtEachOfTheFirstSyncsOfARunThatCreatesThePackIsRecov
   }
   ASSERT_GE(syncs, 3);
   const int kills = std::min(syncs, 10);
+  std::cout << "a run that creates DATA.pak: " << syncs << " syncs, killed at each of the first "
+            << kills << "\n";
   for (int kill = 1; kill <= kills; ++kill) {
     SCOPED_TRACE("killed at sync " + std::to_string(kill) + " of " + std::to_string(syncs));
     deliver();

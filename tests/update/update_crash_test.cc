@@ -64,6 +64,7 @@ struct Scenario {
   Files before;  // delivered and applied by an earlier run (none: no DATA.pak)
   Files update;  // the update that is stopped
   std::uint32_t volumeLimit;
+  bool chains;  // the update makes Data1.pak
 };
 
 class UpdateCrashTest : public update_testing::InstallationTest {
@@ -157,6 +158,7 @@ class UpdateCrashTest : public update_testing::InstallationTest {
     // The run without a crash, for the record: everything in place.
     ASSERT_TRUE(RunUpdate(scenario.volumeLimit));
     EXPECT_EQ(Inspect(scenario, true), "");
+    EXPECT_EQ(FileExists(install() + "/Data1.pak"), scenario.chains);
   }
 };
 
@@ -167,7 +169,8 @@ TEST_F(UpdateCrashTest, AnUpdateIntoAnInstallationWithoutAPack) {
           {"Pak/sub/b.bin", update_e2e::NoisyBytes(700, 2)},
           {"Pak/c.xml", update_e2e::NoisyBytes(90, 3)},
           {"data/d.bin", update_e2e::NoisyBytes(120, 4)}},
-         0});
+         0,
+         false});
 }
 
 TEST_F(UpdateCrashTest, AnUpdateThatChainsASecondVolume) {
@@ -180,7 +183,8 @@ TEST_F(UpdateCrashTest, AnUpdateThatChainsASecondVolume) {
          {{"Pak/a.txt", update_e2e::NoisyBytes(1000, 8)},
           {"Pak/e.bin", update_e2e::NoisyBytes(600, 9)},
           {"data/c.bin", update_e2e::NoisyBytes(60, 10)}},
-         2600});
+         2600,
+         true});
 }
 
 }  // namespace
