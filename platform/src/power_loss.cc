@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <filesystem>
 #include <random>
 #include <system_error>
 
