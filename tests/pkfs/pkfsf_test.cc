@@ -30,6 +30,26 @@ TEST_F(PkfsfTest, MountFailsWithoutAVolumeAndCreateVolumeMakesOne) {
   EXPECT_EQ(Disk("DATA.pak").size(), 32u);
 }
 
+TEST_F(PkfsfTest, AScratchVolumeLeftByAStopIsNeverLoadedAndGoesAtTheNextLoad) {
+  ASSERT_TRUE(Mount());
+  ASSERT_TRUE(Add("kept", Pattern(40, 1)));
+  Stop();
+  // Whole volumes under the scratch names of the first and the next volume,
+  // as a stop just before their rename leaves them.
+  testing_support::WriteFile(dir_.Join("DATA.pak.pkfs-new"), Disk("DATA.pak"));
+  testing_support::WriteFile(dir_.Join("Data1.pak.pkfs-new"), Disk("DATA.pak"));
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(Mount("DATA.pak", false));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Load DATA.pak to Pkfs\n");
+  EXPECT_EQ(fs_->archives().size(), 1u);
+  EXPECT_FALSE(testing_support::FileExists(dir_.Join("DATA.pak.pkfs-new")));
+  EXPECT_FALSE(testing_support::FileExists(dir_.Join("Data1.pak.pkfs-new")));
+  // The next volume is made under its scratch name again and takes Data1.pak.
+  ASSERT_TRUE(fs_->CreateVolume(""));
+  EXPECT_EQ(fs_->archives()[1]->name(), "Data1.pak");
+  EXPECT_FALSE(testing_support::FileExists(dir_.Join("Data1.pak.pkfs-new")));
+}
+
 TEST_F(PkfsfTest, NewVolumesTakeTheNextFreeDataName) {
   ASSERT_TRUE(Mount());
   ASSERT_TRUE(fs_->CreateVolume(""));
