@@ -134,6 +134,10 @@ class UpdateCrashTest : public update_testing::InstallationTest {
   }
 
   void Check(const Scenario& scenario) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a hundred and more update runs cost too much under the emulator; the pack "
+                    "crash tests cover the volume creation there";
+#endif
     SCOPED_TRACE(scenario.name);
     if (!scenario.before.empty()) {
       Deliver(scenario.before);
