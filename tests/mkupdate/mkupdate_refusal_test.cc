@@ -96,7 +96,7 @@ const Row kRows[] = {
        WriteFile(d.Join("old/Maps/A.map"), "a");
        WriteFile(d.Join("new/Maps/a.MAP"), "b");
      },
-     {"-q", "OLD", "NEW", "OUT"},
+     {"-q", "OLD", "NEW", "OUT/"},
      0,
      {"letter case: Maps/a.MAP is Maps/A.map in OLD; written under NEW's spelling"},
      Row::Out::kHasPayloads,
@@ -187,8 +187,8 @@ TEST_P(MkupdateRefusal, SaysWhyAndLeavesOutAsItShould) {
       args.push_back(dir.Join("old" + arg.substr(3)));
     else if (arg.rfind("NEW", 0) == 0)
       args.push_back(dir.Join("new" + arg.substr(3)));
-    else if (arg == "OUT")
-      args.push_back(dir.Join("out"));
+    else if (arg.rfind("OUT", 0) == 0)
+      args.push_back(dir.Join("out" + arg.substr(3)));
     else
       args.push_back(arg);
   }

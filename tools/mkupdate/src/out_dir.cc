@@ -100,9 +100,14 @@ Status CheckDirectories(const std::string& oldDir, const std::string& newDir,
     }
     outCanonical = Canonical(outDir);
   } else {
-    std::string parent = platform::DirectoryOf(outDir);
-    std::string base = outDir.substr(
-        outDir.find_last_of('/') == std::string::npos ? 0 : outDir.find_last_of('/') + 1);
+    // "out/" names the directory out, to be made.
+    std::string named = outDir;
+    while (named.size() > 1 && named.back() == '/') named.pop_back();
+    const std::size_t slash = named.find_last_of('/');
+    const std::string parent = slash == std::string::npos ? std::string(".")
+                               : slash == 0               ? std::string("/")
+                                                          : named.substr(0, slash);
+    const std::string base = named.substr(slash == std::string::npos ? 0 : slash + 1);
     if (base.empty() || base == "." || base == "..") {
       *usage = true;
       return Status::Error(Status::Code::kInvalid, outDir, "OUT must name a directory");
