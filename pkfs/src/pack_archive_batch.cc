@@ -71,7 +71,7 @@ void PackArchive::DisposeHead(HeadPtr head) {
 
 void PackArchive::NamesTakenOut(std::unordered_set<std::string>* names) const {
   if (base_ == nullptr) return;
-  for (const std::unique_ptr<FileHead>& head : base_->removed) names->insert(head->name);
+  for (const HeadPtr& head : base_->removed) names->insert(head->name);
 }
 
 std::vector<FileHead> PackArchive::DeferredRemovals() const {
