@@ -5,17 +5,21 @@ set(CPACK_PACKAGE_NAME marovetin)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "marovetin")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "client updater and pack file system tools")
-set(CPACK_PACKAGE_DESCRIPTION
-    "marovetin brings delivered update files into a client installation: loose files\n"
-    "and files stored in a set of pack volumes. pkfs lists, reads, fills, checks and\n"
-    "compacts such sets; marovetin-mkupdate makes the update that turns one\n"
-    "installation into another. The pack file system library and its headers are\n"
-    "included.")
+# One string: its lines become the control file's continuation lines.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "marovetin brings delivered update files into a client installation: loose files\n"
+       "and files stored in a set of pack volumes. pkfs lists, reads, fills, checks and\n"
+       "compacts such sets; marovetin-mkupdate makes the update that turns one\n"
+       "installation into another. The pack file system library and its headers are\n"
+       "included.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "marovetin developers <marovetin@localhost>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "marovetin developers <marovetin@example.org>")
+# The programs are shipped stripped; their debug information stays in the
+# build (cpack writes a -dbgsym package only for component packages).
+set(CPACK_STRIP_FILES ON)
 # The programs link libbz2 and the C++ runtime; dpkg-shlibdeps names the
 # exact packages when it is installed, else the two are named here.
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)

@@ -34,6 +34,7 @@ bool PackArchive::AddFileFromBuffer(const std::string& name, unsigned char* data
                                     std::uint32_t size, bool delegated) {
   ScopeTimer timer("AddFileFromBuffer");
   if (fileSystem_ == nullptr || (data == nullptr && size > 0)) return false;
+  if (fileSystem_->RefuseWrite()) return false;
   if (!FitsEmptyVolume(size, fileSystem_->sizeLimit())) {
     fileSystem_->NoteFailure(platform::Status::Error(platform::Status::Code::kInvalid, name,
                                                      "too large for a pack volume"));

@@ -201,15 +201,20 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std
   // A volume is never opened twice: a second lock on it would wait forever.
   if (fileSystem->IsLoaded(path)) return nullptr;
   std::unique_ptr<platform::RandomAccessFile> stream;
+  // A reader takes no lock and opens for reading only (see SetReadOnly).
+  const bool readOnly = fileSystem->readOnly();
   // A set rewritten while this process waited (compacted, renamed over) is
   // no longer the file that was opened: open the path again.
   for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
-    stream = platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kReadWrite);
+    stream = platform::RandomAccessFile::Open(
+        path, readOnly ? platform::RandomAccessFile::Mode::kRead
+                       : platform::RandomAccessFile::Mode::kReadWrite);
     if (stream == nullptr) {
       const int error = errno != 0 ? errno : EIO;
       fileSystem->NoteFailure(platform::Status::FromErrno(error, name));
       return nullptr;
     }
+    if (readOnly) break;
     // Another process that has the set open may be changing it: wait for it.
     const platform::Status locked =
         stream->LockExclusive(fileSystem->lockTimeout(), [fileSystem, &path] {
@@ -252,7 +257,8 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std
   if (archive->checksumMismatch()) {
     LibraryOutput(
         fileSystem->manager(), OutputStream::kError,
-        "marovetin: " + name + ": directory checksum does not match; the volume is used\n");
+        name + ": directory checksum does not match; the volume is read, but the set is not "
+               "written\n");
   }
 
   LibraryOutput(fileSystem->manager(), OutputStream::kOutput, "Load " + name + " to Pkfs\n");

@@ -33,6 +33,9 @@ std::vector<PackArchive::DetachedHead> PackArchive::DetachHeads(const std::strin
 }
 
 PackArchive::RemoveOutcome PackArchive::RemoveStoredFile(const std::string& name) {
+  if (fileSystem_ != nullptr && FindHead(name) != nullptr && fileSystem_->RefuseWrite()) {
+    return RemoveOutcome::kFailed;
+  }
   // The data stay claimed until the commit no longer names them, so nothing
   // stored in the meantime can land on them.
   return TakeOut(name) ? RemoveOutcome::kRemoved : RemoveOutcome::kAbsent;

@@ -91,11 +91,36 @@ bool CPKFSF::IsLoaded(const std::string& volumePath) const {
   return false;
 }
 
+platform::Status CPKFSF::WriteRefusal() const {
+  using platform::Status;
+  if (readOnly_) {
+    return Status::Error(Status::Code::kInvalid, primary() != nullptr ? primary()->name() : "pack",
+                         "loaded read only; not written");
+  }
+  for (const std::unique_ptr<PackArchive>& volume : archives_) {
+    if (volume->checksumMismatch()) {
+      return Status::Error(Status::Code::kCorrupt, volume->name(),
+                           "directory checksum does not match; the set is not written until it "
+                           "is rebuilt ('pkfs compact --salvage')");
+    }
+  }
+  return Status::Ok();
+}
+
+bool CPKFSF::RefuseWrite() {
+  const platform::Status refusal = WriteRefusal();
+  if (refusal.ok()) return false;
+  NoteFailure(refusal);
+  return true;
+}
+
 bool CPKFSF::Load(const std::string& name) {
   NoteFailure(platform::Status::Ok());
   if (LoadFromFile(name, this) == nullptr) return false;
   // The set's lock is held from here on: a scratch volume beside it is what
-  // a stopped run left while making the first or the next volume.
+  // a stopped run left while making the first or the next volume. A set
+  // loaded read only is not touched.
+  if (readOnly_) return true;
   RemoveLeftoverScratch(primary()->path());
   RemoveLeftoverScratch(NextVolumePath(std::string(), nullptr));
   return true;
@@ -116,6 +141,7 @@ std::string CPKFSF::NextVolumePath(const std::string& requested, std::string* na
 
 bool CPKFSF::CreateVolume(const std::string& requested) {
   NoteFailure(platform::Status::Ok());
+  if (RefuseWrite()) return false;
   BatchScope scope(this);
   std::string name;
   const std::string path = NextVolumePath(requested, &name);
@@ -168,15 +194,16 @@ bool CPKFSF::AddFile(const std::string& name, unsigned char* data, std::uint32_t
 
 bool CPKFSF::RemoveCopies(const std::string& name, const FileHead* keep) {
   BatchScope scope(this);
+  bool refused = false;
   std::size_t visited = 0;
   // The chain cannot be longer than the set; the bound guards the walk.
   for (PackArchive* volume = primary(); volume != nullptr && visited < archives_.size();
        volume = volume->next(), ++visited) {
     const FileHead* held = volume->FindHead(name);
     if (held == nullptr || held == keep) continue;
-    volume->RemoveStoredFile(name);
+    refused |= volume->RemoveStoredFile(name) == PackArchive::RemoveOutcome::kFailed;
   }
-  return scope.Finish(true);
+  return scope.Finish(!refused);
 }
 
 bool CPKFSF::RemoveFile(const std::string& name) {

@@ -27,6 +27,12 @@ platform::Status CPKFSF::CommitBatch() {
     if (volume->changed()) changed.push_back(volume.get());
   }
   if (changed.empty()) return platform::Status::Ok();
+  const platform::Status refusal = WriteRefusal();
+  if (!refusal.ok()) {
+    RollBack(changed);
+    NoteFailure(refusal);
+    return refusal;
+  }
 
   // Archives are in chain order: walking back writes each new volume before
   // the volume whose trailer names it. A copy that moved to an earlier

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package in a build folder (cpack -G DEB) and checks what
-# it holds: the programs, their manual pages, the library with its headers
-# and CMake package, and control fields that name the package and version.
+# it holds: the programs (stripped), their manual pages, the copyright file
+# and changelog, the library with its headers and CMake package, control
+# fields that name the package and version and a description whose
+# continuation lines are well-formed; and lintian finds no error in it.
 # Usage: deb_contents.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -19,7 +21,8 @@ for path in ./usr/bin/marovetin ./usr/bin/pkfs ./usr/bin/marovetin-mkupdate \
             ./usr/include/pkfs/pkfsf.h ./usr/include/pkfs/fs_manager.h \
             ./usr/include/platform/random_access_file.h \
             ./usr/lib/cmake/marovetin/marovetin-config.cmake \
-            ./usr/lib/cmake/marovetin/marovetin-targets.cmake; do
+            ./usr/lib/cmake/marovetin/marovetin-targets.cmake \
+            ./usr/share/doc/marovetin/copyright ./usr/share/doc/marovetin/changelog.gz; do
   if ! grep -qxF -- "$path" <<<"$listing"; then
     echo "missing from $(basename "$deb"): $path" >&2
     status=1
@@ -42,4 +45,31 @@ done
 "$out/root/usr/bin/pkfs" --version | grep -q '^pkfs ' || { echo "pkfs does not run" >&2; status=1; }
 "$out/root/usr/bin/marovetin-mkupdate" --version | grep -q '^marovetin-mkupdate ' ||
   { echo "marovetin-mkupdate does not run" >&2; status=1; }
+# Shipped programs carry no symbols or debug information.
+for program in marovetin pkfs marovetin-mkupdate; do
+  if readelf -S "$out/root/usr/bin/$program" | grep -qE '\.(symtab|debug_info)'; then
+    echo "usr/bin/$program is not stripped" >&2
+    status=1
+  fi
+done
+# The description: a summary, then continuation lines that each begin with
+# one space (dpkg-deb -f shows the field as stored).
+description=$(dpkg-deb -f "$deb" Description)
+if [[ $(wc -l <<<"$description") -lt 2 ]] || tail -n +2 <<<"$description" | grep -qv '^ [^ ]'; then
+  echo "malformed Description field:" >&2
+  echo "$description" >&2
+  status=1
+fi
+if command -v lintian >/dev/null; then
+  # Errors only; warnings and notes are reported but do not fail.
+  lintian --no-tag-display-limit "$deb" >"$out/lintian.log" 2>&1 || true
+  if grep -q '^E: ' "$out/lintian.log"; then
+    echo "lintian reports errors:" >&2
+    cat "$out/lintian.log" >&2
+    status=1
+  fi
+else
+  echo "lintian is not installed (scripts/setup.sh installs it)" >&2
+  status=1
+fi
 exit $status

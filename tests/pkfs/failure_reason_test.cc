@@ -95,7 +95,10 @@ TEST_F(FailureReasonTest, EachWayALoadFailsHasItsOwnReason) {
   EXPECT_EQ(LastErrorText(), "DATA.pak: directory trailer is damaged");
 }
 
-TEST_F(FailureReasonTest, AChecksumMismatchIsSaidOnceAndTheVolumeIsUsed) {
+// A directory that fails its checksum is read, with one warning, and never
+// written: not by an add, a removal, a new volume, a handle's write or a
+// commit. The volume's bytes stay as they were.
+TEST_F(FailureReasonTest, AChecksumMismatchIsSaidOnceAndTheSetIsReadButNeverWritten) {
   Bytes file = SoundVolume();
   file[file.size() - 8] ^= 0x01;  // the trailer's checksum word
   Put(file);
@@ -103,15 +106,56 @@ TEST_F(FailureReasonTest, AChecksumMismatchIsSaidOnceAndTheVolumeIsUsed) {
   testing::internal::CaptureStderr();
   ASSERT_TRUE(Mount("DATA.pak", false));
   const std::string err = testing::internal::GetCapturedStderr();
-  testing::internal::GetCapturedStdout();
-  EXPECT_EQ(err, "marovetin: DATA.pak: directory checksum does not match; the volume is used\n");
+  EXPECT_EQ(err,
+            "DATA.pak: directory checksum does not match; the volume is read, but the set is not "
+            "written\n");
   EXPECT_EQ(StoredContent("AB").size(), 8u);
+  const std::string refusal =
+      "DATA.pak: directory checksum does not match; the set is not written until it is rebuilt "
+      "('pkfs compact --salvage')";
+  EXPECT_EQ(fs_->WriteRefusal().ToString(), refusal);
+  EXPECT_FALSE(Add("new", Pattern(4, 2)));
+  EXPECT_EQ(LastErrorText(), refusal);
+  EXPECT_FALSE(fs_->RemoveFile("AB"));
+  EXPECT_EQ(LastErrorText(), refusal);
+  EXPECT_FALSE(fs_->CreateVolume(""));
+  EXPECT_EQ(LastErrorText(), refusal);
+  pkfs::CFSFile* writer = manager_->Open("CDE", "wb");
+  ASSERT_NE(writer, nullptr);
+  EXPECT_EQ(writer->Write("xy", 2), 0);
+  delete writer;
+  testing::internal::GetCapturedStdout();
+  Stop();
+  EXPECT_EQ(BytesOf(Disk("DATA.pak")), file);
+  EXPECT_FALSE(platform::PathExists(dir_.Join("Data1.pak")));
 
   SoundVolume();
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   ASSERT_TRUE(Mount("DATA.pak", false));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(fs_->WriteRefusal().ok());
+}
+
+// Loaded read only, a set is read without its lock (a writer holds it) and
+// every change is refused.
+TEST_F(FailureReasonTest, AReadOnlySetIsReadWhileAWriterHoldsItAndRefusesChanges) {
+  SoundVolume();
+  testing_support::ForeignLockHolder writer(dir_.Join("DATA.pak"));
+  ASSERT_TRUE(writer.held());
+  Stop();
+  manager_ = std::make_unique<pkfs::CFSManager>(dir_.path());
+  auto owned = std::make_unique<pkfs::CPKFSF>(manager_.get());
+  fs_ = owned.get();
+  fs_->SetReadOnly(true);
+  fs_->SetLockTimeout(0);
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(manager_->SetFileSystem("DATA.pak", std::move(owned)));
+  EXPECT_EQ(StoredContent("CDE").size(), 8u);
+  EXPECT_FALSE(Add("new", Pattern(4, 2)));
+  EXPECT_EQ(LastErrorText(), "DATA.pak: loaded read only; not written");
+  EXPECT_FALSE(fs_->RemoveFile("AB"));
   testing::internal::GetCapturedStdout();
 }
 

@@ -109,7 +109,7 @@ TEST_F(VerifyTest, EveryDamageIsNamed) {
          const std::size_t tableEnd = directory.header.tableOffset + directory.table.size();
          Put("DATA.pak", BytesOf(sound.substr(0, tableEnd - 1)));
        },
-       "reaches past the end of the file"},
+       "past the end of the file"},
       {"foreign magic",
        [&] { ChangeDirectory("DATA.pak", [](Bytes& header, Bytes&) { header[1] = 'O'; }); },
        "not a pack volume"},

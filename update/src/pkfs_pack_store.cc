@@ -70,6 +70,15 @@ class PkfsPackStore : public PackStore {
         return;
       }
     }
+    // A set whose directory failed its checksum is never written: every pack
+    // update file is kept back, with the reason.
+    const platform::Status refusal = fileSystem_->WriteRefusal();
+    if (!refusal.ok()) {
+      std::fprintf(stderr, "marovetin: %s; pack update files are kept back\n",
+                   refusal.ToString().c_str());
+      mountFailure_ = refusal.ToString();
+      return;
+    }
     if (!existed && platform::PathExists(packName)) createdVolume_ = packName;
     fileSystem_->AddNameRule("txt", 0);
     fileSystem_->AddNameRule("xml", 0);

@@ -96,6 +96,24 @@ class CPKFSF : public CFS {
   bool MatchInPlaceRule(const std::string& name, std::uint16_t* id) const;
   bool MatchResizingRule(const std::string& name, std::uint16_t* id) const;
 
+  // Read only (set before the first volume loads): volumes are opened
+  // without write access and without the lock that writers hold for as long
+  // as they have the set open, so a reader never waits for a writer. What a
+  // reader loads while a writer commits may mix two states: a reader that
+  // must not see that checks each volume's header again afterwards (the
+  // commit point of a volume) and loads anew when it moved.
+  void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
+  bool readOnly() const { return readOnly_; }
+  // OK when the set may be changed; otherwise why not: it was loaded read
+  // only, or a volume's directory did not match its checksum at load. Such
+  // a directory may name wrong places or wrong names; writing it anew (with
+  // a fresh checksum) would spread the damage and hide it, so every add,
+  // removal, new volume and commit is refused instead, and noted as the last
+  // failure.
+  platform::Status WriteRefusal() const;
+  // Notes the refusal and returns true when the set may not be changed.
+  bool RefuseWrite();
+
   // How long loading a volume waits while another process holds it (0: not
   // at all; negative: without end). The load then fails, naming the volume.
   int lockTimeout() const { return lockTimeout_; }
@@ -120,6 +138,7 @@ class CPKFSF : public CFS {
  private:
   std::uint32_t sizeLimit_ = kDefaultVolumeSizeLimit;
   int lockTimeout_ = kDefaultLockTimeoutMilliseconds;
+  bool readOnly_ = false;
   platform::Status lastFailure_;
   std::string volumePattern_ = "Data%d.pak";
   // Where CreateVolume(requested) puts the new volume, and its name.

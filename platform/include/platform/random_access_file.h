@@ -22,6 +22,7 @@ class RandomAccessFile {
   enum class Mode {
     kReadWrite,        // the file must exist ("rb+")
     kCreateReadWrite,  // created or truncated ("wb+")
+    kRead,             // the file must exist; every write fails ("rb")
   };
 
   // Opens path (through ResolvePath). Null when it does not open.

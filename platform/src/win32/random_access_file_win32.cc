@@ -109,7 +109,8 @@ std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& path
   }
   // Others may read, write and delete meanwhile, as on POSIX; a directory
   // does not open this way.
-  HANDLE file = ::CreateFileA(internal::NativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+  const DWORD access = mode == Mode::kRead ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+  HANDLE file = ::CreateFileA(internal::NativePath(path).c_str(), access,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               mode == Mode::kCreateReadWrite ? CREATE_ALWAYS : OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -5,7 +5,9 @@
 #include "pkfstool/commands.h"
 #include "pkfstool/pack_set.h"
 #include "pkfstool/progress_bar.h"
+#include "pkfstool/source_files.h"
 #include "pkfstool/store_tree.h"
+#include "platform/file_identity.h"
 #include "platform/file_system.h"
 
 namespace pkfstool {
@@ -28,30 +30,13 @@ bool IsPlainRelativePath(const std::string& path) {
   return true;
 }
 
-// Every file below directory, depth first in the sorted order of each
-// listing; directories whose names begin with "." are not searched, as in
-// the updater.
-void Walk(const std::string& path, const std::string& name, std::vector<SourceFile>* files) {
-  std::vector<platform::DirectoryEntry> entries;
-  platform::ListDirectory(path, &entries);
-  for (const platform::DirectoryEntry& entry : entries) {
-    const std::string childPath = path + "/" + entry.name;
-    const std::string childName = name.empty() ? entry.name : name + "/" + entry.name;
-    if (!entry.isDirectory) {
-      files->push_back({childPath, childName});
-    } else if (entry.name[0] != '.') {
-      Walk(childPath, childName, files);
-    }
-  }
-}
-
 }  // namespace
 
 int RunAdd(const Invocation& invocation) {
   const std::string& setPath = invocation.operands[0];
   const std::string base =
       invocation.directory.empty() ? std::string() : invocation.directory + "/";
-  std::vector<SourceFile> files;
+  SourceList sources;
   // Every path is checked before the set is touched.
   for (std::size_t i = 1; i < invocation.operands.size(); ++i) {
     std::string relative = invocation.operands[i];
@@ -64,9 +49,9 @@ int RunAdd(const Invocation& invocation) {
     }
     // "." stands for everything in the directory, each file under its own name.
     if (relative == ".") {
-      const std::string path = base.empty() ? std::string(".") : base;
+      const std::string path = base.empty() ? std::string(".") : invocation.directory;
       if (!platform::IsDirectory(path)) return Fail(path + ": no such directory");
-      Walk(path, std::string(), &files);
+      CollectSources(path, std::string(), &sources);
       continue;
     }
     if (!IsPlainRelativePath(relative)) {
@@ -75,33 +60,37 @@ int RunAdd(const Invocation& invocation) {
       return kExitUsage;
     }
     const std::string path = base + relative;
-    if (platform::IsDirectory(path)) {
-      Walk(path, relative, &files);
-    } else if (platform::IsReadableFile(path)) {
-      files.push_back({path, relative});
-    } else {
-      return Fail(path + ": " +
-                  (platform::PathExists(path) ? "cannot be read" : "no such file or directory"));
+    if (!platform::PathExists(path) && !platform::IsSymbolicLink(path)) {
+      return Fail(path + ": no such file or directory");
     }
+    CollectSources(path, relative, &sources);
   }
+  DropCaseTwins(&sources);
+  for (const std::string& skipped : sources.skipped) Fail(skipped);
 
   PackSet set;
   platform::Status status = set.OpenOrCreate(setPath);
   if (!status.ok()) return Fail(status);
+  // A damaged set is not written; nothing is read for it.
+  status = set.fileSystem().WriteRefusal();
+  if (!status.ok()) return Fail(status);
   for (const std::string& rule : invocation.rules) set.fileSystem().AddNameRule(rule, 0);
   std::vector<std::string> failures;
   {
-    ProgressBar progress("add", files.size());
-    StoreTree(set.fileSystem(), files, &progress, &failures);
+    ProgressBar progress("add", sources.files.size());
+    StoreTree(set.fileSystem(), sources.files, &progress, &failures);
   }
   for (const std::string& failure : failures) Fail(failure);
-  return failures.empty() ? kExitOk : kExitFailure;
+  return failures.empty() && sources.skipped.empty() ? kExitOk : kExitFailure;
 }
 
 int RunRemove(const Invocation& invocation) {
   const std::string& setPath = invocation.operands[0];
   PackSet set;
-  platform::Status status = set.Open(setPath);
+  platform::Status status = set.OpenForWriting(setPath);
+  if (!status.ok()) return Fail(status);
+  // A damaged set is not written; nothing is removed from it.
+  status = set.fileSystem().WriteRefusal();
   if (!status.ok()) return Fail(status);
   int result = kExitOk;
   // All names go in one commit: two syncs per changed volume, however many.
@@ -114,7 +103,9 @@ int RunRemove(const Invocation& invocation) {
       continue;
     }
     if (!set.fileSystem().RemoveFile(StoredKey(name))) {
-      result = Fail(name + ": could not be removed: writing " + setPath + " failed");
+      const platform::Status& why = set.fileSystem().lastFailure();
+      result = Fail(name + ": could not be removed: " +
+                    (why.ok() ? "writing " + setPath + " failed" : why.ToString()));
       continue;
     }
     removed.push_back(name);

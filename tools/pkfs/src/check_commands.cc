@@ -16,8 +16,9 @@ namespace pkfstool {
 namespace {
 
 // Loads a structurally sound set and reads every entry of every volume.
+// *changed: a writer committed meanwhile, and the problems may be its.
 std::vector<std::string> ReadEverything(const std::string& setPath, const SetScan& scan,
-                                        std::size_t* entries) {
+                                        std::size_t* entries, bool* changed) {
   std::vector<std::string> problems;
   PackSet set;
   const platform::Status status = set.Open(setPath);
@@ -32,6 +33,7 @@ std::vector<std::string> ReadEverything(const std::string& setPath, const SetSca
       ++*entries;
       const platform::Status read = set.ReadEntry(
           *head, [](const unsigned char*, std::size_t) { return platform::Status::Ok(); });
+      if (read.code() == platform::Status::Code::kBusy) *changed = true;
       if (!read.ok()) problems.push_back(volume->path() + ": " + read.ToString());
     }
   }
@@ -44,10 +46,20 @@ int RunVerify(const Invocation& invocation) {
   const std::string& setPath = invocation.operands[0];
   if (!platform::PathExists(setPath)) return Fail(setPath + ": no such file");
   PackSet filters;  // the updater's filter, to decode what the volumes store
-  const SetScan scan = ScanSet(setPath, filters.manager());
-  std::vector<std::string> problems = scan.Problems();
+  SetScan scan;
+  std::vector<std::string> problems;
   std::size_t entries = 0;
-  if (problems.empty()) problems = ReadEverything(setPath, scan, &entries);
+  // Without the writers' lock: a writer that committed while the set was
+  // checked makes the check run again on the new state.
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    if (attempt > 0) PauseBeforeAttempt(attempt);
+    scan = ScanSet(setPath, filters.manager());
+    problems = scan.Problems();
+    entries = 0;
+    bool changed = false;
+    if (problems.empty()) problems = ReadEverything(setPath, scan, &entries, &changed);
+    if (!changed && HeadersUnchanged(scan, filters.manager())) break;
+  }
   for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
   if (!problems.empty()) return kExitFailure;
   std::printf("%s: sound: %zu volume(s), %zu entries\n", setPath.c_str(), scan.volumes.size(),
@@ -69,14 +81,20 @@ int RunCompact(const Invocation& invocation) {
     }
     ProgressBar progress("compact", records);
     options.progress = &progress;
+    options.salvage = invocation.salvage;
     status = CompactSet(setPath, options, &result);
   }
   for (const std::string& warning : result.warnings) Fail(warning);
   if (!status.ok()) return Fail(status);
+  for (const std::string& dropped : result.dropped) Fail("dropped " + dropped);
   std::printf("before: %zu volume(s), %llu bytes\n", result.volumesBefore,
               static_cast<unsigned long long>(result.bytesBefore));
   std::printf("after:  %zu volume(s), %llu bytes, %zu entries\n", result.volumesAfter,
               static_cast<unsigned long long>(result.bytesAfter), result.entries);
+  if (invocation.salvage) {
+    std::printf("salvaged: %zu entries kept, %zu dropped\n", result.entries,
+                result.dropped.size());
+  }
   return kExitOk;
 }
 

@@ -26,7 +26,7 @@ const CommandShape kCommands[] = {
     {"rm", 2, 0, "rm SET NAME..."},
     {"info", 1, 1, "info SET"},
     {"verify", 1, 1, "verify SET"},
-    {"compact", 1, 1, "compact SET"},
+    {"compact", 1, 1, "compact [--salvage] SET"},
 };
 
 const CommandShape* FindCommand(const std::string& name) {
@@ -39,6 +39,7 @@ const CommandShape* FindCommand(const std::string& name) {
 bool Takes(const std::string& command, const char* option) {
   if (std::strcmp(option, "-l") == 0) return command == "ls";
   if (std::strcmp(option, "-C") == 0) return command == "extract" || command == "add";
+  if (std::strcmp(option, "--salvage") == 0) return command == "compact";
   return command == "add" &&
          (std::strcmp(option, "--rule") == 0 || std::strcmp(option, "--no-rules") == 0);
 }
@@ -88,6 +89,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv) {
     }
     if (argument == "-l") {
       out.longListing = true;
+    } else if (argument == "--salvage") {
+      out.salvage = true;
     } else if (argument == "--no-rules") {
       out.rules.clear();
       out.rulesGiven = true;
@@ -132,29 +135,47 @@ std::string HelpText() {
          "  cat SET NAME           the decoded bytes of one stored file on standard output\n"
          "  extract SET [-C DIR] [NAME]...\n"
          "                         all or the named files, decoded, under DIR (default:\n"
-         "                         the current directory), directories made\n"
+         "                         the current directory), directories made; a link\n"
+         "                         inside DIR is never followed, and a name that would\n"
+         "                         not stay inside DIR is not extracted (each named)\n"
          "  add SET [-C DIR] [--rule EXT]... [--no-rules] PATH...\n"
          "                         stores files and trees under their names relative to\n"
          "                         DIR, replacing stored copies; names containing a rule\n"
          "                         (default: txt, xml, as the updater) are scrambled;\n"
-         "                         creates SET when it does not exist\n"
+         "                         creates SET when it does not exist. Links, pipes and\n"
+         "                         devices, empty files, names holding \"\\\" and names\n"
+         "                         differing only in letter case are not stored (each\n"
+         "                         named)\n"
          "  rm SET NAME...         removes stored files\n"
          "  info SET               volumes, entries, payload, directory and free bytes\n"
-         "  verify SET             checks every volume, the chain and every entry; one\n"
-         "                         line per problem\n"
-         "  compact SET            rewrites the set without free space or stale copies;\n"
-         "                         a stop at any moment leaves the old set or the new one\n"
+         "  verify SET             checks each volume's header, directory and checksum,\n"
+         "                         that every entry lies inside its volume without\n"
+         "                         overlapping another and reads back whole, that its\n"
+         "                         filter is known and its name can be extracted safely,\n"
+         "                         and the chain of volumes; one line per problem.\n"
+         "                         Entries carry no checksum: changed payload bytes\n"
+         "                         cannot be found\n"
+         "  compact [--salvage] SET\n"
+         "                         rewrites the set without free space or stale copies;\n"
+         "                         a stop at any moment leaves the old set or the new\n"
+         "                         one. A damaged set is refused; --salvage rebuilds it\n"
+         "                         from the entries that still read, naming each one\n"
+         "                         it drops\n"
          "  --help                 print this help and exit\n"
          "  --version              print the version and exit\n"
          "\n"
          "Only what the set stores is read: a loose file of the same name never stands in.\n"
-         "A progress bar is drawn on standard error, when it is a terminal, for extract,\n"
-         "add and compact of many files.\n"
+         "ls, cat, info, extract and verify never wait for a process that is changing the\n"
+         "set: they read its last committed state. add, rm and compact wait for it (add\n"
+         "and rm) or refuse (compact). A set whose directory does not match its checksum\n"
+         "is read with a warning, and never written until it is rebuilt (compact\n"
+         "--salvage). A progress bar is drawn on standard error, when it is a terminal,\n"
+         "for extract, add and compact of many files.\n"
          "\n"
          "Exit status:\n"
          "  0   done (verify: the set is sound)\n"
-         "  1   a failure, named on standard error with its reason (verify: the set is\n"
-         "      damaged)\n"
+         "  1   a failure, named on standard error with its reason; a path or entry left\n"
+         "      out; a set read with a damaged directory (verify: the set is damaged)\n"
          "  64  unusable command line\n";
 }
 

@@ -12,6 +12,7 @@
 #include "pkfstool/pack_set.h"
 #include "pkfstool/progress_bar.h"
 #include "pkfstool/set_scan.h"
+#include "pkfstool/stored_name.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
@@ -194,6 +195,26 @@ Status RefuseWhileHeld(const SetScan& scan) {
   return Status::Ok();
 }
 
+// The records of the volumes past the last one that loads, which a salvage
+// cannot take along.
+void NameUnloadedEntries(const SetScan& scan, std::size_t loaded,
+                         std::vector<std::string>* dropped) {
+  for (std::size_t i = loaded; i < scan.volumes.size(); ++i) {
+    const VolumeScan& volume = scan.volumes[i];
+    const std::string why = volume.problems.empty() ? std::string("it does not load")
+                                                    : volume.problems.front();
+    if (volume.records.empty()) {
+      dropped->push_back(volume.path + ": the whole volume: " + why);
+      continue;
+    }
+    for (const pkfs::FileHead& record : volume.records) {
+      if (record.size == 0) continue;
+      dropped->push_back(volume.path + ": " + PrintableName(record.name) +
+                         ": its volume does not load: " + why);
+    }
+  }
+}
+
 }  // namespace
 
 std::string CompactScratchPath(const std::string& firstPath) { return firstPath + ".compact"; }
@@ -208,14 +229,15 @@ Status CompactSet(const std::string& firstPath, const CompactOptions& options,
   }
   const SetScan scan = ScanSet(firstPath, set.manager());
   const std::vector<std::string> problems = scan.Problems();
-  if (!problems.empty()) {
-    return Status::Error(
-        Status::Code::kCorrupt, firstPath,
-        "the set is damaged, not compacted (" + problems.front() + "); see 'pkfs verify'");
+  if (!problems.empty() && !options.salvage) {
+    return Status::Error(Status::Code::kCorrupt, firstPath,
+                         "the set is damaged, not compacted (" + problems.front() +
+                             "); see 'pkfs verify', or rebuild it from what still reads with "
+                             "'pkfs compact --salvage'");
   }
   Status status = RefuseWhileHeld(scan);
   if (!status.ok()) return status;
-  status = set.Open(firstPath);
+  status = set.OpenForWriting(firstPath);
   if (!status.ok()) return status;
 
   const pkfs::CPKFSF& old = set.fileSystem();
@@ -224,9 +246,19 @@ Status CompactSet(const std::string& firstPath, const CompactOptions& options,
     out.bytesBefore += volume->stream()->Size();
     for (const auto& head : volume->heads()) {
       // Shadowed copies and empty records (dropped at every load) go.
-      if (head->size > 0 && set.InForce(*head)) entries.push_back(head.get());
+      if (head->size == 0 || !set.InForce(*head)) continue;
+      if (options.salvage) {
+        const Status read = set.ReadEntry(
+            *head, [](const unsigned char*, std::size_t) { return Status::Ok(); });
+        if (!read.ok()) {
+          out.dropped.push_back(volume->path() + ": " + read.ToString());
+          continue;
+        }
+      }
+      entries.push_back(head.get());
     }
   }
+  if (options.salvage) NameUnloadedEntries(scan, old.archives().size(), &out.dropped);
   out.volumesBefore = old.archives().size();
   out.entries = entries.size();
 

@@ -2,8 +2,12 @@
 #include "pkfstool/pack_set.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
 #include <utility>
 
+#include "directory_filter.h"
 #include "normalize_name.h"
 #include "pack_archive.h"
 #include "pkfs/fs_filter.h"
@@ -31,8 +35,15 @@ PackSet::PackSet() : manager_(std::make_unique<pkfs::CFSManager>()) {
   // The tool's own output owns standard output: the library's progress lines
   // ("Load ... to Pkfs", a "Cost Time" line per stored file) are left out;
   // its waits and warnings still reach standard error.
-  manager_->SetOutputSink([](pkfs::OutputStream stream, const std::string& text) {
-    if (stream == pkfs::OutputStream::kError) pkfs::WriteToStandardStreams(stream, text);
+  manager_->SetOutputSink([this](pkfs::OutputStream stream, const std::string& text) {
+    if (stream != pkfs::OutputStream::kError) return;
+    const std::string line = "pkfs: " + text;
+    if (holdWarnings_) {
+      heldWarnings_ += line;
+    } else {
+      std::fflush(stdout);
+      pkfs::WriteToStandardStreams(stream, line);
+    }
   });
 }
 
@@ -43,12 +54,102 @@ void PackSet::Close() {
   if (fileSystem_ != nullptr) fileSystem_->Release();
 }
 
-platform::Status PackSet::Open(const std::string& path) { return Load(path, false); }
+void PauseBeforeAttempt(int attempt) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(5 * attempt));
+}
 
-platform::Status PackSet::OpenOrCreate(const std::string& path) { return Load(path, true); }
+platform::Status PackSet::Open(const std::string& path) {
+  platform::Status loaded;
+  std::string before;
+  holdWarnings_ = true;
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    if (attempt > 0) PauseBeforeAttempt(attempt);
+    heldWarnings_.clear();
+    loaded = Load(path, /*create=*/false, /*readOnly=*/true);
+    const std::string unsettled = Unsettled(loaded);
+    if (unsettled.empty()) break;
+    // The same damage twice in a row, with nothing committed in between, is
+    // the set's own, not a commit seen half-way.
+    if (unsettled == before) break;
+    before = unsettled;
+  }
+  holdWarnings_ = false;
+  if (!heldWarnings_.empty()) {
+    std::fflush(stdout);
+    pkfs::WriteToStandardStreams(pkfs::OutputStream::kError, heldWarnings_);
+    heldWarnings_.clear();
+  }
+  return loaded;
+}
 
-platform::Status PackSet::Load(const std::string& path, bool create) {
+platform::Status PackSet::OpenForWriting(const std::string& path) {
+  return Load(path, /*create=*/false, /*readOnly=*/false);
+}
+
+platform::Status PackSet::OpenOrCreate(const std::string& path) {
+  return Load(path, /*create=*/true, /*readOnly=*/false);
+}
+
+std::string PackSet::Unsettled(const platform::Status& loaded) const {
+  if (!loaded.ok()) {
+    // A header and a directory from two commits do not load; a missing or
+    // foreign file does so every time.
+    return loaded.code() == platform::Status::Code::kNotFound ||
+                   loaded.code() == platform::Status::Code::kInvalid
+               ? std::string()
+               : loaded.ToString();
+  }
+  if (!Unchanged()) return "changed";
+  // A chain that stops at a volume its trailer names, or a directory that
+  // does not match its checksum, may be a commit seen half-way, or damage.
+  const auto& volumes = fileSystem_->archives();
+  const pkfs::PackTrailer* trailer = volumes.back()->trailer();
+  if (trailer != nullptr && !trailer->nextName.empty()) {
+    return "chain: " + fileSystem_->lastFailure().ToString();
+  }
+  const platform::Status damage = Damage();
+  return damage.ok() ? std::string() : damage.ToString();
+}
+
+bool PackSet::VolumeUnchanged(const pkfs::PackArchive& volume) const {
+  if (fileSystem_ == nullptr || !fileSystem_->readOnly()) return true;
+  unsigned char bytes[pkfs::kPackHeaderBytes];
+  if (volume.stream()->ReadAt(0, bytes, sizeof bytes) != static_cast<long long>(sizeof bytes)) {
+    return false;
+  }
+  pkfs::DecodeDirectoryBlock(manager_.get(), bytes, sizeof bytes);
+  const pkfs::PackHeader header = pkfs::PackHeader::Parse(bytes);
+  return header.tableOffset == volume.tableOffset() && header.tableSize == volume.tableSize() &&
+         header.headCount == volume.headCount();
+}
+
+bool PackSet::Unchanged() const {
+  if (fileSystem_ == nullptr || !fileSystem_->readOnly()) return true;
+  const auto& volumes = fileSystem_->archives();
+  if (volumes.empty()) return true;
+  // A compaction puts a new set in place under the first volume's name.
+  if (!volumes.front()->stream()->IsFileAt(path_)) return false;
+  for (const auto& volume : volumes) {
+    if (!VolumeUnchanged(*volume)) return false;
+  }
+  return true;
+}
+
+platform::Status PackSet::Damage() const {
+  if (fileSystem_ == nullptr) return platform::Status::Ok();
+  for (const auto& volume : fileSystem_->archives()) {
+    if (volume->checksumMismatch()) {
+      return platform::Status::Error(platform::Status::Code::kCorrupt, volume->name(),
+                                     "directory checksum does not match");
+    }
+  }
+  return platform::Status::Ok();
+}
+
+platform::Status PackSet::Load(const std::string& path, bool create, bool readOnly) {
   using platform::Status;
+  Close();
+  path_ = path;
   const bool exists = platform::PathExists(path);
   if (!exists && !create) return Status::Error(Status::Code::kNotFound, path, "no such file");
   if (exists && platform::IsDirectory(path)) {
@@ -63,6 +164,7 @@ platform::Status PackSet::Load(const std::string& path, bool create) {
   }
   auto owned = std::make_unique<pkfs::CPKFSF>(manager_.get());
   pkfs::CPKFSF* fileSystem = owned.get();
+  fileSystem->SetReadOnly(readOnly);
   bool loaded = manager_->SetFileSystem(path, std::move(owned));
   fileSystem_ = fileSystem;  // the manager owns it from here on
   if (!loaded && !exists) loaded = manager_->CreateVolume(path);
@@ -77,7 +179,11 @@ platform::Status PackSet::Load(const std::string& path, bool create) {
 }
 
 const pkfs::FileHead* PackSet::Find(const std::string& name) const {
-  const pkfs::FileHead* head = manager_->FindName(StoredKey(name));
+  return FindKey(StoredKey(name));
+}
+
+const pkfs::FileHead* PackSet::FindKey(const std::string& key) const {
+  const pkfs::FileHead* head = manager_->FindName(key);
   // Only what a volume stores counts; the manager's map holds nothing else.
   return head != nullptr && head->owner != nullptr ? head : nullptr;
 }
@@ -119,7 +225,13 @@ platform::Status PackSet::ReadEntry(const pkfs::FileHead& head, const Sink& sink
   for (std::uint32_t done = 0; done < head.size;) {
     const auto length = static_cast<std::uint32_t>(
         std::min<std::size_t>(kPieceBytes, static_cast<std::size_t>(head.size - done)));
-    if (!head.owner->ReadBuffer(piece_.data(), head.start + done, length)) {
+    const bool read = head.owner->ReadBuffer(piece_.data(), head.start + done, length);
+    // Bytes read after a commit may lie in places it gave back.
+    if (!VolumeUnchanged(*head.owner)) {
+      return Status::Error(Status::Code::kBusy, head.name,
+                           "changed by another process while it was read");
+    }
+    if (!read) {
       return Status::Error(Status::Code::kIoError, head.name, "cannot be read from its volume");
     }
     if (decode) {

@@ -20,6 +20,11 @@ std::string FilterColumn(const pkfs::FileHead& head) {
 
 }  // namespace
 
+int AfterReading(const PackSet& set) {
+  // The load said so on standard error: what was shown may be wrong.
+  return set.Damage().ok() ? kExitOk : kExitFailure;
+}
+
 int RunList(const Invocation& invocation) {
   PackSet set;
   const platform::Status status = set.Open(invocation.operands[0]);
@@ -33,25 +38,38 @@ int RunList(const Invocation& invocation) {
       std::fputc('\n', stdout);
     }
   }
-  return kExitOk;
+  return AfterReading(set);
 }
 
 int RunCat(const Invocation& invocation) {
   const std::string& setPath = invocation.operands[0];
   const std::string& name = invocation.operands[1];
-  PackSet set;
-  platform::Status status = set.Open(setPath);
-  if (!status.ok()) return Fail(status);
-  const pkfs::FileHead* head = set.Find(name);
-  if (head == nullptr) return Fail(name + ": not stored in " + setPath);
-  status = set.ReadEntry(*head, [](const unsigned char* data, std::size_t length) {
-    if (std::fwrite(data, 1, length, stdout) != length) {
-      return platform::Status::Error(platform::Status::Code::kIoError, "standard output",
-                                     "write error");
+  for (int attempt = 0;; ++attempt) {
+    PackSet set;
+    platform::Status status = set.Open(setPath);
+    if (!status.ok()) return Fail(status);
+    const pkfs::FileHead* head = set.Find(name);
+    if (head == nullptr) return Fail(name + ": not stored in " + setPath);
+    bool written = false;
+    status = set.ReadEntry(*head, [&written](const unsigned char* data, std::size_t length) {
+      written = true;
+      if (std::fwrite(data, 1, length, stdout) != length) {
+        return platform::Status::Error(platform::Status::Code::kIoError, "standard output",
+                                       "write error");
+      }
+      return platform::Status::Ok();
+    });
+    // Changed by a writer before anything was written: read the new state.
+    if (status.code() == platform::Status::Code::kBusy && !written &&
+        attempt + 1 < kReadAttempts) {
+      PauseBeforeAttempt(attempt + 1);
+      continue;
     }
-    return platform::Status::Ok();
-  });
-  return status.ok() ? kExitOk : Fail(status);
+    if (status.code() == platform::Status::Code::kBusy) {
+      return Fail(status.ToString() + "; what was written is incomplete");
+    }
+    return status.ok() ? AfterReading(set) : Fail(status);
+  }
 }
 
 int RunInfo(const Invocation& invocation) {
@@ -83,7 +101,7 @@ int RunInfo(const Invocation& invocation) {
   std::printf(row, "total", bytes, entries, payload, directory, freeBytes);
   std::printf("%zu volume(s); %zu stale cop%s shadowed by a later volume\n",
               set.fileSystem().archives().size(), stale, stale == 1 ? "y" : "ies");
-  return kExitOk;
+  return AfterReading(set);
 }
 
 }  // namespace pkfstool

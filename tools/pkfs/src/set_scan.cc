@@ -11,6 +11,7 @@
 #include "directory_filter.h"
 #include "pack_archive.h"
 #include "platform/file_identity.h"
+#include "pkfstool/stored_name.h"
 #include "platform/file_system.h"
 
 namespace pkfstool {
@@ -81,6 +82,11 @@ void CheckRecords(VolumeScan& volume, const pkfs::CFSManager& filters) {
                                 " reach past the end of the file (" +
                                 std::to_string(volume.fileSize) + " bytes)");
     }
+    const std::string unsafe = UnsafeNameReason(record.name);
+    if (!unsafe.empty()) {
+      volume.problems.push_back(PrintableName(record.name) + ": cannot be extracted safely: " +
+                                unsafe);
+    }
     if (!names.insert(record.name).second) {
       volume.problems.push_back(record.name + ": recorded twice in one directory");
     }
@@ -123,6 +129,15 @@ void CheckTrailer(VolumeScan& volume, const std::vector<unsigned char>& table,
   }
 }
 
+// The volume's header, decoded; false when fewer than 16 bytes can be read.
+bool ReadHeader(std::FILE* file, const pkfs::CFSManager& filters, pkfs::PackHeader* header) {
+  unsigned char bytes[pkfs::kPackHeaderBytes];
+  if (!ReadAt(file, 0, bytes, sizeof bytes)) return false;
+  pkfs::DecodeDirectoryBlock(&filters, bytes, sizeof bytes);
+  *header = pkfs::PackHeader::Parse(bytes);
+  return true;
+}
+
 void ScanVolume(VolumeScan& volume, const pkfs::CFSManager& filters) {
   errno = 0;
   File file(platform::OpenFile(volume.path, "rb"));
@@ -135,14 +150,11 @@ void ScanVolume(VolumeScan& volume, const pkfs::CFSManager& filters) {
   std::fseek(file.get(), 0, SEEK_END);
   const long size = std::ftell(file.get());
   volume.fileSize = size > 0 ? static_cast<std::uint64_t>(size) : 0;
-  unsigned char bytes[pkfs::kPackHeaderBytes];
-  if (volume.fileSize < sizeof bytes || !ReadAt(file.get(), 0, bytes, sizeof bytes)) {
+  if (volume.fileSize < pkfs::kPackHeaderBytes || !ReadHeader(file.get(), filters, &volume.header)) {
     volume.problems.push_back("truncated: " + std::to_string(volume.fileSize) +
                               " bytes, shorter than the 16-byte header");
     return;
   }
-  pkfs::DecodeDirectoryBlock(&filters, bytes, sizeof bytes);
-  volume.header = pkfs::PackHeader::Parse(bytes);
   if (!volume.header.HasMagic()) {
     volume.problems.push_back("not a pack volume: its header does not start with PACK");
     return;
@@ -153,10 +165,21 @@ void ScanVolume(VolumeScan& volume, const pkfs::CFSManager& filters) {
                               " lies inside the header");
     return;
   }
+  // A header that contradicts itself is damaged; one that does not may
+  // also belong to a file that lost its end.
+  if (std::uint64_t{volume.header.headCount} * pkfs::kFileHeadFixedBytes >
+      volume.header.tableSize) {
+    volume.problems.push_back("header is damaged: it counts " +
+                              std::to_string(volume.header.headCount) + " records, more than its " +
+                              std::to_string(volume.header.tableSize) +
+                              "-byte directory can hold");
+    return;
+  }
   if (tableEnd > std::min(volume.fileSize, kLastAddressableEnd)) {
-    volume.problems.push_back("directory " + Range(volume.header.tableOffset, tableEnd) +
-                              " reaches past the end of the file (" +
-                              std::to_string(volume.fileSize) + " bytes): truncated?");
+    volume.problems.push_back("header names a directory at " +
+                              Range(volume.header.tableOffset, tableEnd) +
+                              ", past the end of the file (" + std::to_string(volume.fileSize) +
+                              " bytes): the header is damaged or the file was cut short");
     return;
   }
   std::vector<unsigned char> table(volume.header.tableSize);
@@ -196,6 +219,21 @@ std::vector<std::string> SetScan::Problems() const {
       lines.push_back(volume.path + ": " + problem);
   }
   return lines;
+}
+
+bool HeadersUnchanged(const SetScan& scan, const pkfs::CFSManager& filters) {
+  for (const VolumeScan& volume : scan.volumes) {
+    File file(platform::OpenFile(volume.path, "rb"));
+    pkfs::PackHeader header;
+    const bool read = file != nullptr && ReadHeader(file.get(), filters, &header);
+    if (read != (volume.fileSize >= pkfs::kPackHeaderBytes)) return false;
+    if (read && (header.tableOffset != volume.header.tableOffset ||
+                 header.tableSize != volume.header.tableSize ||
+                 header.headCount != volume.header.headCount)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 SetScan ScanSet(const std::string& firstPath, const pkfs::CFSManager& filters) {

@@ -21,6 +21,7 @@ struct Invocation {
   std::string directory;              // -C DIR (extract, add); empty when not given
   std::vector<std::string> rules;     // add: --rule EXT, in order
   bool rulesGiven = false;            // add: --rule or --no-rules replaced the defaults
+  bool salvage = false;               // compact --salvage
   std::vector<std::string> operands;  // SET first, then names or paths
 };
 

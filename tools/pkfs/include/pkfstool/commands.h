@@ -23,6 +23,12 @@ int RunCompact(const Invocation& invocation);
 // The whole program: parses argv, runs the command, returns the exit status.
 int RunTool(int argc, const char* const* argv);
 
+class PackSet;
+
+// The status of a command that read set: kExitFailure when a volume's
+// directory did not match its checksum (the load warned of it).
+int AfterReading(const PackSet& set);
+
 // "pkfs: file: reason" on standard error; returns kExitFailure.
 int Fail(const platform::Status& status);
 int Fail(const std::string& message);

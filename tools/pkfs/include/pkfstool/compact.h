@@ -28,6 +28,9 @@ struct CompactOptions {
   // up, as a crash at that moment would (tests).
   std::function<bool(const std::string& step)> beforeStep;
   ProgressBar* progress = nullptr;  // stepped once per entry copied
+  // Rebuild a damaged set on purpose: keep every entry that still reads and
+  // drop (and name) the rest, instead of refusing.
+  bool salvage = false;
 };
 
 struct CompactResult {
@@ -37,6 +40,7 @@ struct CompactResult {
   std::uint64_t bytesAfter = 0;
   std::size_t entries = 0;
   std::vector<std::string> warnings;  // old volumes that could not be removed
+  std::vector<std::string> dropped;   // salvage: "VOLUME: NAME: why", one per entry left out
 };
 
 // The name under which the new first volume is written before it replaces
@@ -45,7 +49,8 @@ std::string CompactScratchPath(const std::string& firstPath);
 
 // Compacts the set whose first volume is at firstPath. Refused (kBusy) while
 // another process holds any of its volumes, and (kCorrupt) when the set is
-// damaged: compacting it could lose what the damage hides.
+// damaged, unless salvage asks for it: compacting it could lose what the
+// damage hides. A salvage still needs a first volume that loads.
 platform::Status CompactSet(const std::string& firstPath, const CompactOptions& options,
                             CompactResult* result);
 

@@ -38,6 +38,10 @@ struct SetScan {
 // it), decoding headers and directories through filters' id-0 filters.
 SetScan ScanSet(const std::string& firstPath, const pkfs::CFSManager& filters);
 
+// True when every scanned volume's header still reads as it did: no writer
+// committed since (a commit ends with the header write).
+bool HeadersUnchanged(const SetScan& scan, const pkfs::CFSManager& filters);
+
 }  // namespace pkfstool
 
 #endif  // PKFSTOOL_SET_SCAN_H_
