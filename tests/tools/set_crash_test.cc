@@ -138,7 +138,7 @@ TEST_F(SetCrashTest, ABatchThatMovesFilesBetweenTwoExistingVolumes) {
   for (const auto& file : changed) after[file.first] = file.second;
   auto store = [&] {
     pkfstool::PackSet set;
-    if (!set.Open("DATA.pak").ok()) return false;
+    if (!set.OpenForWriting("DATA.pak").ok()) return false;
     set.fileSystem().SetSizeLimitForTesting(sizeLimit_);
     std::vector<std::string> failures;
     pkfstool::StoreTree(set.fileSystem(), sources, nullptr, &failures);
