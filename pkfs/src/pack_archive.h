@@ -118,13 +118,16 @@ class PackArchive {
   void MarkCreated();
   bool created() const { return base_ != nullptr && base_->created; }
   // The records, as the directory on disk holds them, of heads taken out in
-  // this batch whose names now live in another volume of the set: their
-  // removal waits until that volume's commit is durable. A head emptied for a
+  // this batch whose names now live in an earlier volume of the chain, or
+  // that an earlier volume also takes out: their removal waits until that
+  // volume's commit is durable. A head emptied for a
   // rewrite keeps its size on disk here, not its empty one in memory.
   std::vector<FileHead> DeferredRemovals() const;
   // Whether the directory with deferred (still named) removals differs from
   // the one on disk.
   bool NeedsWrite(std::size_t deferred) const;
+  // Adds the names whose copies this batch takes out of the volume.
+  void NamesTakenOut(std::unordered_set<std::string>* names) const;
   // Writes and syncs the data and a new table naming the in-memory heads plus
   // keep, then writes and syncs the header. Nothing is given back yet.
   platform::Status WriteDirectory(const std::vector<FileHead>& keep);

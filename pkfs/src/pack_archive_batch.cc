@@ -3,7 +3,9 @@
 // return to the recorded state.
 #include <algorithm>
 #include <memory>
+#include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -67,16 +69,40 @@ void PackArchive::DisposeHead(HeadPtr head) {
   }
 }
 
+void PackArchive::NamesTakenOut(std::unordered_set<std::string>* names) const {
+  if (base_ == nullptr) return;
+  for (const HeadPtr& head : base_->removed) names->insert(head->name);
+}
+
 std::vector<FileHead> PackArchive::DeferredRemovals() const {
   std::vector<FileHead> keep;
   if (base_ == nullptr || fileSystem_ == nullptr) return keep;
   CFSManager* names = manager();
   if (names == nullptr) return keep;
+  // The volumes before this one in the chain commit after it, and a copy of
+  // theirs loses to this one's at every load: a copy taken out here stays
+  // named until theirs is durable when one of them now holds the name, or
+  // takes out an older copy of it (which would otherwise come back). A copy
+  // that moved to a later volume goes at once: that volume commits first.
+  std::unordered_set<const PackArchive*> earlier;
+  for (const std::unique_ptr<PackArchive>& volume : fileSystem_->archives()) {
+    if (volume.get() == this) break;
+    earlier.insert(volume.get());
+  }
+  if (earlier.empty()) return keep;
+  std::unordered_set<std::string> takenOutEarlier;  // gathered when first needed
+  bool gathered = false;
   std::unordered_map<const FileHead*, std::uint32_t> sizeOnDisk;
   for (const HeadPtr& head : base_->removed) {
     if (FindHead(head->name) != nullptr) continue;
     const FileHead* current = names->FindName(head->name);
-    if (current == nullptr || current->owner == this || !fileSystem_->Holds(current->owner)) {
+    if (current == nullptr) {
+      if (!gathered) {
+        for (const PackArchive* volume : earlier) volume->NamesTakenOut(&takenOutEarlier);
+        gathered = true;
+      }
+      if (takenOutEarlier.count(head->name) == 0) continue;
+    } else if (earlier.count(current->owner) == 0) {
       continue;
     }
     // A rewrite through a handle emptied the head in memory; an empty record

@@ -16,6 +16,13 @@ constexpr std::size_t kPackHeaderBytes = 16;
 constexpr std::size_t kPackTrailerFixedBytes = 16;  // tag, body size, checksum, name length
 
 // The 16 bytes at offset 0: "PACK", table offset, table size, head count.
+// A commit overwrites them in place, after the directory they name is
+// durable; they are the one write the format makes in place. That relies on
+// a write within one sector being atomic: the header lies in the first 512
+// bytes, which storage writes whole, so it names the old directory or the
+// new one. A header torn anyway is refused with its reason (no magic, a
+// directory outside the file or breaking the format) or names one of the two
+// directories, both still whole on disk.
 struct PackHeader {
   unsigned char magic[4] = {'P', 'A', 'C', 'K'};
   std::uint32_t tableOffset = 16;

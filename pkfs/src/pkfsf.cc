@@ -17,6 +17,7 @@
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "scope_timer.h"
+#include "volume_creation.h"
 
 namespace pkfs {
 
@@ -115,50 +116,44 @@ bool CPKFSF::RefuseWrite() {
 
 bool CPKFSF::Load(const std::string& name) {
   NoteFailure(platform::Status::Ok());
-  return LoadFromFile(name, this) != nullptr;
+  if (LoadFromFile(name, this) == nullptr) return false;
+  // The set's lock is held from here on: a scratch volume beside it is what
+  // a stopped run left while making the first or the next volume. A set
+  // loaded read only is not touched.
+  if (readOnly_) return true;
+  RemoveLeftoverScratch(primary()->path());
+  RemoveLeftoverScratch(NextVolumePath(std::string(), nullptr));
+  return true;
+}
+
+std::string CPKFSF::NextVolumePath(const std::string& requested, std::string* name) const {
+  std::size_t number = archives_.size();
+  std::string chosen = requested.empty() ? VolumeName(volumePattern_, number) : requested;
+  // A new later volume goes beside the first one, where loading looks for it.
+  auto where = [this, &requested](const std::string& volumeName) {
+    return requested.empty() && primary() != nullptr ? PathBeside(primary()->path(), volumeName)
+                                                     : volumeName;
+  };
+  while (platform::PathExists(where(chosen))) chosen = VolumeName(volumePattern_, ++number);
+  if (name != nullptr) *name = chosen;
+  return where(chosen);
 }
 
 bool CPKFSF::CreateVolume(const std::string& requested) {
   NoteFailure(platform::Status::Ok());
   if (RefuseWrite()) return false;
   BatchScope scope(this);
-  std::size_t number = archives_.size();
-  std::string name = requested.empty() ? VolumeName(volumePattern_, number) : requested;
-  // A new later volume goes beside the first one, where loading looks for it.
-  auto where = [this, &requested](const std::string& volumeName) {
-    return requested.empty() && primary() != nullptr ? PathBeside(primary()->path(), volumeName)
-                                                     : volumeName;
-  };
-  while (platform::PathExists(where(name))) name = VolumeName(volumePattern_, ++number);
-  const std::string path = where(name);
+  std::string name;
+  const std::string path = NextVolumePath(requested, &name);
   // Each step that fails says so, naming the new volume.
   auto fail = [this, &name, &scope](const platform::Status& why) {
     NoteFailure(platform::Status::Error(why.code(), name, "cannot be created: " + why.Reason()));
     return scope.Finish(false);
   };
-
-  std::unique_ptr<platform::RandomAccessFile> stream =
-      platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kCreateReadWrite);
-  if (stream == nullptr) return fail(platform::Status::FromErrno(errno != 0 ? errno : EIO, path));
-  // Just created under a name nobody used: nobody else can hold it for long.
-  platform::Status written = stream->LockExclusive(lockTimeout_);
-  if (written.ok()) {
-    // An empty directory written through the usual path: table that holds
-    // only a trailer, then the header, 32 bytes in all, each synced.
-    PackArchive fresh(std::move(stream), PackHeader(), this);
-    fresh.set_name(name);
-    fresh.Touch();
-    written = fresh.CommitBatch();
-  }
-  stream.reset();
-  // The volume's directory entry is durable before anything can link it.
-  if (written.ok()) written = platform::SyncDirectory(platform::DirectoryOf(path));
-  // A half-made volume would only hold its name; it goes again.
-  if (!written.ok()) {
-    platform::DeleteFile(path);
-    platform::SyncDirectory(platform::DirectoryOf(path));
-    return fail(written);
-  }
+  // Whole under its name, or not there at all; the commits that fill it and
+  // the trailer that links it come later, each safe on its own.
+  const platform::Status written = CreateEmptyVolume(path, manager_);
+  if (!written.ok()) return fail(written);
   PackArchive* created = LoadFromFile(name, this, path);
   if (created == nullptr) {
     // The load said why; it names the volume already.

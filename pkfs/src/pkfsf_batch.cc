@@ -1,7 +1,10 @@
 // Committing a batch across the volumes of a set, in an order that keeps
 // every stop readable: later volumes first (so that a new volume is complete
-// before the trailer that links it), removals of copies that moved to
-// another volume last.
+// before the trailer that links it, and a copy that moved to a later volume
+// is durable there before its old volume lets it go), and last the removals
+// of copies that moved to an earlier volume, whose copy the later one would
+// shadow until then. A name is read from the latest volume that holds it, so
+// between two commits each reads its old bytes or its new ones.
 #include <memory>
 #include <vector>
 
@@ -32,8 +35,8 @@ platform::Status CPKFSF::CommitBatch() {
   }
 
   // Archives are in chain order: walking back writes each new volume before
-  // the volume whose trailer names it. A copy that moved to another volume
-  // stays named where it was until the second pass.
+  // the volume whose trailer names it. A copy that moved to an earlier
+  // volume stays named where it was until the second pass.
   std::vector<std::vector<FileHead>> deferred(changed.size());
   for (std::size_t i = 0; i < changed.size(); ++i) deferred[i] = changed[i]->DeferredRemovals();
   for (std::size_t i = changed.size(); i-- > 0;) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "file_events.h"
 #include "name_match_cache.h"
 #include "path_resolution.h"
 #include "platform/ascii_case.h"
@@ -231,6 +232,11 @@ bool DeleteFile(const std::string& path) {
   if (path.empty()) return false;
   // unlink refuses a directory (EISDIR), as DeleteFile does on Windows.
   return internal::OnExistingPath(path, [](const std::string& candidate) {
+    FileEventObserver* observer = internal::CurrentObserver();
+    if (observer != nullptr && !observer->OnDelete(candidate)) {
+      errno = EIO;
+      return false;
+    }
     if (::unlink(candidate.c_str()) != 0) return false;
     internal::NoteEntryRemoved(candidate);
     return true;
@@ -256,7 +262,9 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
   });
   if (!found) return false;
   int refusal = 0;
-  if (!S_ISREG(st.st_mode)) {
+  if (internal::CurrentObserver() != nullptr) {
+    refusal = ENOSYS;  // a simulated disk follows a file by its one name: it is copied
+  } else if (!S_ISREG(st.st_mode)) {
     refusal = EINVAL;  // a link would give newName the link, not the file
   } else if (st.st_nlink != 1) {
     refusal = EMLINK;  // the installation would share its bytes with another name
@@ -293,6 +301,11 @@ bool RenameResolvedFile(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
   const std::string source = internal::TranslateSeparators(from);
   const std::string target = internal::TranslateSeparators(to);
+  FileEventObserver* observer = internal::CurrentObserver();
+  if (observer != nullptr && !observer->OnRename(source, target)) {
+    errno = EIO;
+    return false;
+  }
   if (std::rename(source.c_str(), target.c_str()) != 0) return false;
   internal::NoteEntryRemoved(source);
   internal::NoteEntryCreated(target);

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <system_error>
 
 #include "platform/file_system.h"
 
@@ -69,44 +71,82 @@ PowerLossSimulator::~PowerLossSimulator() { SetFileEventObserver(nullptr); }
 
 std::size_t PowerLossSimulator::unsyncedWrites() const {
   std::size_t count = 0;
-  for (const auto& file : files_) count += file.second.pending.size();
+  for (const File& file : files_) count += file.pending.size();
   return count;
 }
 
-PowerLossSimulator::File& PowerLossSimulator::Track(const std::string& key) {
-  auto it = files_.find(key);
-  if (it != files_.end()) return it->second;
-  File& file = files_[key];
-  file.existed = ReadWhole(key, &file.durable);
-  return file;
+int PowerLossSimulator::NewFile() {
+  files_.emplace_back();
+  return static_cast<int>(files_.size() - 1);
+}
+
+PowerLossSimulator::Name& PowerLossSimulator::Track(const std::string& key) {
+  auto it = names_.find(key);
+  if (it != names_.end()) return it->second;
+  Name& name = names_[key];
+  std::vector<unsigned char> content;
+  if (ReadWhole(key, &content)) {
+    name.durable = NewFile();
+    files_[static_cast<std::size_t>(name.durable)].durable = std::move(content);
+  }
+  return name;
 }
 
 void PowerLossSimulator::MakeDurable(File* file) {
   for (const Write& write : file->pending) {
+    if (write.truncate) file->durable.clear();
     Apply(&file->durable, write.offset, write.bytes.data(), write.bytes.size());
   }
   file->pending.clear();
-  file->existed = true;
+}
+
+bool PowerLossSimulator::WriteAllowed() {
+  if (stopped_) return false;
+  ++writes_;
+  if (stopAtWrite_ > 0 && writes_ >= stopAtWrite_) stopped_ = true;
+  return !stopped_;
 }
 
 bool PowerLossSimulator::OnCreate(const std::string& path) {
   if (stopped_) return false;
-  const std::string key = Key(path);
-  if (files_.count(key) != 0) return true;
-  File& file = Track(key);
-  // A file that did not exist stays in its directory only once that
-  // directory is synced; a truncation of one that did is not durable either,
-  // so its old content is what a crash may leave.
-  file.entryDurable = file.existed;
+  Name& name = Track(Key(path));
+  if (name.current() == kNoFile) {
+    // A new file stays in its directory only once that directory is synced.
+    const int file = NewFile();
+    name.since.push_back(file);
+  } else {
+    // Emptying a file that exists is not durable before its next sync either.
+    files_[static_cast<std::size_t>(name.current())].pending.push_back(Write{0, {}, true});
+  }
   return true;
 }
 
 bool PowerLossSimulator::OnWrite(const std::string& path, std::uint64_t offset, const void* data,
                                  std::size_t length) {
-  if (stopped_) return false;
-  File& file = Track(Key(path));
+  if (!WriteAllowed()) return false;
+  Name& name = Track(Key(path));
+  if (name.current() == kNoFile) name.since.push_back(NewFile());  // made behind our back
   const auto* bytes = static_cast<const unsigned char*>(data);
-  file.pending.push_back(Write{offset, std::vector<unsigned char>(bytes, bytes + length)});
+  files_[static_cast<std::size_t>(name.current())].pending.push_back(
+      Write{offset, std::vector<unsigned char>(bytes, bytes + length)});
+  return true;
+}
+
+bool PowerLossSimulator::OnRename(const std::string& from, const std::string& to) {
+  if (stopped_) return false;
+  const std::string fromKey = Key(from);
+  const std::string toKey = Key(to);
+  const int file = Track(fromKey).current();
+  if (file == kNoFile || fromKey == toKey) return true;  // the system says what went wrong
+  Track(toKey).since.push_back(file);
+  names_[fromKey].since.push_back(kNoFile);
+  return true;
+}
+
+bool PowerLossSimulator::OnDelete(const std::string& path) {
+  if (stopped_) return false;
+  Name& name = Track(Key(path));
+  if (name.current() != kNoFile) name.since.push_back(kNoFile);
   return true;
 }
 
@@ -115,39 +155,48 @@ Status PowerLossSimulator::OnSync(SyncScope scope, const std::string& path) {
   if (!stopped_ && stopAt_ > 0 && syncs_ >= stopAt_) stopped_ = true;
   if (stopped_) return Status::Error(Status::Code::kIoError, path, "power lost");
   const std::string key = Key(path);
-  for (auto& entry : files_) {
-    File& file = entry.second;
-    switch (scope) {
-      case SyncScope::kFile:
-        // The data and what is needed to reach them; not the directory entry.
-        if (entry.first == key) MakeDurable(&file);
-        break;
-      case SyncScope::kDirectory:
-        if (Parent(entry.first) == key) file.entryDurable = true;
-        break;
-      case SyncScope::kFileSystem:
-        MakeDurable(&file);
-        file.entryDurable = true;
-        break;
+  switch (scope) {
+    case SyncScope::kFile: {
+      // The data and what is needed to reach them; not the directory entry.
+      const int file = Track(key).current();
+      if (file != kNoFile) MakeDurable(&files_[static_cast<std::size_t>(file)]);
+      break;
     }
+    case SyncScope::kDirectory:
+      for (auto& entry : names_) {
+        Name& name = entry.second;
+        if (Parent(entry.first) != key || name.since.empty()) continue;
+        name.durable = name.since.back();
+        name.since.clear();
+      }
+      break;
+    case SyncScope::kFileSystem:
+      for (File& file : files_) MakeDurable(&file);
+      for (auto& entry : names_) {
+        Name& name = entry.second;
+        name.durable = name.current();
+        name.since.clear();
+      }
+      break;
   }
   return Status::Ok();
 }
 
 void PowerLossSimulator::Crash(std::uint32_t seed) const {
   std::mt19937 random(seed);
-  for (const auto& entry : files_) {
-    const File& file = entry.second;
-    const bool hasEntry = file.existed || !file.pending.empty();
-    if (!hasEntry || (!file.entryDurable && random() % 2 == 0)) {
-      std::remove(entry.first.c_str());
-      continue;
-    }
+  // What each file holds after the crash, whichever name reaches it.
+  std::vector<std::vector<unsigned char>> contents;
+  contents.reserve(files_.size());
+  for (const File& file : files_) {
     std::vector<unsigned char> content = file.durable;
     for (const Write& write : file.pending) {
       const unsigned choice = random() % 4;
       if (choice == 0) continue;  // lost
-      if (choice == 1) {          // kept whole
+      if (write.truncate) {
+        content.clear();
+        continue;
+      }
+      if (choice == 1) {  // kept whole
         Apply(&content, write.offset, write.bytes.data(), write.bytes.size());
         continue;
       }
@@ -161,7 +210,20 @@ void PowerLossSimulator::Crash(std::uint32_t seed) const {
         done += piece;
       }
     }
-    WriteWhole(entry.first, content);
+    contents.push_back(std::move(content));
+  }
+  for (const auto& entry : names_) {
+    const Name& name = entry.second;
+    // Any of the files the name was given since its directory's last sync.
+    const std::size_t pick = random() % (name.since.size() + 1);
+    const int file = pick == 0 ? name.durable : name.since[pick - 1];
+    if (file == kNoFile) {
+      std::remove(entry.first.c_str());
+      continue;
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(Parent(entry.first), ignored);
+    WriteWhole(entry.first, contents[static_cast<std::size_t>(file)]);
   }
 }
 

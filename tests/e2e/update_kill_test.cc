@@ -1,7 +1,8 @@
 // An update killed at random moments: 1,500 delivered files, half for the
 // pack and half loose, under "-df". After every kill each file is still
 // either at its source or complete at its destination; a run to the end then
-// leaves every file byte-exact in place and no source behind.
+// leaves every file byte-exact in place and no source behind. And a run that
+// creates DATA.pak killed at each of its first syncs: the next run completes.
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <fcntl.h>
@@ -10,8 +11,11 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <iostream>
 #include <map>
 #include <random>
 #include <string>
@@ -115,6 +119,61 @@ TEST_F(UpdateKillTest, KilledRunsLoseNothingAndTheNextRunCompletes) {
   EXPECT_EQ(last.exitStatus, 0) << last.err;
   ExpectNothingLost(files, /*sourcesGone=*/true);
   EXPECT_FALSE(FileExists(install() + "/update"));
+#endif
+}
+
+TEST_F(UpdateKillTest, AKillAtEachOfTheFirstSyncsOfARunThatCreatesThePackIsRecovered) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a dozen runs of the updater cost too much under the emulator";
+#else
+  const std::vector<std::string> arguments = {"-df", "-sw", "update"};
+  std::map<std::string, std::string> files;
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = i < 6 ? "Pak/s" + std::to_string(i % 2) + "/p" + std::to_string(i) +
+                                         (i % 3 == 0 ? ".txt" : ".bin")
+                                   : "data/l" + std::to_string(i) + ".bin";
+    files[name] = update_e2e::NoisyBytes(100 + 53 * i, static_cast<unsigned>(i + 40));
+  }
+  auto deliver = [&] {
+    std::filesystem::remove_all(install());
+    MakeDirs(install() + "/data");
+    for (const auto& file : files) WriteFile(install() + "/update/" + file.first, file.second);
+  };
+  auto run = [&](const std::string& plan) {
+    std::vector<std::string> environment = {"MAROVETIN_SHM_NAME=" + update_e2e::UniqueShmName()};
+    if (!plan.empty()) environment.push_back("MAROVETIN_FAULT_PLAN=" + plan);
+    return testing_support::RunProgram(testing_support::MarovetinBinary(), arguments, install(),
+                                       environment);
+  };
+  deliver();
+  const testing_support::RunResult counted = run("count");
+  ASSERT_EQ(counted.exitStatus, 0) << counted.err;
+  int syncs = 0;
+  ASSERT_NE(counted.err.find(" syncs,"), std::string::npos) << counted.err;
+  {
+    const std::size_t end = counted.err.find(" syncs,");
+    const std::size_t start = counted.err.rfind(' ', end - 1) + 1;
+    syncs = std::stoi(counted.err.substr(start, end - start));
+  }
+  ASSERT_GE(syncs, 3);
+  const int kills = std::min(syncs, 10);
+  std::cout << "a run that creates DATA.pak: " << syncs << " syncs, killed at each of the first "
+            << kills << "\n";
+  for (int kill = 1; kill <= kills; ++kill) {
+    SCOPED_TRACE("killed at sync " + std::to_string(kill) + " of " + std::to_string(syncs));
+    deliver();
+    const testing_support::RunResult killed = run("sync:" + std::to_string(kill) + ":KILL");
+    EXPECT_NE(killed.exitStatus, 0);
+    if (FileExists(install() + "/DATA.pak")) {
+      update_e2e::PackReader pack(install());
+      EXPECT_TRUE(pack.loaded()) << "the set is left unloadable";
+    }
+    const testing_support::RunResult rerun = run("");
+    EXPECT_EQ(rerun.exitStatus, 0) << rerun.err;
+    ExpectNothingLost(files, /*sourcesGone=*/true);
+    EXPECT_FALSE(FileExists(install() + "/update"));
+    EXPECT_FALSE(FileExists(install() + "/DATA.pak.pkfs-new"));
+  }
 #endif
 }
 

@@ -30,6 +30,26 @@ TEST_F(PkfsfTest, MountFailsWithoutAVolumeAndCreateVolumeMakesOne) {
   EXPECT_EQ(Disk("DATA.pak").size(), 32u);
 }
 
+TEST_F(PkfsfTest, AScratchVolumeLeftByAStopIsNeverLoadedAndGoesAtTheNextLoad) {
+  ASSERT_TRUE(Mount());
+  ASSERT_TRUE(Add("kept", Pattern(40, 1)));
+  Stop();
+  // Whole volumes under the scratch names of the first and the next volume,
+  // as a stop just before their rename leaves them.
+  testing_support::WriteFile(dir_.Join("DATA.pak.pkfs-new"), Disk("DATA.pak"));
+  testing_support::WriteFile(dir_.Join("Data1.pak.pkfs-new"), Disk("DATA.pak"));
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(Mount("DATA.pak", false));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Load DATA.pak to Pkfs\n");
+  EXPECT_EQ(fs_->archives().size(), 1u);
+  EXPECT_FALSE(testing_support::FileExists(dir_.Join("DATA.pak.pkfs-new")));
+  EXPECT_FALSE(testing_support::FileExists(dir_.Join("Data1.pak.pkfs-new")));
+  // The next volume is made under its scratch name again and takes Data1.pak.
+  ASSERT_TRUE(fs_->CreateVolume(""));
+  EXPECT_EQ(fs_->archives()[1]->name(), "Data1.pak");
+  EXPECT_FALSE(testing_support::FileExists(dir_.Join("Data1.pak.pkfs-new")));
+}
+
 TEST_F(PkfsfTest, NewVolumesTakeTheNextFreeDataName) {
   ASSERT_TRUE(Mount());
   ASSERT_TRUE(fs_->CreateVolume(""));
@@ -64,14 +84,14 @@ TEST_F(PkfsfTest, CreateVolumeReportsAVolumeThatCannotBeMade) {
   EXPECT_FALSE(fs_->CreateVolume("no/such/dir.pak"));
   EXPECT_EQ(fs_->archives().size(), 1u);
 
-  // A new volume whose first directory write fails is not kept, and an add
-  // that needed it is refused.
+  // A new volume whose first write (under its scratch name) fails is not
+  // kept, and an add that needed it is refused.
   sizeLimit_ = 100;
   ASSERT_TRUE(Mount());
   ASSERT_TRUE(Add("first", Pattern(60, 1)));
   platform::SetWriteFaultHook([](const std::string& path, std::uint64_t, std::size_t) {
     platform::WriteDecision decision;
-    if (path == "Data1.pak") decision.kind = platform::WriteDecision::kFail;
+    if (path.compare(0, 9, "Data1.pak") == 0) decision.kind = platform::WriteDecision::kFail;
     return decision;
   });
   EXPECT_FALSE(fs_->CreateVolume(""));
@@ -80,6 +100,7 @@ TEST_F(PkfsfTest, CreateVolumeReportsAVolumeThatCannotBeMade) {
   EXPECT_EQ(fs_->archives().size(), 1u);
   EXPECT_EQ(fs_->primary()->next(), nullptr);
   EXPECT_FALSE(testing_support::FileExists(dir_.Join("Data1.pak")));
+  EXPECT_FALSE(testing_support::FileExists(dir_.Join("Data1.pak.pkfs-new")));
   EXPECT_EQ(manager_->FindName("SECOND"), nullptr);
   EXPECT_TRUE(Add("second", Pattern(60, 2)));
   EXPECT_EQ(fs_->archives().size(), 2u);

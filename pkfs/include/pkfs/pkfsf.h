@@ -37,13 +37,16 @@ class CPKFSF : public CFS {
   void Release() override;
   bool CloseFile(CFSFile* handle) override;
   // Creates the next "Data%d.pak" (beside the first volume) or name as an
-  // empty volume, synced with its directory entry, loads it and links it
-  // behind the last volume (the link is written by the commit). False when
+  // empty volume, written under a scratch name, synced and renamed into
+  // place with its directory synced, loads it and links it behind the last
+  // volume (the link is written by the commit). False when
   // it could not be created, loaded or linked; the last failure names the
   // volume and the step: "Data1.pak: cannot be created: No space left on
   // device", or for the link "DATA.pak: cannot chain Data1.pak behind it:
   // ...".
   bool CreateVolume(const std::string& name) override;
+  // Loads the set whose first volume is name, and removes the scratch files
+  // that a run stopped while making a volume left beside it.
   bool Load(const std::string& name) override;
   void Command(const std::string& name, std::string& text) override;
   int RawRead(void* buffer, std::uint32_t length, CFSFile* handle) override;
@@ -158,6 +161,8 @@ class CPKFSF : public CFS {
   bool readOnly_ = false;
   platform::Status lastFailure_;
   std::string volumePattern_ = "Data%d.pak";
+  // Where CreateVolume(requested) puts the new volume, and its name.
+  std::string NextVolumePath(const std::string& requested, std::string* name) const;
   // After a failed commit: volumes created in the batch are closed and
   // deleted (kept on disk when a header could not be put back), the others
   // return to their state on disk.

@@ -5,12 +5,14 @@
 //   MAROVETIN_FAULT_PLAN=write:17:ENOSPC   the 17th write fails with ENOSPC
 //   MAROVETIN_FAULT_PLAN=read:3+:EIO       the 3rd read and every later one fail
 //   MAROVETIN_FAULT_PLAN=count             nothing fails; the calls are counted
+//   MAROVETIN_FAULT_PLAN=sync:2:KILL       the process is killed at the 2nd sync,
+//                                          before it syncs anything
 //
 // Entries may be joined with ",". The kinds are write, read and sync; the
-// errno is a name (EIO, ENOSPC, EDQUOT, EROFS, EFBIG) or a number. Calls are
-// numbered from 1 per kind, over the whole process. Whenever a plan is set,
-// the process reports on standard error at exit how many calls of each kind
-// it made and how many it failed, in one line:
+// errno is a name (EIO, ENOSPC, EDQUOT, EROFS, EFBIG) or a number, or KILL.
+// Calls are numbered from 1 per kind, over the whole process. Whenever a
+// plan is set, the process reports on standard error at exit how many calls
+// of each kind it made and how many it failed, in one line:
 //   "fault plan: 12 writes, 40 reads, 3 syncs, 1 failed"
 // Without the variable nothing is counted or printed.
 #ifndef MAROVETIN_PLATFORM_FAULT_PLAN_H_

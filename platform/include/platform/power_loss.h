@@ -5,8 +5,10 @@
 // durable and the writes made since. Crash() then puts on disk one state that
 // a power failure at that moment could leave: each unsynced write kept,
 // dropped, or kept only in some of its 512-byte sectors, in any combination
-// (a sector is written whole or not at all), and a file whose directory entry
-// was never synced present or gone. Writes after the stop never reach a file.
+// (a sector is written whole or not at all); and each name whose directory
+// was not synced since it was created, renamed or removed names any of the
+// files it named since that directory's last sync (or nothing). Writes,
+// creations, renames and removals after the stop never reach the disk.
 #ifndef MAROVETIN_PLATFORM_POWER_LOSS_H_
 #define MAROVETIN_PLATFORM_POWER_LOSS_H_
 
@@ -32,6 +34,11 @@ class FileEventObserver {
   // Before length bytes reach path at offset; false refuses the write.
   virtual bool OnWrite(const std::string& path, std::uint64_t offset, const void* data,
                        std::size_t length) = 0;
+  // Before the file at from takes the name to (replacing what is there);
+  // false refuses the rename.
+  virtual bool OnRename(const std::string& from, const std::string& to) = 0;
+  // Before the file at path loses its name; false refuses the removal.
+  virtual bool OnDelete(const std::string& path) = 0;
   // In place of the sync system call: its result is the sync's outcome.
   virtual Status OnSync(SyncScope scope, const std::string& path) = 0;
 };
@@ -51,39 +58,62 @@ class PowerLossSimulator : public FileEventObserver {
   // The power fails at the n-th sync from now (1 is the next): that sync
   // fails, and no later write, sync or creation reaches the disk. 0: never.
   void StopAtSync(int n) { stopAt_ = n; }
+  // The same at the n-th write from now: that write does not reach the file.
+  void StopAtWrite(int n) { stopAtWrite_ = n; }
   int syncs() const { return syncs_; }
+  int writes() const { return writes_; }
   bool stopped() const { return stopped_; }
   // Writes made since the last sync of their file, over all files.
   std::size_t unsyncedWrites() const;
 
-  // Rewrites every file the simulator has seen to one state a power loss now
+  // Rewrites every name the simulator has seen to one state a power loss now
   // could leave, chosen by seed. May be called again with another seed: each
-  // call starts from the recorded state, not from the previous crash.
+  // call starts from the recorded state, not from the previous crash. (A
+  // process killed at the stop, with the machine running on, leaves what is
+  // on disk without a call.)
   void Crash(std::uint32_t seed) const;
 
   bool OnCreate(const std::string& path) override;
   bool OnWrite(const std::string& path, std::uint64_t offset, const void* data,
                std::size_t length) override;
   Status OnSync(SyncScope scope, const std::string& path) override;
+  bool OnRename(const std::string& from, const std::string& to) override;
+  bool OnDelete(const std::string& path) override;
 
  private:
+  static constexpr int kNoFile = -1;
   struct Write {
     std::uint64_t offset;
     std::vector<unsigned char> bytes;
+    bool truncate = false;  // the file was emptied (created over an existing one)
   };
+  // A file's content, whatever names it: what a sync made durable and the
+  // writes since.
   struct File {
-    bool existed = false;      // the durable state has the file at all
-    bool entryDurable = true;  // its directory entry survives a power loss
     std::vector<unsigned char> durable;
     std::vector<Write> pending;  // since the last sync, in order
   };
+  // A name in a directory: the file it names durably (as of its directory's
+  // last sync), and every file (or kNoFile) it was given since, in order.
+  struct Name {
+    int durable = kNoFile;
+    std::vector<int> since;
+    int current() const { return since.empty() ? durable : since.back(); }
+  };
 
-  File& Track(const std::string& key);
+  // The name's record, made from what is on disk when it is first seen.
+  Name& Track(const std::string& key);
+  int NewFile();
   void MakeDurable(File* file);
+  // False once the power is off; counts the write and stops at its turn.
+  bool WriteAllowed();
 
-  std::map<std::string, File> files_;  // by absolute path
+  std::vector<File> files_;
+  std::map<std::string, Name> names_;  // by absolute path
   int stopAt_ = 0;
+  int stopAtWrite_ = 0;
   int syncs_ = 0;
+  int writes_ = 0;
   bool stopped_ = false;
 };
 

@@ -93,6 +93,9 @@ int RunRemove(const Invocation& invocation) {
   status = set.fileSystem().WriteRefusal();
   if (!status.ok()) return Fail(status);
   int result = kExitOk;
+  // All names go in one commit: two syncs per changed volume, however many.
+  std::vector<std::string> removed;
+  set.fileSystem().BeginBatch();
   for (std::size_t i = 1; i < invocation.operands.size(); ++i) {
     const std::string& name = invocation.operands[i];
     if (set.Find(name) == nullptr) {
@@ -103,6 +106,15 @@ int RunRemove(const Invocation& invocation) {
       const platform::Status& why = set.fileSystem().lastFailure();
       result = Fail(name + ": could not be removed: " +
                     (why.ok() ? "writing " + setPath + " failed" : why.ToString()));
+      continue;
+    }
+    removed.push_back(name);
+  }
+  status = set.fileSystem().CommitBatch();
+  if (!status.ok()) {
+    // Nothing of the batch was written: every name is still stored.
+    for (const std::string& name : removed) {
+      result = Fail(name + ": could not be removed: " + status.ToString());
     }
   }
   return result;
