@@ -32,6 +32,20 @@ TEST_F(NormalDataTest, FilesAreWrittenUnderTheirRelativeNames) {
   EXPECT_EQ(ReadFile(work() + "/b.txt"), "new");  // no "-df"
 }
 
+TEST_F(NormalDataTest, TheLastFrameShowsEveryListedFileDone) {
+  // Under -df the pack files are gone before the loose stage meets them in
+  // its list again, and an unreadable file is kept back: each still counts.
+  WriteFile(pak() + "/a.bin", "a");
+  WriteFile(pak() + "/b.bin", "b");
+  WriteFile(work() + "/c.txt", "c");
+  host_.unreadable.insert(work() + "\\c.txt");
+  host_.removeSources = true;
+  UpdateDialog dialog(host_, store_, progress_);
+  Run(dialog);
+  const std::string bar = progress_.BarText();
+  EXPECT_NE(bar.find("100% files 3/3"), std::string::npos) << bar;
+}
+
 TEST_F(NormalDataTest, FullDiskLeavesTheOldFileWholeAndNoTemporaryBehind) {
   const std::string old(50000, 'o');
   WriteFile(install() + "/big.dat", old);

@@ -28,8 +28,14 @@ LParam UpdateDialog::findPackFiles(WParam, LParam) {
   fileList_.clear();
   Print("%s\n", host_.workPath().c_str());
   const std::string packSource = PackSource();
-  fileutil::ListFiles(packSource, fileList_);
-  PlanOverwrites(fileList_, packSource);
+  // "Pak" in every letter case feeds the pack; links are not followed.
+  std::vector<std::string> links;
+  for (const std::string& directory : PackDirectories(&links)) {
+    fileutil::ListFiles(directory, fileList_, &links);
+  }
+  KeepBackLinks(links);
+  // Two spellings of "Pak" land on one name in the pack.
+  PlanOverwrites(fileList_, SourceDirectory());
   readAhead_.Start(fileList_);
   Print("%s\n", packSource.c_str());
   ResetProgressForList();
@@ -53,9 +59,7 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
   if (const std::string* current = CurrentEntry()) {
     const std::string entry = *current;
     int loaded = readAhead_.Take(static_cast<std::size_t>(fileIndex_), entry, dataBuffer_);
-    // Logged before the store, so the line is there even when the store fails.
-    Log("%s size=%zu\n", entry.c_str(), dataBuffer_.size());
-    const std::string relative = RelativeTo(entry, packSource);
+    const std::string relative = NameInPack(entry);
 
     if (loaded == -1) {
       KeepBack(entry, "cannot be read");
@@ -64,6 +68,9 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
     } else if (const std::string refusal = PackRefusal(dataBuffer_); !refusal.empty()) {
       KeepBack(entry, refusal);
     } else {
+      // Logged before the store, so the line is there even when the store
+      // fails (the kept-back line then follows it).
+      Log("%s size=%zu\n", entry.c_str(), dataBuffer_.size());
       unsigned char none = 0;
       unsigned char* data = dataBuffer_.empty() ? &none : dataBuffer_.data();
       if (!batchOpen_) {
@@ -77,13 +84,14 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
         KeepBack(entry, why.empty() ? std::string("could not be stored in the pack")
                                     : "could not be stored in the pack: " + why);
       } else {
-        batchSources_.emplace_back(entry, relative);
+        // Its directories below the work path, "Pak" included, go once empty.
+        batchSources_.emplace_back(entry, RelativeTo(entry, SourceDirectory()));
         batchBytes_ += dataBuffer_.size();
       }
     }
     const bool last = static_cast<std::size_t>(fileIndex_) + 1 >= fileList_.size();
     if (batchOpen_ && (last || batchSources_.size() >= kBatchFiles || batchBytes_ >= kBatchBytes)) {
-      CommitPackBatch(packSource);
+      CommitPackBatch(SourceDirectory());
       sourcesDeleted = true;
     }
     StepDone();
@@ -97,7 +105,7 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
   return 0;
 }
 
-void UpdateDialog::CommitPackBatch(const std::string& packSource) {
+void UpdateDialog::CommitPackBatch(const std::string& workPath) {
   const platform::Status committed = packStore_.CommitBatch();
   batchOpen_ = false;
   for (const auto& source : batchSources_) {
@@ -109,7 +117,7 @@ void UpdateDialog::CommitPackBatch(const std::string& packSource) {
     // Only now that the pack holds the bytes durably may the source go, and
     // only when no later delivered file took its name.
     if (!KeepBackIfOverwritten(source.first) && host_.deleteSources()) {
-      RemoveSource(source.first, source.second, packSource);
+      RemoveSource(source.first, source.second, workPath);
     }
   }
   batchSources_.clear();
@@ -118,9 +126,13 @@ void UpdateDialog::CommitPackBatch(const std::string& packSource) {
 
 void UpdateDialog::RemoveSource(const std::string& source, const std::string& relative,
                                 const std::string& base) {
-  platform::SetAttributesNormal(source);
   readAhead_.BeforeChange(source);
-  if (sourceRelease_.DeleteFile(source)) removedSources_.insert(SourceKey(source));
+  // A read-only source goes too (Windows deletes it only once it may be
+  // written). Its attributes change only then: a source moved into place is
+  // a second name of the installed file, whose permissions must stay.
+  bool deleted = sourceRelease_.DeleteFile(source);
+  if (!deleted && platform::SetAttributesNormal(source)) deleted = sourceRelease_.DeleteFile(source);
+  if (deleted) removedSources_.insert(SourceKey(source));
   Log("Remove Dir = %s \n", source.c_str());
   fileutil::RemoveEmptyDirectories(relative, base,
                                    [this](const std::string& text) { WriteStandardOutput(text); });
