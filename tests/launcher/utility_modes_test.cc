@@ -94,7 +94,7 @@ TEST_F(ConvertBinaryToTextTest, MissingSourceWritesNothing) {
 }
 
 TEST_F(ConvertBinaryToTextTest, UnopenableTargetIsReported) {
-  WriteFile(dir_.Join("in"), "\x01\x00\x00\x00");
+  WriteFile(dir_.Join("in"), std::string("\x01\x00\x00\x00", 4));
   EXPECT_EQ(ConvertBinaryToText(dir_.Join("in"), dir_.Join("missing/out")),
             ConvertResult::kTargetNotWritten);
   EXPECT_FALSE(FileExists(dir_.Join("missing")));

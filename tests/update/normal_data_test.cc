@@ -175,7 +175,9 @@ TEST_F(NormalDataTest, WorkPathNamingAFileIsKeptBackNotWrittenOverTheInstallatio
   EXPECT_EQ(Run(dialog),
             "marovetin: kept back " + host_.work + ": has no name below the work path\n");
   EXPECT_EQ(ReadFile(host_.work), "payload");
-  EXPECT_TRUE(host_.logLines.empty());
+  // Logged as kept back, with no size as if it had been written.
+  EXPECT_EQ(host_.logLines,
+            std::vector<std::string>{host_.work + " kept back: has no name below the work path\n"});
   EXPECT_EQ(dialog.outcome().keptBack, 1);
   EXPECT_EQ(dialog.state(), update::UpdateState::kQuit);
 }
