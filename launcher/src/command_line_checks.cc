@@ -142,7 +142,7 @@ std::string UpdateIndexValueRefusal(const CommandLine& line) {
 
 std::string PackPlaceRefusal(const CommandLine& line, const std::string& currentDir,
                              const std::string& packName) {
-  if (!RunsUpdate(line)) return std::string();
+  // The utility modes log too.
   if (line.given(Option::kLog)) {
     const std::string& log = line.value(Option::kLog);
     if (update::IsInstallationVolume(FromInstallation(currentDir, log), packName)) {
@@ -151,7 +151,7 @@ std::string PackPlaceRefusal(const CommandLine& line, const std::string& current
              "name another file\n";
     }
   }
-  if (line.given(Option::kWorkPath) && line.given(Option::kPackName)) {
+  if (RunsUpdate(line) && line.given(Option::kWorkPath) && line.given(Option::kPackName)) {
     const auto [workPath, installation] = PlaceOf(line, currentDir);
     const std::string packDirectory = platform::CanonicalPath(
         platform::DirectoryOf(FromInstallation(currentDir, line.value(Option::kPackName))));

@@ -74,6 +74,26 @@ inline testing_support::RunResult RunUpdater(const std::string& installation,
                                      {"MAROVETIN_SHM_NAME=" + UniqueShmName()});
 }
 
+// An installation at install() in a fresh directory, with its update
+// delivered below update(), for tests that run the built updater in it.
+class InstallationTest : public ::testing::Test {
+ public:
+  InstallationTest() { testing_support::MakeDirs(install()); }
+  std::string install() const { return root_.Join("install"); }
+  std::string update() const { return install() + "/update"; }
+  std::string In(const std::string& relative) const { return install() + "/" + relative; }
+  std::string Delivered(const std::string& relative) const { return update() + "/" + relative; }
+  testing_support::RunResult Run(const std::vector<std::string>& arguments) const {
+    return RunUpdater(install(), arguments);
+  }
+  static bool Says(const testing_support::RunResult& r, const std::string& text) {
+    return r.err.find(text) != std::string::npos;
+  }
+
+ protected:
+  testing_support::TempDir root_;
+};
+
 // Mounts the installation's pack volumes in this process as the updater does,
 // for the object's lifetime.
 class PackReader {
