@@ -277,9 +277,8 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
   }
   internal::NoteEntryCreated(to);
   const mode_t newMode = st.st_mode & 0777 & ~kUmask;
-  const bool asNew =
-      ((st.st_mode & 07777) == newMode || ::chmod(to.c_str(), newMode) == 0) &&
-      ::utimensat(AT_FDCWD, to.c_str(), nullptr, 0) == 0;
+  const bool asNew = ((st.st_mode & 07777) == newMode || ::chmod(to.c_str(), newMode) == 0) &&
+                     ::utimensat(AT_FDCWD, to.c_str(), nullptr, 0) == 0;
   if (!asNew) {
     const int error = errno;
     ::unlink(to.c_str());

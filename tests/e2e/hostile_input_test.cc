@@ -88,16 +88,12 @@ TEST_F(HostileInputTest, LinksBelowTheWorkPathAreKeptBackAndNothingBehindThemMov
        "Pak",
        true},
       {"Pak leads outside",
-       [](HostileInputTest& t) {
-         fs::create_directory_symlink(t.Outside(""), t.Delivered("Pak"));
-       },
+       [](HostileInputTest& t) { fs::create_directory_symlink(t.Outside(""), t.Delivered("Pak")); },
        {"-sw", "update", "-df"},
        "Pak",
        true},
       {"pak in another case leads outside",
-       [](HostileInputTest& t) {
-         fs::create_directory_symlink(t.Outside(""), t.Delivered("pAK"));
-       },
+       [](HostileInputTest& t) { fs::create_directory_symlink(t.Outside(""), t.Delivered("pAK")); },
        {"-sw", "update"},
        "pAK",
        false},
@@ -145,7 +141,8 @@ TEST_F(HostileInputTest, LinksBelowTheWorkPathAreKeptBackAndNothingBehindThemMov
       // Pak goes once emptied, unless a link stays in it.
       if (row.keptBack.rfind("Pak/", 0) != 0) expected.erase("install/update/Pak");
     } else if (!row.pakIsTheLink) {
-      expected = Changed(expected, {{"install/Pak", "<dir>"}, {"install/Pak/stored.bin", "stored"}});
+      expected =
+          Changed(expected, {{"install/Pak", "<dir>"}, {"install/Pak/stored.bin", "stored"}});
     }
     // Every link stays as it was, and nothing behind one was read or moved.
     EXPECT_EQ(after, expected);
@@ -208,8 +205,8 @@ TEST_F(HostileInputTest, DeliveredFilesNamedLikeAnyVolumeOfTheInstallationAreKep
     EXPECT_TRUE(Says(r, "kept back " + Delivered(name) + ": would overwrite the pack volume "))
         << name << ": " << r.err;
   }
-  EXPECT_EQ(Snapshot(), Changed(before, {{"install/fine.txt", "fine"},
-                                         {"install/update/fine.txt", kGone}}));
+  EXPECT_EQ(Snapshot(),
+            Changed(before, {{"install/fine.txt", "fine"}, {"install/update/fine.txt", kGone}}));
   PackReader pack(install());
   EXPECT_EQ(pack.Read("SEED.BIN"), "seed");
 }
@@ -231,8 +228,9 @@ TEST_F(HostileInputTest, AShortConversionSourceIsRefusedAndTheTargetStays) {
   const Tree before = Snapshot();
   RunResult r = Run({"-mbts", "two", "target"});
   EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_EQ(r.err, "marovetin: -mbts: \"two\" holds 2 bytes, fewer than the 4 of a number; "
-                   "nothing written\n");
+  EXPECT_EQ(r.err,
+            "marovetin: -mbts: \"two\" holds 2 bytes, fewer than the 4 of a number; "
+            "nothing written\n");
   EXPECT_EQ(Snapshot(), before);
 }
 
@@ -255,10 +253,9 @@ TEST_F(HostileInputTest, CaseTwinsGoAsideSoThatARerunChangesNothing) {
                               ", whose name differs only in letter case; moved to " + aside +
                               "docs/Index.html\n"))
       << first.err;
-  EXPECT_TRUE(Says(first, "kept back " + Delivered("Pak/B.dat") + ": overwritten by " +
-                              Delivered("Pak/b.dat") +
-                              ", whose name differs only in letter case; moved to " + aside +
-                              "Pak/B.dat\n"))
+  EXPECT_TRUE(Says(
+      first, "kept back " + Delivered("Pak/B.dat") + ": overwritten by " + Delivered("Pak/b.dat") +
+                 ", whose name differs only in letter case; moved to " + aside + "Pak/B.dat\n"))
       << first.err;
   EXPECT_EQ(Count(first.err, "overwritten by"), 2u) << first.err;
   const Tree afterFirst = Snapshot();
@@ -383,7 +380,7 @@ TEST_F(HostileInputTest, ReplacedFilesKeepTheirPermissionsAndNewOnesTakeTheDeliv
     const char* name;
     int installedMode;  // -1: not installed before
     int deliveredMode;
-    int expectedMode;   // before the umask for new files
+    int expectedMode;  // before the umask for new files
   };
   const File files[] = {
       {"game.bin", -1, 0755, 0755},
@@ -409,8 +406,8 @@ TEST_F(HostileInputTest, ReplacedFilesKeepTheirPermissionsAndNewOnesTakeTheDeliv
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     for (const File& file : files) {
       EXPECT_EQ(ReadFile(In(file.name)), "new") << file.name;
-      const int expected =
-          file.installedMode >= 0 ? file.expectedMode : (file.expectedMode & ~static_cast<int>(mask));
+      const int expected = file.installedMode >= 0 ? file.expectedMode
+                                                   : (file.expectedMode & ~static_cast<int>(mask));
       EXPECT_EQ(modeOf(In(file.name)), expected) << file.name;
     }
   }

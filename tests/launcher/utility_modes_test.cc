@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "test_support.h"
 
@@ -18,8 +18,11 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 TEST(ParseUpdateIndexTest, TakesOnlyDecimalNumbersOfThirtyTwoBits) {
-  const std::pair<const char*, std::uint32_t> accepted[] = {
-      {"0", 0}, {"12", 12}, {"007", 7}, {"4294967295", 4294967295u}, {"0004294967295", 4294967295u}};
+  const std::pair<const char*, std::uint32_t> accepted[] = {{"0", 0},
+                                                            {"12", 12},
+                                                            {"007", 7},
+                                                            {"4294967295", 4294967295u},
+                                                            {"0004294967295", 4294967295u}};
   for (const auto& [text, expected] : accepted) {
     std::uint32_t value = 1;
     EXPECT_TRUE(ParseUpdateIndex(text, &value)) << text;
@@ -72,7 +75,8 @@ TEST_F(ConvertBinaryToTextTest, WritesTheLittleEndianValueAsDecimalText) {
 
 TEST_F(ConvertBinaryToTextTest, ShortSourceWritesNothing) {
   WriteFile(dir_.Join("out"), "earlier");
-  for (const std::string& bytes : {std::string("\x34\x12\x00", 3), std::string("\xFF"), std::string()}) {
+  for (const std::string& bytes :
+       {std::string("\x34\x12\x00", 3), std::string("\xFF"), std::string()}) {
     WriteFile(dir_.Join("in"), bytes);
     std::size_t read = 9;
     EXPECT_EQ(ConvertBinaryToText(dir_.Join("in"), dir_.Join("out"), &read),

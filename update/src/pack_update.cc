@@ -131,7 +131,8 @@ void UpdateDialog::RemoveSource(const std::string& source, const std::string& re
   // written). Its attributes change only then: a source moved into place is
   // a second name of the installed file, whose permissions must stay.
   bool deleted = sourceRelease_.DeleteFile(source);
-  if (!deleted && platform::SetAttributesNormal(source)) deleted = sourceRelease_.DeleteFile(source);
+  if (!deleted && platform::SetAttributesNormal(source))
+    deleted = sourceRelease_.DeleteFile(source);
   if (deleted) removedSources_.insert(SourceKey(source));
   Log("Remove Dir = %s \n", source.c_str());
   fileutil::RemoveEmptyDirectories(relative, base,

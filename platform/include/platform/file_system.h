@@ -64,11 +64,12 @@ bool RenameResolvedFile(const std::string& from, const std::string& to);
 // that has no other name, so that the file under newName is nobody else's;
 // it then gets what a file newly written under newName would get: its own
 // permission bits less the umask (see GivePermissionsOfDelivered) and the
-// current time. newName is taken as
-// written (a path that went through ResolvePath, such as a temporary beside
-// a resolved destination); a leftover file under it is replaced. False, errno set and nothing left behind, when it was not linked
-// (EXDEV across file systems, EMLINK for a file with other names, ENOSYS where
-// the system has no such links): the caller then copies the bytes.
+// current time. newName is taken as written (a path that went through
+// ResolvePath, such as a temporary beside a resolved destination); a leftover
+// file under it is replaced. False, errno set and nothing left behind, when
+// it was not linked (EXDEV across file systems, EMLINK for a file with other
+// names, ENOSYS where the system has no such links): the caller then copies
+// the bytes.
 bool LinkAsNewFile(const std::string& source, const std::string& newName);
 // "Attributes to normal": gives the owner write permission on an existing
 // file; false, and nothing else, when it does not exist.

@@ -128,7 +128,8 @@ bool CopyPermissions(const std::string& from, const std::string& to) {
 }
 
 bool GivePermissionsOfDelivered(const std::string& delivered, const std::string& to) {
-  return Attributes(delivered) != INVALID_FILE_ATTRIBUTES && Attributes(to) != INVALID_FILE_ATTRIBUTES;
+  return Attributes(delivered) != INVALID_FILE_ATTRIBUTES &&
+         Attributes(to) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string DirectoryOf(const std::string& path) {
