@@ -1,5 +1,6 @@
-// Adding 10,000 files of 1 KiB to a volume that already holds 10,000, and
-// reading every file back through handles. Each add rewrites the whole
+// Adding 10,000 files of 1 KiB to a volume that already holds 10,000,
+// reading every file back through handles, and loading the directory of
+// volumes of 10,000 to 300,000 files. Each add rewrites the whole
 // directory (the format keeps it in one block), so the bytes written per byte
 // of payload grow with the number of files; the counters show how much.
 #include <benchmark/benchmark.h>
@@ -194,6 +195,34 @@ void BM_ReadEveryFileThroughHandles(benchmark::State& state) {
       benchmark::Counter::kIsRate);
 }
 
+// What every command pays before it can answer: a volume of range(0) files
+// loaded (header, one read of the directory, its check, the names), and let
+// go again.
+void BM_LoadDirectory(benchmark::State& state) {
+  Scratch scratch;
+  const int count = static_cast<int>(state.range(0));
+  WriteLargeVolume(scratch.path() + "/DATA.pak", count);
+  QuietOutput quiet;
+  for (auto _ : state) {
+    std::unique_ptr<pkfs::CFSManager> manager = Mount(scratch.path());
+    if (manager->fileMap().size() != static_cast<std::size_t>(count)) {
+      state.SkipWithError("the volume did not load whole");
+      break;
+    }
+    benchmark::DoNotOptimize(manager->FindName(FileName("OLD", count / 2)));
+    manager.reset();
+  }
+  state.counters["entries_per_s"] =
+      benchmark::Counter(static_cast<double>(count) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_LoadDirectory)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(300000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_AddToLargeVolume)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ReadEveryFileThroughHandles)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -8,9 +8,15 @@
 #   extract  pkfs extract SET -C out       (read, decode, write every entry)
 #   cp -r    a copy of the same tree       (the floor: just moving the files)
 #   compact  pkfs compact SET              (a third of the set is free space)
-# and reports the ratios to cp -r. Goal: extract at most 1.5x cp -r.
+#   cat      pkfs cat SET NAME for 100 random entries, one process each
+#   unzip    unzip -p of the same 100 entries from a zip of the tree (stored,
+#            not compressed), one process each, in rounds interleaved with cat
+# and reports the ratios. Goals: extract at most 1.5x cp -r, cat at most 2x
+# unzip. With a benchmark build (-DMAROVETIN_BENCHMARKS=ON) it also shows
+# pack_bench's load of a 100,000-entry directory (goal: at most 0.05 s).
 #
-# Usage: bench/pkfs_bench.sh [build-dir]   (default: build; RUNS=3, FILES=100000)
+# Usage: bench/pkfs_bench.sh [build-dir]   (default: build; RUNS=3, FILES=100000;
+#        READS_ONLY=1 leaves out extract, cp -r and compact)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build}
@@ -19,6 +25,7 @@ pkfs="$build/tools/pkfs/pkfs"
 runs=${RUNS:-3}
 files=${FILES:-100000}
 [[ -x "$pkfs" ]] || { echo "build first: $pkfs is missing" >&2; exit 1; }
+"$root/scripts/setup.sh" zip unzip >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pkfs-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -30,21 +37,11 @@ set_path="$work/set/DATA.pak"
 # leave it after every ".bin" file was replaced once: each ".bin" entry has
 # the free place of its old copy before it. (Storing 100,000 files one add at
 # a time rewrites the whole directory on every add.)
-python3 - "$work/tree" "$set_path" "$files" <<'PY'
-import os, random, struct, sys
+PYTHONPATH="$root/bench" python3 - "$work/tree" "$set_path" "$files" <<'PY'
+import os, random, sys
+from pack_volume import encode, finish, record
 root, set_path, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
 rng = random.Random(7)
-HI = bytes(b & 0xAA for b in range(256))
-LO = bytes(b & 0x55 for b in range(256))
-
-def encode(data):
-    # Every byte keeps its odd bits and takes the even bits of the next one;
-    # the last takes them from the first. Big integers do it at C speed.
-    if len(data) < 2:
-        return data
-    lo = data.translate(LO)
-    x = int.from_bytes(data.translate(HI), "big") | int.from_bytes(lo[1:] + lo[:1], "big")
-    return x.to_bytes(len(data), "big")
 
 records, total = [], 0
 with open(set_path, "wb") as pack:
@@ -67,13 +64,9 @@ with open(set_path, "wb") as pack:
         stored, flags = (encode(data), 0x20000001) if ext == "txt" else (data, 1)
         pack.write(stored)
         name = relative.upper().encode()
-        records.append(struct.pack("<I", len(name)) + name + struct.pack("<IIII", at, size, flags, 0))
+        records.append(record(name, at, size, flags))
         at += size
-    table = b"".join(records)
-    table += b"PKES" + struct.pack("<III", 8, sum(table) & 0xFFFFFFFF, 0)
-    pack.write(encode(table))
-    pack.seek(0)
-    pack.write(encode(b"PACK" + struct.pack("<III", at, len(table), len(records))))
+    finish(pack, records, at)
 print("tree: %d files, %.1f MiB; set: %.1f MiB" % (count, total / 1048576.0,
       os.path.getsize(set_path) / 1048576.0))
 PY
@@ -94,6 +87,7 @@ median() {
   printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p"
 }
 
+if [[ -z "${READS_ONLY:-}" ]]; then
 reset='rm -rf "$work/out"'
 t_extract=$(median "$pkfs" extract "$set_path" -C "$work/out")
 # Check the round trip once (names are stored upper-cased).
@@ -115,3 +109,40 @@ printf '%-10s %8.3f s\n' "extract" "$t_extract" "cp -r" "$t_copy" "compact" "$t_
 echo "set: $grown bytes before compact, $compacted after"
 echo "ratios to cp -r: extract $(echo "scale=2; $t_extract / $t_copy" | bc)x," \
   "compact $(echo "scale=2; $t_compact / $t_copy" | bc)x (goal: extract <= 1.5x)"
+fi
+
+# 100 entries picked at random (the same ones for both), read one process each.
+(cd "$work/tree" && zip -q -r -0 "$work/tree.zip" d*)
+mapfile -t picked < <(python3 -c "
+import random
+rng = random.Random(11)
+for i in rng.sample(range($files), 100):
+    print('d%03d/f%06d.%s' % (i % 100, i, 'txt' if i % 2 == 0 else 'bin'))")
+for name in "${picked[@]:0:3}"; do
+  cmp -s <("$pkfs" cat "$set_path" "$name") <(unzip -p "$work/tree.zip" "$name") ||
+    { echo "pkfs cat and unzip -p differ on $name" >&2; exit 1; }
+done
+cat_all() { for name in "${picked[@]}"; do "$pkfs" cat "$set_path" "$name"; done; }
+unzip_all() { for name in "${picked[@]}"; do unzip -p "$work/tree.zip" "$name"; done; }
+seconds() {
+  local t0 t1
+  t0=$(date +%s.%N)
+  "$@" >/dev/null
+  t1=$(date +%s.%N)
+  echo "$t1 - $t0" | bc
+}
+cats=(); unzips=()
+for ((i = 0; i < runs; i++)); do
+  cats+=("$(seconds cat_all)")
+  unzips+=("$(seconds unzip_all)")
+done
+t_cat=$(printf '%s\n' "${cats[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
+t_unzip=$(printf '%s\n' "${unzips[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
+printf '%-10s %8.3f s\n' "cat x100" "$t_cat" "unzip x100" "$t_unzip"
+echo "ratio: cat $(echo "scale=2; $t_cat / $t_unzip" | bc)x unzip -p (goal: <= 2x)"
+if [[ -x "$build/bench/pack_bench" ]]; then
+  "$build/bench/pack_bench" --benchmark_filter='BM_LoadDirectory/100000$' 2>/dev/null |
+    grep BM_LoadDirectory | sed 's/^/directory load: /'
+  echo "(goal: a 100,000-entry directory loads in at most 50 ms)"
+fi
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) processors"

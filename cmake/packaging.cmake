@@ -8,7 +8,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "client updater and pack file system tools
 set(CPACK_PACKAGE_DESCRIPTION
     "marovetin brings delivered update files into a client installation: loose files\n"
     "and files stored in a set of pack volumes. pkfs lists, reads, fills, checks and\n"
-    "compacts such sets. The pack file system library and its headers are included.")
+    "compacts such sets; marovetin-mkupdate makes the update that turns one\n"
+    "installation into another. The pack file system library and its headers are\n"
+    "included.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)

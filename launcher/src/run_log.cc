@@ -33,6 +33,7 @@ void RunLog::write(const std::string& text) {
   }
   if (!written && !failureReported_) {
     failureReported_ = true;
+    std::fflush(stdout);  // the lines before it come first
     std::fprintf(stderr, "marovetin: cannot write the run log \"%s\"; its lines are dropped\n",
                  fileName_.c_str());
   }

@@ -70,12 +70,13 @@ void CFSManager::Start(const std::string& startDirectory) {
 
 void CFSManager::Shutdown() {
   // Handles first, while every owner is still there to close them; then the
-  // file system in force gives up its volumes, which leave the name map.
+  // name map goes whole, so that the volumes the file system in force gives
+  // up need not take their names out of it one by one.
   CloseAllFiles();
+  fileMap_.clear();
   if (current_ != nullptr) current_->Release();
   current_ = nullptr;
   ownedCurrent_.reset();
-  fileMap_.clear();
   defaultFileSystem_.reset();
   inPlaceFilters_.clear();
   resizingFilters_.clear();
@@ -116,6 +117,7 @@ bool CFSManager::SetFileSystem(const std::string& name, std::unique_ptr<CFS> fil
     // Handles served by a file system that is about to go would be left
     // pointing at it; they are closed first.
     if (current_ != defaultFileSystem_.get()) CloseFilesOwnedBy(current_);
+    fileMap_.clear();  // whole, before the volumes go
     current_->Release();
   }
   fileMap_.clear();
@@ -169,20 +171,14 @@ void CFSManager::TrackFile(CFSFile* handle) {
   if (handle != nullptr) openFiles_.push_back(handle);
 }
 
-void CFSManager::AddName(FileHead* head) {
-  if (head == nullptr) return;
-  fileMap_[head->name] = head;
-}
+void CFSManager::AddName(FileHead* head) { fileMap_.Put(head); }
 
 void CFSManager::RemoveName(FileHead* head) {
   if (head == nullptr) return;
-  fileMap_.erase(head->name);
+  fileMap_.Remove(head->name);
 }
 
-FileHead* CFSManager::FindName(const std::string& key) const {
-  auto it = fileMap_.find(key);
-  return it != fileMap_.end() ? it->second : nullptr;
-}
+FileHead* CFSManager::FindName(const std::string& key) const { return fileMap_.Find(key); }
 
 void CFSManager::RegisterFilter(std::unique_ptr<CFSFilter> filter) {
   PlaceFilter(inPlaceFilters_, std::move(filter));

@@ -36,7 +36,7 @@ void LeakList::AppendRegion(std::uint32_t start, std::uint32_t size) {
 }
 
 void LeakList::Normalize() {
-  std::sort(bounds_.begin(), bounds_.end());
+  if (!std::is_sorted(bounds_.begin(), bounds_.end())) std::sort(bounds_.begin(), bounds_.end());
   // Equal neighbours are where one used region ends and the next begins:
   // dropping the pair joins them. Done in one pass by compaction.
   std::size_t out = 0;

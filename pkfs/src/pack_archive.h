@@ -14,7 +14,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +24,7 @@
 #include "leak_list.h"
 #include "pack_format.h"
 #include "pkfs/file_head.h"
+#include "pkfs/name_index.h"
 #include "pkfs/output_sink.h"
 #include "platform/random_access_file.h"
 #include "platform/status.h"
@@ -34,6 +34,21 @@ namespace pkfs {
 class CPKFSF;
 class CFSManager;
 class ScopeTimer;
+
+// A volume's file heads. Those its directory held when it was loaded live in
+// one block that the volume owns (a load allocates once for them all, not
+// once per file); heads stored later are allocated one by one. Either kind
+// is held through a HeadPtr, which frees only the latter.
+struct HeadDeleter {
+  HeadDeleter() = default;
+  explicit HeadDeleter(bool ownedByBlock) : inBlock(ownedByBlock) {}
+  HeadDeleter(std::default_delete<FileHead>) {}  // NOLINT: a plain unique_ptr converts
+  void operator()(FileHead* head) const {
+    if (!inBlock) delete head;
+  }
+  bool inBlock = false;
+};
+using HeadPtr = std::unique_ptr<FileHead, HeadDeleter>;
 
 class PackArchive {
  public:
@@ -144,7 +159,7 @@ class PackArchive {
   void set_next(PackArchive* next) { next_ = next; }
   CPKFSF* fileSystem() const { return fileSystem_; }
   CFSManager* manager() const;
-  const std::vector<std::unique_ptr<FileHead>>& heads() const { return heads_; }
+  const std::vector<HeadPtr>& heads() const { return heads_; }
   const LeakList& leakList() const { return leakList_; }
   const PackTrailer* trailer() const { return trailer_.get(); }
   std::uint32_t tableOffset() const { return tableOffset_; }
@@ -154,7 +169,7 @@ class PackArchive {
 
  private:
   // A head taken out of heads, with its place.
-  using DetachedHead = std::pair<std::size_t, std::unique_ptr<FileHead>>;
+  using DetachedHead = std::pair<std::size_t, HeadPtr>;
 
   // What the directory on disk names while a batch changes the volume, and
   // what the batch must give back or put back.
@@ -166,8 +181,8 @@ class PackArchive {
     PackArchive* next = nullptr;
     bool hadTrailer = false;
     PackTrailer trailer;
-    std::vector<std::unique_ptr<FileHead>> removed;  // named on disk, taken out in memory
-    std::unordered_set<const FileHead*> added;       // stored in this batch
+    std::vector<HeadPtr> removed;               // named on disk, taken out in memory
+    std::unordered_set<const FileHead*> added;  // stored in this batch
     // Regions to give back once the commit is durable: tables written before
     // the last one, and the old extent of emptied entries.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> release;
@@ -185,7 +200,7 @@ class PackArchive {
   bool TakeOut(const std::string& name);
   // Drops a head that nothing on disk names any more: its name, its region,
   // and its memory unless an open handle still points at it.
-  void DisposeHead(std::unique_ptr<FileHead> head);
+  void DisposeHead(HeadPtr head);
   void ForgetName(FileHead* head);
   // The table as a commit writes it: the heads' records, keep's, the trailer.
   std::vector<unsigned char> BuildTable(const std::vector<FileHead>& keep);
@@ -196,8 +211,15 @@ class PackArchive {
   void RebuildLeakList();
   bool RegionsAreSound(std::uint64_t fileSize) const;
 
-  std::vector<std::unique_ptr<FileHead>> heads_;
-  std::map<std::string, FileHead*> nameMap_;
+  // The heads the directory held at load (see HeadPtr); declared first, so
+  // that it goes after everything that may point into it.
+  std::unique_ptr<FileHead[]> loadedHeads_;
+  std::vector<HeadPtr> heads_;
+  // The first head of each name in heads_; built at the first look-up by
+  // name, which a command that only reads through the manager never makes.
+  NameIndex& Names() const;
+  mutable NameIndex nameMap_;
+  mutable bool namesBuilt_ = false;
   PackArchive* next_ = nullptr;
   std::unique_ptr<PackTrailer> trailer_;
   CPKFSF* fileSystem_;
@@ -222,7 +244,7 @@ class PackArchive {
   // Heads that were replaced or removed while an open handle still pointed at
   // them; kept (emptied) so that such a handle reads nothing instead of freed
   // memory.
-  std::vector<std::unique_ptr<FileHead>> retiredHeads_;
+  std::vector<HeadPtr> retiredHeads_;
   std::mutex lock_;
 };
 

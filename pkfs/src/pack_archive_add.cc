@@ -101,7 +101,7 @@ bool PackArchive::StoreHere(const std::string& name, unsigned char* data, std::u
   FileHead* stored = head.get();
   heads_.push_back(std::move(head));
   if (recordsValid_) AppendRecord(*stored);
-  nameMap_[name] = stored;
+  Names().Put(stored);
   base_->added.insert(stored);
   ClaimRegion(start, size);
   if (filters != nullptr) filters->AddName(stored);

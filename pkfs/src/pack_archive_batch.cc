@@ -18,7 +18,7 @@ void PackArchive::Touch() {
   if (base_ != nullptr) return;
   base_ = std::make_unique<BatchBase>();
   base_->heads.reserve(heads_.size());
-  for (const std::unique_ptr<FileHead>& head : heads_) {
+  for (const HeadPtr& head : heads_) {
     base_->heads.emplace_back(head.get(), head->size);
   }
   base_->tableOffset = tableOffset_;
@@ -52,7 +52,7 @@ bool PackArchive::TakeOut(const std::string& name) {
   return true;
 }
 
-void PackArchive::DisposeHead(std::unique_ptr<FileHead> head) {
+void PackArchive::DisposeHead(HeadPtr head) {
   ForgetName(head.get());
   if (!ReleaseRegion(head->start, head->size)) RebuildLeakList();
   CFSManager* names = manager();
@@ -73,7 +73,7 @@ std::vector<FileHead> PackArchive::DeferredRemovals() const {
   CFSManager* names = manager();
   if (names == nullptr) return keep;
   std::unordered_map<const FileHead*, std::uint32_t> sizeOnDisk;
-  for (const std::unique_ptr<FileHead>& head : base_->removed) {
+  for (const HeadPtr& head : base_->removed) {
     if (FindHead(head->name) != nullptr) continue;
     const FileHead* current = names->FindName(head->name);
     if (current == nullptr || current->owner == this || !fileSystem_->Holds(current->owner)) {
@@ -111,7 +111,7 @@ void PackArchive::FinishBatch() {
     base->release.emplace_back(base->tableOffset, base->tableSize);
   }
   for (const auto& region : base->release) rebuild |= !ReleaseRegion(region.first, region.second);
-  for (std::unique_ptr<FileHead>& head : base->removed) {
+  for (HeadPtr& head : base->removed) {
     if (!ReleaseRegion(head->start, head->size)) rebuild = true;
     head->size = 0;  // already given back
     DisposeHead(std::move(head));
@@ -122,17 +122,18 @@ void PackArchive::FinishBatch() {
 void PackArchive::AbandonBatch() {
   if (base_ == nullptr) return;
   std::unique_ptr<BatchBase> base = std::move(base_);
-  std::unordered_map<FileHead*, std::unique_ptr<FileHead>> owned;
+  std::unordered_map<FileHead*, HeadPtr> owned;
   owned.reserve(heads_.size() + base->removed.size());
-  for (std::unique_ptr<FileHead>& head : heads_) owned.emplace(head.get(), std::move(head));
-  for (std::unique_ptr<FileHead>& head : base->removed) owned.emplace(head.get(), std::move(head));
+  for (HeadPtr& head : heads_) owned.emplace(head.get(), std::move(head));
+  for (HeadPtr& head : base->removed) owned.emplace(head.get(), std::move(head));
   heads_.clear();
   nameMap_.clear();
+  namesBuilt_ = true;  // rebuilt right here, in the order on disk
   for (const auto& entry : base->heads) {
     auto it = owned.find(entry.first);
     if (it == owned.end()) continue;
     it->second->size = entry.second;
-    nameMap_.emplace(it->second->name, it->second.get());
+    nameMap_.PutIfAbsent(it->second.get());
     heads_.push_back(std::move(it->second));
     owned.erase(it);
   }
@@ -166,7 +167,7 @@ platform::Status PackArchive::CommitBatch() {
   RevertHeader();
   AbandonBatch();
   if (CFSManager* names = manager()) {
-    for (const std::unique_ptr<FileHead>& head : heads_) names->AddName(head.get());
+    for (const HeadPtr& head : heads_) names->AddName(head.get());
   }
   return status;
 }

@@ -158,11 +158,11 @@ void PackArchive::AppendRecord(const FileHead& head) {
 
 void PackArchive::RebuildRecords() {
   std::size_t bytes = 0;
-  for (const std::unique_ptr<FileHead>& head : heads_) bytes += head->RecordSize();
+  for (const HeadPtr& head : heads_) bytes += head->RecordSize();
   records_.clear();
   records_.reserve(bytes);
   recordSum_ = 0;
-  for (const std::unique_ptr<FileHead>& head : heads_) AppendRecord(*head);
+  for (const HeadPtr& head : heads_) AppendRecord(*head);
   recordsValid_ = true;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -47,7 +48,7 @@ PackArchive::PackArchive(std::unique_ptr<platform::RandomAccessFile> stream,
 }
 
 PackArchive::~PackArchive() {
-  for (const std::unique_ptr<FileHead>& head : heads_) ForgetName(head.get());
+  for (const HeadPtr& head : heads_) ForgetName(head.get());
   heads_.clear();
   nameMap_.clear();
 }
@@ -64,10 +65,17 @@ CFSManager* PackArchive::manager() const {
   return fileSystem_ != nullptr ? fileSystem_->manager() : nullptr;
 }
 
-FileHead* PackArchive::FindHead(const std::string& name) const {
-  auto it = nameMap_.find(name);
-  return it != nameMap_.end() ? it->second : nullptr;
+NameIndex& PackArchive::Names() const {
+  if (!namesBuilt_) {
+    nameMap_.clear();
+    nameMap_.reserve(heads_.size());
+    for (const HeadPtr& head : heads_) nameMap_.PutIfAbsent(head.get());  // the first one stays
+    namesBuilt_ = true;
+  }
+  return nameMap_;
 }
+
+FileHead* PackArchive::FindHead(const std::string& name) const { return Names().Find(name); }
 
 void PackArchive::ForgetName(FileHead* head) {
   CFSManager* names = manager();
@@ -79,6 +87,8 @@ platform::Status PackArchive::ReadDirectory() {
   auto broken = [this](const char* why) {
     heads_.clear();
     nameMap_.clear();
+    namesBuilt_ = false;
+    loadedHeads_.reset();
     trailer_.reset();
     return platform::Status::Error(platform::Status::Code::kCorrupt, name_, why);
   };
@@ -88,34 +98,40 @@ platform::Status PackArchive::ReadDirectory() {
   if (static_cast<std::uint64_t>(tableOffset_) + tableSize_ > RegionLimit(fileSize)) {
     return broken("directory runs past the end of the file");
   }
-  std::vector<unsigned char> table(tableSize_);
-  if (!ReadBuffer(table.data(), tableOffset_, tableSize_)) {
+  // Not zeroed first: the read fills it (and zeroes what it cannot).
+  const std::size_t length = tableSize_;
+  const std::unique_ptr<unsigned char[]> tableBytes(new unsigned char[length + 1]);
+  unsigned char* const table = tableBytes.get();
+  if (!ReadBuffer(table, tableOffset_, tableSize_)) {
     return platform::Status::Error(platform::Status::Code::kIoError, name_,
                                    "directory cannot be read");
   }
-  DecodeDirectoryBlock(manager(), table.data(), table.size());
+  DecodeDirectoryBlock(manager(), table, length);
 
   // Every record takes at least 20 bytes, so the count read from disk cannot
   // ask for more than the table can hold.
-  heads_.reserve(std::min<std::size_t>(headCount_, tableSize_ / kFileHeadFixedBytes));
+  const std::size_t most = std::min<std::size_t>(headCount_, tableSize_ / kFileHeadFixedBytes);
+  if (headCount_ > most) return broken("file record runs past the end of the directory");
+  loadedHeads_.reset(new FileHead[most]);
+  heads_.reserve(most);
   std::size_t position = 0;
   for (std::uint32_t i = 0; i < headCount_; ++i) {
-    auto head = std::make_unique<FileHead>(this);
-    const std::size_t used = head->Parse(table.data() + position, table.size() - position);
+    FileHead* head = &loadedHeads_[i];
+    head->owner = this;
+    const std::size_t used = head->Parse(table + position, length - position);
     if (used == 0) return broken("file record runs past the end of the directory");
     position += used;
-    if (head->size == 0) continue;             // an empty record takes no space and is dropped
-    nameMap_.emplace(head->name, head.get());  // the first of a repeated name stays
-    heads_.push_back(std::move(head));
+    if (head->size == 0) continue;  // an empty record takes no space and is dropped
+    heads_.emplace_back(head, HeadDeleter(true));
   }
-  if (position < table.size()) {
+  if (position < length) {
     trailer_ = std::make_unique<PackTrailer>();
-    if (trailer_->Parse(table.data() + position, table.size() - position) == 0) {
+    if (trailer_->Parse(table + position, length - position) == 0) {
       return broken("directory trailer is damaged");
     }
     // Loading never refused a volume for its checksum, and does not now; the
     // mismatch is only worth a word.
-    if (trailer_->checksum != ByteSum(table.data(), position)) checksumMismatch_ = true;
+    if (trailer_->checksum != ByteSum(table, position)) checksumMismatch_ = true;
   }
   if (!RegionsAreSound(fileSize)) {
     return broken("file data lie outside the file or overlap");
@@ -128,15 +144,19 @@ platform::Status PackArchive::ReadDirectory() {
 bool PackArchive::RegionsAreSound(std::uint64_t fileSize) const {
   std::vector<Region> regions;
   regions.reserve(heads_.size() + 2);
+  // In the order of a volume the updater wrote (its files, then the table),
+  // which needs no sorting.
   regions.push_back({0, kPackHeaderBytes});
-  regions.push_back({tableOffset_, static_cast<std::uint64_t>(tableOffset_) + tableSize_});
-  for (const std::unique_ptr<FileHead>& head : heads_) {
+  for (const HeadPtr& head : heads_) {
     const std::uint64_t end = static_cast<std::uint64_t>(head->start) + head->size;
     if (end > RegionLimit(fileSize)) return false;
     regions.push_back({head->start, end});
   }
-  std::sort(regions.begin(), regions.end(),
-            [](const Region& a, const Region& b) { return a.start < b.start; });
+  regions.push_back({tableOffset_, static_cast<std::uint64_t>(tableOffset_) + tableSize_});
+  const auto byStart = [](const Region& a, const Region& b) { return a.start < b.start; };
+  if (!std::is_sorted(regions.begin(), regions.end(), byStart)) {
+    std::sort(regions.begin(), regions.end(), byStart);
+  }
   std::uint64_t usedUpTo = 0;
   for (const Region& region : regions) {
     if (region.start == region.end) continue;  // an empty table takes no room

@@ -16,9 +16,9 @@ namespace pkfs {
 
 std::vector<PackArchive::DetachedHead> PackArchive::DetachHeads(const std::string& name) {
   std::vector<DetachedHead> detached;
-  if (nameMap_.erase(name) == 0) return detached;
+  if (Names().Remove(name) == nullptr) return detached;
   // A volume written elsewhere may repeat a name; every record of it goes.
-  std::vector<std::unique_ptr<FileHead>> kept;
+  std::vector<HeadPtr> kept;
   kept.reserve(heads_.size());
   for (std::size_t i = 0; i < heads_.size(); ++i) {
     if (heads_[i]->name == name) {

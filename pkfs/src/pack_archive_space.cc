@@ -15,9 +15,11 @@ LeakList PackArchive::ComputeLeakList() const {
   if (base_ != nullptr) return ComputeLeakListInBatch();
   LeakList list;
   list.Reset(2 * heads_.size() + 4);
+  // In the order of a volume the updater wrote (its files, then the table),
+  // which leaves nothing for Normalize to sort.
   list.AppendRegion(0, kPackHeaderBytes);
+  for (const HeadPtr& head : heads_) list.AppendRegion(head->start, head->size);
   list.AppendRegion(tableOffset_, tableSize_);
-  for (const std::unique_ptr<FileHead>& head : heads_) list.AppendRegion(head->start, head->size);
   list.Normalize();
   return list;
 }
@@ -33,9 +35,9 @@ LeakList PackArchive::ComputeLeakListInBatch() const {
   };
   add(0, kPackHeaderBytes);
   add(tableOffset_, tableSize_);
-  for (const std::unique_ptr<FileHead>& head : heads_) add(head->start, head->size);
+  for (const HeadPtr& head : heads_) add(head->start, head->size);
   add(base_->tableOffset, base_->tableSize);
-  for (const std::unique_ptr<FileHead>& head : base_->removed) add(head->start, head->size);
+  for (const HeadPtr& head : base_->removed) add(head->start, head->size);
   for (const auto& region : base_->release) add(region.first, region.second);
   std::sort(regions.begin(), regions.end());
   LeakList list;
@@ -60,7 +62,8 @@ void PackArchive::BuildLeak() {
   // A registration replaces whatever head the map held under the name, so a
   // name resolves to the head registered last.
   if (CFSManager* names = manager()) {
-    for (const std::unique_ptr<FileHead>& head : heads_) names->AddName(head.get());
+    names->ReserveNames(heads_.size());
+    for (const HeadPtr& head : heads_) names->AddName(head.get());
   }
 }
 

@@ -71,7 +71,7 @@ void CPKFSF::RollBack(const std::vector<PackArchive*>& changed) {
   // Names resolve to the last volume of the chain that holds them.
   if (manager_ != nullptr) {
     for (const std::unique_ptr<PackArchive>& volume : archives_) {
-      for (const std::unique_ptr<FileHead>& head : volume->heads()) manager_->AddName(head.get());
+      for (const HeadPtr& head : volume->heads()) manager_->AddName(head.get());
     }
   }
 }

@@ -100,13 +100,25 @@ bool BackgroundRelease::DeleteFile(const std::string& path) {
     // stays under a third of the space still free, so that a run on a
     // nearly full disk gets the space back before it needs it.
     struct stat st;
-    struct statvfs fs;
     const std::uint64_t size =
         ::fstat(kept, &st) == 0 ? static_cast<std::uint64_t>(st.st_blocks) * 512 : 0;
-    const std::uint64_t available =
-        ::fstatvfs(kept, &fs) == 0 ? static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize : 0;
-    if (heldBytes_ + size <= available / 3) {
+    // The free space is measured again when the files held since the last
+    // measure could have changed it noticeably (a run writes about as much
+    // as it deletes), and before a file is turned away, not for every file.
+    if (!availableKnown_ || sinceMeasureFiles_ >= kFilesPerMeasure ||
+        sinceMeasureBytes_ + size > available_ / kMeasureFraction ||
+        heldBytes_ + size > available_ / 3) {
+      struct statvfs fs;
+      available_ =
+          ::fstatvfs(kept, &fs) == 0 ? static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize : 0;
+      availableKnown_ = true;
+      sinceMeasureFiles_ = 0;
+      sinceMeasureBytes_ = 0;
+    }
+    if (heldBytes_ + size <= available_ / 3) {
       heldBytes_ += size;
+      ++sinceMeasureFiles_;
+      sinceMeasureBytes_ += size;
       held_.push_back(kept);
       return true;
     }

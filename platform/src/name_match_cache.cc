@@ -138,15 +138,17 @@ void EditListing(const std::string& path, Edit edit) {
   if (cache.scopes == 0 || cache.listings.empty()) return;
   std::string directory, name;
   if (!SplitLast(path, &directory, &name)) return;
-  auto listing = cache.listings.end();
-  const auto known = cache.keysByPath.find(PathKey(directory));
-  if (known != cache.keysByPath.end()) {
-    listing = cache.listings.find(known->second);
-  } else {
+  // The directory is stamped once per path, listed or not: a run that
+  // deletes every file of a directory it never looked names up in asks
+  // about that directory once, not once per file.
+  const std::string key = PathKey(directory);
+  auto known = cache.keysByPath.find(key);
+  if (known == cache.keysByPath.end()) {
     DirectoryStamp stamp;
     if (!StampDirectory(directory, &stamp)) return;
-    listing = cache.listings.find(DirectoryKey(stamp.device, stamp.inode));
+    known = cache.keysByPath.emplace(key, DirectoryKey(stamp.device, stamp.inode)).first;
   }
+  const auto listing = cache.listings.find(known->second);
   if (listing == cache.listings.end()) return;
   const std::size_t before = listing->second.count;
   edit(listing->second, name);

@@ -7,4 +7,6 @@ namespace platform {
 
 bool StandardErrorIsTerminal() { return ::isatty(2) == 1; }
 
+bool StandardOutputIsTerminal() { return ::isatty(1) == 1; }
+
 }  // namespace platform

@@ -67,6 +67,28 @@ TEST_F(PackUpdateTest, DeleteSourcesRemovesStoredFilesAndTheEmptiedTree) {
   EXPECT_FALSE(FileExists(work()));
 }
 
+TEST_F(PackUpdateTest, EmptiedDirectoriesGoAtTheStagesEndAndOneThatStaysIsNamedOnce) {
+  for (const char* name : {"d1/a.bin", "d1/b.bin", "d1/deep/c.bin", "d2/a.bin", "d2/b.bin"}) {
+    WriteFile(pak() + "/" + name, name);
+  }
+  store_.failing.insert("d2\\b.bin");  // kept back: d2 still holds it
+  host_.removeSources = true;
+  std::vector<bool> d1AtCommit;
+  store_.onCommit = [&] { d1AtCommit.push_back(FileExists(pak() + "/d1/deep")); };
+  UpdateDialog dialog(host_, store_, progress_);
+  Run(dialog);
+  EXPECT_EQ(dialog.outcome().keptBack, 1);
+  EXPECT_EQ(d1AtCommit, std::vector<bool>{true});
+  EXPECT_FALSE(FileExists(pak() + "/d1"));
+  EXPECT_EQ(ReadFile(pak() + "/d2/b.bin"), "d2/b.bin");
+  // d2 is tried once, not once for each file deleted from it; no deleted
+  // file's own path is named.
+  const std::string stays = "Remove Directory:" + pak() + "/d2";
+  ASSERT_NE(stdout_.find(stays), std::string::npos) << stdout_;
+  EXPECT_EQ(stdout_.find("Remove Directory:"), stdout_.find(stays));
+  EXPECT_EQ(stdout_.rfind("Remove Directory:"), stdout_.find(stays));
+}
+
 TEST_F(PackUpdateTest, SourceWhoseStoreFailedIsKeptUnderDeleteSources) {
   WriteFile(pak() + "/sub/a.txt", "alpha");
   WriteFile(pak() + "/b.bin", "beta");

@@ -110,8 +110,8 @@ std::string UpdateDialog::MoveAside(const std::string& source) {
   readAhead_.BeforeChange(source);
   if (!platform::RenameFile(source, target)) return std::string();
   movedAside_.insert(SourceKey(target));
-  fileutil::RemoveEmptyDirectories(relative, workPath,
-                                   [this](const std::string& text) { WriteStandardOutput(text); });
+  // Its directories go at the stage's end when this emptied them.
+  emptiedSources_.NoteDeleted(relative, workPath);
   return target;
 }
 

@@ -71,13 +71,11 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
   Print("Update Normal Data!\n");
   const std::string source = SourceDirectory();
   Print("FileSize is %d\n", static_cast<int>(fileList_.size()));
-  std::string installation;
-  fileutil::CurrentDirectory(installation);
 
   dataBuffer_.clear();
   const std::string* current = CurrentEntry();
   // A file already kept back (by the pack stage) is not applied here either.
-  if (current != nullptr && !IsKeptBack(*current)) ApplyLooseFile(*current, source, installation);
+  if (current != nullptr && !IsKeptBack(*current)) ApplyLooseFile(*current, source);
   // Every entry moves the bar, also one that was skipped or kept back: the
   // last frame shows the stage finished.
   if (current != nullptr) StepDone();
@@ -92,7 +90,7 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
     ReportLeftovers();
     // Sources go only at commits, and until the last one the source of the
     // file just staged is still there: only now can the work path be empty.
-    platform::RemoveDirectory(source);
+    RemoveEmptiedDirectories(source);
   }
   PostNextFile();
   return 0;
@@ -120,8 +118,7 @@ bool UpdateDialog::LoadLooseSource(const std::string& entry, LooseSource* loaded
   return true;
 }
 
-void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& source,
-                                  const std::string& installation) {
+void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& source) {
   // A pack update file is listed here again (ahead of the work path's own
   // files, and once more where the walk meets "Pak") and written as a loose
   // file as well. Once the pack holds it and "-df" deleted its source, that
@@ -133,6 +130,10 @@ void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& s
     if (!inPack) KeepBack(entry, "cannot be read");
     return;
   }
+  // The destination directory, read afresh for every file that is applied
+  // (not for the pack files listed again, which the pack stage deleted).
+  std::string installation;
+  fileutil::CurrentDirectory(installation);
   const std::string relative = internal::RelativeTo(entry, source);
   const std::string destination = installation + "/" + relative;
   std::string volume;

@@ -30,7 +30,8 @@ LParam UpdateDialog::findPackFiles(WParam, LParam) {
   const std::string packSource = PackSource();
   // "Pak" in every letter case feeds the pack; links are not followed.
   std::vector<std::string> links;
-  for (const std::string& directory : PackDirectories(&links)) {
+  packDirectories_ = PackDirectories(&links);
+  for (const std::string& directory : packDirectories_) {
     fileutil::ListFiles(directory, fileList_, &links);
   }
   KeepBackLinks(links);
@@ -55,7 +56,7 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
   Print("%s\n", packSource.c_str());
 
   dataBuffer_.clear();
-  bool sourcesDeleted = CurrentEntry() == nullptr;
+  bool stageEnds = CurrentEntry() == nullptr;
   if (const std::string* current = CurrentEntry()) {
     const std::string entry = *current;
     int loaded = readAhead_.Take(static_cast<std::size_t>(fileIndex_), entry, dataBuffer_);
@@ -92,15 +93,18 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
     const bool last = static_cast<std::size_t>(fileIndex_) + 1 >= fileList_.size();
     if (batchOpen_ && (last || batchSources_.size() >= kBatchFiles || batchBytes_ >= kBatchBytes)) {
       CommitPackBatch(SourceDirectory());
-      sourcesDeleted = true;
     }
+    stageEnds = last;
     StepDone();
   }
-  // Only a commit deletes sources, so only then can the pack update
-  // directory have become empty. (Asking after every file would cost more
-  // than the file on a large update: a refused removal still walks what the
-  // system remembers of the directory's entries, deleted ones included.)
-  if (sourcesDeleted) platform::RemoveDirectory(packSource);
+  // Only at the stage's end does what its deletions emptied go, each
+  // directory asked once. (Asking after every file would cost more than the
+  // file on a large update: a refused removal still walks what the system
+  // remembers of the directory's entries, deleted ones included.)
+  // Each spelling of "Pak" that is a directory; a link is never walked.
+  if (stageEnds) {
+    for (const std::string& directory : packDirectories_) RemoveEmptiedDirectories(directory);
+  }
   PostNextFile();
   return 0;
 }
@@ -127,16 +131,26 @@ void UpdateDialog::CommitPackBatch(const std::string& workPath) {
 void UpdateDialog::RemoveSource(const std::string& source, const std::string& relative,
                                 const std::string& base) {
   readAhead_.BeforeChange(source);
-  // A read-only source goes too (Windows deletes it only once it may be
-  // written). Its attributes change only then: a source moved into place is
-  // a second name of the installed file, whose permissions must stay.
+  // A read-only source refuses the deletion where the system asks the file
+  // (Windows): its attributes are cleared only then.
   bool deleted = sourceRelease_.DeleteFile(source);
-  if (!deleted && platform::SetAttributesNormal(source))
+  if (!deleted && platform::SetAttributesNormal(source)) {
     deleted = sourceRelease_.DeleteFile(source);
+  }
   if (deleted) removedSources_.insert(SourceKey(source));
   Log("Remove Dir = %s \n", source.c_str());
-  fileutil::RemoveEmptyDirectories(relative, base,
-                                   [this](const std::string& text) { WriteStandardOutput(text); });
+  emptiedSources_.NoteDeleted(relative, base);
+}
+
+void UpdateDialog::RemoveEmptiedDirectories(const std::string& base) {
+  emptiedSources_.RemoveAll([this](const std::string& text) { WriteStandardOutput(text); });
+  if (platform::RemoveDirectory(base) || !host_.deleteSources() || WorkPathIsInstallation()) return;
+  // Something is still below base. What a run that was cut short emptied
+  // (this one never deleted a file there) or what came empty is found by one
+  // walk and removed quietly: the lines above named what stays.
+  emptiedSources_.NoteDirectoriesBelow(base);
+  emptiedSources_.RemoveAll([](const std::string&) {});
+  platform::RemoveDirectory(base);
 }
 
 }  // namespace update

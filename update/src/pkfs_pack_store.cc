@@ -54,6 +54,7 @@ class PkfsPackStore : public PackStore {
         // gone at the next start. Nothing is mounted; every pack update file
         // is kept back.
         const platform::Status& why = fileSystem_->lastFailure();
+        std::fflush(stdout);  // the lines before it come first
         std::fprintf(stderr,
                      "marovetin: %s cannot be loaded (%s); pack update files are kept back\n",
                      packName.c_str(), why.ok() ? "unknown reason" : why.Reason().c_str());

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "fileutil/file_util.h"
+#include "platform/standard_streams.h"
 #include "resources/string_table.h"
 #include "ui/message_box.h"
 
@@ -35,6 +36,7 @@ UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressV
     : host_(host),
       packStore_(packStore),
       progress_(progress),
+      stdoutIsTerminal_(platform::StandardOutputIsTerminal()),
       readAhead_(
           [this](const std::string& path, std::vector<unsigned char>& buffer) {
             return host_.loadFile(path, buffer);
@@ -199,6 +201,13 @@ const std::string* UpdateDialog::CurrentEntry() const {
 // ---- Output ----
 
 void UpdateDialog::WriteStandardOutput(const std::string& text) {
+  if (!stdoutIsTerminal_) {
+    // Nobody reads these lines as they come: they gather in the stream's
+    // buffer and leave in large writes. Whatever goes to standard error
+    // flushes them first, so that a file taking both keeps their order.
+    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+    return;
+  }
   const bool completesLine = !text.empty() && text.back() == '\n';
   std::fflush(stdout);
   if (completesLine) {

@@ -5,13 +5,13 @@
 #define PKFS_FS_MANAGER_H_
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "pkfs/fs.h"
 #include "pkfs/fs_filter.h"
+#include "pkfs/name_index.h"
 #include "pkfs/output_sink.h"
 
 namespace pkfs {
@@ -48,6 +48,8 @@ class CFSManager {
   void TrackFile(CFSFile* handle);
 
   // Name map maintenance: AddName replaces whatever head the name had.
+  // ReserveNames makes room for count more names at once.
+  void ReserveNames(std::size_t count) { fileMap_.reserve(fileMap_.size() + count); }
   void AddName(FileHead* head);
   void RemoveName(FileHead* head);
   FileHead* FindName(const std::string& key) const;
@@ -77,7 +79,8 @@ class CFSManager {
   const std::string& cwd() const { return cwd_; }
   const std::string& root() const { return root_; }
   const std::string& baseDir() const { return baseDir_; }
-  const std::map<std::string, FileHead*>& fileMap() const { return fileMap_; }
+  // Every name in force, in no particular order.
+  const NameIndex& fileMap() const { return fileMap_; }
   const std::vector<CFSFile*>& openFiles() const { return openFiles_; }
 
   // Closes everything, drops the file systems and filters, and starts again
@@ -96,7 +99,7 @@ class CFSManager {
   std::size_t rootKeyLength_ = 0;  // characters of a key taken by the start directory
   CFS* current_ = nullptr;
   std::unique_ptr<CFS> ownedCurrent_;  // current_ unless it is the default
-  std::map<std::string, FileHead*> fileMap_;
+  NameIndex fileMap_;
   std::vector<std::unique_ptr<CFSFilter>> inPlaceFilters_;
   std::vector<std::unique_ptr<CFSFilter>> resizingFilters_;
   std::vector<CFSFile*> openFiles_;

@@ -60,8 +60,16 @@ class BackgroundRelease {
   std::size_t mostHeld_ = 0;  // from the descriptor limit, on first use
   std::vector<int> held_;
   std::uint64_t heldBytes_ = 0;  // the space the held files take
-  std::deque<int> releasing_;    // handed on, not yet taken by a thread
-  int busy_ = 0;                 // threads freeing one now
+  // The space free on the file system when last measured, and what was held
+  // since then.
+  static constexpr std::size_t kFilesPerMeasure = 1024;
+  static constexpr std::uint64_t kMeasureFraction = 32;
+  bool availableKnown_ = false;
+  std::uint64_t available_ = 0;
+  std::size_t sinceMeasureFiles_ = 0;
+  std::uint64_t sinceMeasureBytes_ = 0;
+  std::deque<int> releasing_;  // handed on, not yet taken by a thread
+  int busy_ = 0;               // threads freeing one now
   bool stopping_ = false;
   bool threadsFailed_ = false;
   std::vector<std::thread> threads_;

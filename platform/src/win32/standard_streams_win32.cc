@@ -9,4 +9,6 @@ namespace platform {
 
 bool StandardErrorIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
 
+bool StandardOutputIsTerminal() { return ::_isatty(::_fileno(stdout)) != 0; }
+
 }  // namespace platform

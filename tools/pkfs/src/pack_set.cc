@@ -36,7 +36,8 @@ PackSet::PackSet() : manager_(std::make_unique<pkfs::CFSManager>()) {
   });
 }
 
-PackSet::~PackSet() { Close(); }
+// The manager closes the set as it goes, dropping the names whole first.
+PackSet::~PackSet() = default;
 
 void PackSet::Close() {
   if (fileSystem_ != nullptr) fileSystem_->Release();
@@ -89,6 +90,9 @@ std::vector<const pkfs::FileHead*> PackSet::Entries() const {
       entries.push_back(named.second);
     }
   }
+  // The map keeps no order: listings come sorted by name, byte by byte.
+  std::sort(entries.begin(), entries.end(),
+            [](const pkfs::FileHead* a, const pkfs::FileHead* b) { return a->name < b->name; });
   return entries;
 }
 

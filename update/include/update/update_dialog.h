@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "fileutil/emptied_directories.h"
 #include "platform/background_release.h"
 #include "platform/file_identity.h"
 #include "platform/unnamed_file.h"
@@ -190,9 +191,9 @@ class UpdateDialog {
   // The file at fileIndex_ as the loose stage starts from it; false when it
   // cannot be read.
   bool LoadLooseSource(const std::string& entry, LooseSource* loaded);
-  // Applies the loose file entry of the work path source to the installation.
-  void ApplyLooseFile(const std::string& entry, const std::string& source,
-                      const std::string& installation);
+  // Applies the loose file entry of the work path source to the installation
+  // (the current directory).
+  void ApplyLooseFile(const std::string& entry, const std::string& source);
   // The batch target of destination, after committing the batch first when
   // it is full (size more bytes to come) or already holds that target.
   LooseFileBatch::Target LocateInBatch(const std::string& destination,
@@ -248,14 +249,20 @@ class UpdateDialog {
   // under "-df" go, with the directories below workPath that this empties)
   // only once it succeeded; otherwise each is kept back with the reason.
   void CommitPackBatch(const std::string& workPath);
-  // Deletes an applied update file, logs it and removes emptied directories
-  // of relative below base.
+  // Deletes an applied update file, logs it and notes the directory levels
+  // of relative below base, which the stage's end removes when emptied.
   void RemoveSource(const std::string& source, const std::string& relative,
                     const std::string& base);
+  // A stage's end: the noted directories that are empty now go, deepest
+  // first, then base itself when it is empty; under "-df" with a work path of
+  // its own, then also any other empty directory below base.
+  void RemoveEmptiedDirectories(const std::string& base);
 
   UpdateHost& host_;
   PackStore& packStore_;
   ui::ProgressView& progress_;
+  // Standard output is written line by line only for a reader at a terminal.
+  const bool stdoutIsTerminal_;
   ui::MessageQueue queue_;
 
   std::vector<std::string> fileList_;
@@ -288,6 +295,10 @@ class UpdateDialog {
   // Deletes the applied sources. They are held until the run has made its
   // files, and freed on threads of their own.
   platform::BackgroundRelease sourceRelease_;
+  // The directories of the sources deleted in the current stage.
+  fileutil::EmptiedDirectories emptiedSources_;
+  // The pack stage's directories ("Pak" in each letter case it came in).
+  std::vector<std::string> packDirectories_;
   // This run moves loose files into place instead of copying them: each
   // source is delivered as it is and deleted once its file is in place.
   bool movesSources_ = false;
