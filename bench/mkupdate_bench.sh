@@ -9,7 +9,9 @@
 #            into an (empty) update, against diff -rq of the two trees
 #
 # Reports the median of RUNS runs of each (page cache warm), the ratios, the
-# peak memory of the encoding run, and the load average of the machine.
+# processor time of the encoding against bzip2's (on a loaded machine the
+# wall-clock ratio says more about the load than about the work), the peak
+# memory of the encoding run, and the load average of the machine.
 #
 # Usage: bench/mkupdate_bench.sh [build-dir]   (default: build; RUNS=3)
 set -euo pipefail
@@ -72,19 +74,20 @@ calc() { awk "BEGIN { printf \"%.3f\", $1 }"; }
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 now() { date +%s.%N; }
 
-# Prints "seconds max-rss-KiB" of a command whose output is discarded; its
-# exit status may be 0 or 1 (diff -q finding nothing, or something).
+# Prints "seconds max-rss-KiB cpu-seconds" of a command whose output is
+# discarded; its exit status may be 0 or 1 (diff -q finding nothing, or
+# something).
 measure() {
   local out="$work/time.out" status=0
   if [[ -x /usr/bin/time ]]; then
-    /usr/bin/time -f '%e %M' -o "$out" "$@" >/dev/null 2>>"$work/errors.log" || status=$?
+    /usr/bin/time -f '%e %M %U %S' -o "$out" "$@" >/dev/null 2>>"$work/errors.log" || status=$?
     [[ $status -le 1 ]] || { echo "failed ($status): $*" >&2; tail -3 "$work/errors.log" >&2; exit 1; }
-    cat "$out"
+    awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$out"
   else
     local start end
     start=$(now); "$@" >/dev/null 2>>"$work/errors.log" || status=$?; end=$(now)
     [[ $status -le 1 ]] || { echo "failed ($status): $*" >&2; exit 1; }
-    echo "$(calc "$end - $start") 0"
+    echo "$(calc "$end - $start") 0 0"
   fi
 }
 
@@ -96,11 +99,7 @@ time_encode() {
 time_bzip2() {
   rm -rf "$work/bz"
   cp -r "$work/plain-new" "$work/bz"
-  local start end
-  start=$(now)
-  find "$work/bz" -type f -print0 | xargs -0 bzip2 -9 -f
-  end=$(now)
-  calc "$end - $start"
+  measure sh -c 'find "$1" -type f -print0 | xargs -0 bzip2 -9 -f' sh "$work/bz"
 }
 
 time_compare() {
@@ -117,16 +116,17 @@ made=$(find "$work/out" -type f | wc -l)
 time_diff >/dev/null  # warm the cache for both
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-declare -a encode rss bz compare diffs
+declare -a encode rss encodeCpu bz bzCpu compare diffs
 for ((i = 0; i < runs; i++)); do
-  read -r t m < <(time_encode); encode+=("$t"); rss+=("$m")
-  bz+=("$(time_bzip2)")
+  read -r t m u < <(time_encode); encode+=("$t"); rss+=("$m"); encodeCpu+=("$u")
+  read -r t _ u < <(time_bzip2); bz+=("$t"); bzCpu+=("$u")
   read -r t _ < <(time_compare); compare+=("$t")
   read -r t _ < <(time_diff); diffs+=("$t")
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 m() { printf '%s\n' "$@" | median; }
 e=$(m "${encode[@]}"); b=$(m "${bz[@]}"); c=$(m "${compare[@]}"); d=$(m "${diffs[@]}")
+ec=$(m "${encodeCpu[@]}"); bc=$(m "${bzCpu[@]}")
 r=$(printf '%s\n' "${rss[@]}" | sort -g | tail -1)
 
 printf 'median of %d runs on %d cores; load average %s before, %s after\n' \
@@ -134,6 +134,10 @@ printf 'median of %d runs on %d cores; load average %s before, %s after\n' \
 printf '  mkupdate -dc -de, 2,000 changed files (64 MiB)  %8.3f s  %5.2f x bzip2 -9 on one core  (goal <= 0.6)\n' \
   "$e" "$(calc "$e / $b")"
 printf '  bzip2 -9 of the same files, one core            %8.3f s\n' "$b"
+printf '  processor time (user + system): mkupdate %.2f s, bzip2 %.2f s, %.2f x; on two\n' \
+  "$ec" "$bc" "$(calc "$ec / $bc")"
+printf '    idle cores the encoding would take about %.2f x the one-core bzip2 time\n' \
+  "$(calc "$ec / $bc / 2")"
 printf '  mkupdate, 20,000 unchanged files                %8.3f s  %5.2f x diff -rq  (goal <= 1.5)\n' \
   "$c" "$(calc "$c / $d")"
 printf '  diff -rq of the same trees                      %8.3f s\n' "$d"

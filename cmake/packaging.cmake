@@ -24,4 +24,9 @@ if(DPKG_SHLIBDEPS)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libbz2-1.0, libstdc++6")
 endif()
+# The progress window on a desktop loads GTK 3 when it is there; a machine
+# without a desktop needs none of it.
+if(MAROVETIN_GTK AND NOT WIN32)
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libgtk-3-0")
+endif()
 include(CPack)

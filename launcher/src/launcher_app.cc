@@ -8,6 +8,7 @@
 #include "launcher/utility_modes.h"
 #include "platform/debug_output.h"
 #include "platform/file_system.h"
+#include "ui/quiet_run.h"
 
 namespace launcher {
 
@@ -36,7 +37,10 @@ bool LauncherApp::InitInstance(int argc, const char* const* argv) {
       break;
   }
 
-  if (QuietRequested(argc, argv)) platform::SilenceStandardOutput();
+  const bool quiet = QuietRequested(argc, argv);
+  if (quiet) platform::SilenceStandardOutput();
+  // Nor a desktop window in place of the terminal bar.
+  ui::SetQuietRun(quiet);
   commandLine_ = CommandLine::Parse(argc, argv);
   // Ignored as always, but named: a typo must not pass for an option.
   for (const std::string& unknown : UnknownArguments(commandLine_)) {

@@ -44,7 +44,8 @@ std::string HelpText() {
     text += left + row.meaning + "\n";
   }
   text +=
-      "  -q, --quiet           leave out the progress lines on standard output\n"
+      "  -q, --quiet           leave out the progress lines on standard output, and\n"
+      "                        the progress window on a Linux desktop\n"
       "  --help                print this help and exit\n"
       "  --version             print the version and exit\n"
       "\n"

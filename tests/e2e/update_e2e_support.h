@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,13 @@ inline std::map<std::string, std::string> TreeSnapshot(const std::string& root) 
     }
   }
   return tree;
+}
+
+// The pack library's lines carry the wall-clock time and the milliseconds
+// an operation took; without them two runs' output must match.
+inline std::string StripClock(const std::string& out) {
+  static const std::regex clock("[0-9]+/[0-9]+/[0-9]+ [0-9]+:[0-9]+:[0-9]+ |Cost Time is [0-9]+");
+  return std::regex_replace(out, clock, "");
 }
 
 inline std::string Invert(std::string bytes) {

@@ -33,12 +33,7 @@ struct Outcome {
 
 using update_e2e::TreeSnapshot;
 
-// The pack library's lines carry the wall-clock time and the milliseconds
-// an operation took; everything else must match.
-std::string StripClock(const std::string& out) {
-  static const std::regex clock("[0-9]+/[0-9]+/[0-9]+ [0-9]+:[0-9]+:[0-9]+ |Cost Time is [0-9]+");
-  return std::regex_replace(out, clock, "");
-}
+using update_e2e::StripClock;
 
 // Equal texts, or the first line where they part.
 void ExpectSameLines(const std::string& actual, const std::string& expected) {

@@ -64,7 +64,9 @@ struct RunResult {
 };
 
 // Runs program with arguments (argv[1..]) in directory, with extra
-// environment entries ("NAME=value"), and collects its output.
+// environment entries ("NAME=value"; on POSIX systems "NAME" alone unsets),
+// and collects its output. MAROVETIN_NO_WINDOW is set unless an entry says
+// otherwise.
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                      const std::string& directory,
                      const std::vector<std::string>& environment = {});

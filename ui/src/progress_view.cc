@@ -33,7 +33,7 @@ ProgressView::ProgressView(std::string text, Drawing drawing, std::FILE* stream)
     case Drawing::kWhenTerminal:
       // Where the system has windows the dialog is one; the terminal is
       // the choice where it has none.
-      window_ = internal::OpenProgressWindow(text_);
+      window_ = internal::OpenProgressWindow(text_, stream_);
       drawing_ = window_ == nullptr && IsTerminal(stream_);
       break;
   }
@@ -45,7 +45,10 @@ ProgressView::ProgressView(std::string text, Drawing drawing, std::FILE* stream)
 ProgressView::~ProgressView() { Close(); }
 
 void ProgressView::Show() {
-  if (window_ != nullptr && !closed_) window_->Show();
+  if (window_ != nullptr && !closed_) {
+    window_->Show();
+    DescribeToWindow();
+  }
   if (!drawing_ || shown_ || closed_) return;
   shown_ = true;
   std::fputs(text_.c_str(), stream_);
@@ -123,7 +126,14 @@ std::string ProgressView::BarText() const {
   return bar;
 }
 
+void ProgressView::DescribeToWindow() {
+  if (window_ == nullptr || closed_) return;
+  static const std::string kNoStage;
+  window_->ShowProgress(Percent(), staged_ ? stageLabel_ : kNoStage, stageDone_, stageTotal_);
+}
+
 void ProgressView::Draw(bool force) {
+  DescribeToWindow();
   if (!drawing_ || !shown_ || closed_ || held_) return;
   std::string line = BarText();
   if (barOnLine_ && line == lastDrawn_) return;

@@ -5,7 +5,10 @@
 // On Windows the production view (kWhenTerminal) is a real dialog window
 // instead, with the text above a common-controls progress bar that receives
 // the same messages; the terminal stays the choice where windows are not
-// wanted (MAROVETIN_NO_WINDOW set) and for the other drawing modes.
+// wanted (MAROVETIN_NO_WINDOW set) and for the other drawing modes. On a
+// Linux desktop the production view is a GTK window when standard error is
+// not a terminal (a run started from a menu or a game launcher), with the bar
+// naming its stage and count as the terminal bar does.
 #ifndef MAROVETIN_UI_PROGRESS_VIEW_H_
 #define MAROVETIN_UI_PROGRESS_VIEW_H_
 
@@ -89,6 +92,8 @@ class ProgressView {
   int maximum() const { return maximum_; }
   int position() const { return position_; }
   bool drawing() const { return drawing_; }
+  // True while the view is a real window.
+  bool windowed() const { return window_ != nullptr; }
   // The bar line as it is drawn: "[####      ]  40%", followed by the stage's
   // count once a stage is set: "[####      ]  40% files 120/300".
   std::string BarText() const;
@@ -100,6 +105,8 @@ class ProgressView {
   // a count alone is redrawn at most every so often unless forced.
   void Draw(bool force = false);
   int Percent() const;
+  // Hands the bar's state to the window, where there is one.
+  void DescribeToWindow();
 
   std::string text_;
   std::FILE* stream_;

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <memory>
 
+#include "desktop_window.h"
+
 namespace ui {
 
 namespace {
@@ -18,6 +20,10 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs 
 extern "C" void RecordCloseRequest(int) { closeRequested.store(true); }
 
 }  // namespace
+
+namespace internal {
+void RecordCloseRequest() { closeRequested.store(true); }
+}  // namespace internal
 
 struct CloseRequestGuard::Saved {
   struct sigaction previous;
@@ -36,6 +42,13 @@ CloseRequestGuard::~CloseRequestGuard() {
   if (saved_->installed) sigaction(SIGINT, &saved_->previous, nullptr);
 }
 
-bool TakeCloseRequest() { return closeRequested.exchange(false); }
+bool TakeCloseRequest() {
+  // The modal loop asks before every message: this is where the desktop
+  // window (when there is one) redraws and takes a click on its close button.
+  internal::PumpDesktopWindow();
+  if (!closeRequested.exchange(false)) return false;
+  internal::NoteCloseRequestTaken();
+  return true;
+}
 
 }  // namespace ui

@@ -1,8 +1,9 @@
-// A terminal has no windows: the progress view draws on the terminal itself.
+// The terminal, and the desktop window that stands in for it when nobody
+// would see the terminal (desktop_window.h).
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "native_window.h"
+#include "desktop_window.h"
 
 namespace ui {
 namespace internal {
@@ -19,9 +20,14 @@ bool SameTerminal(std::FILE* a, std::FILE* b) {
   return sa.st_rdev == sb.st_rdev;
 }
 
-std::unique_ptr<ProgressWindow> OpenProgressWindow(const std::string&) { return nullptr; }
+std::unique_ptr<ProgressWindow> OpenProgressWindow(const std::string& text, std::FILE* stream) {
+  if (!DesktopWindowWanted(stream)) return nullptr;
+  return OpenDesktopProgressWindow(text);
+}
 
-void ShowNativeMessageBox(const std::string&, const std::string&, std::FILE*) {}
+void ShowNativeMessageBox(const std::string& title, const std::string& text, std::FILE* stream) {
+  if (DesktopWindowWanted(stream)) ShowDesktopMessageBox(title, text);
+}
 
 }  // namespace internal
 }  // namespace ui

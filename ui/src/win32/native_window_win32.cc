@@ -143,7 +143,8 @@ bool SameTerminal(std::FILE* a, std::FILE* b) {
   return IsTerminal(a) && IsTerminal(b);
 }
 
-std::unique_ptr<ProgressWindow> OpenProgressWindow(const std::string& text) {
+std::unique_ptr<ProgressWindow> OpenProgressWindow(const std::string& text, std::FILE*) {
+  // The dialog is the program's face on Windows: a quiet run keeps it too.
   if (!WindowsWanted()) return nullptr;
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
   ::InitCommonControlsEx(&controls);

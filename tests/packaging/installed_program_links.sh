@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix and checks the installed program's
+# links: it names no GTK library (nor GDK, GLib or GObject), so it starts on a
+# machine without them, and it still carries the GTK library's name, which it
+# loads at run time for the progress window. It runs from the install tree.
+# Usage: installed_program_links.sh BUILD_DIR
+set -euo pipefail
+build=$1
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/marovetin-links-XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
+program=$scratch/prefix/bin/marovetin
+status=0
+links=$(ldd "$program")
+if grep -Ei 'gtk|gdk|glib|gobject|gio-' <<<"$links"; then
+  echo "the installed marovetin links GTK or its libraries" >&2
+  status=1
+fi
+grep -qaF 'libgtk-3.so.0' "$program" || { echo "marovetin does not name libgtk-3.so.0" >&2; status=1; }
+"$program" --version | grep -q '^marovetin ' || { echo "the installed marovetin does not run" >&2; status=1; }
+exit $status
