@@ -45,6 +45,11 @@ std::string UpdateDialog::NameInPack(const std::string& entry) const {
   return belowWorkPath.substr(separator + 1);
 }
 
+std::string UpdateDialog::PackDirectoryOf(const std::string& entry) const {
+  const std::string belowWorkPath = internal::RelativeTo(entry, SourceDirectory());
+  return SourceDirectory() + "/" + belowWorkPath.substr(0, belowWorkPath.find_first_of("\\/"));
+}
+
 void UpdateDialog::KeepBackLinks(const std::vector<std::string>& links) {
   for (const std::string& link : links) KeepBack(link, kLinkReason);
 }

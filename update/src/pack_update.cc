@@ -12,7 +12,6 @@
 
 namespace update {
 
-using internal::RelativeTo;
 
 namespace {
 
@@ -85,14 +84,13 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
         KeepBack(entry, why.empty() ? std::string("could not be stored in the pack")
                                     : "could not be stored in the pack: " + why);
       } else {
-        // Its directories below the work path, "Pak" included, go once empty.
-        batchSources_.emplace_back(entry, RelativeTo(entry, SourceDirectory()));
+        batchSources_.emplace_back(entry, relative);
         batchBytes_ += dataBuffer_.size();
       }
     }
     const bool last = static_cast<std::size_t>(fileIndex_) + 1 >= fileList_.size();
     if (batchOpen_ && (last || batchSources_.size() >= kBatchFiles || batchBytes_ >= kBatchBytes)) {
-      CommitPackBatch(SourceDirectory());
+      CommitPackBatch();
     }
     stageEnds = last;
     StepDone();
@@ -109,7 +107,7 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
   return 0;
 }
 
-void UpdateDialog::CommitPackBatch(const std::string& workPath) {
+void UpdateDialog::CommitPackBatch() {
   const platform::Status committed = packStore_.CommitBatch();
   batchOpen_ = false;
   for (const auto& source : batchSources_) {
@@ -121,7 +119,7 @@ void UpdateDialog::CommitPackBatch(const std::string& workPath) {
     // Only now that the pack holds the bytes durably may the source go, and
     // only when no later delivered file took its name.
     if (!KeepBackIfOverwritten(source.first) && host_.deleteSources()) {
-      RemoveSource(source.first, source.second, workPath);
+      RemoveSource(source.first, source.second, PackDirectoryOf(source.first));
     }
   }
   batchSources_.clear();

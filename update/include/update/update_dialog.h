@@ -224,6 +224,9 @@ class UpdateDialog {
   // The name below its "Pak" directory of an entry of the pack search; empty
   // when it has none.
   std::string NameInPack(const std::string& entry) const;
+  // The "Pak" directory (in its letter case) that holds an entry of the pack
+  // search.
+  std::string PackDirectoryOf(const std::string& entry) const;
   // Keeps back each link to a directory that a search met and did not follow.
   void KeepBackLinks(const std::vector<std::string>& links);
   // Under "-df", moves a source that is kept back because a later file took
@@ -246,9 +249,9 @@ class UpdateDialog {
   bool IsKeptBack(const std::string& source) const;
   bool WasStoredInPack(const std::string& source) const;
   // Commits the open batch of pack stores. Its sources count as stored (and
-  // under "-df" go, with the directories below workPath that this empties)
-  // only once it succeeded; otherwise each is kept back with the reason.
-  void CommitPackBatch(const std::string& workPath);
+  // under "-df" go) only once it succeeded; otherwise each is kept back with
+  // the reason.
+  void CommitPackBatch();
   // Deletes an applied update file, logs it and notes the directory levels
   // of relative below base, which the stage's end removes when emptied.
   void RemoveSource(const std::string& source, const std::string& relative,
