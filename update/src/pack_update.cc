@@ -7,11 +7,9 @@
 
 #include "fileutil/file_util.h"
 #include "platform/file_system.h"
-#include "relative_name.h"
 #include "update/update_dialog.h"
 
 namespace update {
-
 
 namespace {
 
