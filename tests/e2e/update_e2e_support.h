@@ -26,12 +26,12 @@ namespace update_e2e {
 
 // Every file and directory below root with its bytes (directories as
 // "<dir>", symbolic links as "<link TARGET>", not followed), keyed by the path
-// relative to root.
+// relative to root with "/" between levels on every system.
 inline std::map<std::string, std::string> TreeSnapshot(const std::string& root) {
   namespace fs = std::filesystem;
   std::map<std::string, std::string> tree;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string relative = fs::relative(entry.path(), root).string();
+    const std::string relative = fs::relative(entry.path(), root).generic_string();
     if (entry.is_symlink()) {
       tree[relative] = "<link " + fs::read_symlink(entry.path()).string() + ">";
     } else {
