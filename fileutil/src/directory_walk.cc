@@ -17,23 +17,30 @@ const char kAllFiles[] = "*.*";
 // Lists prefix's directory (prefix ends in "\" or is empty for the current
 // directory), depth first: each subdirectory's files come at the place the
 // subdirectory appears in the sorted listing.
-void WalkPrefix(const std::string& prefix, std::vector<std::string>& files) {
+void WalkPrefix(const std::string& prefix, std::vector<std::string>& files,
+                std::vector<std::string>* directoryLinks) {
   std::vector<platform::DirectoryEntry> entries;
-  if (!platform::ListDirectory(prefix.empty() ? "." : prefix, &entries)) return;
+  std::vector<std::string> links;
+  if (!platform::ListDirectory(prefix.empty() ? "." : prefix, &entries,
+                               directoryLinks != nullptr ? &links : nullptr)) {
+    return;
+  }
+  for (const std::string& link : links) directoryLinks->push_back(prefix + link);
   for (const platform::DirectoryEntry& entry : entries) {
     if (!entry.isDirectory) {
       files.push_back(prefix + entry.name);  // hidden files included
     } else if (entry.name[0] != '.') {
       // Names beginning with "." (version-control folders and the like) are
       // not searched.
-      WalkPrefix(prefix + entry.name + "\\", files);
+      WalkPrefix(prefix + entry.name + "\\", files, directoryLinks);
     }
   }
 }
 
 }  // namespace
 
-void ListFiles(const std::string& path, std::vector<std::string>& files) {
+void ListFiles(const std::string& path, std::vector<std::string>& files,
+               std::vector<std::string>* directoryLinks) {
   // A path naming a file is its own one entry; the search is not started on it.
   if (std::FILE* file = platform::OpenFile(path, "rb")) {
     std::fclose(file);
@@ -43,13 +50,14 @@ void ListFiles(const std::string& path, std::vector<std::string>& files) {
   std::string pattern = path;
   if (!pattern.empty() && pattern.back() != '\\') pattern += '\\';
   pattern += kAllFiles;
-  WalkDirectory(pattern, files);
+  WalkDirectory(pattern, files, directoryLinks);
 }
 
-void WalkDirectory(const std::string& pattern, std::vector<std::string>& files) {
+void WalkDirectory(const std::string& pattern, std::vector<std::string>& files,
+                   std::vector<std::string>* directoryLinks) {
   std::size_t wildcard = pattern.find(kAllFiles);
   if (wildcard == std::string::npos) return;
-  WalkPrefix(pattern.substr(0, wildcard), files);
+  WalkPrefix(pattern.substr(0, wildcard), files, directoryLinks);
 }
 
 }  // namespace fileutil

@@ -39,6 +39,19 @@ void SplitString(const std::string& text, std::vector<std::string>& pieces,
   if (start != text.size()) pieces.push_back(text.substr(start));
 }
 
+bool IsAbsolutePath(const std::string& path) {
+  if (path.empty()) return false;
+  if (path[0] == '/' || path[0] == '\\') return true;
+#ifdef _WIN32
+  const char drive = path[0];
+  if (path.size() >= 3 && ((drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z')) &&
+      path[1] == ':' && (path[2] == '/' || path[2] == '\\')) {
+    return true;
+  }
+#endif
+  return false;
+}
+
 void CurrentDirectory(std::string& out) {
   // The whole directory, however long: a cut-off path would name another
   // directory.

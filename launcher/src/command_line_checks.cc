@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
+#include "fileutil/file_util.h"
 #include "launcher/usage.h"
+#include "launcher/utility_modes.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
+#include "update/pack_volumes.h"
 
 namespace launcher {
 
@@ -30,6 +33,26 @@ bool Contains(const std::string& outer, const std::string& inner) {
   if (outer == inner || outer == "/") return true;
   return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
          inner[outer.size()] == '/';
+}
+
+// A path given on the command line, as the system finds it from currentDir.
+std::string FromInstallation(const std::string& currentDir, const std::string& path) {
+  return fileutil::IsAbsolutePath(path) ? path : currentDir + "/" + path;
+}
+
+// The work path and the installation, both canonical; either empty when it
+// does not exist.
+struct WorkPathPlace {
+  std::string workPath;
+  std::string installation;
+};
+
+WorkPathPlace PlaceOf(const CommandLine& line, const std::string& currentDir) {
+  WorkPathPlace place;
+  place.workPath =
+      platform::CanonicalPath(FromInstallation(currentDir, line.value(Option::kWorkPath)));
+  place.installation = platform::CanonicalPath(currentDir);
+  return place;
 }
 
 }  // namespace
@@ -74,8 +97,7 @@ std::string UnsafeWorkPathRefusal(const CommandLine& line, const std::string& cu
            "with -sw DIR\n";
   }
   const std::string value = line.value(Option::kWorkPath);
-  const std::string workPath = platform::CanonicalPath(currentDir + "/" + value);
-  const std::string installation = platform::CanonicalPath(currentDir);
+  const auto [workPath, installation] = PlaceOf(line, currentDir);
   if (workPath.empty() || installation.empty()) return std::string();  // nothing to apply
   if (workPath == installation) {
     if (!decoding) return std::string();  // the same as no -sw: files stay as they are
@@ -88,6 +110,57 @@ std::string UnsafeWorkPathRefusal(const CommandLine& line, const std::string& cu
            " contains the installation " + installation +
            ", whose files would be applied onto themselves; name the directory that holds the "
            "update\n";
+  }
+  // Also a work path that is, or passes through, a symbolic link to elsewhere:
+  // under -df the update deletes what it applied.
+  if (!Contains(installation, workPath)) {
+    return "marovetin: -sw " + value + ": the work path " + workPath +
+           " lies outside the installation " + installation +
+           "; name a directory below the installation\n";
+  }
+  return std::string();
+}
+
+std::string WorkPathValue(const CommandLine& line, const std::string& currentDir) {
+  const std::string& value = line.value(Option::kWorkPath);
+  if (!fileutil::IsAbsolutePath(value)) return value;
+  const auto [workPath, installation] = PlaceOf(line, currentDir);
+  if (workPath.empty() || installation.empty() || !Contains(installation, workPath)) return value;
+  if (workPath == installation) return ".";
+  const std::size_t skip = installation == "/" ? 1 : installation.size() + 1;
+  return workPath.substr(skip);
+}
+
+std::string UpdateIndexValueRefusal(const CommandLine& line) {
+  if (!line.given(Option::kSetUpdateIndex)) return std::string();
+  std::uint32_t value = 0;
+  const std::string& text = line.value(Option::kSetUpdateIndex);
+  if (ParseUpdateIndex(text, &value)) return std::string();
+  return "marovetin: -sv " + text +
+         ": not a decimal number from 0 to 4294967295; nothing was written\n";
+}
+
+std::string PackPlaceRefusal(const CommandLine& line, const std::string& currentDir,
+                             const std::string& packName) {
+  // The utility modes log too.
+  if (line.given(Option::kLog)) {
+    const std::string& log = line.value(Option::kLog);
+    if (update::IsInstallationVolume(FromInstallation(currentDir, log), packName)) {
+      return "marovetin: -log " + log +
+             " is a pack volume of the installation; the run log would be written into it; "
+             "name another file\n";
+    }
+  }
+  if (RunsUpdate(line) && line.given(Option::kWorkPath) && line.given(Option::kPackName)) {
+    const auto [workPath, installation] = PlaceOf(line, currentDir);
+    const std::string packDirectory = platform::CanonicalPath(
+        platform::DirectoryOf(FromInstallation(currentDir, line.value(Option::kPackName))));
+    if (!workPath.empty() && workPath != installation && !packDirectory.empty() &&
+        Contains(workPath, packDirectory)) {
+      return "marovetin: -sp " + line.value(Option::kPackName) +
+             ": the pack volume lies inside the work path " + workPath +
+             ", whose files the update applies (and -df deletes); name a volume outside it\n";
+    }
   }
   return std::string();
 }

@@ -52,8 +52,14 @@ bool LauncherApp::InitInstance(int argc, const char* const* argv) {
     exitStatus_ = kExitUsage;
     return false;
   }
-  const std::string refusal = UnsafeWorkPathRefusal(commandLine_, platform::GetCurrentDirectory());
-  if (!refusal.empty()) {
+  const std::string here = platform::GetCurrentDirectory();
+  const std::string packName = commandLine_.given(Option::kPackName)
+                                   ? commandLine_.value(Option::kPackName)
+                                   : std::string(kDefaultPackName);
+  for (const std::string& refusal :
+       {UnsafeWorkPathRefusal(commandLine_, here), UpdateIndexValueRefusal(commandLine_),
+        PackPlaceRefusal(commandLine_, here, packName)}) {
+    if (refusal.empty()) continue;
     std::fputs(refusal.c_str(), stderr);
     exitStatus_ = kExitUsage;
     return false;
@@ -76,7 +82,7 @@ void LauncherApp::startUp() {
 
   workPath_ = currentDir_;
   if (commandLine_.given(Option::kWorkPath)) {
-    workPath_ = currentDir_ + "/" + commandLine_.value(Option::kWorkPath);
+    workPath_ = currentDir_ + "/" + WorkPathValue(commandLine_, currentDir_);
   }
   if (commandLine_.given(Option::kPackName)) packName_ = commandLine_.value(Option::kPackName);
   if (commandLine_.given(Option::kLog)) runLog_.setFileName(commandLine_.value(Option::kLog));
@@ -113,12 +119,20 @@ void LauncherApp::openShareFile() {
 void LauncherApp::runBinaryToText() {
   const std::string& source = commandLine_.value(Option::kBinaryToText, 1);
   const std::string& target = commandLine_.value(Option::kBinaryToText, 2);
-  switch (ConvertBinaryToText(source, target)) {
+  std::size_t sourceBytes = 0;
+  switch (ConvertBinaryToText(source, target, &sourceBytes)) {
     case ConvertResult::kWritten:
       break;
     case ConvertResult::kSourceMissing:
       std::fprintf(stderr, "marovetin: -mbts: cannot open \"%s\" for reading; nothing written\n",
                    source.c_str());
+      exitStatus_ = kExitFilesKeptBack;
+      break;
+    case ConvertResult::kSourceShort:
+      std::fprintf(stderr,
+                   "marovetin: -mbts: \"%s\" holds %zu bytes, fewer than the 4 of a number; "
+                   "nothing written\n",
+                   source.c_str(), sourceBytes);
       exitStatus_ = kExitFilesKeptBack;
       break;
     case ConvertResult::kTargetNotWritten:
@@ -129,11 +143,9 @@ void LauncherApp::runBinaryToText() {
 }
 
 void LauncherApp::runSetUpdateIndex() {
-  const std::string& value = commandLine_.value(Option::kSetUpdateIndex);
-  // The conversion writes what it reads, as it always has; a value that is not
-  // a plain decimal number is said, so that a slip is seen.
-  const std::string note = DecimalValueNote(value);
-  if (!note.empty()) std::fprintf(stderr, "marovetin: -sv %s\n", note.c_str());
+  // The start-up refused every value that is not an update index.
+  std::uint32_t value = 0;
+  if (!ParseUpdateIndex(commandLine_.value(Option::kSetUpdateIndex), &value)) return;
   std::string indexPath;
   if (!WriteUpdateIndex(currentDir_, value, &indexPath)) {
     std::fprintf(stderr,
@@ -147,6 +159,7 @@ void LauncherApp::runSetUpdateIndex() {
 void LauncherApp::runUpdateMode() {
   const std::string missing = MissingWorkPathMessage(commandLine_, workPath_);
   if (!missing.empty()) std::fputs(missing.c_str(), stderr);
+  nothingToApply_ = !missing.empty();
   RunUpdateHandover(shareFile_, &savedCounter_, [this] { runUpdate(); });
   if (updateOutcome_.packBusy) {
     exitStatus_ = kExitFilesKeptBack;
@@ -160,7 +173,11 @@ void LauncherApp::runUpdateMode() {
 bool LauncherApp::runUpdate() {
   std::printf("%s\n", workPath_.c_str());
   fileutil::NormalizePath(workPath_);
-  updateOutcome_ = updateRunner_ ? updateRunner_(*this) : update::RunUpdateDialog(*this);
+  // Without a work path the dialog would only mount the pack, and create a
+  // first volume where there was none.
+  if (!nothingToApply_) {
+    updateOutcome_ = updateRunner_ ? updateRunner_(*this) : update::RunUpdateDialog(*this);
+  }
   std::fflush(stdout);
 
   // Leftover launcher copies; a missing file is the usual case and is ignored.
@@ -200,6 +217,7 @@ void LauncherApp::reset() {
   shareFile_.release();
   savedCounter_ = 0;
   updateOutcome_ = update::UpdateOutcome{};
+  nothingToApply_ = false;
   exitStatus_ = kExitCompleted;
 }
 

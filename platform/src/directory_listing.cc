@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -18,7 +19,7 @@ namespace platform {
 
 namespace {
 
-enum class EntryKind { kFile, kDirectory, kSkipped };
+enum class EntryKind { kFile, kDirectory, kDirectoryLink, kSkipped };
 
 // Regular files (directly or through a link) are files, real directories are
 // directories. Links to directories are skipped so that a walk never loops or
@@ -34,8 +35,9 @@ EntryKind Classify(int directoryFd, const struct dirent& entry) {
   if (::fstatat(directoryFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::kSkipped;
   if (S_ISDIR(st.st_mode)) return EntryKind::kDirectory;
   if (S_ISREG(st.st_mode)) return EntryKind::kFile;
-  if (S_ISLNK(st.st_mode) && ::fstatat(directoryFd, name, &st, 0) == 0 && S_ISREG(st.st_mode)) {
-    return EntryKind::kFile;
+  if (S_ISLNK(st.st_mode) && ::fstatat(directoryFd, name, &st, 0) == 0) {
+    if (S_ISREG(st.st_mode)) return EntryKind::kFile;
+    if (S_ISDIR(st.st_mode)) return EntryKind::kDirectoryLink;
   }
   return EntryKind::kSkipped;
 }
@@ -43,12 +45,18 @@ EntryKind Classify(int directoryFd, const struct dirent& entry) {
 }  // namespace
 
 bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) {
+  return ListDirectory(path, entries, nullptr);
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries,
+                   std::vector<std::string>* directoryLinks) {
   if (entries == nullptr) return false;
   entries->clear();
   if (path.empty()) return false;
   DIR* dir = ::opendir(ResolvePath(path).c_str());
   if (dir == nullptr) return false;
   int directoryFd = ::dirfd(dir);
+  std::vector<std::string> links;
   while (struct dirent* entry = ::readdir(dir)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     // "\" separates levels in this layer, so such a name could never be
@@ -56,7 +64,10 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
     // paths that mean something else (a name like "..\x").
     if (std::strchr(entry->d_name, '\\') != nullptr) continue;
     EntryKind kind = Classify(directoryFd, *entry);
-    if (kind == EntryKind::kSkipped) continue;
+    if (kind == EntryKind::kDirectoryLink && directoryLinks != nullptr) {
+      links.emplace_back(entry->d_name);
+    }
+    if (kind == EntryKind::kSkipped || kind == EntryKind::kDirectoryLink) continue;
     DirectoryEntry result;
     result.name = entry->d_name;
     result.isDirectory = kind == EntryKind::kDirectory;
@@ -64,6 +75,10 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
   }
   ::closedir(dir);
   internal::SortListing(entries);
+  if (directoryLinks != nullptr) {
+    std::sort(links.begin(), links.end());
+    directoryLinks->insert(directoryLinks->end(), links.begin(), links.end());
+  }
   return true;
 }
 
@@ -85,9 +100,11 @@ void ListLevelAsIs(const std::string& directory, const std::string& prefix,
     TreeEntry result;
     result.path = prefix + name;
     struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::lstat(path.c_str(), &st) != 0) {
+      result.kind = errno == ENAMETOOLONG ? TreeEntry::Kind::kTooLong : TreeEntry::Kind::kOther;
+    } else if (S_ISDIR(st.st_mode)) {
       result.kind = TreeEntry::Kind::kDirectory;
-    } else if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    } else if (S_ISREG(st.st_mode)) {
       result.kind = TreeEntry::Kind::kFile;
     } else {
       result.kind = TreeEntry::Kind::kOther;

@@ -24,12 +24,12 @@ namespace platform {
 
 namespace {
 
-// The permissions the process's new files get: 0666 less the umask, which can
-// only be read by setting it, so it is read once, before any thread runs.
-const mode_t kNewFileMode = [] {
+// The process's umask, which can only be read by setting it, so it is read
+// once, before any thread runs.
+const mode_t kUmask = [] {
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  return static_cast<mode_t>(0666 & ~mask);
+  return mask;
 }();
 
 bool Exists(const std::string& path) {
@@ -284,9 +284,9 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
     }
   }
   internal::NoteEntryCreated(to);
-  const bool asNew =
-      ((st.st_mode & 07777) == kNewFileMode || ::chmod(to.c_str(), kNewFileMode) == 0) &&
-      ::utimensat(AT_FDCWD, to.c_str(), nullptr, 0) == 0;
+  const mode_t newMode = st.st_mode & 0777 & ~kUmask;
+  const bool asNew = ((st.st_mode & 07777) == newMode || ::chmod(to.c_str(), newMode) == 0) &&
+                     ::utimensat(AT_FDCWD, to.c_str(), nullptr, 0) == 0;
   if (!asNew) {
     const int error = errno;
     ::unlink(to.c_str());
@@ -320,11 +320,25 @@ bool SetAttributesNormal(const std::string& path) {
   return ::chmod(found.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 
-bool CopyPermissions(const std::string& from, const std::string& to) {
+namespace {
+
+// Gives to the permission bits (read, write, execute; never set-id or
+// sticky bits) of from, less mask.
+bool CopyPermissionBits(const std::string& from, const std::string& to, mode_t mask) {
   if (from.empty() || to.empty()) return false;
   struct stat st;
   if (::stat(ResolvePath(from).c_str(), &st) != 0) return false;
-  return ::chmod(ResolvePath(to).c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+  return ::chmod(ResolvePath(to).c_str(), st.st_mode & 0777 & ~mask) == 0;
+}
+
+}  // namespace
+
+bool CopyPermissions(const std::string& from, const std::string& to) {
+  return CopyPermissionBits(from, to, 0);
+}
+
+bool GivePermissionsOfDelivered(const std::string& delivered, const std::string& to) {
+  return CopyPermissionBits(delivered, to, kUmask);
 }
 
 std::string GetCurrentDirectory() {

@@ -16,28 +16,19 @@
 namespace {
 
 using testing_support::FileExists;
-using testing_support::MakeDirs;
 using testing_support::ReadFile;
 using testing_support::RunResult;
-using testing_support::TempDir;
 using testing_support::WriteFile;
 
 using update_e2e::TreeSnapshot;
 
-class PackRefusalTest : public ::testing::Test {
+class PackRefusalTest : public update_e2e::InstallationTest {
  protected:
   PackRefusalTest() {
-    MakeDirs(install());
     WriteFile(In("DATA.pak"), "text, not a pack volume");
     WriteFile(Delivered("Pak/a.bin"), "pack bytes");
     WriteFile(Delivered("loose.txt"), "loose bytes");
   }
-  std::string install() const { return root_.Join("install"); }
-  std::string update() const { return install() + "/update"; }
-  std::string In(const std::string& relative) const { return install() + "/" + relative; }
-  std::string Delivered(const std::string& relative) const { return update() + "/" + relative; }
-
-  TempDir root_;
 };
 
 TEST_F(PackRefusalTest, AnUnloadableFirstVolumeKeepsPackFilesBackWithTheReason) {

@@ -15,10 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::FileExists;
-using testing_support::MakeDirs;
 using testing_support::ReadFile;
 using testing_support::RunResult;
-using testing_support::TempDir;
 using testing_support::WriteFile;
 using update_e2e::Bzip2;
 using update_e2e::PackReader;
@@ -26,22 +24,7 @@ using update_e2e::RunUpdater;
 
 using update_e2e::TreeSnapshot;
 
-class SafeUpdateTest : public ::testing::Test {
- protected:
-  SafeUpdateTest() { MakeDirs(install()); }
-  std::string install() const { return root_.Join("install"); }
-  std::string update() const { return install() + "/update"; }
-  std::string In(const std::string& relative) const { return install() + "/" + relative; }
-  std::string Delivered(const std::string& relative) const { return update() + "/" + relative; }
-  RunResult Run(const std::vector<std::string>& arguments) {
-    return RunUpdater(install(), arguments);
-  }
-  static bool Says(const RunResult& r, const std::string& text) {
-    return r.err.find(text) != std::string::npos;
-  }
-
-  TempDir root_;
-};
+class SafeUpdateTest : public update_e2e::InstallationTest {};
 
 TEST_F(SafeUpdateTest, EmptyPackFileIsKeptBackNamedAndNotDeleted) {
   WriteFile(Delivered("Pak/empty.bin"), "");
@@ -94,9 +77,10 @@ TEST_F(SafeUpdateTest, NamesDifferingOnlyInCaseLastWinsEarlierKeptAndNamed) {
       << r.err;
   EXPECT_EQ(ReadFile(In("A.txt")), "lower loose");
   EXPECT_FALSE(FileExists(In("a.txt")));  // one file, under the first name
-  EXPECT_EQ(ReadFile(Delivered("A.txt")), "upper loose");
+  // The earlier sources wait where no search looks.
+  EXPECT_EQ(ReadFile(Delivered(".kept-back/A.txt")), "upper loose");
   EXPECT_FALSE(FileExists(Delivered("a.txt")));
-  EXPECT_EQ(ReadFile(Delivered("Pak/B.dat")), "upper pack");
+  EXPECT_EQ(ReadFile(Delivered(".kept-back/Pak/B.dat")), "upper pack");
   EXPECT_FALSE(FileExists(Delivered("Pak/b.dat")));
   PackReader pack(install());
   EXPECT_EQ(pack.Read("B.DAT"), "lower pack");
@@ -107,7 +91,7 @@ TEST_F(SafeUpdateTest, RunsThatWouldDamageTheInstallationAreRefusedUntouched) {
     std::vector<std::string> arguments;
     std::string message;
   };
-  const std::vector<Row> rows = {
+  std::vector<Row> rows = {
       {{"-de", "-df"}, "-de without -sw would invert every file of the installation"},
       {{"-dc", "-de"}, "-dc -de without -sw would decompress and invert every file"},
       // A typo: "-sw=update" is no option, so no work path is given.
@@ -116,18 +100,50 @@ TEST_F(SafeUpdateTest, RunsThatWouldDamageTheInstallationAreRefusedUntouched) {
       {{"-de", "-sw", "."}, "is the installation"},
       {{"-sw", "..", "-df"}, "contains the installation"},
       {{"-sw", "../..", "-df", "-log", "run.log"}, "contains the installation"},
+      // Work paths outside the installation, absolute or relative.
+      {{"-sw", root_.Join("outside"), "-df"}, "lies outside the installation"},
+      {{"-sw", "../outside", "-df"}, "lies outside the installation"},
+      // Values that are no update index.
+      {{"-sv", "abc"}, "-sv abc: not a decimal number from 0 to 4294967295; nothing was written"},
+      {{"-sv", "-1"}, "-sv -1: not a decimal number"},
+      {{"-sv", "99999999999"}, "-sv 99999999999: not a decimal number"},
+      {{"-sv", "4294967296"}, "-sv 4294967296: not a decimal number"},
+      {{"-sv", "+5"}, "-sv +5: not a decimal number"},
+      // A log that would write into a pack volume of either set.
+      {{"-sw", "update", "-log", "DATA.pak"}, "-log DATA.pak is a pack volume of the installation"},
+      {{"-sw", "update", "-log", "data.PAK"}, "-log data.PAK is a pack volume"},
+      {{"-sw", "update", "-sp", "Other.pak", "-log", "DATA.pak"}, "-log DATA.pak is a pack volume"},
+      {{"-sw", "update", "-log", "Data2.pak"}, "-log Data2.pak is a pack volume"},
+      {{"-sv", "5", "-log", "DATA.pak"}, "-log DATA.pak is a pack volume"},
+      // A pack volume inside the work path would be applied (and deleted).
+      {{"-sw", "update", "-sp", "update/Other.pak", "-df"},
+       "-sp update/Other.pak: the pack volume lies inside the work path"},
+      {{"-sw", "update", "-sp", "update/Pak/x.pak"},
+       "-sp update/Pak/x.pak: the pack volume lies inside the work path"},
   };
   WriteFile(In("DATA.pak"), "not touched");
+  WriteFile(In("Data2.pak"), "stands for a chained volume");
+  WriteFile(In("UpdateSetting/UpdateIndex.dat"), std::string("\x07\x00\x00\x00", 4));
   WriteFile(In("readme.txt"), "installed");
   WriteFile(In("maps/town.map"), "map");
   WriteFile(Delivered("new.txt"), "new");
+  WriteFile(Delivered("Other.pak"), "delivered");
+  WriteFile(Delivered("Pak/a.bin"), "pack file");
+  WriteFile(root_.Join("outside/Pak/b.bin"), "outside pack file");
+#ifndef _WIN32
+  // Also through a link that leads out of the installation.
+  fs::create_directory_symlink("../outside", In("linked"));
+  rows.push_back({{"-sw", "linked", "-df"}, "lies outside the installation"});
+  // An empty argument (which a Windows command line cannot carry).
+  rows.push_back({{"-sv", ""}, "-sv : not a decimal number"});
+#endif
   const auto before = TreeSnapshot(root_.path());
   for (const Row& row : rows) {
     RunResult r = Run(row.arguments);
-    EXPECT_EQ(r.exitStatus, 64) << row.arguments[0] << " " << r.err;
+    EXPECT_EQ(r.exitStatus, 64) << row.message << ": " << r.err;
     EXPECT_TRUE(Says(r, row.message)) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(TreeSnapshot(root_.path()), before) << row.arguments[0] << " " << row.arguments[1];
+    EXPECT_EQ(TreeSnapshot(root_.path()), before) << row.message;
   }
 }
 

@@ -25,14 +25,19 @@
 namespace update_e2e {
 
 // Every file and directory below root with its bytes (directories as
-// "<dir>"), keyed by the path relative to root.
+// "<dir>", symbolic links as "<link TARGET>", not followed), keyed by the path
+// relative to root with "/" between levels on every system.
 inline std::map<std::string, std::string> TreeSnapshot(const std::string& root) {
   namespace fs = std::filesystem;
   std::map<std::string, std::string> tree;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string relative = fs::relative(entry.path(), root).string();
-    tree[relative] =
-        entry.is_directory() ? "<dir>" : testing_support::ReadFile(entry.path().string());
+    const std::string relative = fs::relative(entry.path(), root).generic_string();
+    if (entry.is_symlink()) {
+      tree[relative] = "<link " + fs::read_symlink(entry.path()).string() + ">";
+    } else {
+      tree[relative] =
+          entry.is_directory() ? "<dir>" : testing_support::ReadFile(entry.path().string());
+    }
   }
   return tree;
 }
@@ -76,6 +81,26 @@ inline testing_support::RunResult RunUpdater(const std::string& installation,
   return testing_support::RunProgram(testing_support::MarovetinBinary(), arguments, installation,
                                      {"MAROVETIN_SHM_NAME=" + UniqueShmName()});
 }
+
+// An installation at install() in a fresh directory, with its update
+// delivered below update(), for tests that run the built updater in it.
+class InstallationTest : public ::testing::Test {
+ public:
+  InstallationTest() { testing_support::MakeDirs(install()); }
+  std::string install() const { return root_.Join("install"); }
+  std::string update() const { return install() + "/update"; }
+  std::string In(const std::string& relative) const { return install() + "/" + relative; }
+  std::string Delivered(const std::string& relative) const { return update() + "/" + relative; }
+  testing_support::RunResult Run(const std::vector<std::string>& arguments) const {
+    return RunUpdater(install(), arguments);
+  }
+  static bool Says(const testing_support::RunResult& r, const std::string& text) {
+    return r.err.find(text) != std::string::npos;
+  }
+
+ protected:
+  testing_support::TempDir root_;
+};
 
 // Mounts the installation's pack volumes in this process as the updater does,
 // for the object's lifetime.

@@ -177,7 +177,7 @@ TEST_F(LauncherAppTest, UpdateRunTakesPartInTheHandover) {
 
 TEST_F(LauncherAppTest, ConversionWinsOverTheUpdateIndex) {
   testing_support::MakeDirs(dir_.Join("UpdateSetting"));
-  WriteFile(dir_.Join("in"), "\x05");
+  WriteFile(dir_.Join("in"), std::string("\x05\x00\x00\x00", 4));
   LauncherApp app;
   EXPECT_EQ(run(app, {"-sv", "9", "-mbts", "in", "out"}), 0);
   EXPECT_EQ(ReadFile(dir_.Join("out")), "5");

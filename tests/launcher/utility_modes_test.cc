@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
+#include <cstdint>
 #include <string>
+#include <utility>
 
 #include "test_support.h"
 
@@ -16,43 +17,23 @@ using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-TEST(ParseDecimalTest, ReadsLikeAtoi) {
-  EXPECT_EQ(ParseDecimal("12"), 12);
-  EXPECT_EQ(ParseDecimal("12abc"), 12);
-  EXPECT_EQ(ParseDecimal("abc"), 0);
-  EXPECT_EQ(ParseDecimal(""), 0);
-  EXPECT_EQ(ParseDecimal(" \t\n-7"), -7);
-  EXPECT_EQ(ParseDecimal("+5"), 5);
-  EXPECT_EQ(ParseDecimal("- 5"), 0);
-  EXPECT_EQ(ParseDecimal("--5"), 0);
-  EXPECT_EQ(ParseDecimal("007"), 7);
-  EXPECT_EQ(ParseDecimal("3.9"), 3);
-}
-
-TEST(ParseDecimalTest, SaturatesOutsideTheThirtyTwoBitRange) {
-  EXPECT_EQ(ParseDecimal("2147483647"), INT_MAX);
-  EXPECT_EQ(ParseDecimal("2147483648"), INT_MAX);
-  EXPECT_EQ(ParseDecimal("-2147483648"), INT_MIN);
-  EXPECT_EQ(ParseDecimal("-99999999999999999999999"), INT_MIN);
-  EXPECT_EQ(ParseDecimal("99999999999999999999999"), INT_MAX);
-}
-
-TEST(DecimalValueNoteTest, SaysWhatWasWrittenWhenTheValueIsNoPlainNumber) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"12", ""},
-      {" -7", ""},
-      {"+0005", ""},
-      {"-2147483648", ""},
-      {"2147483647", ""},
-      {"abc", "abc: not a number, wrote 0"},
-      {"", ": not a number, wrote 0"},
-      {"12abc", "12abc: not a number, wrote 12"},
-      {"3.9", "3.9: not a number, wrote 3"},
-      {"-", "-: not a number, wrote 0"},
-      {"2147483648", "2147483648: out of range, wrote 2147483647"},
-      {"-2147483649", "-2147483649: out of range, wrote -2147483648"},
-  };
-  for (const auto& [value, note] : cases) EXPECT_EQ(DecimalValueNote(value), note) << value;
+TEST(ParseUpdateIndexTest, TakesOnlyDecimalNumbersOfThirtyTwoBits) {
+  const std::pair<const char*, std::uint32_t> accepted[] = {{"0", 0},
+                                                            {"12", 12},
+                                                            {"007", 7},
+                                                            {"4294967295", 4294967295u},
+                                                            {"0004294967295", 4294967295u}};
+  for (const auto& [text, expected] : accepted) {
+    std::uint32_t value = 1;
+    EXPECT_TRUE(ParseUpdateIndex(text, &value)) << text;
+    EXPECT_EQ(value, expected) << text;
+  }
+  for (const char* text : {"", "abc", "-1", "+5", " 5", "5 ", "12abc", "3.9", "4294967296",
+                           "99999999999", "99999999999999999999999999"}) {
+    std::uint32_t value = 77;
+    EXPECT_FALSE(ParseUpdateIndex(text, &value)) << text;
+    EXPECT_EQ(value, 77u) << text;
+  }
 }
 
 TEST(WriteUpdateIndexTest, WritesFourLittleEndianBytes) {
@@ -60,19 +41,17 @@ TEST(WriteUpdateIndexTest, WritesFourLittleEndianBytes) {
   MakeDirs(dir.Join("UpdateSetting"));
   WriteFile(dir.Join("UpdateSetting/UpdateIndex.dat"), "older and longer content");
   std::string path;
-  EXPECT_TRUE(WriteUpdateIndex(dir.path(), "12abc", &path));
+  EXPECT_TRUE(WriteUpdateIndex(dir.path(), 12, &path));
   EXPECT_EQ(path, dir.path() + "/UpdateSetting/UpdateIndex.dat");
   EXPECT_EQ(ReadFile(path), std::string("\x0C\x00\x00\x00", 4));
-  EXPECT_TRUE(WriteUpdateIndex(dir.path(), "-2", nullptr));
+  EXPECT_TRUE(WriteUpdateIndex(dir.path(), 4294967294u, nullptr));
   EXPECT_EQ(ReadFile(path), "\xFE\xFF\xFF\xFF");
-  EXPECT_TRUE(WriteUpdateIndex(dir.path(), "letters", nullptr));
-  EXPECT_EQ(ReadFile(path), std::string(4, '\0'));
 }
 
 TEST(WriteUpdateIndexTest, MissingDirectoryFailsAndIsNotCreated) {
   TempDir dir;
   std::string path;
-  EXPECT_FALSE(WriteUpdateIndex(dir.path(), "5", &path));
+  EXPECT_FALSE(WriteUpdateIndex(dir.path(), 5, &path));
   EXPECT_EQ(path, dir.path() + "/UpdateSetting/UpdateIndex.dat");
   EXPECT_FALSE(FileExists(dir.Join("UpdateSetting")));
 }
@@ -94,10 +73,17 @@ TEST_F(ConvertBinaryToTextTest, WritesTheLittleEndianValueAsDecimalText) {
   EXPECT_EQ(convert("\x78\x56\x34\x12\x99\x99"), "305419896");  // bytes past 4 are ignored
 }
 
-TEST_F(ConvertBinaryToTextTest, ShortSourceFillsTheHighBytesWithZero) {
-  EXPECT_EQ(convert("\x34\x12"), "4660");
-  EXPECT_EQ(convert("\xFF"), "255");
-  EXPECT_EQ(convert(""), "0");
+TEST_F(ConvertBinaryToTextTest, ShortSourceWritesNothing) {
+  WriteFile(dir_.Join("out"), "earlier");
+  for (const std::string& bytes :
+       {std::string("\x34\x12\x00", 3), std::string("\xFF"), std::string()}) {
+    WriteFile(dir_.Join("in"), bytes);
+    std::size_t read = 9;
+    EXPECT_EQ(ConvertBinaryToText(dir_.Join("in"), dir_.Join("out"), &read),
+              ConvertResult::kSourceShort);
+    EXPECT_EQ(read, bytes.size());
+    EXPECT_EQ(ReadFile(dir_.Join("out")), "earlier");
+  }
 }
 
 TEST_F(ConvertBinaryToTextTest, ReplacesAnExistingTarget) {
@@ -112,7 +98,7 @@ TEST_F(ConvertBinaryToTextTest, MissingSourceWritesNothing) {
 }
 
 TEST_F(ConvertBinaryToTextTest, UnopenableTargetIsReported) {
-  WriteFile(dir_.Join("in"), "\x01\x00\x00\x00");
+  WriteFile(dir_.Join("in"), std::string("\x01\x00\x00\x00", 4));
   EXPECT_EQ(ConvertBinaryToText(dir_.Join("in"), dir_.Join("missing/out")),
             ConvertResult::kTargetNotWritten);
   EXPECT_FALSE(FileExists(dir_.Join("missing")));

@@ -202,7 +202,7 @@ TEST_F(PackUpdateTest, UnreadableFileIsKeptBackButTheBarStillMoves) {
   EXPECT_EQ(progress_.sent[0].message, update::PBM_SETPOS);
   EXPECT_TRUE(FileExists(pak() + "/a.bin"));
   EXPECT_TRUE(store_.order.empty());
-  EXPECT_EQ(host_.logLines.front(), pak() + "\\a.bin size=0\n");
+  EXPECT_EQ(host_.logLines.front(), pak() + "/a.bin kept back: cannot be read\n");
 }
 
 TEST_F(PackUpdateTest, PakHoldingOnlyEmptyDirectoriesIsLikeNone) {

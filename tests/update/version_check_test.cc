@@ -142,7 +142,10 @@ TEST_F(VersionCheckTest, ValuesThatWereNotReadAreNotUsed) {
   {
     UpdateDialog dialog(host_, store_, progress_);
     std::string out;
-    EXPECT_EQ(RunGate(dialog, &out), std::string("marovetin: Can't Read Patch.dat\n") + kTooOld);
+    EXPECT_EQ(RunGate(dialog, &out),
+              std::string("marovetin: Patch.dat holds 7 bytes, fewer than the 8 of its two "
+                          "values; the update cannot be checked\n") +
+                  kTooOld);
     EXPECT_TRUE(dialog.outcome().refused);
     EXPECT_EQ(dialog.patchValue1(), 0u);
   }
@@ -152,7 +155,10 @@ TEST_F(VersionCheckTest, ValuesThatWereNotReadAreNotUsed) {
     UpdateDialog dialog(host_, store_, progress_);
     std::string out;
     std::string err = RunGate(dialog, &out);
-    EXPECT_NE(err.find("Can't Read "), std::string::npos);
+    EXPECT_EQ(err, "marovetin: " + root_.Join("install/UpdateSetting/UpdateIndex.dat") +
+                       " holds 3 bytes, fewer than the 4 of the update index; the installed "
+                       "version cannot be checked\n" +
+                       kTooOld);
     EXPECT_TRUE(dialog.outcome().refused);
   }
   testing_support::WriteFile(root_.Join("install/UpdateSetting/keep"), "");
@@ -161,7 +167,8 @@ TEST_F(VersionCheckTest, ValuesThatWereNotReadAreNotUsed) {
     UpdateDialog dialog(host_, store_, progress_);
     std::string out;
     std::string err = RunGate(dialog, &out);
-    EXPECT_NE(err.find("Can't Find "), std::string::npos);
+    EXPECT_EQ(err, "marovetin: " + root_.Join("install/UpdateSetting/UpdateIndex.dat") +
+                       " does not exist; the installed version cannot be checked\n" + kTooOld);
     EXPECT_TRUE(dialog.outcome().refused);
   }
 }

@@ -3,13 +3,16 @@
 // would land on a pack volume, and, under "-df", whatever is still below the
 // work path when the stages are done.
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "platform/file_identity.h"
+#include "fileutil/file_util.h"
 #include "platform/ascii_case.h"
+#include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "relative_name.h"
+#include "update/pack_volumes.h"
 #include "update/update_dialog.h"
 
 namespace update {
@@ -29,6 +32,13 @@ std::string LandingName(const std::string& relative) {
 // Why a file that ListTreeAsIs found below the work path was never reached by
 // the update's own search.
 std::string LeftoverReason(const platform::TreeEntry& entry) {
+  const std::string keptBackLevel = std::string(kKeptBackDirectory) + "/";
+  if (entry.path.compare(0, keptBackLevel.size(), keptBackLevel) == 0) {
+    return "an earlier run kept it back there, since a later file took its name";
+  }
+  if (entry.kind == platform::TreeEntry::Kind::kTooLong) {
+    return "its path is longer than the system allows";
+  }
   std::size_t start = 0;
   while (true) {
     const std::size_t slash = entry.path.find('/', start);
@@ -54,15 +64,17 @@ void UpdateDialog::PlanOverwrites(const std::vector<std::string>& entries,
   // The latest source seen for each landing name, walking the list backwards,
   // so each entry learns which later one takes its name.
   std::map<std::string, std::string> laterSource;
+  // The same file met twice (the pack search and the walk spell it
+  // differently) overwrites nothing; it counts at its last place.
+  std::set<std::string> seen;
   for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
     const std::string relative = internal::RelativeTo(*it, base);
     if (relative.empty()) continue;
     const std::string key = SourceKey(*it);
+    if (!seen.insert(key).second) continue;
     auto [slot, inserted] = laterSource.emplace(LandingName(relative), key);
     if (inserted) continue;
-    // The same file met twice (the pack search and the walk spell it
-    // differently) overwrites nothing.
-    if (slot->second != key) overwrittenBy_.emplace(key, slot->second);
+    overwrittenBy_.emplace(key, slot->second);
     slot->second = key;
   }
 }
@@ -70,8 +82,37 @@ void UpdateDialog::PlanOverwrites(const std::vector<std::string>& entries,
 bool UpdateDialog::KeepBackIfOverwritten(const std::string& source) {
   auto it = overwrittenBy_.find(SourceKey(source));
   if (it == overwrittenBy_.end()) return false;
-  KeepBack(source, "overwritten by " + it->second + ", whose name differs only in letter case");
+  if (IsKeptBack(source)) return true;
+  std::string reason = "overwritten by " + it->second + ", whose name differs only in letter case";
+  // Under "-df" the later file goes once it is in place, and a rerun would
+  // apply this one over it: it is put where no search looks.
+  if (host_.deleteSources()) {
+    const std::string aside = MoveAside(source);
+    reason += aside.empty() ? "; it could not be moved aside and stays where it is"
+                            : "; moved to " + aside;
+  }
+  KeepBack(source, reason);
   return true;
+}
+
+std::string UpdateDialog::MoveAside(const std::string& source) {
+  const std::string workPath = SourceDirectory();
+  const std::string relative = SourceKey(internal::RelativeTo(source, workPath));
+  if (relative.empty()) return std::string();
+  const std::string keptBack = workPath + "/" + kKeptBackDirectory;
+  platform::CreateDirectory(keptBack);
+  fileutil::MakeDirectories(relative, keptBack);
+  // An earlier run's file under that name stays; letter case aside, as
+  // PathExists matches names.
+  const std::string wanted = keptBack + "/" + relative;
+  std::string target = wanted;
+  for (int n = 1; platform::PathExists(target); ++n) target = wanted + "." + std::to_string(n);
+  readAhead_.BeforeChange(source);
+  if (!platform::RenameFile(source, target)) return std::string();
+  movedAside_.insert(SourceKey(target));
+  // Its directories go at the stage's end when this emptied them.
+  emptiedSources_.NoteDeleted(relative, workPath);
+  return target;
 }
 
 std::string UpdateDialog::PackRefusal(const std::vector<unsigned char>& data) const {
@@ -84,6 +125,9 @@ std::string UpdateDialog::PackVolumeAt(const std::string& destination) const {
   // The main volume counts even when it could not be loaded.
   if (platform::IsSameFile(destination, host_.packName())) return host_.packName();
   if (packStore_.IsVolume(destination)) return destination;
+  // Also the volumes of a set this run does not mount (the default set under
+  // "-sp", and either set's chained volumes).
+  if (IsInstallationVolume(destination, host_.packName())) return destination;
   return std::string();
 }
 
@@ -100,6 +144,7 @@ void UpdateDialog::ReportLeftovers() {
   for (const platform::TreeEntry& entry : entries) {
     if (entry.kind == platform::TreeEntry::Kind::kDirectory) continue;
     const std::string path = source + "/" + entry.path;
+    if (movedAside_.count(SourceKey(path)) != 0) continue;    // named where it was
     if (!keptBack_.insert(SourceKey(path)).second) continue;  // named already
     ShowMessage("not applied " + path + ": " + LeftoverReason(entry));
   }

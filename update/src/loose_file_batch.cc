@@ -176,9 +176,14 @@ void LooseFileBatch::StageInPlace(const std::string& destination, const Target& 
 
 void LooseFileBatch::Add(Staged file, std::uint64_t size) {
   if (staged_.empty()) firstStagedAt_ = platform::TickMilliseconds();
-  // The replacement may do what the old file could (an executable stays one).
-  if (file.target.existing.exists && !file.temporary.empty()) {
-    platform::CopyPermissions(file.target.path, file.temporary);
+  // The replacement may do what the old file could (an executable stays one)
+  // and is read by whom the old one was; a new file is as it was delivered.
+  if (!file.temporary.empty()) {
+    if (file.target.existing.exists) {
+      platform::CopyPermissions(file.target.path, file.temporary);
+    } else if (!file.target.delivered.empty()) {
+      platform::GivePermissionsOfDelivered(file.target.delivered, file.temporary);
+    }
   }
   stagedBytes_ += size;
   keys_.insert(file.target.key);

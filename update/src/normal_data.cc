@@ -17,12 +17,18 @@ namespace update {
 LParam UpdateDialog::findNormalFiles(WParam, LParam) {
   Print("FindNormalDataFile\n");
   const std::string source = SourceDirectory();
-  // Appended to what the pack search left: those entries come first.
-  fileutil::ListFiles(source, fileList_);
   // Without a work path of its own every file is its own destination, and
   // two names that differ in case are two files of the installation.
   workPathIsInstallation_ = WorkPathIsInstallation();
-  if (!workPathIsInstallation_) PlanOverwrites(fileList_, source);
+  // Appended to what the pack search left: those entries come first. Links
+  // to directories are not followed; below a work path of its own each one
+  // is named (the installation's own links are its own business).
+  std::vector<std::string> links;
+  fileutil::ListFiles(source, fileList_, &links);
+  if (!workPathIsInstallation_) {
+    KeepBackLinks(links);
+    PlanOverwrites(fileList_, source);
+  }
   // Files delivered as they are, which "-df" deletes once they are in place,
   // are moved there rather than read: nothing to decode ahead then.
   movesSources_ = host_.deleteSources() && host_.payloadsAsDelivered() && !workPathIsInstallation_;
@@ -69,6 +75,9 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
   const std::string* current = CurrentEntry();
   // A file already kept back (by the pack stage) is not applied here either.
   if (current != nullptr && !IsKeptBack(*current)) ApplyLooseFile(*current, source);
+  // Every entry moves the bar, also one that was skipped or kept back: the
+  // last frame shows the stage finished.
+  if (current != nullptr) StepDone();
   const bool last =
       fileList_.empty() || static_cast<std::size_t>(fileIndex_) + 1 >= fileList_.size();
   if (last) {
@@ -119,10 +128,10 @@ bool UpdateDialog::TakeLooseSource(std::size_t index, const std::string& entry,
 void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& source) {
   // A pack update file is listed here again (ahead of the work path's own
   // files, and once more where the walk meets "Pak") and written as a loose
-  // file as well. Once the pack holds it, that copy is a by-product: its
-  // failure (the source already deleted, a "Pak" directory level missing in
-  // the installation) keeps nothing back.
-  const bool inPack = WasStoredInPack(entry);
+  // file as well. Once the pack holds it and "-df" deleted its source, that
+  // copy is a by-product whose failure keeps nothing back. Without "-df" the
+  // copy under "Pak/" is part of the update, and its failure is named.
+  const bool inPack = WasStoredInPack(entry) && host_.deleteSources();
   LooseSource loaded;
   if (!LoadLooseSource(entry, &loaded)) {
     const std::string reason = LoadFailure(entry);
@@ -160,11 +169,11 @@ void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& s
     if (!existing.exists && !platform::IsDirectory(platform::DirectoryOf(destination))) {
       fileutil::MakeDirectories(relative, installation);
     }
-    const LooseFileBatch::Target target =
+    LooseFileBatch::Target target =
         LocateInBatch(destination, existing, loaded.moving ? 0 : loaded.size);
+    target.delivered = entry;  // a new file takes its permission bits
     StageLooseFile(entry, relative, destination, target, inPack, loaded);
   }
-  StepDone();
 }
 
 LooseFileBatch::Target UpdateDialog::LocateInBatch(const std::string& destination,

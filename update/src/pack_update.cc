@@ -11,12 +11,9 @@
 #include "fileutil/file_util.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
-#include "relative_name.h"
 #include "update/update_dialog.h"
 
 namespace update {
-
-using internal::RelativeTo;
 
 namespace {
 
@@ -31,8 +28,15 @@ LParam UpdateDialog::findPackFiles(WParam, LParam) {
   fileList_.clear();
   Print("%s\n", host_.workPath().c_str());
   const std::string packSource = PackSource();
-  fileutil::ListFiles(packSource, fileList_);
-  PlanOverwrites(fileList_, packSource);
+  // "Pak" in every letter case feeds the pack; links are not followed.
+  std::vector<std::string> links;
+  packDirectories_ = PackDirectories(&links);
+  for (const std::string& directory : packDirectories_) {
+    fileutil::ListFiles(directory, fileList_, &links);
+  }
+  KeepBackLinks(links);
+  // Two spellings of "Pak" land on one name in the pack.
+  PlanOverwrites(fileList_, SourceDirectory());
   readAhead_.Start(fileList_);
   Print("%s\n", packSource.c_str());
   ResetProgressForList();
@@ -56,7 +60,7 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
   if (const std::string* current = CurrentEntry()) {
     const std::string entry = *current;
     int loaded = readAhead_.Take(static_cast<std::size_t>(fileIndex_), entry, dataBuffer_);
-    const std::string relative = RelativeTo(entry, packSource);
+    const std::string relative = NameInPack(entry);
 
     if (loaded == kLoadInPieces && !relative.empty()) {
       StorePackFileInPieces(entry, relative);
@@ -88,7 +92,7 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
     }
     const bool last = static_cast<std::size_t>(fileIndex_) + 1 >= fileList_.size();
     if (batchOpen_ && (last || PackBatchFull())) {
-      CommitPackBatch(packSource);
+      CommitPackBatch();
     }
     stageEnds = last;
     StepDone();
@@ -97,7 +101,10 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
   // directory asked once. (Asking after every file would cost more than the
   // file on a large update: a refused removal still walks what the system
   // remembers of the directory's entries, deleted ones included.)
-  if (stageEnds) RemoveEmptiedDirectories(packSource);
+  // Each spelling of "Pak" that is a directory; a link is never walked.
+  if (stageEnds) {
+    for (const std::string& directory : packDirectories_) RemoveEmptiedDirectories(directory);
+  }
   PostNextFile();
   return 0;
 }
@@ -187,7 +194,7 @@ void UpdateDialog::StorePackFileInPieces(const std::string& entry, const std::st
   KeepBack(entry, refusal);
 }
 
-void UpdateDialog::CommitPackBatch(const std::string& packSource) {
+void UpdateDialog::CommitPackBatch() {
   const platform::Status committed = packStore_.CommitBatch();
   batchOpen_ = false;
   for (const auto& source : batchSources_) {
@@ -199,7 +206,7 @@ void UpdateDialog::CommitPackBatch(const std::string& packSource) {
     // Only now that the pack holds the bytes durably may the source go, and
     // only when no later delivered file took its name.
     if (!KeepBackIfOverwritten(source.first) && host_.deleteSources()) {
-      RemoveSource(source.first, source.second, packSource);
+      RemoveSource(source.first, source.second, PackDirectoryOf(source.first));
     }
   }
   batchSources_.clear();

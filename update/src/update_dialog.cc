@@ -305,6 +305,7 @@ bool UpdateDialog::WasStoredInPack(const std::string& source) const {
 void UpdateDialog::KeepBack(const std::string& source, const std::string& reason) {
   if (!keptBack_.insert(SourceKey(source)).second) return;
   ShowMessage("kept back " + Shown(source) + ": " + reason);
+  Log("%s kept back: %s\n", Shown(source).c_str(), reason.c_str());
 }
 
 }  // namespace update

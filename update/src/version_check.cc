@@ -2,7 +2,9 @@
 // index the patch accepts.
 #include "update/version_check.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/byte_order.h"
@@ -16,16 +18,27 @@ namespace update {
 
 namespace {
 
-// Reads exactly length bytes from the start of path. False when the file does
-// not open or is shorter; nothing read is then used.
-bool ReadLeadingBytes(const std::string& path, unsigned char* out, std::size_t length,
-                      bool* opened) {
+// Reads exactly length bytes from the start of path. Empty when they were
+// read; otherwise why not, as the end of a sentence that begins with the
+// file's name ("does not exist", "holds 3 bytes, fewer than the 4 of ..."),
+// and nothing read is then used. *opened tells whether the file opened.
+std::string ReadLeadingBytes(const std::string& path, unsigned char* out, std::size_t length,
+                             const char* holding, bool* opened) {
+  errno = 0;
   std::FILE* file = platform::OpenFile(path, "rb");
   *opened = file != nullptr;
-  if (file == nullptr) return false;
-  std::size_t got = std::fread(out, 1, length, file);
+  if (file == nullptr) {
+    if (errno == 0 || errno == ENOENT) return "does not exist";
+    return std::string("cannot be opened: ") + std::strerror(errno);
+  }
+  const std::size_t got = std::fread(out, 1, length, file);
+  const bool failed = std::ferror(file) != 0;
+  const int error = errno;
   std::fclose(file);
-  return got == length;
+  if (got == length) return std::string();
+  if (failed) return std::string("cannot be read: ") + std::strerror(error);
+  return "holds " + std::to_string(got) + " bytes, fewer than the " + std::to_string(length) +
+         " of " + holding;
 }
 
 }  // namespace
@@ -65,11 +78,19 @@ LParam UpdateDialog::OnCheckVersion(WParam, LParam) {
 bool UpdateDialog::CheckVersion() {
   Print("CheckVersion!\n");
 
+  // Whatever keeps the check from reading its values refuses the update as
+  // too old; standard error says which file it was and why.
   unsigned char patch[8];
   bool opened = false;
-  if (!ReadLeadingBytes("Patch.dat", patch, sizeof patch, &opened)) {
+  const std::string patchFailure =
+      ReadLeadingBytes("Patch.dat", patch, sizeof patch, "its two values", &opened);
+  if (!patchFailure.empty()) {
     // A patch that cannot be verified is not applied.
-    ShowMessage(opened ? "Can't Read Patch.dat" : "Can't Find Patch.dat");
+    if (!opened) ShowMessage("Can't Find Patch.dat");
+    if (opened || patchFailure != "does not exist") {
+      SayOnStandardError("marovetin: Patch.dat " + patchFailure +
+                         "; the update cannot be checked\n");
+    }
     return false;
   }
   patchValue1_ = platform::LoadU32(patch);
@@ -77,8 +98,11 @@ bool UpdateDialog::CheckVersion() {
 
   const std::string indexPath = host_.currentDir() + "/UpdateSetting/UpdateIndex.dat";
   unsigned char index[4];
-  if (!ReadLeadingBytes(indexPath, index, sizeof index, &opened)) {
-    ShowMessage((opened ? "Can't Read " : "Can't Find ") + indexPath);
+  const std::string indexFailure =
+      ReadLeadingBytes(indexPath, index, sizeof index, "the update index", &opened);
+  if (!indexFailure.empty()) {
+    SayOnStandardError("marovetin: " + indexPath + " " + indexFailure +
+                       "; the installed version cannot be checked\n");
     return false;
   }
   return VersionAllowsUpdate(platform::LoadU32(index), patchValue1_, patchValue2_);

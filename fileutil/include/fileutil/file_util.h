@@ -22,17 +22,26 @@ void NormalizePath(std::string& path);
 // empty piece is not appended, and an empty text gives no piece.
 void SplitString(const std::string& text, std::vector<std::string>& pieces, const std::string& sep);
 
+// True when path names its place from the root of a file system rather than
+// from the current directory: "/..." or "\..." and, on Windows, "C:/...".
+bool IsAbsolutePath(const std::string& path);
+
 // The process's current directory, whole (empty when it cannot be read).
 void CurrentDirectory(std::string& out);
 
 // Appends every file below path as path + "\" + relative path with "\"
 // between levels, depth first in sorted order; directories whose names begin
 // with "." are not searched. A path naming a file appends that path alone.
-void ListFiles(const std::string& path, std::vector<std::string>& files);
+// Links to directories are never followed; when directoryLinks is given, each
+// one met (outside the directories not searched) is appended to it, named
+// like a file.
+void ListFiles(const std::string& path, std::vector<std::string>& files,
+               std::vector<std::string>* directoryLinks = nullptr);
 
 // The walk behind ListFiles: pattern is a directory prefix ending in "\"
 // followed by "*.*".
-void WalkDirectory(const std::string& pattern, std::vector<std::string>& files);
+void WalkDirectory(const std::string& pattern, std::vector<std::string>& files,
+                   std::vector<std::string>* directoryLinks = nullptr);
 
 // Creates every directory level of a relative file name (everything before
 // its last separator) below base, so that the file can be written there.

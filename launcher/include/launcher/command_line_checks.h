@@ -27,9 +27,29 @@ bool RunsUpdate(const CommandLine& line);
 // - "-dc" or "-de" without "-sw" (or with a work path that is the
 //   installation itself): every installation file would be decoded in place;
 // - a work path that contains the installation directory ("-sw .."): the
-//   installation would be copied into itself and, under "-df", deleted.
+//   installation would be copied into itself and, under "-df", deleted;
+// - a work path outside the installation (also through a symbolic link or an
+//   absolute path): "-df" would delete what lies elsewhere.
 // currentDir is the installation. Looks at the file system, changes nothing.
 std::string UnsafeWorkPathRefusal(const CommandLine& line, const std::string& currentDir);
+
+// The value of "-sw" as the update uses it, below the installation: an
+// absolute path inside the installation becomes its relative form, anything
+// else stays as given.
+std::string WorkPathValue(const CommandLine& line, const std::string& currentDir);
+
+// Why the value of "-sv" cannot be written (the message to print), or empty:
+// only a decimal number from 0 to 4294967295 is an update index.
+std::string UpdateIndexValueRefusal(const CommandLine& line);
+
+// Why the places the command line names for the pack and the log must not be
+// used (the message to print), or empty:
+// - a "-log" file that is a pack volume of the installation (packName's set
+//   or the default one): log lines would be written into the volume;
+// - a "-sp" volume inside the work path: the update would apply the volume
+//   as an update file and, under "-df", delete it.
+std::string PackPlaceRefusal(const CommandLine& line, const std::string& currentDir,
+                             const std::string& packName);
 
 // The work path that "-sw" names when it does not exist (the message to print,
 // "nothing to apply: ... does not exist"), or empty.

@@ -14,13 +14,14 @@
 #include "launcher/payload_loader.h"
 #include "launcher/run_log.h"
 #include "launcher/share_file_block.h"
+#include "update/pack_volumes.h"
 #include "update/update_host.h"
 #include "update/update_run.h"
 
 namespace launcher {
 
 // The main pack volume's name unless "-sp" gives another.
-inline constexpr char kDefaultPackName[] = "DATA.pak";
+using update::kDefaultPackName;
 // Launcher copies removed from the current directory after every update run.
 inline constexpr char kLauncherBackupName[] = "marovetin.bak";
 inline constexpr char kLauncherStagedName[] = "marovetin.bin";
@@ -40,7 +41,8 @@ class LauncherApp : public update::UpdateHost {
   // exit status.
   int ExitInstance();
 
-  // Prints and normalises workPath, runs the update dialog, then removes the
+  // Prints and normalises workPath, runs the update dialog (unless the work
+  // path does not exist: nothing to apply), then removes the
   // launcher copies "marovetin.bak" and "marovetin.bin". Returns true.
   bool runUpdate();
 
@@ -92,6 +94,7 @@ class LauncherApp : public update::UpdateHost {
   ShareFileLink shareFile_;
   std::int32_t savedCounter_ = 0;
   update::UpdateOutcome updateOutcome_;
+  bool nothingToApply_ = false;  // the work path "-sw" names does not exist
   UpdateRunner updateRunner_;
   int exitStatus_ = 0;
 };

@@ -3,6 +3,7 @@
 #ifndef MAROVETIN_LAUNCHER_UTILITY_MODES_H_
 #define MAROVETIN_LAUNCHER_UTILITY_MODES_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -14,29 +15,27 @@ inline constexpr char kUpdateIndexPath[] = "/UpdateSetting/UpdateIndex.dat";
 enum class ConvertResult {
   kWritten,           // the target holds the number as text
   kSourceMissing,     // the source did not open: nothing was written
+  kSourceShort,       // the source holds fewer than 4 bytes: nothing was written
   kTargetNotWritten,  // the target could not be opened or written
 };
 
-// Reads up to 4 bytes of source as a little-endian signed 32-bit number
-// (missing high bytes are 0) and writes it to target as "%d" text, without a
-// line end.
-ConvertResult ConvertBinaryToText(const std::string& source, const std::string& target);
+// Reads the first 4 bytes of source as a little-endian signed 32-bit number
+// and writes it to target as "%d" text, without a line end. A source shorter
+// than 4 bytes holds no number: the target is left as it is. *sourceBytes
+// receives how many bytes were read (at most 4) when given.
+ConvertResult ConvertBinaryToText(const std::string& source, const std::string& target,
+                                  std::size_t* sourceBytes = nullptr);
 
-// The number in text as atoi reads it: leading blanks, an optional sign, then
-// decimal digits up to the first other character; 0 when there are none.
-// Values beyond the 32-bit range saturate.
-std::int32_t ParseDecimal(const std::string& text);
+// The update index that text names: only decimal digits (leading zeros
+// allowed), from 0 to 4294967295. False for anything else (a sign, blanks,
+// letters, an empty text, a larger number), with *value untouched.
+bool ParseUpdateIndex(const std::string& text, std::uint32_t* value);
 
-// Empty when text is a decimal number in the 32-bit range (blanks before it
-// and a sign allowed); otherwise what ParseDecimal makes of it, as
-// "TEXT: not a number, wrote N" or "TEXT: out of range, wrote N".
-std::string DecimalValueNote(const std::string& text);
-
-// Writes ParseDecimal(value) as 4 little-endian bytes to currentDir +
-// kUpdateIndexPath (created or truncated). The directory is not created.
-// False when the file could not be opened or written; *path receives the
-// index file's path either way.
-bool WriteUpdateIndex(const std::string& currentDir, const std::string& value, std::string* path);
+// Writes value as 4 little-endian bytes to currentDir + kUpdateIndexPath
+// (created or truncated). The directory is not created. False when the file
+// could not be opened or written; *path receives the index file's path
+// either way.
+bool WriteUpdateIndex(const std::string& currentDir, std::uint32_t value, std::string* path);
 
 }  // namespace launcher
 

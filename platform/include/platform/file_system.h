@@ -62,19 +62,29 @@ bool RenameResolvedFile(const std::string& from, const std::string& to);
 // be moved into place by a rename instead of copied. Linked only when source
 // is a regular file (not a link) of this process's user that it may read and
 // that has no other name, so that the file under newName is nobody else's;
-// it then gets what a file newly written under newName would get: the
-// permissions of a new file and the current time. newName is taken as
-// written (a path that went through ResolvePath, such as a temporary beside
-// a resolved destination); a leftover file under it is replaced. False, errno set and nothing left behind, when it was not linked
-// (EXDEV across file systems, EMLINK for a file with other names, ENOSYS where
-// the system has no such links): the caller then copies the bytes.
+// it then gets what a file newly written under newName would get: its own
+// permission bits less the umask (see GivePermissionsOfDelivered) and the
+// current time. newName is taken as written (a path that went through
+// ResolvePath, such as a temporary beside a resolved destination); a leftover
+// file under it is replaced. False, errno set and nothing left behind, when
+// it was not linked (EXDEV across file systems, EMLINK for a file with other
+// names, ENOSYS where the system has no such links): the caller then copies
+// the bytes.
 bool LinkAsNewFile(const std::string& source, const std::string& newName);
 // "Attributes to normal": gives the owner write permission on an existing
 // file; false, and nothing else, when it does not exist.
 bool SetAttributesNormal(const std::string& path);
-// Gives to the permission bits of from, plus owner write permission (the
-// file that replaces from keeps what it may do). False when either is missing.
+// Gives to the permission bits of from (read, write and execute for owner,
+// group and others; set-id and sticky bits are not copied), so that the file
+// that replaces from may do what it did and is read by whom it was. On
+// Windows: its attributes, without read-only. False when either is missing.
 bool CopyPermissions(const std::string& from, const std::string& to);
+// Gives to, a new file made from the delivered file, the permission bits of
+// delivered less the process's umask, as a copy by cp would have them: a
+// delivered program stays executable, a private file private. Nothing on
+// Windows, where a new file's attributes are already those of any new file.
+// False when either is missing.
+bool GivePermissionsOfDelivered(const std::string& delivered, const std::string& to);
 
 // The directory that holds path ("\" or "/" separated): "." for a bare name.
 std::string DirectoryOf(const std::string& path);
@@ -100,12 +110,19 @@ struct DirectoryEntry {
 // this layer would read as a separator) are left out.
 // False (and an empty list) when the directory cannot be read.
 bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries);
+// The same, and the names of the links to directories that were left out
+// appended to directoryLinks (sorted), so that a caller can name what it did
+// not follow.
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries,
+                   std::vector<std::string>* directoryLinks);
 
 // One entry of a tree as ListTreeAsIs reports it.
 struct TreeEntry {
-  enum class Kind { kFile, kDirectory, kOther };
+  // kOther: links, pipes, sockets, devices; kTooLong: a path longer than the
+  // system accepts, whose kind cannot be asked.
+  enum class Kind { kFile, kDirectory, kOther, kTooLong };
   std::string path;         // below the listed root, levels joined with "/", names as stored
-  Kind kind = Kind::kFile;  // kOther: links, pipes, sockets, devices
+  Kind kind = Kind::kFile;
 };
 
 // Everything below root, depth first, nothing left out and nothing followed:

@@ -13,6 +13,11 @@
 namespace platform {
 
 bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries) {
+  return ListDirectory(path, entries, nullptr);
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries,
+                   std::vector<std::string>* directoryLinks) {
   if (entries == nullptr) return false;
   entries->clear();
   if (path.empty() || !IsDirectory(path)) return false;
@@ -20,6 +25,7 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
   if (pattern.back() != '/') pattern += '/';
   pattern += '*';
   WIN32_FIND_DATAA found;
+  std::vector<std::string> links;
   HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
     // An empty directory still has "." and "..", except for a drive's root.
@@ -30,7 +36,10 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
     if (name == "." || name == "..") continue;
     const bool directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (directory && link) continue;
+    if (directory && link) {
+      if (directoryLinks != nullptr) links.push_back(name);
+      continue;
+    }
     DirectoryEntry entry;
     entry.name = name;
     entry.isDirectory = directory;
@@ -43,6 +52,10 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
     return false;
   }
   internal::SortListing(entries);
+  if (directoryLinks != nullptr) {
+    std::sort(links.begin(), links.end());
+    directoryLinks->insert(directoryLinks->end(), links.begin(), links.end());
+  }
   return true;
 }
 

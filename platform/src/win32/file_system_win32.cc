@@ -124,13 +124,18 @@ bool CopyPermissions(const std::string& from, const std::string& to) {
   const DWORD source = Attributes(from);
   if (source == INVALID_FILE_ATTRIBUTES || Attributes(to) == INVALID_FILE_ATTRIBUTES) return false;
   // What Windows keeps of a file's permissions are its attributes; read-only
-  // goes so that the owner may write (the same owner write the POSIX layer
-  // adds), and what describes the storage rather than the file stays behind.
+  // goes, since a read-only file could not be replaced by the next update,
+  // and what describes the storage rather than the file stays behind.
   const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   const DWORD attributes = source & kept;
   return ::SetFileAttributesA(NativePath(to).c_str(),
                               attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool GivePermissionsOfDelivered(const std::string& delivered, const std::string& to) {
+  return Attributes(delivered) != INVALID_FILE_ATTRIBUTES &&
+         Attributes(to) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string DirectoryOf(const std::string& path) {

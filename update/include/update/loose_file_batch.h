@@ -57,6 +57,9 @@ class LooseFileBatch {
     platform::FileStamp existing;  // what is at the destination now
     std::uint64_t device = 0;      // its directory's file system, when known
     bool deviceKnown = false;
+    // The delivered file whose permission bits (less the umask) a new file
+    // takes; empty: those of any new file. A replaced file keeps its own.
+    std::string delivered;
   };
 
   // The target of destination, whose stamp the caller may already hold.
@@ -64,7 +67,8 @@ class LooseFileBatch {
   Target Locate(const std::string& destination, const platform::FileStamp& existing) const;
 
   // Writes size bytes to a temporary beside target, whose directory must
-  // exist. The new file keeps the old one's permissions (plus owner write).
+  // exist. The new file keeps the old one's permission bits, or takes those
+  // of target.delivered when there is no old one.
   // On failure nothing is left behind and the status names destination and
   // the reason ("No space left on device").
   platform::Status Stage(const std::string& destination, const Target& target,

@@ -68,6 +68,11 @@ enum class UpdateState : std::int32_t {
   kQuit = 5,
 };
 
+// Where below the work path "-df" moves the delivered files that are kept
+// back because a later file took their name. Its name begins with ".", so
+// the searches never apply what it holds.
+constexpr char kKeptBackDirectory[] = ".kept-back";
+
 // The cancel command, and the result of a dialog ended as cancelled.
 constexpr int IDCANCEL = 2;
 
@@ -157,6 +162,10 @@ class UpdateDialog {
   void Log(const char* format, ...) UPDATE_PRINTF_LIKE(2, 3);
   // A message box with the application's title.
   void ShowMessage(const std::string& text);
+  // A line on standard error (no message box), with the bar wiped first.
+  void SayOnStandardError(const std::string& text) {
+    LibraryOutput(pkfs::OutputStream::kError, text);
+  }
   // Records that the update file at source stays where it is and names it on
   // standard error (once per file).
   void KeepBack(const std::string& source, const std::string& reason);
@@ -243,6 +252,24 @@ class UpdateDialog {
   // The work path as the searches use it, and the pack update directory.
   std::string SourceDirectory() const;
   std::string PackSource() const;
+  // The directories below the work path whose files go into the pack: "Pak"
+  // in every letter case, in listing order. Those that are links to
+  // directories are appended to links instead.
+  std::vector<std::string> PackDirectories(std::vector<std::string>* links) const;
+  // The name below its "Pak" directory of an entry of the pack search; empty
+  // when it has none.
+  std::string NameInPack(const std::string& entry) const;
+  // The "Pak" directory (in its letter case) that holds an entry of the pack
+  // search.
+  std::string PackDirectoryOf(const std::string& entry) const;
+  // Keeps back each link to a directory that a search met and did not follow.
+  void KeepBackLinks(const std::vector<std::string>& links);
+  // Under "-df", moves a source that is kept back because a later file took
+  // its name into kKeptBackDirectory below the work path, under its name
+  // there (with ".1", ".2", ... when an earlier run left one), so that a
+  // rerun does not apply it over the later one and nothing is lost. The new
+  // path, or empty when it could not be moved.
+  std::string MoveAside(const std::string& source);
   // A search's end: range [0, count - 1], position 0, fileIndex 0.
   void ResetProgressForList();
   // After a file: bar to fileIndex, WM_STEPDONE posted, one message pumped.
@@ -259,7 +286,7 @@ class UpdateDialog {
   // Commits the open batch of pack stores. Its sources count as stored (and
   // under "-df" go) only once it succeeded; otherwise each is kept back with
   // the reason.
-  void CommitPackBatch(const std::string& packSource);
+  void CommitPackBatch();
   // Deletes an applied update file, logs it and notes the directory levels
   // of relative below base, which the stage's end removes when emptied.
   void RemoveSource(const std::string& source, const std::string& relative,
@@ -291,6 +318,7 @@ class UpdateDialog {
   std::set<std::string> keptBack_;        // sources that could not be applied
   std::set<std::string> storedInPack_;    // pack update files the pack now holds
   std::set<std::string> removedSources_;  // sources this run has deleted
+  std::set<std::string> movedAside_;      // where MoveAside put them (SourceKey form)
   // Sources (SourceKey form) whose name a later delivered file takes, and the
   // later file as shown.
   std::map<std::string, std::string> overwrittenBy_;
@@ -307,6 +335,8 @@ class UpdateDialog {
   platform::BackgroundRelease sourceRelease_;
   // The directories of the sources deleted in the current stage.
   fileutil::EmptiedDirectories emptiedSources_;
+  // The pack stage's directories ("Pak" in each letter case it came in).
+  std::vector<std::string> packDirectories_;
   // This run moves loose files into place instead of copying them: each
   // source is delivered as it is and deleted once its file is in place.
   bool movesSources_ = false;
