@@ -65,8 +65,6 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
     if (loaded == kLoadInPieces && !relative.empty()) {
       StorePackFileInPieces(entry, relative);
     } else {
-      // Logged before the store, so the line is there even when the store fails.
-      Log("%s size=%zu\n", entry.c_str(), dataBuffer_.size());
       std::string refusal;
       if (loaded == -1) {
         KeepBack(entry, LoadFailure(entry));
@@ -76,6 +74,9 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
                  !(refusal = PackRefusal(dataBuffer_)).empty()) {
         KeepBack(entry, refusal);
       } else {
+        // Logged before the store, so the line is there even when the store
+        // fails (the kept-back line then follows it).
+        LogPackSize(entry, dataBuffer_.size());
         unsigned char none = 0;
         unsigned char* data = dataBuffer_.empty() ? &none : dataBuffer_.data();
         OpenPackBatch();
@@ -116,6 +117,10 @@ std::string UpdateDialog::VolumeSizeRefusal(std::uint64_t size) const {
          " bytes; a volume holds at most " + std::to_string(largest) + ")";
 }
 
+void UpdateDialog::LogPackSize(const std::string& entry, std::uint64_t size) {
+  Log("%s size=%llu\n", entry.c_str(), static_cast<unsigned long long>(size));
+}
+
 void UpdateDialog::OpenPackBatch() {
   if (batchOpen_) return;
   packStore_.BeginBatch();
@@ -142,9 +147,9 @@ void UpdateDialog::StorePackFileInPieces(const std::string& entry, const std::st
     // The size is known before the bytes: the region is reserved from it and
     // the bytes go there as they are read.
     size = reader->size();
-    Log("%s size=%llu\n", entry.c_str(), static_cast<unsigned long long>(size));
     refusal = VolumeSizeRefusal(size);
     if (refusal.empty()) {
+      LogPackSize(entry, size);
       OpenPackBatch();
       stored = packStore_.AddFileFromSource(
           relative, size, [&reader](unsigned char* buffer, std::uint32_t length) {
@@ -161,7 +166,6 @@ void UpdateDialog::StorePackFileInPieces(const std::string& entry, const std::st
     const PayloadResult decoded = host_.decodeFile(entry, scratch);
     if (decoded.ok()) scratch.Finish();
     size = scratch.size();
-    Log("%s size=%llu\n", entry.c_str(), static_cast<unsigned long long>(size));
     if (!scratch.status().ok()) {
       refusal = "could not be decoded into " + scratch.status().ToString();
     } else if (!decoded.ok()) {
@@ -170,6 +174,7 @@ void UpdateDialog::StorePackFileInPieces(const std::string& entry, const std::st
       refusal = VolumeSizeRefusal(size);
     }
     if (refusal.empty()) {
+      LogPackSize(entry, size);
       OpenPackBatch();
       std::uint64_t offset = 0;
       stored = packStore_.AddFileFromSource(

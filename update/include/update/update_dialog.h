@@ -198,6 +198,10 @@ class UpdateDialog {
   // Refusal of a pack file of size bytes that no volume can hold, or empty.
   std::string VolumeSizeRefusal(std::uint64_t size) const;
   // Opens the batch of pack stores when none is open.
+  // The run log's line for a pack file that is about to be stored: written
+  // before the store, so it is there even when the store fails (the
+  // kept-back line then follows it); a refused file has no size line.
+  void LogPackSize(const std::string& entry, std::uint64_t size);
   void OpenPackBatch();
   // Records a store in the open batch.
   void NotePackStore(const std::string& entry, const std::string& relative, std::uint64_t size);
