@@ -145,7 +145,13 @@ update::PayloadResult PayloadLoader::decodeFile(const char* path,
 
 int PayloadLoader::loadFile(const char* path, std::vector<unsigned char>& buffer) const {
   update::MemorySink sink(buffer);
-  if (!decodeFile(path, sink).ok()) return -1;
+  if (!decodeFile(path, sink).ok()) {
+    // A failed bzip2 read leaves what was decoded before the error as the
+    // stream gave it; the pieces were inverted on their way in, so they are
+    // turned back.
+    if (readBzip2_ && invertBytes_) invertBuffer(buffer.data(), buffer.size());
+    return -1;
+  }
   if (readBzip2_ || invertBytes_) return 0;
   // The result of a plain read is the file's size as a signed 32-bit number.
   if (buffer.size() > INT_MAX) return -1;
