@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
@@ -44,7 +45,11 @@ class FakeHost : public update::UpdateHost {
   void writeLog(const std::string& text) override { logLines.push_back(text); }
 
   int loadFile(const std::string& path, std::vector<unsigned char>& buffer) override {
-    loaded.push_back(path);
+    {
+      // Read-ahead workers load files side by side.
+      std::lock_guard<std::mutex> guard(loadedMutex_);
+      loaded.push_back(path);
+    }
     if (unreadable.count(path) != 0) return -1;
     std::FILE* file = platform::OpenFile(path, "rb");
     if (file == nullptr) return -1;
@@ -56,6 +61,9 @@ class FakeHost : public update::UpdateHost {
     std::fclose(file);
     return static_cast<int>(buffer.size());
   }
+
+ private:
+  std::mutex loadedMutex_;
 };
 
 class FakePackStore : public update::PackStore {
