@@ -74,6 +74,8 @@ void ExpectedPiece(const Marks& marks, std::uint64_t offset, std::size_t length,
 ::testing::AssertionResult HoldsZerosAndMarks(const std::string& path, std::uint64_t size,
                                              const Marks& marks) {
 #if defined(_WIN32)
+  (void)size;
+  (void)marks;
   return ::testing::AssertionFailure() << path << ": holes are looked for on POSIX systems only";
 #else
   if (fs::file_size(path) != size) {
