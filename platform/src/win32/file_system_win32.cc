@@ -30,8 +30,11 @@ std::string ResolvePath(const std::string& path) { return NativePath(path); }
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   if (path.empty() || mode == nullptr) return nullptr;
-  // A directory does not open as a file on Windows: fopen fails by itself.
-  return std::fopen(NativePath(path).c_str(), mode);
+  // A directory does not open as a file on Windows: fopen fails by itself,
+  // saying EACCES; the reason is told as on POSIX systems.
+  std::FILE* file = std::fopen(NativePath(path).c_str(), mode);
+  if (file == nullptr && IsDirectory(path)) errno = EISDIR;
+  return file;
 }
 
 bool PathExists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
