@@ -142,24 +142,45 @@ platform::Status PackArchive::ReadDirectory() {
 // Header, table and every kept file lie inside the file (and below 4 GiB)
 // and apart.
 bool PackArchive::RegionsAreSound(std::uint64_t fileSize) const {
+  const std::uint64_t limit = RegionLimit(fileSize);
+  const Region header{0, kPackHeaderBytes};
+  const Region table{tableOffset_, static_cast<std::uint64_t>(tableOffset_) + tableSize_};
+  const auto regionOf = [](const HeadPtr& head) {
+    return Region{head->start, static_cast<std::uint64_t>(head->start) + head->size};
+  };
+  // A volume the updater wrote holds its files in order, then the table: one
+  // pass over the heads shows them apart without a list of the regions.
+  std::uint64_t usedUpTo = 0;
+  std::uint64_t lastStart = 0;
+  bool inOrder = true;
+  const auto take = [&](const Region& region) {
+    if (region.start < lastStart) inOrder = false;
+    lastStart = region.start;
+    if (region.start == region.end) return true;  // an empty table takes no room
+    if (region.start < usedUpTo) return false;
+    usedUpTo = region.end;
+    return true;
+  };
+  bool apart = take(header);
+  for (const HeadPtr& head : heads_) {
+    const Region region = regionOf(head);
+    if (region.end > limit) return false;
+    if (inOrder) apart = take(region) && apart;
+  }
+  if (inOrder) apart = take(table) && apart;
+  if (inOrder) return apart;
+
+  // Any other order is sorted first.
   std::vector<Region> regions;
   regions.reserve(heads_.size() + 2);
-  // In the order of a volume the updater wrote (its files, then the table),
-  // which needs no sorting.
-  regions.push_back({0, kPackHeaderBytes});
-  for (const HeadPtr& head : heads_) {
-    const std::uint64_t end = static_cast<std::uint64_t>(head->start) + head->size;
-    if (end > RegionLimit(fileSize)) return false;
-    regions.push_back({head->start, end});
-  }
-  regions.push_back({tableOffset_, static_cast<std::uint64_t>(tableOffset_) + tableSize_});
-  const auto byStart = [](const Region& a, const Region& b) { return a.start < b.start; };
-  if (!std::is_sorted(regions.begin(), regions.end(), byStart)) {
-    std::sort(regions.begin(), regions.end(), byStart);
-  }
-  std::uint64_t usedUpTo = 0;
+  regions.push_back(header);
+  for (const HeadPtr& head : heads_) regions.push_back(regionOf(head));
+  regions.push_back(table);
+  std::sort(regions.begin(), regions.end(),
+            [](const Region& a, const Region& b) { return a.start < b.start; });
+  usedUpTo = 0;
   for (const Region& region : regions) {
-    if (region.start == region.end) continue;  // an empty table takes no room
+    if (region.start == region.end) continue;
     if (region.start < usedUpTo) return false;
     usedUpTo = region.end;
   }

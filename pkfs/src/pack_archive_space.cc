@@ -58,7 +58,9 @@ void PackArchive::RebuildLeakList() { leakList_ = ComputeLeakList(); }
 
 void PackArchive::BuildLeak() {
   ScopeTimer timer("BuildLeak");
-  RebuildLeakList();
+  // A set opened for reading never places anything: it needs no free-space
+  // list (on a large volume, building it costs more than the lookup).
+  if (fileSystem_ == nullptr || !fileSystem_->readOnly()) RebuildLeakList();
   // A registration replaces whatever head the map held under the name, so a
   // name resolves to the head registered last.
   if (CFSManager* names = manager()) {

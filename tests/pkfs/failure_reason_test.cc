@@ -3,9 +3,13 @@
 // and reads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "lock_holder.h"
 #include "pack_fixture.h"
@@ -93,6 +97,53 @@ TEST_F(FailureReasonTest, EachWayALoadFailsHasItsOwnReason) {
   Put(file);
   EXPECT_FALSE(Mount("DATA.pak", false));
   EXPECT_EQ(LastErrorText(), "DATA.pak: directory trailer is damaged");
+}
+
+// Files in any order, touching, overlapping, empty or past the end: a volume
+// loads exactly when the header, every file and the table lie apart inside
+// the file, read-only or not (the loader checks volumes in the updater's
+// order in one pass, and sorts any other).
+TEST_F(FailureReasonTest, AVolumeLoadsExactlyWhenItsRegionsLieApart) {
+  std::mt19937 random(20261209);
+  for (int round = 0; round < 300; ++round) {
+    const std::uint32_t dataBytes = 64;
+    std::vector<pkfs::FileHead> heads;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> regions = {{0, 16}};
+    const int count = 1 + static_cast<int>(random() % 5);
+    std::uint32_t next = 16;
+    for (int i = 0; i < count; ++i) {
+      // Mostly back to back, as a writer leaves them; now and then anywhere.
+      std::uint32_t start = next, size = 1 + random() % 16;
+      if (random() % 4 == 0) start = random() % (16 + dataBytes + 8);
+      if (random() % 8 == 0) size = 0;  // dropped at load: takes no room
+      heads.push_back(Head("F" + std::to_string(i), start, size));
+      if (size != 0) regions.emplace_back(start, std::uint64_t{start} + size);
+      next = start + size;
+    }
+    if (random() % 3 == 0) std::shuffle(heads.begin(), heads.end(), random);
+    WriteVolume(dir_.Join("DATA.pak"), heads, Pattern(dataBytes, 1), true);
+    const std::uint64_t fileSize = std::filesystem::file_size(dir_.Join("DATA.pak"));
+    const DiskDirectory disk = ReadDirectory("DATA.pak");
+    regions.emplace_back(disk.header.tableOffset,
+                         std::uint64_t{disk.header.tableOffset} + disk.header.tableSize);
+    std::sort(regions.begin(), regions.end());
+    bool apart = true;
+    for (std::size_t i = 0; i < regions.size(); ++i) {
+      if (regions[i].second > fileSize) apart = false;
+      if (i > 0 && regions[i].first < regions[i - 1].second) apart = false;
+    }
+    for (const bool readOnly : {false, true}) {
+      testing::internal::CaptureStdout();
+      Stop();
+      manager_ = std::make_unique<pkfs::CFSManager>(dir_.path());
+      auto fileSystem = std::make_unique<pkfs::CPKFSF>(manager_.get());
+      fileSystem->SetReadOnly(readOnly);
+      fs_ = fileSystem.get();
+      const bool loaded = manager_->SetFileSystem("DATA.pak", std::move(fileSystem));
+      testing::internal::GetCapturedStdout();
+      ASSERT_EQ(loaded, apart) << "round " << round << " read-only " << readOnly;
+    }
+  }
 }
 
 // A directory that fails its checksum is read, with one warning, and never
