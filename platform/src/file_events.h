@@ -1,11 +1,12 @@
 // The seams below the file calls, shared by the files that make those calls:
-// the installed event observer (power_loss.h) and the sync fault hook.
+// the installed event observer and fault source (io_observer.h) and the sync
+// fault hook.
 #ifndef MAROVETIN_PLATFORM_SRC_FILE_EVENTS_H_
 #define MAROVETIN_PLATFORM_SRC_FILE_EVENTS_H_
 
 #include <string>
 
-#include "platform/power_loss.h"
+#include "platform/io_observer.h"
 #include "platform/random_access_file.h"
 
 namespace platform {
@@ -13,6 +14,10 @@ namespace internal {
 
 // The observer in force, or null.
 FileEventObserver* CurrentObserver();
+
+// The installed fault source's verdict on one call: the errno it must fail
+// with, or 0 (always 0 when none is installed).
+int InjectedFault(IoCall call);
 
 // Runs a sync through the seams: the fault hook first, then the observer in
 // place of the system call, else the system call that sync makes.
@@ -22,7 +27,7 @@ Status SyncThroughSeams(SyncScope scope, const std::string& path, SystemSync syn
 // The fault hook's verdict on a sync of path (OK when none is installed).
 Status SyncFaultVerdict(const std::string& path);
 
-// True while a fault hook, an observer or a fault plan watches the I/O seams:
+// True while a fault hook, an observer or a fault source watches the I/O seams:
 // writes must then go through them, in an order that does not depend on threads.
 bool WritesAreWatched();
 

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "file_events.h"
-#include "platform/fault_plan.h"
 #include "platform/file_system.h"
 
 namespace platform {
@@ -18,7 +17,7 @@ namespace {
 // descriptor and closes it; the failure names path.
 template <typename SyncCall>
 Status SyncThrough(const std::string& path, int extraFlags, SyncCall sync) {
-  if (const int injected = NextIoFault(IoCall::kSync)) return Status::FromErrno(injected, path);
+  if (const int injected = internal::InjectedFault(IoCall::kSync)) return Status::FromErrno(injected, path);
   std::string resolved = ResolvePath(path.empty() ? std::string(".") : path);
   int fd;
   do {

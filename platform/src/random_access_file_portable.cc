@@ -1,9 +1,9 @@
 // The parts of RandomAccessFile that are the same on every system: the write
-// and sync fault seams and the file-event observer that crash-point and
-// power-loss tests install, the injected I/O faults of a fault plan, and the
-// bounded wait for the volume lock. The system calls themselves are in
+// and sync fault seams, the file-event observer and the fault source that
+// tests install (io_observer.h), and the bounded wait for the volume lock. The system calls themselves are in
 // random_access_file_system.h.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -12,7 +12,6 @@
 
 #include "file_events.h"
 #include "platform/clock.h"
-#include "platform/fault_plan.h"
 #include "platform/random_access_file.h"
 #include "random_access_file_system.h"
 
@@ -35,11 +34,21 @@ FileEventObserver*& Observer() {
   return observer;
 }
 
+std::atomic<IoFaultSource>& FaultSource() {
+  static std::atomic<IoFaultSource> source{nullptr};
+  return source;
+}
+
 }  // namespace
 
 namespace internal {
 
 FileEventObserver* CurrentObserver() { return Observer(); }
+
+int InjectedFault(IoCall call) {
+  const IoFaultSource source = FaultSource().load(std::memory_order_relaxed);
+  return source != nullptr ? source(call) : 0;
+}
 
 Status SyncFaultVerdict(const std::string& path) {
   if (const SyncFaultHook& hook = SyncHook()) return hook(path);
@@ -47,7 +56,8 @@ Status SyncFaultVerdict(const std::string& path) {
 }
 
 bool WritesAreWatched() {
-  return FaultHook() || SyncHook() || Observer() != nullptr || IoFaultsPlanned();
+  return FaultHook() || SyncHook() || Observer() != nullptr ||
+         FaultSource().load(std::memory_order_relaxed) != nullptr;
 }
 
 }  // namespace internal
@@ -55,7 +65,7 @@ bool WritesAreWatched() {
 RandomAccessFile::RandomAccessFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
 
 long long RandomAccessFile::ReadAt(std::uint64_t offset, void* data, std::size_t length) {
-  if (const int injected = NextIoFault(IoCall::kRead)) {
+  if (const int injected = internal::InjectedFault(IoCall::kRead)) {
     errno = injected;
     return -1;
   }
@@ -65,7 +75,7 @@ long long RandomAccessFile::ReadAt(std::uint64_t offset, void* data, std::size_t
 std::size_t RandomAccessFile::WriteAllowed(std::uint64_t offset, const void* data,
                                            std::size_t length, int* error) {
   const unsigned char* in = static_cast<const unsigned char*>(data);
-  if (const int injected = NextIoFault(IoCall::kWrite)) {
+  if (const int injected = internal::InjectedFault(IoCall::kWrite)) {
     errno = injected;
     *error = injected;
     return 0;
@@ -103,7 +113,7 @@ Status RandomAccessFile::Write(std::uint64_t offset, const void* data, std::size
 void RandomAccessFile::StartWriteback() { internal::SystemStartWriteback(fd_); }
 
 Status RandomAccessFile::Sync() {
-  if (const int injected = NextIoFault(IoCall::kSync)) return Status::FromErrno(injected, path_);
+  if (const int injected = internal::InjectedFault(IoCall::kSync)) return Status::FromErrno(injected, path_);
   return internal::SyncThroughSeams(SyncScope::kFile, path_,
                                     [this] { return internal::SystemSyncData(fd_, path_); });
 }
@@ -137,6 +147,8 @@ Status RandomAccessFile::LockExclusive(int timeoutMilliseconds,
 void SetWriteFaultHook(WriteFaultHook hook) { FaultHook() = std::move(hook); }
 
 void SetSyncFaultHook(SyncFaultHook hook) { SyncHook() = std::move(hook); }
+
+void SetIoFaultSource(IoFaultSource source) { FaultSource().store(source); }
 
 void SetFileEventObserver(FileEventObserver* observer) { Observer() = observer; }
 

@@ -109,8 +109,11 @@ class FaultCampaign : public ::testing::Test {
     std::vector<std::string> environment = {"MAROVETIN_SHM_NAME=" + update_e2e::UniqueShmName()};
     if (!plan.empty()) environment.push_back("MAROVETIN_FAULT_PLAN=" + plan);
     std::vector<std::string> all = arguments.empty() ? kArguments : arguments;
-    return testing_support::RunProgram(testing_support::MarovetinBinary(), all, install,
-                                       environment);
+    // The plan needs the test build; reruns and the reference run use the
+    // program as it ships.
+    const std::string program = plan.empty() ? testing_support::MarovetinBinary()
+                                              : testing_support::MarovetinUnderFaultsBinary();
+    return testing_support::RunProgram(program, all, install, environment);
   }
 
   std::string Fresh(const std::string& name) {
@@ -152,6 +155,21 @@ class FaultCampaign : public ::testing::Test {
   std::vector<Delivery> deliveries_;
   std::vector<std::pair<std::string, std::string>> untouched_;  // stored files no update names
 };
+
+// Only the test build reads the plan: the program as it ships ignores the
+// variable, however it is set, and neither fails nor reports.
+TEST_F(FaultCampaign, TheShippedProgramIgnoresAFaultPlan) {
+  ASSERT_NO_FATAL_FAILURE(MakeTemplate());
+  const std::string install = Fresh("shipped");
+  std::vector<std::string> environment = {"MAROVETIN_SHM_NAME=" + update_e2e::UniqueShmName(),
+                                          "MAROVETIN_FAULT_PLAN=write:1+:EIO,sync:1:KILL"};
+  const RunResult shipped =
+      testing_support::RunProgram(testing_support::MarovetinBinary(), kArguments, install,
+                                  environment);
+  EXPECT_EQ(shipped.exitStatus, 0) << shipped.err;
+  EXPECT_EQ(shipped.err.find("fault plan"), std::string::npos) << shipped.err;
+  EXPECT_EQ(ExpectSound(install, "shipped program"), 0);
+}
 
 TEST_F(FaultCampaign, EveryFailedCallLeavesASoundInstallationThatARerunCompletes) {
 #ifdef _WIN32

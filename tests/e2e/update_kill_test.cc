@@ -142,8 +142,9 @@ TEST_F(UpdateKillTest, AKillAtEachOfTheFirstSyncsOfARunThatCreatesThePackIsRecov
   auto run = [&](const std::string& plan) {
     std::vector<std::string> environment = {"MAROVETIN_SHM_NAME=" + update_e2e::UniqueShmName()};
     if (!plan.empty()) environment.push_back("MAROVETIN_FAULT_PLAN=" + plan);
-    return testing_support::RunProgram(testing_support::MarovetinBinary(), arguments, install(),
-                                       environment);
+    const std::string program = plan.empty() ? testing_support::MarovetinBinary()
+                                              : testing_support::MarovetinUnderFaultsBinary();
+    return testing_support::RunProgram(program, arguments, install(), environment);
   };
   deliver();
   const testing_support::RunResult counted = run("count");

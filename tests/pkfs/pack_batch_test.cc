@@ -10,7 +10,7 @@
 
 #include "pack_fixture.h"
 #include "platform/file_system.h"
-#include "platform/power_loss.h"
+#include "power_loss.h"
 #include "platform/random_access_file.h"
 
 namespace pkfs_test {

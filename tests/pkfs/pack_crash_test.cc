@@ -22,7 +22,7 @@
 #include "pack_fixture.h"
 #include "pkfs/fs_file.h"
 #include "platform/file_system.h"
-#include "platform/power_loss.h"
+#include "power_loss.h"
 #include "platform/random_access_file.h"
 
 namespace pkfs_test {
@@ -51,7 +51,7 @@ class StoppedMachine {
   const std::vector<bool>& headerWrites() const { return headerWrites_; }
 
  private:
-  platform::PowerLossSimulator noSyncs_;  // never crashed: syncs cost nothing
+  testing_support::PowerLossSimulator noSyncs_;  // never crashed: syncs cost nothing
   int writes_ = 0;
   std::vector<bool> headerWrites_;
 };
@@ -83,7 +83,7 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
                       const std::function<void()>& checkAfter = nullptr) {
     testing::internal::CaptureStdout();
     {
-      platform::PowerLossSimulator noSyncs;  // the setup needs no real syncs
+      testing_support::PowerLossSimulator noSyncs;  // the setup needs no real syncs
       ASSERT_TRUE(Mount());
       setup();
       Stop();
@@ -150,7 +150,7 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
     RestoreVolumes({});  // from an empty directory, as every check starts
     testing::internal::CaptureStdout();
     {
-      platform::PowerLossSimulator noSyncs;  // the setup needs no real syncs
+      testing_support::PowerLossSimulator noSyncs;  // the setup needs no real syncs
       ASSERT_TRUE(Mount());
       setup();
       Stop();
@@ -161,7 +161,7 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
     int syncs = 0;
     {
       testing::internal::CaptureStdout();
-      platform::PowerLossSimulator disk;
+      testing_support::PowerLossSimulator disk;
       operation();
       if (checkAfter) checkAfter();
       Stop();
@@ -176,7 +176,7 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
     for (int stop = 1; stop <= syncs + 1; ++stop) {
       Stop();
       RestoreVolumes(initial);
-      platform::PowerLossSimulator disk;
+      testing_support::PowerLossSimulator disk;
       disk.StopAtSync(stop);
       testing::internal::CaptureStdout();
       Mount("DATA.pak", false);

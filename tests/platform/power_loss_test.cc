@@ -1,6 +1,6 @@
 // The power-loss simulation and the sync seams: what survives a crash, per
 // sector, per file and per directory entry; and sync failures reported.
-#include "platform/power_loss.h"
+#include "power_loss.h"
 
 #include <cerrno>
 #include <set>
@@ -13,7 +13,7 @@
 
 namespace {
 
-using platform::PowerLossSimulator;
+using testing_support::PowerLossSimulator;
 using platform::RandomAccessFile;
 using testing_support::ReadFile;
 using testing_support::TempDir;

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/power_loss.h"
+#include "power_loss.h"
 #include "test_support.h"
 
 namespace testing_support {
@@ -61,7 +61,7 @@ CrashTally TryEveryCrashPoint(const std::string& root, const std::function<void(
   CrashTally tally;
   const Tree initial = SaveTree(root);
   {
-    platform::PowerLossSimulator counter;
+    testing_support::PowerLossSimulator counter;
     operation();
     tally.syncs = counter.syncs();
     tally.writes = counter.writes();
@@ -76,7 +76,7 @@ CrashTally TryEveryCrashPoint(const std::string& root, const std::function<void(
   for (const Point& point : points) {
     ++tally.points;
     RestoreTree(root, initial);
-    auto disk = std::make_unique<platform::PowerLossSimulator>();
+    auto disk = std::make_unique<testing_support::PowerLossSimulator>();
     if (point.kind[0] == 's') {
       disk->StopAtSync(point.number);
     } else {

@@ -265,6 +265,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 #endif
 
 std::string MarovetinBinary() { return MAROVETIN_BINARY; }
+std::string MarovetinUnderFaultsBinary() { return MAROVETIN_UNDER_FAULTS_BINARY; }
 std::string PkfsBinary() { return PKFS_BINARY; }
 std::string SourceDir() { return MAROVETIN_SOURCE_DIR; }
 

@@ -73,6 +73,9 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 
 // The built updater, the built pkfs tool and the source tree.
 std::string MarovetinBinary();
+// The same program built with the fault plan of MAROVETIN_FAULT_PLAN
+// (fault_plan.h), which the shipped one ignores.
+std::string MarovetinUnderFaultsBinary();
 std::string PkfsBinary();
 std::string SourceDir();
 

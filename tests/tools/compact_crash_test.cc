@@ -15,7 +15,7 @@
 #include "pkfstool/compact.h"
 #include "pkfstool/set_scan.h"
 #include "platform/file_system.h"
-#include "platform/power_loss.h"
+#include "power_loss.h"
 #include "platform/random_access_file.h"
 
 namespace pkfs_test {
@@ -160,7 +160,7 @@ TEST_F(CompactCrashTest, APowerLossAtEverySyncLeavesTheOldSetOrTheNewOne) {
   const Files before = Reloaded();
   int syncs = 0;
   {
-    platform::PowerLossSimulator counter;
+    testing_support::PowerLossSimulator counter;
     ASSERT_TRUE(Compact().ok());
     syncs = counter.syncs();
   }
@@ -170,7 +170,7 @@ TEST_F(CompactCrashTest, APowerLossAtEverySyncLeavesTheOldSetOrTheNewOne) {
     for (std::uint32_t seed : {1u, 2u, 3u}) {
       RestoreVolumes(initial);
       {
-        platform::PowerLossSimulator disk;
+        testing_support::PowerLossSimulator disk;
         disk.StopAtSync(stop);
         Compact();
         disk.Crash(seed);

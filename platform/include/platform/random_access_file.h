@@ -2,7 +2,7 @@
 // Every write and every sync goes through seams that tests replace to inject
 // faults: a write can fail before anything reaches the file, or be torn
 // part-way, a sync can fail, and from that point on the "machine" can be
-// treated as stopped. A power-loss simulation (power_loss.h) watches the same
+// treated as stopped. A power-loss simulation (io_observer.h) watches the same
 // calls from below.
 #ifndef MAROVETIN_PLATFORM_RANDOM_ACCESS_FILE_H_
 #define MAROVETIN_PLATFORM_RANDOM_ACCESS_FILE_H_

@@ -9,8 +9,8 @@
 // was not synced since it was created, renamed or removed names any of the
 // files it named since that directory's last sync (or nothing). Writes,
 // creations, renames and removals after the stop never reach the disk.
-#ifndef MAROVETIN_PLATFORM_POWER_LOSS_H_
-#define MAROVETIN_PLATFORM_POWER_LOSS_H_
+#ifndef MAROVETIN_TESTS_SUPPORT_POWER_LOSS_H_
+#define MAROVETIN_TESTS_SUPPORT_POWER_LOSS_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -18,33 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/io_observer.h"
 #include "platform/status.h"
 
-namespace platform {
+namespace testing_support {
 
-// What is synced: one file's data, a directory's entries, a file system.
-enum class SyncScope { kFile, kDirectory, kFileSystem };
-
-// Watches file creation, writes and syncs from below the platform calls.
-class FileEventObserver {
- public:
-  virtual ~FileEventObserver() = default;
-  // Before path is created or truncated by an open; false makes the open fail.
-  virtual bool OnCreate(const std::string& path) = 0;
-  // Before length bytes reach path at offset; false refuses the write.
-  virtual bool OnWrite(const std::string& path, std::uint64_t offset, const void* data,
-                       std::size_t length) = 0;
-  // Before the file at from takes the name to (replacing what is there);
-  // false refuses the rename.
-  virtual bool OnRename(const std::string& from, const std::string& to) = 0;
-  // Before the file at path loses its name; false refuses the removal.
-  virtual bool OnDelete(const std::string& path) = 0;
-  // In place of the sync system call: its result is the sync's outcome.
-  virtual Status OnSync(SyncScope scope, const std::string& path) = 0;
-};
-
-// Installs (or, with nullptr, removes) the observer. Not thread-safe.
-void SetFileEventObserver(FileEventObserver* observer);
+using platform::FileEventObserver;
+using platform::Status;
+using platform::SyncScope;
 
 class PowerLossSimulator : public FileEventObserver {
  public:
@@ -117,6 +98,6 @@ class PowerLossSimulator : public FileEventObserver {
   bool stopped_ = false;
 };
 
-}  // namespace platform
+}  // namespace testing_support
 
-#endif  // MAROVETIN_PLATFORM_POWER_LOSS_H_
+#endif  // MAROVETIN_TESTS_SUPPORT_POWER_LOSS_H_

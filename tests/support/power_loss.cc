@@ -1,6 +1,6 @@
 // The power-loss simulation: a record of what each file holds durably and of
 // the writes made since, and the rebuild of files after a simulated crash.
-#include "platform/power_loss.h"
+#include "power_loss.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,7 +12,11 @@
 
 #include "platform/file_system.h"
 
-namespace platform {
+namespace testing_support {
+
+using platform::GetCurrentDirectory;
+using platform::ResolvePath;
+using platform::SetFileEventObserver;
 
 namespace {
 
@@ -227,4 +231,4 @@ void PowerLossSimulator::Crash(std::uint32_t seed) const {
   }
 }
 
-}  // namespace platform
+}  // namespace testing_support

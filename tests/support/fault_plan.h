@@ -1,6 +1,8 @@
 // A plan of injected I/O failures, for fault campaigns that run the real
-// programs: read once from the environment variable MAROVETIN_FAULT_PLAN, it
-// makes chosen calls at the platform's I/O seams fail with a chosen errno.
+// update: read from the environment variable MAROVETIN_FAULT_PLAN by a
+// test build of the program (fault_build/), it makes chosen calls at the
+// platform's I/O seams (platform/io_observer.h) fail with a chosen errno.
+// The programs that ship never read the variable.
 //
 //   MAROVETIN_FAULT_PLAN=write:17:ENOSPC   the 17th write fails with ENOSPC
 //   MAROVETIN_FAULT_PLAN=read:3+:EIO       the 3rd read and every later one fail
@@ -14,21 +16,17 @@
 // plan is set, the process reports on standard error at exit how many calls
 // of each kind it made and how many it failed, in one line:
 //   "fault plan: 12 writes, 40 reads, 3 syncs, 1 failed"
-// Without the variable nothing is counted or printed.
-#ifndef MAROVETIN_PLATFORM_FAULT_PLAN_H_
-#define MAROVETIN_PLATFORM_FAULT_PLAN_H_
+// Without the variable nothing is installed, counted or printed.
+#ifndef MAROVETIN_TESTS_SUPPORT_FAULT_PLAN_H_
+#define MAROVETIN_TESTS_SUPPORT_FAULT_PLAN_H_
 
-namespace platform {
+namespace testing_support {
 
-enum class IoCall { kWrite, kRead, kSync };
+// Reads the variable and, when it is set, installs the plan as the
+// platform's fault source and its report as an exit handler. Call once,
+// before any I/O.
+void InstallFaultPlanFromEnvironment();
 
-// Counts one call of that kind and returns the errno it must fail with, or 0
-// when it goes ahead. Every I/O seam of the platform layer asks before it acts.
-int NextIoFault(IoCall call);
+}  // namespace testing_support
 
-// True when a plan is set (even one that only counts).
-bool IoFaultsPlanned();
-
-}  // namespace platform
-
-#endif  // MAROVETIN_PLATFORM_FAULT_PLAN_H_
+#endif  // MAROVETIN_TESTS_SUPPORT_FAULT_PLAN_H_

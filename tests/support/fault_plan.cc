@@ -1,5 +1,5 @@
 // The injected-failure plan of fault_plan.h: parsed once, counted per kind.
-#include "platform/fault_plan.h"
+#include "fault_plan.h"
 
 #include <atomic>
 #include <cerrno>
@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+#include "platform/io_observer.h"
+
+namespace testing_support {
+
+using platform::IoCall;
 
 namespace {
 
@@ -124,13 +128,8 @@ FaultPlan& Plan() {
   return *plan;
 }
 
-}  // namespace
-
-bool IoFaultsPlanned() { return Plan().active; }
-
 int NextIoFault(IoCall call) {
   FaultPlan& plan = Plan();
-  if (!plan.active) return 0;
   const int kind = static_cast<int>(call);
   const long long number = ++plan.calls[kind];
   for (const FaultEntry& entry : plan.entries) {
@@ -144,4 +143,10 @@ int NextIoFault(IoCall call) {
   return 0;
 }
 
-}  // namespace platform
+}  // namespace
+
+void InstallFaultPlanFromEnvironment() {
+  if (Plan().active) platform::SetIoFaultSource(NextIoFault);
+}
+
+}  // namespace testing_support
