@@ -1,6 +1,7 @@
 // The recursive file search: every file below a directory, named the way the
 // update stages expect to cut them (the directory given, then "\" before each
 // level the search added).
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -18,11 +19,20 @@ const char kAllFiles[] = "*.*";
 // directory), depth first: each subdirectory's files come at the place the
 // subdirectory appears in the sorted listing.
 void WalkPrefix(const std::string& prefix, std::vector<std::string>& files,
-                std::vector<std::string>* directoryLinks) {
+                std::vector<std::string>* directoryLinks,
+                std::vector<UnlistedDirectory>* unlisted) {
   std::vector<platform::DirectoryEntry> entries;
   std::vector<std::string> links;
-  if (!platform::ListDirectory(prefix.empty() ? "." : prefix, &entries,
-                               directoryLinks != nullptr ? &links : nullptr)) {
+  const std::string directory = prefix.empty() ? "." : prefix;
+  if (!platform::ListDirectory(directory, &entries, directoryLinks != nullptr ? &links : nullptr)) {
+    // A directory that went away meanwhile has nothing to list; any other
+    // failure leaves files out, and the caller must know it.
+    const int error = errno;
+    if (unlisted != nullptr && error != ENOENT && error != ENOTDIR) {
+      std::string named = directory;
+      if (named.size() > 1 && named.back() == '\\') named.pop_back();
+      unlisted->push_back(UnlistedDirectory{named, error != 0 ? error : EIO});
+    }
     return;
   }
   for (const std::string& link : links) directoryLinks->push_back(prefix + link);
@@ -32,7 +42,7 @@ void WalkPrefix(const std::string& prefix, std::vector<std::string>& files,
     } else if (entry.name[0] != '.') {
       // Names beginning with "." (version-control folders and the like) are
       // not searched.
-      WalkPrefix(prefix + entry.name + "\\", files, directoryLinks);
+      WalkPrefix(prefix + entry.name + "\\", files, directoryLinks, unlisted);
     }
   }
 }
@@ -40,7 +50,8 @@ void WalkPrefix(const std::string& prefix, std::vector<std::string>& files,
 }  // namespace
 
 void ListFiles(const std::string& path, std::vector<std::string>& files,
-               std::vector<std::string>* directoryLinks) {
+               std::vector<std::string>* directoryLinks,
+               std::vector<UnlistedDirectory>* unlisted) {
   // A path naming a file is its own one entry; the search is not started on it.
   if (std::FILE* file = platform::OpenFile(path, "rb")) {
     std::fclose(file);
@@ -50,14 +61,15 @@ void ListFiles(const std::string& path, std::vector<std::string>& files,
   std::string pattern = path;
   if (!pattern.empty() && pattern.back() != '\\') pattern += '\\';
   pattern += kAllFiles;
-  WalkDirectory(pattern, files, directoryLinks);
+  WalkDirectory(pattern, files, directoryLinks, unlisted);
 }
 
 void WalkDirectory(const std::string& pattern, std::vector<std::string>& files,
-                   std::vector<std::string>* directoryLinks) {
+                   std::vector<std::string>* directoryLinks,
+                   std::vector<UnlistedDirectory>* unlisted) {
   std::size_t wildcard = pattern.find(kAllFiles);
   if (wildcard == std::string::npos) return;
-  WalkPrefix(pattern.substr(0, wildcard), files, directoryLinks);
+  WalkPrefix(pattern.substr(0, wildcard), files, directoryLinks, unlisted);
 }
 
 }  // namespace fileutil

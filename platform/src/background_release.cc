@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <system_error>
 
+#include "file_events.h"
 #include "name_match_cache.h"
 #include "path_resolution.h"
 
@@ -71,7 +72,7 @@ bool BackgroundRelease::StartThreads() {
 }
 
 bool BackgroundRelease::DeleteFile(const std::string& path) {
-  if (path.empty()) return false;
+  if (path.empty() || internal::FaultInjected(IoCall::kRemove)) return false;
   int kept = -1;
   const bool deleted = internal::OnExistingPath(path, [&kept](const std::string& candidate) {
     // A reference that only names the file (O_PATH) keeps it alive past the

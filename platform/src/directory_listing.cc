@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "directory_listing_system.h"
+#include "file_events.h"
 #include "platform/file_system.h"
 
 namespace platform {
@@ -52,7 +53,7 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
                    std::vector<std::string>* directoryLinks) {
   if (entries == nullptr) return false;
   entries->clear();
-  if (path.empty()) return false;
+  if (path.empty() || internal::FaultInjected(IoCall::kList)) return false;
   DIR* dir = ::opendir(ResolvePath(path).c_str());
   if (dir == nullptr) return false;
   int directoryFd = ::dirfd(dir);

@@ -4,6 +4,7 @@
 #ifndef MAROVETIN_PLATFORM_SRC_FILE_EVENTS_H_
 #define MAROVETIN_PLATFORM_SRC_FILE_EVENTS_H_
 
+#include <cerrno>
 #include <string>
 
 #include "platform/io_observer.h"
@@ -18,6 +19,14 @@ FileEventObserver* CurrentObserver();
 // The installed fault source's verdict on one call: the errno it must fail
 // with, or 0 (always 0 when none is installed).
 int InjectedFault(IoCall call);
+
+// True when the fault source fails this call; errno is then its errno.
+inline bool FaultInjected(IoCall call) {
+  const int injected = InjectedFault(call);
+  if (injected == 0) return false;
+  errno = injected;
+  return true;
+}
 
 // Runs a sync through the seams: the fault hook first, then the observer in
 // place of the system call, else the system call that sync makes.

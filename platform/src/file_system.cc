@@ -158,6 +158,7 @@ std::string ResolveMissingPath(const std::string& translated) {
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   if (path.empty() || mode == nullptr) return nullptr;
   const bool creates = std::strchr(mode, 'w') != nullptr || std::strchr(mode, 'a') != nullptr;
+  if (internal::FaultInjected(IoCall::kOpen)) return nullptr;
   std::FILE* file = nullptr;
   std::string opened;
   if (creates) {
@@ -213,6 +214,7 @@ bool IsDirectory(const std::string& path) {
 
 bool CreateDirectory(const std::string& path) {
   if (path.empty()) return false;
+  if (internal::FaultInjected(IoCall::kMkdir)) return false;
   const std::string resolved = ResolvePath(path);
   if (::mkdir(resolved.c_str(), 0777) != 0) return false;
   internal::NoteEntryCreated(resolved);
@@ -221,6 +223,7 @@ bool CreateDirectory(const std::string& path) {
 
 bool RemoveDirectory(const std::string& path) {
   if (path.empty()) return false;
+  if (internal::FaultInjected(IoCall::kRmdir)) return false;
   return internal::OnExistingPath(path, [](const std::string& candidate) {
     if (::rmdir(candidate.c_str()) != 0) return false;
     internal::NoteEntryRemoved(candidate);
@@ -230,6 +233,7 @@ bool RemoveDirectory(const std::string& path) {
 
 bool DeleteFile(const std::string& path) {
   if (path.empty()) return false;
+  if (internal::FaultInjected(IoCall::kRemove)) return false;
   // unlink refuses a directory (EISDIR), as DeleteFile does on Windows.
   return internal::OnExistingPath(path, [](const std::string& candidate) {
     FileEventObserver* observer = internal::CurrentObserver();
@@ -253,6 +257,7 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
     errno = EINVAL;
     return false;
   }
+  if (internal::FaultInjected(IoCall::kLink)) return false;
   std::string from;
   struct stat st;
   const bool found = internal::OnExistingPath(source, [&from, &st](const std::string& candidate) {
@@ -299,6 +304,7 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
 
 bool RenameResolvedFile(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
+  if (internal::FaultInjected(IoCall::kRename)) return false;
   const std::string source = internal::TranslateSeparators(from);
   const std::string target = internal::TranslateSeparators(to);
   FileEventObserver* observer = internal::CurrentObserver();

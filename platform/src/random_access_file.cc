@@ -75,7 +75,7 @@ Status SystemLockExclusive(int fd, const std::string& path, bool wait) {
 }  // namespace internal
 
 std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& path, Mode mode) {
-  if (path.empty()) return nullptr;
+  if (path.empty() || internal::FaultInjected(IoCall::kOpen)) return nullptr;
   int flags = (mode == Mode::kRead ? O_RDONLY : O_RDWR) | O_CLOEXEC;
   if (mode == Mode::kCreateReadWrite) flags |= O_CREAT | O_TRUNC;
   std::string resolved = ResolvePath(path);

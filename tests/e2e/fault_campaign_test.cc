@@ -16,10 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "fault_plan.h"
 #include "test_support.h"
 #include "update_e2e_support.h"
 
@@ -43,20 +45,6 @@ struct Delivery {
   bool pack = false;
   std::string Installed() const { return pack ? name.substr(4) : name; }
 };
-
-struct CallCounts {
-  long long writes = -1, reads = -1, syncs = -1, failed = -1;
-};
-
-CallCounts ParseCounts(const std::string& err) {
-  CallCounts counts;
-  const char* line = std::strstr(err.c_str(), "fault plan: ");
-  if (line != nullptr) {
-    std::sscanf(line, "fault plan: %lld writes, %lld reads, %lld syncs, %lld failed",
-                &counts.writes, &counts.reads, &counts.syncs, &counts.failed);
-  }
-  return counts;
-}
 
 class FaultCampaign : public ::testing::Test {
  protected:
@@ -182,29 +170,25 @@ TEST_F(FaultCampaign, EveryFailedCallLeavesASoundInstallationThatARerunCompletes
   const RunResult counted = Run(clean, {}, "count");
   ASSERT_EQ(counted.exitStatus, 0) << counted.err;
   ASSERT_EQ(ExpectSound(clean, "clean run"), 0);
-  const CallCounts calls = ParseCounts(counted.err);
-  ASSERT_GT(calls.writes, 0) << counted.err;
-
-  struct Kind {
-    const char* name;
-    long long calls;
-  };
-  const Kind kinds[] = {{"write", calls.writes}, {"read", calls.reads}, {"sync", calls.syncs}};
+  std::map<std::string, long long> calls = testing_support::FaultPlanCounts(counted.err);
+  ASSERT_GT(calls["write"], 0) << counted.err;
+  calls.erase("failed");
   const char* campaign = std::getenv("MAROVETIN_FAULT_CAMPAIGN");
   const long long stride = campaign != nullptr && std::string(campaign) == "full" ? 1 : 10;
   int tried = 0;
   int fired = 0;
   int keptBack = 0;
-  for (const Kind& kind : kinds) {
-    for (long long k = 1; k <= kind.calls; ++k) {
-      if ((k - 1) % stride != 0 && k != kind.calls) continue;
-      for (const std::string& plan :
-           {std::string(kind.name) + ":" + std::to_string(k) + ":EIO",
-            std::string(kind.name) + ":" + std::to_string(k) + "+:ENOSPC"}) {
+  std::map<std::string, int> triedByKind;
+  for (const auto& kind : calls) {
+    for (long long k = 1; k <= kind.second; ++k) {
+      if ((k - 1) % stride != 0 && k != kind.second) continue;
+      for (const std::string& plan : {kind.first + ":" + std::to_string(k) + ":EIO",
+                                      kind.first + ":" + std::to_string(k) + "+:ENOSPC"}) {
         const std::string install = Fresh("faulted");
         const RunResult faulted = Run(install, {}, plan);
         ++tried;
-        fired += ParseCounts(faulted.err).failed > 0 ? 1 : 0;
+        ++triedByKind[kind.first];
+        fired += testing_support::FaultPlanCounts(faulted.err)["failed"] > 0 ? 1 : 0;
         ASSERT_TRUE(faulted.exitStatus == 0 || faulted.exitStatus == 1)
             << plan << ": exit " << faulted.exitStatus << "\n"
             << faulted.err;
@@ -219,11 +203,14 @@ TEST_F(FaultCampaign, EveryFailedCallLeavesASoundInstallationThatARerunCompletes
       }
     }
   }
+  std::string byKind;
+  for (const auto& kind : triedByKind) {
+    byKind += (byKind.empty() ? "" : ", ") + kind.first + " " + std::to_string(kind.second);
+  }
   std::printf(
-      "fault campaign: %d fault points tried (%lld writes, %lld reads, %lld syncs; "
-      "EIO once and ENOSPC onward, every %lld. point), %d injected, %d left files kept back, 0 "
-      "files lost\n",
-      tried, calls.writes, calls.reads, calls.syncs, stride, fired, keptBack);
+      "fault campaign: %d fault points tried (%s; EIO once and ENOSPC onward, every %lld. "
+      "call), %d injected, %d left files kept back, 0 files lost\n",
+      tried, byKind.c_str(), stride, fired, keptBack);
   RecordProperty("fault_points", tried);
 }
 

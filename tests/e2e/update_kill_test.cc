@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "fault_plan.h"
 #include "test_support.h"
 #include "update_e2e_support.h"
 
@@ -149,14 +150,8 @@ TEST_F(UpdateKillTest, AKillAtEachOfTheFirstSyncsOfARunThatCreatesThePackIsRecov
   deliver();
   const testing_support::RunResult counted = run("count");
   ASSERT_EQ(counted.exitStatus, 0) << counted.err;
-  int syncs = 0;
-  ASSERT_NE(counted.err.find(" syncs,"), std::string::npos) << counted.err;
-  {
-    const std::size_t end = counted.err.find(" syncs,");
-    const std::size_t start = counted.err.rfind(' ', end - 1) + 1;
-    syncs = std::stoi(counted.err.substr(start, end - start));
-  }
-  ASSERT_GE(syncs, 3);
+  const int syncs = static_cast<int>(testing_support::FaultPlanCounts(counted.err)["sync"]);
+  ASSERT_GE(syncs, 3) << counted.err;
   const int kills = std::min(syncs, 10);
   std::cout << "a run that creates DATA.pak: " << syncs << " syncs, killed at each of the first "
             << kills << "\n";

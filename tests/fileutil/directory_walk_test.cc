@@ -1,11 +1,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "fileutil/file_util.h"
 #include "gtest/gtest.h"
+#include "platform/io_observer.h"
 #include "test_support.h"
 
 namespace {
@@ -48,6 +50,36 @@ TEST(ListFilesTest, MissingDirectoryAppendsNothing) {
   Files files{"kept"};
   fileutil::ListFiles(dir.Join("missing"), files);
   EXPECT_EQ(files, (Files{"kept"}));
+}
+
+// A directory that exists but cannot be listed is reported with its errno
+// (its files are missing from the list); one that is not there is not.
+TEST(ListFilesTest, DirectoriesThatCannotBeListedAreReported) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the fault source sees listings on POSIX systems only";
+#endif
+  TempDir dir;
+  WriteFile(dir.Join("a"), "");
+  WriteFile(dir.Join("sub/b"), "");
+  WriteFile(dir.Join("sub/deeper/c"), "");
+  static int listings;
+  listings = 0;
+  // The third listing (sub\deeper) fails.
+  platform::SetIoFaultSource([](platform::IoCall call) {
+    return call == platform::IoCall::kList && ++listings == 3 ? EIO : 0;
+  });
+  Files files;
+  std::vector<fileutil::UnlistedDirectory> unlisted;
+  fileutil::ListFiles(dir.path(), files, nullptr, &unlisted);
+  platform::SetIoFaultSource(nullptr);
+  EXPECT_EQ(files, (Files{dir.path() + "\\a", dir.path() + "\\sub\\b"}));
+  ASSERT_EQ(unlisted.size(), 1u);
+  EXPECT_EQ(unlisted[0].path, dir.path() + "\\sub\\deeper");
+  EXPECT_EQ(unlisted[0].error, EIO);
+
+  unlisted.clear();
+  fileutil::ListFiles(dir.Join("missing"), files, nullptr, &unlisted);
+  EXPECT_TRUE(unlisted.empty());
 }
 
 TEST(ListFilesTest, AppendsToTheExistingList) {

@@ -18,10 +18,12 @@ using platform::IoCall;
 
 namespace {
 
-constexpr int kKinds = 3;
+// In the order of platform::IoCall.
+constexpr int kKinds = 10;
 // The "errno" KILL: the process dies at that call, before it acts.
 constexpr int kKill = -1;
-const char* const kKindNames[kKinds] = {"write", "read", "sync"};
+const char* const kKindNames[kKinds] = {"write",  "read",  "sync",  "open",  "rename",
+                                        "link",   "remove", "mkdir", "rmdir", "list"};
 
 struct FaultEntry {
   int kind = 0;
@@ -94,9 +96,12 @@ FaultPlan& Plan();
 
 void ReportAtExit() {
   FaultPlan& plan = Plan();
-  std::fprintf(stderr, "fault plan: %lld writes, %lld reads, %lld syncs, %lld failed\n",
-               plan.calls[0].load(), plan.calls[1].load(), plan.calls[2].load(),
-               plan.failed.load());
+  std::string line = "fault plan:";
+  for (int kind = 0; kind < kKinds; ++kind) {
+    line += std::string(" ") + kKindNames[kind] + "=" + std::to_string(plan.calls[kind].load());
+  }
+  line += " failed=" + std::to_string(plan.failed.load()) + "\n";
+  std::fputs(line.c_str(), stderr);
 }
 
 FaultPlan& Plan() {
@@ -144,6 +149,26 @@ int NextIoFault(IoCall call) {
 }
 
 }  // namespace
+
+std::map<std::string, long long> FaultPlanCounts(const std::string& standardError) {
+  std::map<std::string, long long> counts;
+  const std::size_t at = standardError.find("fault plan:");
+  if (at == std::string::npos) return counts;
+  const std::size_t end = standardError.find('\n', at);
+  std::string line = standardError.substr(at + 11, end == std::string::npos ? end : end - at - 11);
+  std::size_t position = 0;
+  while (position < line.size()) {
+    std::size_t next = line.find(' ', position);
+    if (next == std::string::npos) next = line.size();
+    const std::string item = line.substr(position, next - position);
+    const std::size_t equals = item.find('=');
+    if (equals != std::string::npos) {
+      counts[item.substr(0, equals)] = std::strtoll(item.c_str() + equals + 1, nullptr, 10);
+    }
+    position = next + 1;
+  }
+  return counts;
+}
 
 void InstallFaultPlanFromEnvironment() {
   if (Plan().active) platform::SetIoFaultSource(NextIoFault);

@@ -10,15 +10,19 @@
 //   MAROVETIN_FAULT_PLAN=sync:2:KILL       the process is killed at the 2nd sync,
 //                                          before it syncs anything
 //
-// Entries may be joined with ",". The kinds are write, read and sync; the
-// errno is a name (EIO, ENOSPC, EDQUOT, EROFS, EFBIG) or a number, or KILL.
-// Calls are numbered from 1 per kind, over the whole process. Whenever a
-// plan is set, the process reports on standard error at exit how many calls
-// of each kind it made and how many it failed, in one line:
-//   "fault plan: 12 writes, 40 reads, 3 syncs, 1 failed"
+// Entries may be joined with ",". The kinds are write, read, sync, open,
+// rename, link, remove, mkdir, rmdir and list (platform::IoCall); the errno
+// is a name (EIO, ENOSPC, EDQUOT, EROFS, EFBIG) or a number, or KILL. Calls
+// are numbered from 1 per kind, over the whole process. Whenever a plan is
+// set, the process reports on standard error at exit how many calls of each
+// kind it made and how many it failed, in one line:
+//   "fault plan: write=12 read=40 sync=3 open=9 ... list=4 failed=1"
 // Without the variable nothing is installed, counted or printed.
 #ifndef MAROVETIN_TESTS_SUPPORT_FAULT_PLAN_H_
 #define MAROVETIN_TESTS_SUPPORT_FAULT_PLAN_H_
+
+#include <map>
+#include <string>
 
 namespace testing_support {
 
@@ -26,6 +30,10 @@ namespace testing_support {
 // platform's fault source and its report as an exit handler. Call once,
 // before any I/O.
 void InstallFaultPlanFromEnvironment();
+
+// The counts of a run's report line in its standard error, by kind
+// ("write", ..., "list", "failed"); empty when there is none.
+std::map<std::string, long long> FaultPlanCounts(const std::string& standardError);
 
 }  // namespace testing_support
 

@@ -24,7 +24,9 @@ LParam UpdateDialog::findNormalFiles(WParam, LParam) {
   // to directories are not followed; below a work path of its own each one
   // is named (the installation's own links are its own business).
   std::vector<std::string> links;
-  fileutil::ListFiles(source, fileList_, &links);
+  std::vector<fileutil::UnlistedDirectory> unlisted;
+  fileutil::ListFiles(source, fileList_, &links, &unlisted);
+  KeepBackUnlisted(unlisted);
   if (!workPathIsInstallation_) {
     KeepBackLinks(links);
     PlanOverwrites(fileList_, source);
@@ -73,8 +75,14 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
 
   dataBuffer_.clear();
   const std::string* current = CurrentEntry();
-  // A file already kept back (by the pack stage) is not applied here either.
-  if (current != nullptr && !IsKeptBack(*current)) ApplyLooseFile(*current, source);
+  // A file already kept back (by the pack stage) is not applied here either,
+  // nor a pack file that the pack stage's search missed.
+  if (current != nullptr && MissedByPackSearch(*current)) {
+    KeepBack(*current, "was not stored in the pack: a directory of the pack search could not be "
+                       "listed");
+  } else if (current != nullptr && !IsKeptBack(*current)) {
+    ApplyLooseFile(*current, source);
+  }
   // Every entry moves the bar, also one that was skipped or kept back: the
   // last frame shows the stage finished.
   if (current != nullptr) StepDone();

@@ -1,9 +1,12 @@
 // Where the pack update files are: "Pak" below the work path, in whatever
 // letter case it was delivered (several spellings may sit side by side on a
 // system whose names differ in case), and never behind a symbolic link.
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "fileutil/file_util.h"
 #include "platform/ascii_case.h"
 #include "platform/file_system.h"
 #include "relative_name.h"
@@ -19,12 +22,19 @@ constexpr char kLinkReason[] = "is a symbolic link; nothing behind it is read or
 
 }  // namespace
 
-std::vector<std::string> UpdateDialog::PackDirectories(std::vector<std::string>* links) const {
+std::vector<std::string> UpdateDialog::PackDirectories(
+    std::vector<std::string>* links, std::vector<fileutil::UnlistedDirectory>* unlisted) const {
   const std::string workPath = SourceDirectory();
   std::vector<platform::DirectoryEntry> entries;
   std::vector<std::string> directoryLinks;
   std::vector<std::string> directories;
-  if (!platform::ListDirectory(workPath, &entries, &directoryLinks)) return directories;
+  if (!platform::ListDirectory(workPath, &entries, &directoryLinks)) {
+    const int error = errno;
+    if (error != ENOENT && error != ENOTDIR) {
+      unlisted->push_back(fileutil::UnlistedDirectory{workPath, error != 0 ? error : EIO});
+    }
+    return directories;
+  }
   for (const platform::DirectoryEntry& entry : entries) {
     if (entry.isDirectory && platform::LowerAscii(entry.name) == "pak") {
       directories.push_back(workPath + "/" + entry.name);
@@ -52,6 +62,24 @@ std::string UpdateDialog::PackDirectoryOf(const std::string& entry) const {
 
 void UpdateDialog::KeepBackLinks(const std::vector<std::string>& links) {
   for (const std::string& link : links) KeepBack(link, kLinkReason);
+}
+
+void UpdateDialog::KeepBackUnlisted(const std::vector<fileutil::UnlistedDirectory>& unlisted) {
+  for (const fileutil::UnlistedDirectory& directory : unlisted) {
+    KeepBack(directory.path, directory.error == ENAMETOOLONG
+                                 ? std::string("its path is longer than the system allows")
+                                 : std::string("cannot be listed: ") +
+                                       std::strerror(directory.error) +
+                                       "; the files below it were not looked at");
+  }
+}
+
+bool UpdateDialog::MissedByPackSearch(const std::string& entry) const {
+  if (!packSearchIncomplete_ || WasStoredInPack(entry)) return false;
+  const std::string belowWorkPath = internal::RelativeTo(entry, SourceDirectory());
+  const std::size_t separator = belowWorkPath.find_first_of("\\/");
+  return separator != std::string::npos &&
+         platform::LowerAscii(belowWorkPath.substr(0, separator)) == "pak";
 }
 
 }  // namespace update

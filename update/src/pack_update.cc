@@ -30,11 +30,14 @@ LParam UpdateDialog::findPackFiles(WParam, LParam) {
   const std::string packSource = PackSource();
   // "Pak" in every letter case feeds the pack; links are not followed.
   std::vector<std::string> links;
-  packDirectories_ = PackDirectories(&links);
+  std::vector<fileutil::UnlistedDirectory> unlisted;
+  packDirectories_ = PackDirectories(&links, &unlisted);
   for (const std::string& directory : packDirectories_) {
-    fileutil::ListFiles(directory, fileList_, &links);
+    fileutil::ListFiles(directory, fileList_, &links, &unlisted);
   }
   KeepBackLinks(links);
+  KeepBackUnlisted(unlisted);
+  packSearchIncomplete_ = !unlisted.empty();
   // Two spellings of "Pak" land on one name in the pack.
   PlanOverwrites(fileList_, SourceDirectory());
   readAhead_.Start(fileList_);

@@ -34,14 +34,22 @@ void CurrentDirectory(std::string& out);
 // with "." are not searched. A path naming a file appends that path alone.
 // Links to directories are never followed; when directoryLinks is given, each
 // one met (outside the directories not searched) is appended to it, named
-// like a file.
+// like a file. When unlisted is given, each directory of the walk that
+// exists but cannot be listed is appended to it with the errno: the files
+// below it are missing from the list.
+struct UnlistedDirectory {
+  std::string path;
+  int error;
+};
 void ListFiles(const std::string& path, std::vector<std::string>& files,
-               std::vector<std::string>* directoryLinks = nullptr);
+               std::vector<std::string>* directoryLinks = nullptr,
+               std::vector<UnlistedDirectory>* unlisted = nullptr);
 
 // The walk behind ListFiles: pattern is a directory prefix ending in "\"
 // followed by "*.*".
 void WalkDirectory(const std::string& pattern, std::vector<std::string>& files,
-                   std::vector<std::string>* directoryLinks = nullptr);
+                   std::vector<std::string>* directoryLinks = nullptr,
+                   std::vector<UnlistedDirectory>* unlisted = nullptr);
 
 // Creates every directory level of a relative file name (everything before
 // its last separator) below base, so that the file can be written there.

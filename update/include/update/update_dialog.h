@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fileutil/emptied_directories.h"
+#include "fileutil/file_util.h"
 #include "platform/background_release.h"
 #include "platform/file_identity.h"
 #include "platform/unnamed_file.h"
@@ -259,7 +260,8 @@ class UpdateDialog {
   // The directories below the work path whose files go into the pack: "Pak"
   // in every letter case, in listing order. Those that are links to
   // directories are appended to links instead.
-  std::vector<std::string> PackDirectories(std::vector<std::string>* links) const;
+  std::vector<std::string> PackDirectories(std::vector<std::string>* links,
+                                           std::vector<fileutil::UnlistedDirectory>* unlisted) const;
   // The name below its "Pak" directory of an entry of the pack search; empty
   // when it has none.
   std::string NameInPack(const std::string& entry) const;
@@ -268,6 +270,13 @@ class UpdateDialog {
   std::string PackDirectoryOf(const std::string& entry) const;
   // Keeps back each link to a directory that a search met and did not follow.
   void KeepBackLinks(const std::vector<std::string>& links);
+  // Names each directory that could not be listed (its files were not found)
+  // and keeps it back.
+  void KeepBackUnlisted(const std::vector<fileutil::UnlistedDirectory>& unlisted);
+  // True for a file below a spelling of "Pak" that the pack stage did not
+  // store while part of its search failed: such a file must not reach the
+  // installation as a loose file alone.
+  bool MissedByPackSearch(const std::string& entry) const;
   // Under "-df", moves a source that is kept back because a later file took
   // its name into kKeptBackDirectory below the work path, under its name
   // there (with ".1", ".2", ... when an earlier run left one), so that a
@@ -341,6 +350,7 @@ class UpdateDialog {
   fileutil::EmptiedDirectories emptiedSources_;
   // The pack stage's directories ("Pak" in each letter case it came in).
   std::vector<std::string> packDirectories_;
+  bool packSearchIncomplete_ = false;  // a directory of the pack search could not be listed
   // This run moves loose files into place instead of copying them: each
   // source is delivered as it is and deleted once its file is in place.
   bool movesSources_ = false;
