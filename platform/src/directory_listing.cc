@@ -53,7 +53,11 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
                    std::vector<std::string>* directoryLinks) {
   if (entries == nullptr) return false;
   entries->clear();
-  if (path.empty() || internal::FaultInjected(IoCall::kList)) return false;
+  if (path.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  if (internal::FaultInjected(IoCall::kList)) return false;
   DIR* dir = ::opendir(ResolvePath(path).c_str());
   if (dir == nullptr) return false;
   int directoryFd = ::dirfd(dir);

@@ -2,6 +2,7 @@
 // stable order as on POSIX, and with links to directories (symbolic links and
 // junctions) left out so that a walk never loops or leaves the tree.
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,7 +21,12 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
                    std::vector<std::string>* directoryLinks) {
   if (entries == nullptr) return false;
   entries->clear();
-  if (path.empty() || !IsDirectory(path)) return false;
+  // errno says why a listing failed, as on POSIX systems: a path that names
+  // no directory is ENOENT, any other failure EIO.
+  if (path.empty() || !IsDirectory(path)) {
+    errno = ENOENT;
+    return false;
+  }
   std::string pattern = internal::NativePath(path);
   if (pattern.back() != '/') pattern += '/';
   pattern += '*';
@@ -29,7 +35,9 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
   HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
     // An empty directory still has "." and "..", except for a drive's root.
-    return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (::GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+    errno = EIO;
+    return false;
   }
   do {
     const std::string name = found.cFileName;
