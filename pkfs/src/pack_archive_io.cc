@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "directory_filter.h"
 #include "pack_archive.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
+#include "pkfs/volume_writer.h"
 #include "scope_timer.h"
 
 namespace pkfs {
@@ -68,37 +68,23 @@ bool PackArchive::UpdateFileHeadData() {
 
 std::vector<unsigned char> PackArchive::BuildTable(const std::vector<FileHead>& keep) {
   if (trailer_ == nullptr) trailer_ = std::make_unique<PackTrailer>();
+  // The next volume's name, or (without one loaded) the name read from disk.
   trailer_->Refresh(next_ != nullptr ? &next_->name() : nullptr);
   if (!recordsValid_) RebuildRecords();
   std::size_t recordBytes = records_.size();
   for (const FileHead& head : keep) recordBytes += head.RecordSize();
-  std::vector<unsigned char> table;
-  table.reserve(recordBytes + trailer_->RecordSize());
-  table.assign(records_.begin(), records_.end());
-  std::uint32_t sum = recordSum_;
-  for (const FileHead& head : keep) {
-    const std::size_t at = table.size();
-    table.resize(at + head.RecordSize());
-    head.Serialize(table.data() + at);
-    sum += ByteSum(table.data() + at, table.size() - at);
-  }
-  table.resize(recordBytes + trailer_->RecordSize());
-  trailer_->checksum = sum;
-  trailer_->Serialize(table.data() + recordBytes);
-  EncodeDirectoryBlock(manager(), table.data(), table.size());
-  return table;
+  DirectoryWriter writer;
+  writer.Reserve(recordBytes);
+  writer.AddSerialized(records_.data(), records_.size(), recordSum_);
+  for (const FileHead& head : keep) writer.Add(head);
+  trailer_->checksum = writer.checksum();
+  return writer.Finish(trailer_->nextName, manager());
 }
 
 platform::Status PackArchive::WriteHeader(std::uint32_t tableOffset, std::uint32_t tableSize,
                                           std::uint32_t headCount) {
-  PackHeader header;
-  std::memcpy(header.magic, magic_, sizeof magic_);
-  header.tableOffset = tableOffset;
-  header.tableSize = tableSize;
-  header.headCount = headCount;
-  unsigned char bytes[kPackHeaderBytes];
-  header.Serialize(bytes);
-  EncodeDirectoryBlock(manager(), bytes, sizeof bytes);
+  unsigned char bytes[kVolumeHeaderBytes];
+  EncodeVolumeHeader(manager(), tableOffset, tableSize, headCount, bytes);
   platform::Status status = WriteBlock(bytes, 0, sizeof bytes);
   if (status.ok()) status = stream_->Sync();
   return status;

@@ -3,9 +3,10 @@
 
 #include <cerrno>
 #include <memory>
+#include <string>
+#include <vector>
 
-#include "directory_filter.h"
-#include "pack_format.h"
+#include "pkfs/volume_writer.h"
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
 
@@ -15,18 +16,13 @@ namespace {
 
 // An empty directory: a trailer that names no next volume, over no records
 // (byte sum 0), at the front of the volume, and the header that names it.
-void EmptyVolumeBytes(const CFSManager* filters, unsigned char out[2 * kPackHeaderBytes]) {
-  PackTrailer trailer;
-  trailer.checksum = 0;
-  unsigned char* table = out + kPackHeaderBytes;
-  const std::size_t tableSize = trailer.Serialize(table);
-  EncodeDirectoryBlock(filters, table, tableSize);
-  PackHeader header;
-  header.tableOffset = static_cast<std::uint32_t>(kPackHeaderBytes);
-  header.tableSize = static_cast<std::uint32_t>(tableSize);
-  header.headCount = 0;
-  header.Serialize(out);
-  EncodeDirectoryBlock(filters, out, kPackHeaderBytes);
+std::vector<unsigned char> EmptyVolumeBytes(const CFSManager* filters) {
+  const std::vector<unsigned char> table = DirectoryWriter().Finish(std::string(), filters);
+  std::vector<unsigned char> bytes(kVolumeHeaderBytes);
+  EncodeVolumeHeader(filters, static_cast<std::uint32_t>(kVolumeHeaderBytes),
+                     static_cast<std::uint32_t>(table.size()), 0, bytes.data());
+  bytes.insert(bytes.end(), table.begin(), table.end());
+  return bytes;
 }
 
 platform::Status FromErrno(const std::string& path) {
@@ -38,7 +34,6 @@ platform::Status FromErrno(const std::string& path) {
 std::string VolumeScratchPath(const std::string& path) { return path + ".pkfs-new"; }
 
 platform::Status CreateEmptyVolume(const std::string& path, const CFSManager* filters) {
-  static_assert(kPackTrailerFixedBytes == kPackHeaderBytes, "the empty table is 16 bytes");
   const std::string scratch = VolumeScratchPath(path);
   const std::string directory = platform::DirectoryOf(path);
   RemoveLeftoverScratch(path);
@@ -46,9 +41,8 @@ platform::Status CreateEmptyVolume(const std::string& path, const CFSManager* fi
   std::unique_ptr<platform::RandomAccessFile> file =
       platform::RandomAccessFile::Open(scratch, platform::RandomAccessFile::Mode::kCreateReadWrite);
   if (file == nullptr) return FromErrno(scratch);
-  unsigned char bytes[2 * kPackHeaderBytes];
-  EmptyVolumeBytes(filters, bytes);
-  platform::Status status = file->Write(0, bytes, sizeof bytes);
+  const std::vector<unsigned char> bytes = EmptyVolumeBytes(filters);
+  platform::Status status = file->Write(0, bytes.data(), bytes.size());
   if (status.ok()) status = file->Sync();
   file.reset();  // closed before the rename: Windows renames no open file
   if (status.ok() && platform::PathExists(path)) {

@@ -5,10 +5,9 @@
 #include <memory>
 #include <utility>
 
-#include "directory_filter.h"
 #include "pack_archive.h"
-#include "pack_format.h"
 #include "pkfs/fs_manager.h"
+#include "pkfs/volume_writer.h"
 #include "pkfstool/pack_set.h"
 #include "pkfstool/progress_bar.h"
 #include "pkfstool/set_scan.h"
@@ -35,7 +34,7 @@ struct NewVolume {
   std::string writePath;  // where it is written
   std::vector<const pkfs::FileHead*> entries;
   std::vector<std::uint32_t> starts;
-  std::uint64_t dataEnd = pkfs::kPackHeaderBytes;
+  std::uint64_t dataEnd = pkfs::kVolumeHeaderBytes;
   std::unique_ptr<RandomAccessFile> file;
   std::uint64_t size = 0;
 };
@@ -110,7 +109,7 @@ Status WriteVolume(NewVolume& volume, const std::string& nextName, pkfs::CFSMana
 
   std::vector<unsigned char> staged;
   staged.reserve(kCopyBytes);
-  std::uint64_t stagedAt = pkfs::kPackHeaderBytes;
+  std::uint64_t stagedAt = pkfs::kVolumeHeaderBytes;
   auto flush = [&]() -> Status {
     if (staged.empty()) return Status::Ok();
     if (volume.file->WriteAt(stagedAt, staged.data(), staged.size()) != staged.size()) {
@@ -144,35 +143,24 @@ Status WriteVolume(NewVolume& volume, const std::string& nextName, pkfs::CFSMana
 
   // The directory: the same records (name, size, flags, filter word) at
   // their new places, and a trailer naming the next new volume.
-  std::vector<unsigned char> table;
+  pkfs::DirectoryWriter directory;
   for (std::size_t i = 0; i < volume.entries.size(); ++i) {
     pkfs::FileHead record = *volume.entries[i];
     record.start = volume.starts[i];
-    const std::size_t at = table.size();
-    table.resize(at + record.RecordSize());
-    record.Serialize(table.data() + at);
+    directory.Add(record);
   }
-  pkfs::PackTrailer trailer;
-  trailer.nextName = nextName;
-  trailer.checksum = pkfs::ByteSum(table.data(), table.size());
-  const std::size_t recordBytes = table.size();
-  table.resize(recordBytes + trailer.RecordSize());
-  trailer.Serialize(table.data() + recordBytes);
+  const std::vector<unsigned char> table = directory.Finish(nextName, &manager);
   if (volume.dataEnd + table.size() > 0xFFFFFFFFu) {
     return Status::Error(Status::Code::kInvalid, volume.writePath,
                          "would end past 4 GiB; lower the volume size limit");
   }
-  pkfs::EncodeDirectoryBlock(&manager, table.data(), table.size());
   if (volume.file->WriteAt(volume.dataEnd, table.data(), table.size()) != table.size()) {
     return WriteFailed(volume.writePath);
   }
-  pkfs::PackHeader header;
-  header.tableOffset = static_cast<std::uint32_t>(volume.dataEnd);
-  header.tableSize = static_cast<std::uint32_t>(table.size());
-  header.headCount = static_cast<std::uint32_t>(volume.entries.size());
-  unsigned char bytes[pkfs::kPackHeaderBytes];
-  header.Serialize(bytes);
-  pkfs::EncodeDirectoryBlock(&manager, bytes, sizeof bytes);
+  unsigned char bytes[pkfs::kVolumeHeaderBytes];
+  pkfs::EncodeVolumeHeader(&manager, static_cast<std::uint32_t>(volume.dataEnd),
+                           static_cast<std::uint32_t>(table.size()),
+                           static_cast<std::uint32_t>(volume.entries.size()), bytes);
   if (volume.file->WriteAt(0, bytes, sizeof bytes) != sizeof bytes) {
     return WriteFailed(volume.writePath);
   }
