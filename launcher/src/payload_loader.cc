@@ -39,9 +39,8 @@ class PayloadFile {
 
   // Up to capacity bytes: the count, 0 at the end, -1 on a read error.
   long Read(unsigned char* buffer, std::size_t capacity) {
-    errno = 0;
-    const std::size_t got = std::fread(buffer, 1, capacity, file_);
-    if (got == 0 && std::ferror(file_) != 0) {
+    const long long got = platform::ReadFromFile(file_, buffer, capacity);
+    if (got < 0) {
       readError_ = errno != 0 ? errno : EIO;
       return -1;
     }

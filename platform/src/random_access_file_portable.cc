@@ -1,17 +1,20 @@
 // The parts of RandomAccessFile that are the same on every system: the write
 // and sync fault seams, the file-event observer and the fault source that
-// tests install (io_observer.h), and the bounded wait for the volume lock. The system calls themselves are in
-// random_access_file_system.h.
+// tests install (io_observer.h), reads of stdio files through the same fault
+// source, and the bounded wait for the volume lock. The system calls
+// themselves are in random_access_file_system.h.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <utility>
 
 #include "file_events.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "platform/random_access_file.h"
 #include "random_access_file_system.h"
 
@@ -149,6 +152,17 @@ void SetWriteFaultHook(WriteFaultHook hook) { FaultHook() = std::move(hook); }
 void SetSyncFaultHook(SyncFaultHook hook) { SyncHook() = std::move(hook); }
 
 void SetIoFaultSource(IoFaultSource source) { FaultSource().store(source); }
+
+long long ReadFromFile(std::FILE* file, void* data, std::size_t length) {
+  if (internal::FaultInjected(IoCall::kRead)) return -1;
+  errno = 0;
+  const std::size_t got = std::fread(data, 1, length, file);
+  if (got < length && std::ferror(file) != 0) {
+    if (errno == 0) errno = EIO;
+    return -1;
+  }
+  return static_cast<long long>(got);
+}
 
 void SetFileEventObserver(FileEventObserver* observer) { Observer() = observer; }
 

@@ -31,12 +31,11 @@ std::string ReadLeadingBytes(const std::string& path, unsigned char* out, std::s
     if (errno == 0 || errno == ENOENT) return "does not exist";
     return std::string("cannot be opened: ") + std::strerror(errno);
   }
-  const std::size_t got = std::fread(out, 1, length, file);
-  const bool failed = std::ferror(file) != 0;
+  const long long got = platform::ReadFromFile(file, out, length);
   const int error = errno;
   std::fclose(file);
-  if (got == length) return std::string();
-  if (failed) return std::string("cannot be read: ") + std::strerror(error);
+  if (got == static_cast<long long>(length)) return std::string();
+  if (got < 0) return std::string("cannot be read: ") + std::strerror(error);
   return "holds " + std::to_string(got) + " bytes, fewer than the " + std::to_string(length) +
          " of " + holding;
 }

@@ -39,6 +39,11 @@ class NameMatchCacheScope {
 // fopen() through ResolvePath. Returns null when the file does not open.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
+// Up to length bytes from file (fread): the count, short only at the end of
+// the file; -1 on a read error, with errno saying why. A read of a file
+// opened by OpenFile goes through here, so that tests can fail it.
+long long ReadFromFile(std::FILE* file, void* data, std::size_t length);
+
 // True when the path names something that exists (file or directory).
 bool PathExists(const std::string& path);
 // True when the path names a regular file that can be opened for reading.

@@ -41,9 +41,10 @@ class FileEventObserver {
 void SetFileEventObserver(FileEventObserver* observer);
 
 // The calls a fault source is asked about: every positioned read and write
-// of a RandomAccessFile, every sync, and (on POSIX systems) every open of a
-// file by path, rename, hard link, removal of a file, creation and removal
-// of a directory and directory listing.
+// of a RandomAccessFile, every read of a file opened by OpenFile
+// (ReadFromFile), every sync, and (on POSIX systems) every open of a file by
+// path, rename, hard link, removal of a file, creation and removal of a
+// directory and directory listing.
 enum class IoCall { kWrite, kRead, kSync, kOpen, kRename, kLink, kRemove, kMkdir, kRmdir, kList };
 
 // Asked before each such call; returns the errno it must fail with, or 0
