@@ -37,7 +37,8 @@ class PayloadFile {
   bool opened() const { return file_ != nullptr; }
   int openError() const { return openError_; }
 
-  // Up to capacity bytes: the count, 0 at the end, -1 on a read error.
+  // Up to capacity bytes: the count (short only at the end), 0 at the end, -1
+  // on a read error.
   long Read(unsigned char* buffer, std::size_t capacity) {
     const long long got = platform::ReadFromFile(file_, buffer, capacity);
     if (got < 0) {
@@ -216,6 +217,9 @@ update::PayloadResult PayloadLoader::decodePlain(PayloadFile& file,
     const auto size = static_cast<std::size_t>(got);
     if (invertBytes_) invertBuffer(piece.get(), size);
     if (!sink.Write(piece.get(), size)) return update::PayloadResult::Stopped();
+    // A read comes back short only at the end of the file (a failure is -1):
+    // no further read is needed to learn that nothing follows.
+    if (size < kPlainPieceBytes) return update::PayloadResult::Decoded();
   }
 }
 
