@@ -39,7 +39,7 @@ fi
 # The manual pages are real gzip-compressed roff.
 dpkg-deb -x "$deb" "$out/root"
 for page in marovetin pkfs marovetin-mkupdate; do
-  gzip -dc "$out/root/usr/share/man/man1/$page.1.gz" | grep -q '^\.TH ' ||
+  gzip -dc "$out/root/usr/share/man/man1/$page.1.gz" | grep '^\.TH ' >/dev/null ||
     { echo "$page.1.gz is not a manual page" >&2; status=1; }
 done
 "$out/root/usr/bin/pkfs" --version | grep -q '^pkfs ' || { echo "pkfs does not run" >&2; status=1; }
@@ -47,7 +47,7 @@ done
   { echo "marovetin-mkupdate does not run" >&2; status=1; }
 # Shipped programs carry no symbols or debug information.
 for program in marovetin pkfs marovetin-mkupdate; do
-  if readelf -S "$out/root/usr/bin/$program" | grep -qE '\.(symtab|debug_info)'; then
+  if readelf -S "$out/root/usr/bin/$program" | grep -E '\.(symtab|debug_info)' >/dev/null; then
     echo "usr/bin/$program is not stripped" >&2
     status=1
   fi
