@@ -116,7 +116,9 @@ Status RandomAccessFile::Write(std::uint64_t offset, const void* data, std::size
 void RandomAccessFile::StartWriteback() { internal::SystemStartWriteback(fd_); }
 
 Status RandomAccessFile::Sync() {
-  if (const int injected = internal::InjectedFault(IoCall::kSync)) return Status::FromErrno(injected, path_);
+  if (const int injected = internal::InjectedFault(IoCall::kSync)) {
+    return Status::FromErrno(injected, path_);
+  }
   return internal::SyncThroughSeams(SyncScope::kFile, path_,
                                     [this] { return internal::SystemSyncData(fd_, path_); });
 }
