@@ -76,8 +76,13 @@ class UpdateKillTest : public ::testing::Test {
 
   // Where each file is: its source untouched, or its destination complete.
   void ExpectNothingLost(const std::map<std::string, std::string>& files, bool sourcesGone) {
+    // A volume appears whole or not at all: a run killed before it made
+    // DATA.pak leaves none (and every pack file still at its source).
+    const bool packMade = FileExists(install() + "/DATA.pak");
     update_e2e::PackReader pack(install());
-    ASSERT_TRUE(pack.loaded());
+    if (packMade || sourcesGone) {
+      ASSERT_TRUE(pack.loaded());
+    }
     for (const auto& file : files) {
       const std::string source = install() + "/update/" + file.first;
       const bool inPack = file.first.compare(0, 4, "Pak/") == 0;
