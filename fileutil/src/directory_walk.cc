@@ -25,14 +25,10 @@ void WalkPrefix(const std::string& prefix, std::vector<std::string>& files,
   std::vector<std::string> links;
   const std::string directory = prefix.empty() ? "." : prefix;
   if (!platform::ListDirectory(directory, &entries, directoryLinks != nullptr ? &links : nullptr)) {
-    // A directory that went away meanwhile has nothing to list; any other
-    // failure leaves files out, and the caller must know it.
     const int error = errno;
-    if (unlisted != nullptr && error != ENOENT && error != ENOTDIR) {
-      std::string named = directory;
-      if (named.size() > 1 && named.back() == '\\') named.pop_back();
-      unlisted->push_back(UnlistedDirectory{named, error != 0 ? error : EIO});
-    }
+    std::string named = directory;
+    if (named.size() > 1 && named.back() == '\\') named.pop_back();
+    NoteUnlisted(named, error, unlisted);
     return;
   }
   for (const std::string& link : links) directoryLinks->push_back(prefix + link);
@@ -48,6 +44,14 @@ void WalkPrefix(const std::string& prefix, std::vector<std::string>& files,
 }
 
 }  // namespace
+
+void NoteUnlisted(const std::string& directory, int error,
+                  std::vector<UnlistedDirectory>* unlisted) {
+  // A directory that went away meanwhile has nothing to list; any other
+  // failure leaves files out, and the caller must know it.
+  if (unlisted == nullptr || error == ENOENT || error == ENOTDIR) return;
+  unlisted->push_back(UnlistedDirectory{directory, error != 0 ? error : EIO});
+}
 
 void ListFiles(const std::string& path, std::vector<std::string>& files,
                std::vector<std::string>* directoryLinks,

@@ -29,10 +29,7 @@ std::vector<std::string> UpdateDialog::PackDirectories(
   std::vector<std::string> directoryLinks;
   std::vector<std::string> directories;
   if (!platform::ListDirectory(workPath, &entries, &directoryLinks)) {
-    const int error = errno;
-    if (error != ENOENT && error != ENOTDIR) {
-      unlisted->push_back(fileutil::UnlistedDirectory{workPath, error != 0 ? error : EIO});
-    }
+    fileutil::NoteUnlisted(workPath, errno, unlisted);
     return directories;
   }
   for (const platform::DirectoryEntry& entry : entries) {

@@ -41,6 +41,10 @@ struct UnlistedDirectory {
   std::string path;
   int error;
 };
+// After a listing of directory failed with error (errno): appends it to
+// unlisted unless it is simply not there (any more).
+void NoteUnlisted(const std::string& directory, int error,
+                  std::vector<UnlistedDirectory>* unlisted);
 void ListFiles(const std::string& path, std::vector<std::string>& files,
                std::vector<std::string>* directoryLinks = nullptr,
                std::vector<UnlistedDirectory>* unlisted = nullptr);
