@@ -23,7 +23,7 @@ PayloadLoader* thePayloadLoader = nullptr;
 // Reads remember the errno of a failure.
 class PayloadFile {
  public:
-  explicit PayloadFile(const char* path) : file_(platform::OpenFile(path, "rb")) {
+  explicit PayloadFile(const char* path) : file_(platform::OpenFileToRead(path, &stamp_)) {
     if (file_ == nullptr) openError_ = errno;
     // Read in large pieces of our own: no stream buffer to copy through.
     if (file_ != nullptr) std::setvbuf(file_, nullptr, _IONBF, 0);
@@ -36,11 +36,13 @@ class PayloadFile {
 
   bool opened() const { return file_ != nullptr; }
   int openError() const { return openError_; }
+  // The file as it was opened (exists false when it did not open).
+  const platform::FileStamp& stamp() const { return stamp_; }
 
   // Up to capacity bytes: the count (short only at the end), 0 at the end, -1
   // on a read error.
   long Read(unsigned char* buffer, std::size_t capacity) {
-    const long long got = platform::ReadFromFile(file_, buffer, capacity);
+    const long long got = platform::ReadSomeFromFile(file_, buffer, capacity);
     if (got < 0) {
       readError_ = errno != 0 ? errno : EIO;
       return -1;
@@ -52,6 +54,7 @@ class PayloadFile {
   int readError() const { return readError_; }
 
  private:
+  platform::FileStamp stamp_;
   std::FILE* file_;
   int openError_ = 0;
   int readError_ = 0;
@@ -140,7 +143,9 @@ update::PayloadResult PayloadLoader::decodeFile(const char* path,
         std::string("cannot be opened: ") +
         std::strerror(file.openError() != 0 ? file.openError() : ENOENT));
   }
-  return readBzip2_ ? decodeBzip2(file, sink) : decodePlain(file, sink);
+  update::PayloadResult result = readBzip2_ ? decodeBzip2(file, sink) : decodePlain(file, sink);
+  result.opened = file.stamp();
+  return result;
 }
 
 int PayloadLoader::loadFile(const char* path, std::vector<unsigned char>& buffer) const {

@@ -12,6 +12,7 @@
 
 #include "file_events.h"
 #include "name_match_cache.h"
+#include "platform/file_system.h"
 #include "path_resolution.h"
 
 namespace platform {
@@ -71,7 +72,8 @@ bool BackgroundRelease::StartThreads() {
   return !threadsFailed_;
 }
 
-bool BackgroundRelease::DeleteFile(const std::string& path) {
+bool BackgroundRelease::DeleteFile(const std::string& path, std::uint64_t knownSize) {
+  if (knownSize < kHeldFromBytes) return platform::DeleteFile(path);
   if (path.empty() || internal::FaultInjected(IoCall::kRemove)) return false;
   int kept = -1;
   const bool deleted = internal::OnExistingPath(path, [&kept](const std::string& candidate) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "path_resolution.h"
+#include "stamp_from_stat.h"
 #include "platform/file_system.h"
 
 namespace platform {
@@ -27,17 +28,9 @@ bool IsSameFile(const std::string& a, const std::string& b) {
 }
 
 FileStamp StampOf(const std::string& path) {
-  FileStamp stamp;
   struct stat st;
-  if (!StatExisting(path, &st)) return stamp;
-  stamp.exists = true;
-  stamp.directory = S_ISDIR(st.st_mode);
-  stamp.device = static_cast<std::uint64_t>(st.st_dev);
-  stamp.inode = static_cast<std::uint64_t>(st.st_ino);
-  stamp.size = static_cast<std::int64_t>(st.st_size);
-  stamp.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  stamp.changedNs = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-  return stamp;
+  if (!StatExisting(path, &st)) return FileStamp();
+  return internal::StampFromStat(st);
 }
 
 std::string CanonicalPath(const std::string& path) {

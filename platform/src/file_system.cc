@@ -18,7 +18,9 @@
 #include "file_events.h"
 #include "name_match_cache.h"
 #include "path_resolution.h"
+#include "stamp_from_stat.h"
 #include "platform/ascii_case.h"
+#include "platform/file_identity.h"
 
 namespace platform {
 
@@ -109,12 +111,6 @@ std::string ResolveComponents(const std::string& path) {
   return resolved;
 }
 
-// Windows cannot open a directory as a file; fopen and open can on Linux.
-bool DescriptorIsDirectory(int fd) {
-  struct stat st;
-  return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 }  // namespace
 
 std::string ResolvePath(const std::string& path) {
@@ -155,7 +151,12 @@ std::string ResolveMissingPath(const std::string& translated) {
 
 }  // namespace internal
 
-std::FILE* OpenFile(const std::string& path, const char* mode) {
+namespace {
+
+// fopen through ResolvePath; *st says what was opened. Windows cannot open a
+// directory as a file, fopen and open can on Linux: a directory is refused
+// here as it is there.
+std::FILE* OpenFileWithStat(const std::string& path, const char* mode, struct stat* st) {
   if (path.empty() || mode == nullptr) return nullptr;
   const bool creates = std::strchr(mode, 'w') != nullptr || std::strchr(mode, 'a') != nullptr;
   if (internal::FaultInjected(IoCall::kOpen)) return nullptr;
@@ -172,13 +173,39 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
       return file != nullptr;
     });
   }
-  if (file != nullptr && DescriptorIsDirectory(::fileno(file))) {
+  if (file == nullptr) return nullptr;
+  const bool described = ::fstat(::fileno(file), st) == 0;
+  if (!described || S_ISDIR(st->st_mode)) {
+    const int error = described ? EISDIR : errno;
     std::fclose(file);
-    errno = EISDIR;
+    errno = error;
     return nullptr;
   }
-  if (file != nullptr && creates) internal::NoteEntryCreated(opened);
+  if (creates) internal::NoteEntryCreated(opened);
   return file;
+}
+
+}  // namespace
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  struct stat st;
+  return OpenFileWithStat(path, mode, &st);
+}
+
+std::FILE* OpenFileToRead(const std::string& path, FileStamp* stamp) {
+  struct stat st;
+  std::FILE* file = OpenFileWithStat(path, "rb", &st);
+  if (file != nullptr) *stamp = internal::StampFromStat(st);
+  return file;
+}
+
+long long ReadSomeFromFile(std::FILE* file, void* data, std::size_t length) {
+  if (internal::FaultInjected(IoCall::kRead)) return -1;
+  for (;;) {
+    const ssize_t got = ::read(::fileno(file), data, length);
+    if (got >= 0) return static_cast<long long>(got);
+    if (errno != EINTR) return -1;
+  }
 }
 
 namespace {

@@ -88,6 +88,24 @@ TEST(FileSystemTest, OpenFileThroughResolution) {
   // A directory does not open as a file, as on Windows.
   EXPECT_EQ(platform::OpenFile(dir.Join("Pak"), "rb"), nullptr);
   EXPECT_EQ(platform::OpenFile(dir.Join("missing"), "rb"), nullptr);
+
+  // Opened to read with its stamp: the stamp the path had, from the open
+  // file itself; a directory or a missing file leaves the stamp alone.
+  platform::FileStamp stamp;
+  f = platform::OpenFileToRead(dir.path() + "/pak/SUB/a.txt", &stamp);
+  ASSERT_NE(f, nullptr);
+  EXPECT_TRUE(stamp == platform::StampOf(dir.Join("Pak/Sub/A.TXT")));
+  std::setvbuf(f, nullptr, _IONBF, 0);
+  EXPECT_EQ(platform::ReadSomeFromFile(f, buffer, sizeof buffer), 5);
+  EXPECT_EQ(platform::ReadSomeFromFile(f, buffer, sizeof buffer), 0);
+  std::fclose(f);
+  for (const char* refused : {"Pak", "missing"}) {
+    platform::FileStamp untouched;
+    errno = 0;
+    EXPECT_EQ(platform::OpenFileToRead(dir.Join(refused), &untouched), nullptr) << refused;
+    EXPECT_EQ(errno, std::string(refused) == "Pak" ? EISDIR : ENOENT) << refused;
+    EXPECT_FALSE(untouched.exists) << refused;
+  }
 }
 
 TEST(FileSystemTest, PredicatesAndDirectoryCalls) {
@@ -355,6 +373,12 @@ TEST(BackgroundReleaseTest, NamesGoAtOnceFilesAreHeldUntilReleasedAndNoneIsLeftO
     EXPECT_TRUE(platform::IsDirectory(dir.Join("sub")));
     WriteFile(dir.Join("held"), "x");
     release.SetHolding(true);
+    // A file its caller knows to be small is not worth holding.
+    WriteFile(dir.Join("small"), "x");
+    ASSERT_TRUE(release.DeleteFile(dir.Join("small"), 1));
+    EXPECT_FALSE(FileExists(dir.Join("small")));
+    release.Drain();
+    EXPECT_EQ(testing_support::OpenDescriptorCount(), before);
     ASSERT_TRUE(release.DeleteFile(dir.Join("held")));
   }  // the destructor frees what is held
   EXPECT_EQ(testing_support::OpenDescriptorCount(), before);

@@ -133,7 +133,7 @@ void UpdateDialog::OpenPackBatch() {
 
 void UpdateDialog::NotePackStore(const std::string& entry, const std::string& relative,
                                  std::uint64_t size) {
-  batchSources_.emplace_back(entry, relative);
+  batchSources_.push_back(BatchSource{entry, relative, size});
   batchBytes_ += size;
 }
 
@@ -205,16 +205,18 @@ void UpdateDialog::StorePackFileInPieces(const std::string& entry, const std::st
 void UpdateDialog::CommitPackBatch() {
   const platform::Status committed = packStore_.CommitBatch();
   batchOpen_ = false;
-  for (const auto& source : batchSources_) {
+  for (const BatchSource& source : batchSources_) {
     if (!committed.ok()) {
-      KeepBack(source.first, "could not be stored in the pack: " + committed.ToString());
+      KeepBack(source.entry, "could not be stored in the pack: " + committed.ToString());
       continue;
     }
-    storedInPack_.insert(SourceKey(source.first));
+    storedInPack_.insert(SourceKey(source.entry));
     // Only now that the pack holds the bytes durably may the source go, and
-    // only when no later delivered file took its name.
-    if (!KeepBackIfOverwritten(source.first) && host_.deleteSources()) {
-      RemoveSource(source.first, source.second, PackDirectoryOf(source.first));
+    // only when no later delivered file took its name. A compressed source is
+    // smaller than the bytes stored from it, which is close enough to tell a
+    // small file.
+    if (!KeepBackIfOverwritten(source.entry) && host_.deleteSources()) {
+      RemoveSource(source.entry, source.relative, PackDirectoryOf(source.entry), source.size);
     }
   }
   batchSources_.clear();
@@ -222,13 +224,13 @@ void UpdateDialog::CommitPackBatch() {
 }
 
 void UpdateDialog::RemoveSource(const std::string& source, const std::string& relative,
-                                const std::string& base) {
+                                const std::string& base, std::uint64_t size) {
   readAhead_.BeforeChange(source);
   // A read-only source refuses the deletion where the system asks the file
   // (Windows): its attributes are cleared only then.
-  bool deleted = sourceRelease_.DeleteFile(source);
+  bool deleted = sourceRelease_.DeleteFile(source, size);
   if (!deleted && platform::SetAttributesNormal(source)) {
-    deleted = sourceRelease_.DeleteFile(source);
+    deleted = sourceRelease_.DeleteFile(source, size);
   }
   if (deleted) removedSources_.insert(SourceKey(source));
   Log("Remove Dir = %s \n", source.c_str());

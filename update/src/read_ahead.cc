@@ -38,12 +38,26 @@ ReadAheadLimits ReadAheadLimitsFromEnvironment() {
 }
 
 ReadAhead::ReadAhead(Loader loader, ReadAheadLimits limits)
+    : ReadAhead(
+          [loader = std::move(loader)](const std::string& path, std::vector<unsigned char>& buffer,
+                                       platform::FileStamp* stamp) {
+            *stamp = platform::StampOf(path);
+            return loader(path, buffer);
+          },
+          limits) {}
+
+ReadAhead::ReadAhead(StampingLoader loader, ReadAheadLimits limits)
     : loader_(std::move(loader)), limits_(limits) {
   limits_.workers = std::max(limits_.workers, 1);
   limits_.maxFiles = std::max<std::size_t>(limits_.maxFiles, 1);
 }
 
 ReadAhead::~ReadAhead() { StopThreads(); }
+
+int ReadAhead::LoadNow(const std::string& path, std::vector<unsigned char>& buffer) const {
+  platform::FileStamp unused;
+  return loader_(path, buffer, &unused);
+}
 
 void ReadAhead::SetLimits(ReadAheadLimits limits) {
   StopThreads();
@@ -145,8 +159,7 @@ void ReadAhead::DecodeNext(std::unique_lock<std::mutex>& lock) {
   bool loadInline = false;
   try {
     if (!removed) {
-      stamp = platform::StampOf(path);
-      result = loader_(path, bytes);
+      result = loader_(path, bytes, &stamp);
       if (result != -1 && result != kLoadInPieces && preparer) prepared = preparer(path, bytes);
     }
   } catch (const std::bad_alloc&) {
@@ -193,7 +206,7 @@ int ReadAhead::Take(std::size_t index, const std::string& path, std::vector<unsi
   const bool removed = Removed(index, path);
   if (!threaded() || index != head_ || index >= sources_.size() || sources_[index] != path) {
     lock.unlock();
-    return removed ? -1 : loader_(path, buffer);
+    return removed ? -1 : LoadNow(path, buffer);
   }
   if (nextToStart_ == head_) {
     // No worker has started it: it is loaded here, and the window moves on.
@@ -202,7 +215,7 @@ int ReadAhead::Take(std::size_t index, const std::string& path, std::vector<unsi
     PruneChanges();
     lock.unlock();
     workAvailable_.notify_one();
-    return removed ? -1 : loader_(path, buffer);
+    return removed ? -1 : LoadNow(path, buffer);
   }
   // While a worker decodes this file, the caller decodes the next one itself
   // rather than sleep: a sleeping caller has to be woken for every file, and
@@ -228,13 +241,13 @@ int ReadAhead::Take(std::size_t index, const std::string& path, std::vector<unsi
   if (removed) return -1;
   // Any change the run did not announce (a pack volume that is also an
   // update file, another process) shows in the file's stamp.
-  if (slot.loadInline) return loader_(path, buffer);
+  if (slot.loadInline) return LoadNow(path, buffer);
   if (changedByRun || platform::StampOf(path) != slot.stamp) {
     {
       std::lock_guard<std::mutex> relock(mutex_);
       ++stats_.reloads;
     }
-    return loader_(path, buffer);
+    return LoadNow(path, buffer);
   }
   buffer.swap(slot.bytes);
   if (prepared != nullptr) *prepared = std::move(slot.prepared);

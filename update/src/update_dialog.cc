@@ -39,9 +39,8 @@ UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressV
       progress_(progress),
       stdoutIsTerminal_(platform::StandardOutputIsTerminal()),
       readAhead_(
-          [this](const std::string& path, std::vector<unsigned char>& buffer) {
-            return LoadWithinLimit(path, buffer);
-          },
+          [this](const std::string& path, std::vector<unsigned char>& buffer,
+                 platform::FileStamp* stamp) { return LoadWithinLimit(path, buffer, stamp); },
           ReadAheadLimits{}) {
   packStore_.SetOutputSink(
       [this](pkfs::OutputStream stream, const std::string& text) { LibraryOutput(stream, text); });
@@ -158,9 +157,13 @@ UpdateOutcome UpdateDialog::outcome() const {
 
 // ---- Shared steps of the stage handlers ----
 
-int UpdateDialog::LoadWithinLimit(const std::string& path, std::vector<unsigned char>& buffer) {
+int UpdateDialog::LoadWithinLimit(const std::string& path, std::vector<unsigned char>& buffer,
+                                  platform::FileStamp* stamp) {
   MemorySink sink(buffer, readAhead_.limits().maxFileBytes);
+  const bool stampedByHost = host_.stampsPayloads();
+  if (!stampedByHost) *stamp = platform::StampOf(path);
   const PayloadResult result = host_.decodeFile(path, sink);
+  if (stampedByHost) *stamp = result.opened;
   if (sink.overLimit()) {
     std::vector<unsigned char>().swap(buffer);
     return kLoadInPieces;

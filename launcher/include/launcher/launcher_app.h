@@ -66,6 +66,7 @@ class LauncherApp : public update::UpdateHost {
   void writeLog(const std::string& text) override { runLog_.write(text); }
   int loadFile(const std::string& path, std::vector<unsigned char>& buffer) override;
   update::PayloadResult decodeFile(const std::string& path, update::PayloadSink& sink) override;
+  bool stampsPayloads() const override { return payloadLoader_ != nullptr; }
   std::unique_ptr<update::PayloadReader> openPlainPayload(const std::string& path) override;
   bool payloadsAsDelivered() const override;
 

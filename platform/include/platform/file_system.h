@@ -44,6 +44,13 @@ std::FILE* OpenFile(const std::string& path, const char* mode);
 // opened by OpenFile goes through here, so that tests can fail it.
 long long ReadFromFile(std::FILE* file, void* data, std::size_t length);
 
+// Up to length bytes from an unbuffered stream (setvbuf _IONBF) in as few
+// system reads as the system allows (one on POSIX systems): the count, 0 at
+// the end, -1 on a read error (errno). A regular file reads short only at its
+// end, so that a short count needs no further read to show that nothing
+// follows; a file that grows meanwhile may read short before its new end.
+long long ReadSomeFromFile(std::FILE* file, void* data, std::size_t length);
+
 // True when the path names something that exists (file or directory).
 bool PathExists(const std::string& path);
 // True when the path names a regular file that can be opened for reading.

@@ -9,7 +9,9 @@ BackgroundRelease::~BackgroundRelease() = default;
 
 void BackgroundRelease::SetHolding(bool holding) { holding_ = holding; }
 
-bool BackgroundRelease::DeleteFile(const std::string& path) { return platform::DeleteFile(path); }
+bool BackgroundRelease::DeleteFile(const std::string& path, std::uint64_t) {
+  return platform::DeleteFile(path);
+}
 
 void BackgroundRelease::Release() {}
 

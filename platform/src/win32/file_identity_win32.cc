@@ -1,10 +1,15 @@
 // Whether two paths name one file: same volume serial number and file index.
 // The final path of an open handle gives the canonical spelling.
+#include <io.h>
+
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/file_identity.h"
+#include "platform/file_system.h"
 #include "windows_api.h"
 
 namespace platform {
@@ -71,10 +76,10 @@ std::string FullPathName(const std::string& path) {
 
 }  // namespace
 
-FileStamp StampOf(const std::string& path) {
+namespace {
+
+FileStamp StampFromInfo(const BY_HANDLE_FILE_INFORMATION& info) {
   FileStamp stamp;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!InfoOf(path, &info)) return stamp;
   stamp.exists = true;
   stamp.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   stamp.device = info.dwVolumeSerialNumber;
@@ -88,6 +93,28 @@ FileStamp StampOf(const std::string& path) {
   stamp.modifiedNs = static_cast<std::int64_t>(written) * 100;
   stamp.changedNs = stamp.modifiedNs;
   return stamp;
+}
+
+}  // namespace
+
+FileStamp StampOf(const std::string& path) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!InfoOf(path, &info)) return FileStamp();
+  return StampFromInfo(info);
+}
+
+std::FILE* OpenFileToRead(const std::string& path, FileStamp* stamp) {
+  std::FILE* file = OpenFile(path, "rb");
+  if (file == nullptr) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+  if (handle == INVALID_HANDLE_VALUE || ::GetFileInformationByHandle(handle, &info) == 0) {
+    std::fclose(file);
+    errno = EIO;
+    return nullptr;
+  }
+  *stamp = StampFromInfo(info);
+  return file;
 }
 
 bool IsSameFile(const std::string& a, const std::string& b) {

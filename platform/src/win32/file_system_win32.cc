@@ -37,6 +37,12 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
   return file;
 }
 
+// One fread of an unbuffered stream: the C library reads on until the count
+// or the end, which is what a regular file gives in one read anyway.
+long long ReadSomeFromFile(std::FILE* file, void* data, std::size_t length) {
+  return ReadFromFile(file, data, length);
+}
+
 bool PathExists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsReadableFile(const std::string& path) {

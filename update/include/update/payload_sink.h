@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_identity.h"
+
 namespace update {
 
 class PayloadSink {
@@ -32,6 +34,10 @@ struct PayloadResult {
   // For kUnreadable, what is wrong: "not a bzip2 stream", "a truncated bzip2
   // stream", "data after the bzip2 stream", "cannot be read: Input/output error".
   std::string failure;
+  // The file as it was when opened for this decode, before its first byte
+  // was read (exists false when it did not open); filled in by hosts whose
+  // stampsPayloads() is true.
+  platform::FileStamp opened;
 
   bool ok() const { return kind == Kind::kDecoded; }
   static PayloadResult Decoded() { return PayloadResult(); }

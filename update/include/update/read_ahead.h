@@ -63,6 +63,12 @@ class ReadAhead {
   // buffer then keeping what was decoded before the failure. Called from the
   // worker threads, several at once: it must be safe for that.
   using Loader = std::function<int(const std::string& path, std::vector<unsigned char>& buffer)>;
+  // A loader that also tells which file it read: *stamp gets the file's
+  // stamp as it was before its first byte was read (exists false when there
+  // was none to read).
+  using StampingLoader = std::function<int(const std::string& path,
+                                           std::vector<unsigned char>& buffer,
+                                           platform::FileStamp* stamp)>;
 
   // Writes a decoded file, ahead of its turn, where it is to land (see
   // platform::UnnamedFile); null when it does not. Called from the worker
@@ -76,7 +82,9 @@ class ReadAhead {
     std::size_t reloads = 0;    // results dropped because the file changed, loaded again
   };
 
+  // A plain loader's files are stamped by a look at the path before each load.
   ReadAhead(Loader loader, ReadAheadLimits limits);
+  ReadAhead(StampingLoader loader, ReadAheadLimits limits);
   // Stops the workers; a load in progress finishes first.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -139,7 +147,10 @@ class ReadAhead {
   bool ChangedByRun(const Slot& slot) const;
   void PruneChanges();  // with mutex_ held
 
-  const Loader loader_;
+  // A load at the file's turn, whose stamp nothing needs.
+  int LoadNow(const std::string& path, std::vector<unsigned char>& buffer) const;
+
+  const StampingLoader loader_;
   ReadAheadLimits limits_;
 
   mutable std::mutex mutex_;

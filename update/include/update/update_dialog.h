@@ -186,8 +186,10 @@ class UpdateDialog {
   std::string PackRefusal(const std::vector<unsigned char>& data) const;
   // The read-ahead's loader: the file decoded into buffer, 0; -1 when it
   // cannot be decoded (the reason kept for LoadFailure); kLoadInPieces when
-  // it decodes to more than one file may hold in memory.
-  int LoadWithinLimit(const std::string& path, std::vector<unsigned char>& buffer);
+  // it decodes to more than one file may hold in memory. *stamp gets the
+  // file as it was before the decode read it.
+  int LoadWithinLimit(const std::string& path, std::vector<unsigned char>& buffer,
+                      platform::FileStamp* stamp);
   // Why the last load of path failed ("not a bzip2 stream"), and forgets it.
   std::string LoadFailure(const std::string& path);
   void NoteLoadFailure(const std::string& path, const std::string& reason);
@@ -302,8 +304,10 @@ class UpdateDialog {
   void CommitPackBatch();
   // Deletes an applied update file, logs it and notes the directory levels
   // of relative below base, which the stage's end removes when emptied.
+  // size: the source's size as far as the caller knows it.
   void RemoveSource(const std::string& source, const std::string& relative,
-                    const std::string& base);
+                    const std::string& base,
+                    std::uint64_t size = platform::BackgroundRelease::kUnknownSize);
   // A stage's end: the noted directories that are empty now go, deepest
   // first, then base itself when it is empty; under "-df" with a work path of
   // its own, then also any other empty directory below base.
@@ -358,10 +362,15 @@ class UpdateDialog {
   bool workPathIsInstallation_ = false;
   std::vector<PendingLooseFile> pendingLoose_;
 
-  // Pack update files stored in the open batch (source, name below "Pak"),
-  // waiting for its commit, and their bytes.
+  // Pack update files stored in the open batch, waiting for its commit, and
+  // their bytes.
+  struct BatchSource {
+    std::string entry;
+    std::string relative;  // the name below "Pak"
+    std::uint64_t size;    // the bytes stored
+  };
   bool batchOpen_ = false;
-  std::vector<std::pair<std::string, std::string>> batchSources_;
+  std::vector<BatchSource> batchSources_;
   std::uint64_t batchBytes_ = 0;
   std::uint32_t batchOpenedAt_ = 0;  // the clock's milliseconds when the batch opened
   BatchBudget packBatchBudget_;

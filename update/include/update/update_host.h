@@ -41,6 +41,10 @@ class UpdateHost {
     return sink.Write(bytes.data(), bytes.size()) ? PayloadResult::Decoded()
                                                   : PayloadResult::Stopped();
   }
+  // True when decodeFile's result tells which file it read (its opened
+  // stamp): whoever must notice a later change to the file then needs no
+  // look at the path of its own before the decode.
+  virtual bool stampsPayloads() const { return false; }
   // The payload at path as a reader of its decoded bytes, when they can be
   // read without a decoder (neither "-dc" is set), so that their size is
   // known first; null otherwise, or when the file does not open.
