@@ -4,6 +4,7 @@
 
 #include "fileutil/file_util.h"
 #include "platform/file_system.h"
+#include "platform/path_spelling.h"
 
 namespace fileutil {
 
@@ -41,11 +42,11 @@ void SplitString(const std::string& text, std::vector<std::string>& pieces,
 
 bool IsAbsolutePath(const std::string& path) {
   if (path.empty()) return false;
-  if (path[0] == '/' || path[0] == '\\') return true;
+  if (platform::IsPathSeparator(path[0])) return true;
 #ifdef _WIN32
   const char drive = path[0];
   if (path.size() >= 3 && ((drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z')) &&
-      path[1] == ':' && (path[2] == '/' || path[2] == '\\')) {
+      path[1] == ':' && platform::IsPathSeparator(path[2])) {
     return true;
   }
 #endif

@@ -7,6 +7,7 @@
 #include "launcher/utility_modes.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
+#include "platform/path_spelling.h"
 #include "update/pack_volumes.h"
 
 namespace launcher {
@@ -167,9 +168,8 @@ std::string PackPlaceRefusal(const CommandLine& line, const std::string& current
 
 std::string MissingWorkPathMessage(const CommandLine& line, const std::string& workPath) {
   if (!line.given(Option::kWorkPath) || platform::PathExists(workPath)) return std::string();
-  std::string shown = workPath;
-  std::replace(shown.begin(), shown.end(), '\\', '/');
-  return "marovetin: nothing to apply: " + shown + " does not exist\n";
+  return "marovetin: nothing to apply: " + platform::WithForwardSlashes(workPath) +
+         " does not exist\n";
 }
 
 }  // namespace launcher

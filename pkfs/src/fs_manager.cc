@@ -11,13 +11,14 @@
 #include "pkfs/file_head.h"
 #include "pkfs/fs_file.h"
 #include "platform/file_system.h"
+#include "platform/path_spelling.h"
 
 namespace pkfs {
 
 namespace {
 
 bool EndsInSeparator(const std::string& text) {
-  return !text.empty() && (text.back() == '/' || text.back() == '\\');
+  return !text.empty() && platform::IsPathSeparator(text.back());
 }
 
 // Puts filter into list, destroying and replacing a filter with the same id.
@@ -133,7 +134,7 @@ bool CFSManager::CreateVolume(const std::string& name) {
 CFSFile* CFSManager::Open(const std::string& name, const std::string& mode) {
   std::string key = name;
   // A relative name is taken from the emulated current directory.
-  if (key.find(':') == std::string::npos && (key.empty() || (key[0] != '\\' && key[0] != '/'))) {
+  if (key.find(':') == std::string::npos && (key.empty() || !platform::IsPathSeparator(key[0]))) {
     std::string directory = cwd_;
     ResolveRelative(directory, key);
     key = directory + key;
@@ -207,8 +208,7 @@ void CFSManager::Output(OutputStream stream, const std::string& text) const {
 }
 
 int CFSManager::ChangeDirectory(const std::string& path) {
-  std::string target = path;
-  std::replace(target.begin(), target.end(), '\\', '/');
+  std::string target = platform::WithForwardSlashes(path);
   if ((!target.empty() && target[0] == '/') || target.find(':') != std::string::npos) {
     cwd_ = target;
   } else if (!target.empty()) {

@@ -3,12 +3,14 @@
 // under one key.
 #include "normalize_name.h"
 
+#include "platform/path_spelling.h"
+
 namespace pkfs {
 
 namespace {
 
 bool EndsInSeparator(const std::string& text) {
-  return !text.empty() && (text.back() == '/' || text.back() == '\\');
+  return !text.empty() && platform::IsPathSeparator(text.back());
 }
 
 }  // namespace

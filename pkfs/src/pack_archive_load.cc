@@ -11,6 +11,7 @@
 #include "pack_archive.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
+#include "platform/path_spelling.h"
 #include "scope_timer.h"
 
 namespace pkfs {
@@ -204,7 +205,7 @@ bool PackArchive::Init() {
 }
 
 std::string PathBeside(const std::string& volumePath, const std::string& name) {
-  if (name.empty() || name[0] == '/' || name[0] == '\\' || name.find(':') != std::string::npos) {
+  if (name.empty() || platform::IsPathSeparator(name[0]) || name.find(':') != std::string::npos) {
     return name;
   }
   const std::size_t slash = volumePath.find_last_of("/\\");

@@ -1,4 +1,4 @@
-// The system clocks behind platform/clock.h, one set per system (clock.cc,
+// The system clocks behind platform/clock.h, one set per system (clock_posix.cc,
 // win32/clock_win32.cc); the test sources that replace them are in
 // clock_portable.cc.
 #ifndef MAROVETIN_PLATFORM_SRC_CLOCK_SYSTEM_H_

@@ -1,4 +1,4 @@
-// Directory listings: the system reads a directory (directory_listing.cc,
+// Directory listings: the system reads a directory (directory_listing_posix.cc,
 // win32/directory_listing_win32.cc); the order of the result and the start
 // of a tree walk are the same everywhere (directory_listing_portable.cc).
 #ifndef MAROVETIN_PLATFORM_SRC_DIRECTORY_LISTING_SYSTEM_H_

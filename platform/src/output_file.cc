@@ -1,6 +1,7 @@
 // New files and directories at exact paths, for trees being built. Both
 // systems' C runtimes give descriptors; only the names of the calls differ.
 #include "platform/output_file.h"
+#include "platform/path_spelling.h"
 
 #include <sys/stat.h>
 
@@ -21,12 +22,7 @@ namespace platform {
 
 namespace {
 
-std::string Translated(std::string path) {
-  for (char& c : path) {
-    if (c == '\\') c = '/';
-  }
-  return path;
-}
+std::string Translated(std::string path) { return WithForwardSlashes(std::move(path)); }
 
 #ifdef _WIN32
 int OpenForWriting(const char* path) {

@@ -7,18 +7,13 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/path_spelling.h"
 
 namespace platform {
 namespace internal {
 
 // Every "\" turned into "/".
-inline std::string TranslateSeparators(const std::string& path) {
-  std::string translated = path;
-  for (char& c : translated) {
-    if (c == '\\') c = '/';
-  }
-  return translated;
-}
+inline std::string TranslateSeparators(const std::string& path) { return WithForwardSlashes(path); }
 
 // ResolvePath for a translated path already known not to exist as written
 // (a dangling link counts as not existing: its own name is its match).

@@ -1,4 +1,4 @@
-// The named shared block on each system (shared_memory.cc,
+// The named shared block on each system (shared_memory_posix.cc,
 // win32/shared_memory_win32.cc): one attempt at opening or creating it. The
 // checks, the name a test may put in place and the retries after a race with
 // another process are the same everywhere (shared_memory_portable.cc).

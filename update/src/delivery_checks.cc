@@ -11,6 +11,7 @@
 #include "platform/ascii_case.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
+#include "platform/path_spelling.h"
 #include "relative_name.h"
 #include "update/pack_volumes.h"
 #include "update/update_dialog.h"
@@ -22,11 +23,7 @@ namespace {
 // The name a relative path lands on where names match without regard to
 // letter case: "\" as "/", ASCII letters lower-cased.
 std::string LandingName(const std::string& relative) {
-  std::string name = platform::LowerAscii(relative);
-  for (char& c : name) {
-    if (c == '\\') c = '/';
-  }
-  return name;
+  return platform::WithForwardSlashes(platform::LowerAscii(relative));
 }
 
 // Why a file that ListTreeAsIs found below the work path was never reached by

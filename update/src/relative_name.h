@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/path_spelling.h"
+
 namespace update {
 namespace internal {
 
@@ -19,7 +21,7 @@ inline std::string RelativeTo(const std::string& entry, const std::string& base)
     return std::string();
   }
   std::string::size_type start = base.size();
-  if (entry[start] == '\\' || entry[start] == '/') ++start;
+  if (platform::IsPathSeparator(entry[start])) ++start;
   return entry.substr(start);
 }
 

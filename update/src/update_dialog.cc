@@ -1,5 +1,6 @@
 // The dialog itself: initialisation, the message routing, the command filter
 // and the change-state table that strings the stages together.
+#include "platform/path_spelling.h"
 #include "update/update_dialog.h"
 
 #include <cstdarg>
@@ -290,8 +291,10 @@ std::string UpdateDialog::SourceKey(const std::string& source) {
   std::string key;
   key.reserve(source.size());
   for (char c : source) {
-    if (c == '\\') c = '/';
-    if (c == '/' && !key.empty() && key.back() == '/') continue;
+    if (platform::IsPathSeparator(c)) {
+      if (!key.empty() && key.back() == '/') continue;
+      c = '/';
+    }
     key.push_back(c);
   }
   return key;

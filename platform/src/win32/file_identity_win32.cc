@@ -10,6 +10,7 @@
 
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
+#include "platform/path_spelling.h"
 #include "windows_api.h"
 
 namespace platform {
@@ -149,10 +150,7 @@ std::string CanonicalPath(const std::string& path) {
   if (result.empty()) result = FullPathName(path);
   // One separator throughout, so that callers can compare and nest these
   // paths by "/" as on POSIX; Windows takes it as well as "\".
-  for (char& c : result) {
-    if (c == '\\') c = '/';
-  }
-  return result;
+  return WithForwardSlashes(std::move(result));
 }
 
 bool FileSystemIdOf(const std::string& path, std::uint64_t* id) {

@@ -5,6 +5,7 @@
 
 #include "file_events.h"
 #include "platform/file_system.h"
+#include "platform/path_spelling.h"
 #include "windows_api.h"
 
 namespace platform {
@@ -51,7 +52,7 @@ Status SyncFileSystemNow(const std::string& path) {
     // "C:\" names the root directory; "\\.\C:" the volume, whose flush
     // writes out every cached file on it.
     std::string device = volume;
-    while (!device.empty() && (device.back() == '\\' || device.back() == '/')) device.pop_back();
+    while (!device.empty() && IsPathSeparator(device.back())) device.pop_back();
     if (device.size() == 2 && device[1] == ':' && FlushHandleOf("\\\\.\\" + device, path, 0).ok()) {
       return Status::Ok();
     }

@@ -1,5 +1,6 @@
 // Windows error codes turned into results, in one place; paths as Windows
 // takes them; and the standard streams in binary mode.
+#include "platform/path_spelling.h"
 #include "windows_api.h"
 
 #include <fcntl.h>
@@ -83,13 +84,7 @@ Status StatusFromWindowsError(DWORD error, std::string context) {
   return Status::Error(Status::Code::kIoError, std::move(context), std::move(message));
 }
 
-std::string NativePath(const std::string& path) {
-  std::string native = path;
-  for (char& c : native) {
-    if (c == '\\') c = '/';
-  }
-  return native;
-}
+std::string NativePath(const std::string& path) { return WithForwardSlashes(path); }
 
 }  // namespace internal
 }  // namespace platform

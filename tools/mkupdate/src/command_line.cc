@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/path_spelling.h"
+
 #ifndef MAROVETIN_VERSION
 #define MAROVETIN_VERSION "unknown"
 #endif
@@ -32,7 +34,7 @@ bool ParseJobs(const char* text, unsigned* jobs) {
 // in the installation: it must stay below both.
 std::string PackNameProblem(const std::string& name) {
   if (name.empty()) return "-sp needs a file name";
-  if (name[0] == '/' || name[0] == '\\')
+  if (platform::IsPathSeparator(name[0]))
     return "-sp " + name + " must be relative to the installation";
   std::size_t start = 0;
   while (start <= name.size()) {

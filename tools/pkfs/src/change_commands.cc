@@ -9,6 +9,7 @@
 #include "pkfstool/store_tree.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
+#include "platform/path_spelling.h"
 
 namespace pkfstool {
 
@@ -17,7 +18,7 @@ namespace {
 // A path given to add must stay below its directory: its name in the set is
 // the path itself.
 bool IsPlainRelativePath(const std::string& path) {
-  if (path.empty() || path[0] == '/' || path[0] == '\\') return false;
+  if (path.empty() || platform::IsPathSeparator(path[0])) return false;
   std::size_t start = 0;
   while (start <= path.size()) {
     std::size_t end = path.find_first_of("/\\", start);
@@ -40,11 +41,11 @@ int RunAdd(const Invocation& invocation) {
   // Every path is checked before the set is touched.
   for (std::size_t i = 1; i < invocation.operands.size(); ++i) {
     std::string relative = invocation.operands[i];
-    while (relative.size() > 1 && (relative.back() == '/' || relative.back() == '\\')) {
+    while (relative.size() > 1 && platform::IsPathSeparator(relative.back())) {
       relative.pop_back();
     }
     while (relative.size() > 2 && relative[0] == '.' &&
-           (relative[1] == '/' || relative[1] == '\\')) {
+           platform::IsPathSeparator(relative[1])) {
       relative.erase(0, 2);
     }
     // "." stands for everything in the directory, each file under its own name.

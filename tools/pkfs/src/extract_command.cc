@@ -8,6 +8,7 @@
 #include "pkfstool/progress_bar.h"
 #include "pkfstool/stored_name.h"
 #include "pkfstool/target_tree.h"
+#include "platform/path_spelling.h"
 
 namespace pkfstool {
 
@@ -58,7 +59,7 @@ int RunExtract(const Invocation& invocation) {
     }
   }
   std::string directory = invocation.directory.empty() ? "." : invocation.directory;
-  while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\')) {
+  while (directory.size() > 1 && platform::IsPathSeparator(directory.back())) {
     directory.pop_back();
   }
   std::unique_ptr<TargetTree> target = TargetTree::Open(directory, &status);

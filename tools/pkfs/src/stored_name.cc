@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "platform/path_spelling.h"
+
 namespace pkfstool {
 
 std::vector<std::string> NameLevels(const std::string& name) {
@@ -20,7 +22,7 @@ std::vector<std::string> NameLevels(const std::string& name) {
 std::string UnsafeNameReason(const std::string& name) {
   if (name.empty()) return "it is empty";
   if (name.find('\0') != std::string::npos) return "it holds a zero byte";
-  if (name[0] == '/' || name[0] == '\\') return "it is absolute";
+  if (platform::IsPathSeparator(name[0])) return "it is absolute";
   for (const std::string& level : NameLevels(name)) {
     if (level == "..") return "it has a \"..\" level, which would lead outside the target";
     if (level == ".") return "it has a \".\" level";

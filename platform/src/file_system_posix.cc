@@ -1,7 +1,7 @@
 // POSIX implementation of the file and directory calls: path translation,
 // case-insensitive resolution, and the small wrappers around open, mkdir,
 // rmdir, unlink, rename and chmod. Directory enumeration lives in
-// directory_listing.cc.
+// directory_listing_posix.cc.
 #include "platform/file_system.h"
 
 #include <dirent.h>
