@@ -16,7 +16,6 @@
 
 #include "fileutil/emptied_directories.h"
 #include "fileutil/file_util.h"
-#include "platform/background_release.h"
 #include "platform/file_identity.h"
 #include "platform/unnamed_file.h"
 #include "ui/message_queue.h"
@@ -24,6 +23,7 @@
 #include "update/loose_file_batch.h"
 #include "update/pack_store.h"
 #include "update/read_ahead.h"
+#include "update/source_release.h"
 #include "update/update_host.h"
 #include "update/update_run.h"
 
@@ -307,7 +307,7 @@ class UpdateDialog {
   // size: the source's size as far as the caller knows it.
   void RemoveSource(const std::string& source, const std::string& relative,
                     const std::string& base,
-                    std::uint64_t size = platform::BackgroundRelease::kUnknownSize);
+                    std::uint64_t size = SourceRelease::kUnknownSize);
   // A stage's end: the noted directories that are empty now go, deepest
   // first, then base itself when it is empty; under "-df" with a work path of
   // its own, then also any other empty directory below base.
@@ -349,7 +349,7 @@ class UpdateDialog {
   LooseFileBatch looseBatch_;
   // Deletes the applied sources. They are held until the run has made its
   // files, and freed on threads of their own.
-  platform::BackgroundRelease sourceRelease_;
+  SourceRelease sourceRelease_;
   // The directories of the sources deleted in the current stage.
   fileutil::EmptiedDirectories emptiedSources_;
   // The pack stage's directories ("Pak" in each letter case it came in).
