@@ -61,6 +61,16 @@ platform::Status CPKFSF::CommitBatch() {
   return platform::Status::Ok();
 }
 
+void CPKFSF::AbandonBatch() {
+  inBatch_ = false;
+  std::vector<PackArchive*> changed;
+  for (const std::unique_ptr<PackArchive>& volume : archives_) {
+    if (volume->changed()) changed.push_back(volume.get());
+  }
+  // No header was written yet, so nothing on disk names the batch.
+  if (!changed.empty()) RollBack(changed);
+}
+
 void CPKFSF::RollBack(const std::vector<PackArchive*>& changed) {
   std::vector<PackArchive*> created;
   bool reverted = true;

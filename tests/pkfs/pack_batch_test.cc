@@ -105,6 +105,43 @@ TEST_F(PackBatchTest, NothingButDataReachesTheDiskBeforeTheCommit) {
   EXPECT_EQ(committed.at("KEEP.BIN"), Pattern(120, 31));
 }
 
+TEST_F(PackBatchTest, ABatchLeftWithoutACommitLeavesDiskAndMemoryAsBefore) {
+  // Abandoned outright, or by a scope that returns early: never committed.
+  const std::map<std::string, std::function<void(pkfs::CPKFSF*)>> ways = {
+      {"AbandonBatch",
+       [this](pkfs::CPKFSF* fs) {
+         fs->BeginBatch();
+         ChangeEverything();
+         fs->AbandonBatch();
+       }},
+      {"BatchScope without Finish",
+       [this](pkfs::CPKFSF* fs) {
+         pkfs::BatchScope scope(fs);
+         ChangeEverything();
+       }},
+  };
+  const Volumes empty = SaveVolumes();
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.first);
+    Prepare();
+    const std::string primary = Disk("DATA.pak");
+    const std::string second = Disk("Data1.pak");
+    const Files before = Snapshot();
+    way.second(fs_);
+    EXPECT_FALSE(fs_->inBatch());
+    EXPECT_EQ(fs_->archives().size(), 2u);
+    EXPECT_FALSE(platform::PathExists(dir_.Join("Data2.pak")));  // the spill's volume is gone again
+    EXPECT_EQ(Snapshot(), before);
+    ExpectListsMatchRebuild();
+    // The directories on disk never changed; only free places took data.
+    EXPECT_EQ(Disk("DATA.pak").substr(0, 16), primary.substr(0, 16));
+    EXPECT_EQ(Disk("Data1.pak").substr(0, 16), second.substr(0, 16));
+    EXPECT_EQ(Reloaded(), before);
+    Stop();
+    RestoreVolumes(empty);
+  }
+}
+
 TEST_F(PackBatchTest, AHundredAddsCommitWithTwoSyncs) {
   testing::internal::CaptureStdout();
   ASSERT_TRUE(Mount());

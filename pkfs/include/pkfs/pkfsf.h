@@ -109,6 +109,10 @@ class CPKFSF : public CFS {
   // and says why. An operation outside a batch is a batch of its own.
   void BeginBatch();
   platform::Status CommitBatch();
+  // Ends the open batch without committing it: nothing of it reaches the
+  // directories on disk (a volume it created is deleted), and memory returns
+  // to the set as the disk has it.
+  void AbandonBatch();
   bool inBatch() const { return inBatch_; }
 
   // Name rules: names matching pattern are stored through filter id.
@@ -178,8 +182,9 @@ class CPKFSF : public CFS {
 };
 
 // Makes an operation a batch of its own when no batch is open: begins one on
-// construction and commits it in Finish (or, should Finish not run, on
-// destruction). Inside an open batch it does nothing.
+// construction; Commit or Finish commits it. A commit is never implied: a
+// scope left without one (an early return) abandons its batch. Inside an open
+// batch it does nothing, and the batch's owner commits.
 class BatchScope {
  public:
   explicit BatchScope(CPKFSF* fileSystem)
@@ -187,16 +192,20 @@ class BatchScope {
     if (own_) fileSystem_->BeginBatch();
   }
   ~BatchScope() {
-    if (own_) fileSystem_->CommitBatch();
+    if (own_) fileSystem_->AbandonBatch();
   }
   BatchScope(const BatchScope&) = delete;
   BatchScope& operator=(const BatchScope&) = delete;
 
+  // Commits the scope's own batch; Ok inside a batch it does not own.
+  platform::Status Commit() {
+    if (!own_) return platform::Status::Ok();
+    own_ = false;
+    return fileSystem_->CommitBatch();
+  }
   // The operation's result, false when its own commit failed.
   bool Finish(bool result) {
-    if (!own_) return result;
-    own_ = false;
-    const bool committed = fileSystem_->CommitBatch().ok();
+    const bool committed = Commit().ok();
     return result && committed;
   }
 
