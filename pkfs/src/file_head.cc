@@ -7,18 +7,32 @@
 
 namespace pkfs {
 
-std::size_t FileHead::Parse(const unsigned char* data, std::size_t available) {
+std::size_t ParseFileRecord(const unsigned char* data, std::size_t available,
+                            FileRecord* record) {
   if (available < kFileHeadFixedBytes) return 0;
-  std::uint32_t nameLength = platform::LoadU32(data);
+  const std::uint32_t nameLength = platform::LoadU32(data);
   // Compared against what is left so that a huge length cannot overflow.
   if (nameLength > available - kFileHeadFixedBytes) return 0;
-  name.assign(reinterpret_cast<const char*>(data + 4), nameLength);
+  record->name = reinterpret_cast<const char*>(data + 4);
+  record->nameLength = nameLength;
   const unsigned char* fields = data + 4 + nameLength;
-  start = platform::LoadU32(fields);
-  size = platform::LoadU32(fields + 4);
-  flags = platform::LoadU32(fields + 8);
-  filterWord = platform::LoadU32(fields + 12);
-  return RecordSize();
+  record->start = platform::LoadU32(fields);
+  record->size = platform::LoadU32(fields + 4);
+  record->flags = platform::LoadU32(fields + 8);
+  record->filterWord = platform::LoadU32(fields + 12);
+  return kFileHeadFixedBytes + nameLength;
+}
+
+std::size_t FileHead::Parse(const unsigned char* data, std::size_t available) {
+  FileRecord record;
+  const std::size_t used = ParseFileRecord(data, available, &record);
+  if (used == 0) return 0;
+  name.assign(record.name, record.nameLength);
+  start = record.start;
+  size = record.size;
+  flags = record.flags;
+  filterWord = record.filterWord;
+  return used;
 }
 
 std::size_t FileHead::Serialize(unsigned char* out) const {

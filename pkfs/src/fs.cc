@@ -127,4 +127,9 @@ CFSFile* CFS::OpenPlain(const std::string& path, const std::string& mode) {
   return handle;
 }
 
+FileHead* CFS::FindPendingName(const std::string& key) {
+  static_cast<void>(key);
+  return nullptr;
+}
+
 }  // namespace pkfs

@@ -179,7 +179,15 @@ void CFSManager::RemoveName(FileHead* head) {
   fileMap_.Remove(head->name);
 }
 
-FileHead* CFSManager::FindName(const std::string& key) const { return fileMap_.Find(key); }
+FileHead* CFSManager::FindName(const std::string& key) const {
+  if (current_ != nullptr && current_->NamesPending()) return current_->FindPendingName(key);
+  return fileMap_.Find(key);
+}
+
+const NameIndex& CFSManager::fileMap() const {
+  if (current_ != nullptr && current_->NamesPending()) current_->BuildPendingNames();
+  return fileMap_;
+}
 
 void CFSManager::RegisterFilter(std::unique_ptr<CFSFilter> filter) {
   PlaceFilter(inPlaceFilters_, std::move(filter));

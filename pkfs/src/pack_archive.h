@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -92,6 +93,21 @@ class PackArchive {
   // Registers the heads with the manager and loads the next volume. True only
   // when a next volume was loaded.
   bool Init();
+
+  // A volume of a set opened for reading keeps the directory it read and
+  // builds no head at load: one look-up by name reads the records in place
+  // and builds only the head it finds, so that a command that wants one file
+  // does not pay for a head per entry. Whatever wants every head (heads(),
+  // the manager's whole map, a change) builds them all first, in the set's
+  // order, and registers them with the manager as a load does.
+  bool headsPending() const { return headsPending_; }
+  // The head of the last record called name that a pending directory holds,
+  // as the manager's map would resolve it; null when none (or nothing is
+  // pending).
+  FileHead* FindPendingHead(const std::string& name);
+  // Builds every head of a pending directory and registers them with the
+  // manager, those looked up already among them (they stay where they are).
+  void BuildPendingHeads();
 
   // Positioned transfers under the volume lock. ReadBuffer reads exactly
   // length bytes or reports false (missing bytes are zeroed). WriteBuffer
@@ -173,7 +189,9 @@ class PackArchive {
   void set_next(PackArchive* next) { next_ = next; }
   CPKFSF* fileSystem() const { return fileSystem_; }
   CFSManager* manager() const;
-  const std::vector<HeadPtr>& heads() const { return heads_; }
+  // Every head, in directory order (a volume of a set opened for reading
+  // builds them first; see BuildPendingHeads).
+  const std::vector<HeadPtr>& heads() const;
   const LeakList& leakList() const { return leakList_; }
   const PackTrailer* trailer() const { return trailer_.get(); }
   std::uint32_t tableOffset() const { return tableOffset_; }
@@ -231,7 +249,15 @@ class PackArchive {
   void AppendRecord(const FileHead& head);
   void RebuildRecords();
   void RebuildLeakList();
-  bool RegionsAreSound(std::uint64_t fileSize) const;
+  // Header, table and every region forEachRegion(take) hands to take, as
+  // (start, size), lie inside the file (and below 4 GiB) and apart.
+  template <typename ForEachRegion>
+  bool RegionsAreSound(std::uint64_t fileSize, const ForEachRegion& forEachRegion) const;
+  // The pending directory's record at index, parsed; its head is built once
+  // and kept until BuildPendingHeads takes it.
+  FileHead* PendingHead(std::size_t index);
+  // The index of the first (or last) pending record called name, or npos.
+  std::size_t FindPendingRecord(const std::string& name, bool last) const;
 
   // The heads the directory held at load (see HeadPtr); declared first, so
   // that it goes after everything that may point into it.
@@ -242,6 +268,13 @@ class PackArchive {
   NameIndex& Names() const;
   mutable NameIndex nameMap_;
   mutable bool namesBuilt_ = false;
+  // A pending directory: the table as read and decoded, the offset of each
+  // kept (non-empty) record in it, and the heads built for look-ups so far,
+  // by record index.
+  std::unique_ptr<unsigned char[]> pendingTable_;
+  std::vector<std::uint32_t> pendingRecords_;
+  std::unordered_map<std::size_t, std::unique_ptr<FileHead>> pendingHeads_;
+  bool headsPending_ = false;
   PackArchive* next_ = nullptr;
   std::unique_ptr<PackTrailer> trailer_;
   CPKFSF* fileSystem_;

@@ -9,8 +9,10 @@
 
 #include "directory_filter.h"
 #include "pack_archive.h"
+#include "pkfs/file_head.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
+#include "platform/byte_order.h"
 #include "platform/path_spelling.h"
 #include "scope_timer.h"
 
@@ -67,6 +69,7 @@ CFSManager* PackArchive::manager() const {
 }
 
 NameIndex& PackArchive::Names() const {
+  if (headsPending_) fileSystem_->BuildPendingNames();
   if (!namesBuilt_) {
     nameMap_.clear();
     nameMap_.reserve(heads_.size());
@@ -76,12 +79,133 @@ NameIndex& PackArchive::Names() const {
   return nameMap_;
 }
 
-FileHead* PackArchive::FindHead(const std::string& name) const { return Names().Find(name); }
+FileHead* PackArchive::FindHead(const std::string& name) const {
+  if (!headsPending_) return Names().Find(name);
+  // The volume's own map keeps the first head of a name.
+  const std::size_t index = FindPendingRecord(name, /*last=*/false);
+  return index == std::string::npos ? nullptr : const_cast<PackArchive*>(this)->PendingHead(index);
+}
+
+const std::vector<HeadPtr>& PackArchive::heads() const {
+  if (headsPending_) fileSystem_->BuildPendingNames();
+  return heads_;
+}
+
+std::size_t PackArchive::FindPendingRecord(const std::string& name, bool last) const {
+  std::size_t found = std::string::npos;
+  const unsigned char* const table = pendingTable_.get();
+  for (std::size_t i = 0; i < pendingRecords_.size(); ++i) {
+    // Each record was checked to lie inside the table when it was read.
+    const unsigned char* record = table + pendingRecords_[i];
+    if (platform::LoadU32(record) != name.size() ||
+        std::memcmp(record + 4, name.data(), name.size()) != 0) {
+      continue;
+    }
+    if (!last) return i;
+    found = i;
+  }
+  return found;
+}
+
+FileHead* PackArchive::PendingHead(std::size_t index) {
+  std::unique_ptr<FileHead>& head = pendingHeads_[index];
+  if (head == nullptr) {
+    head = std::make_unique<FileHead>(this);
+    const std::uint32_t offset = pendingRecords_[index];
+    head->Parse(pendingTable_.get() + offset, tableSize_ - offset);
+  }
+  return head.get();
+}
+
+FileHead* PackArchive::FindPendingHead(const std::string& name) {
+  if (!headsPending_) return nullptr;
+  // The manager's map keeps the last head registered under a name.
+  const std::size_t index = FindPendingRecord(name, /*last=*/true);
+  return index == std::string::npos ? nullptr : PendingHead(index);
+}
+
+void PackArchive::BuildPendingHeads() {
+  if (!headsPending_) return;
+  headsPending_ = false;
+  const std::size_t count = pendingRecords_.size();
+  loadedHeads_.reset(new FileHead[count]);
+  heads_.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto looked = pendingHeads_.find(i);
+    if (looked != pendingHeads_.end()) {
+      // Handed out already: the same head stays in force.
+      heads_.emplace_back(looked->second.release(), HeadDeleter(false));
+      continue;
+    }
+    FileHead* head = &loadedHeads_[i];
+    head->owner = this;
+    const std::uint32_t offset = pendingRecords_[i];
+    head->Parse(pendingTable_.get() + offset, tableSize_ - offset);
+    heads_.emplace_back(head, HeadDeleter(true));
+  }
+  pendingHeads_.clear();
+  std::vector<std::uint32_t>().swap(pendingRecords_);
+  pendingTable_.reset();
+  if (CFSManager* names = manager()) {
+    names->ReserveNames(count);
+    for (const HeadPtr& head : heads_) names->AddName(head.get());
+  }
+}
 
 void PackArchive::ForgetName(FileHead* head) {
   CFSManager* names = manager();
   // Another volume may have registered the name since; its entry stays.
   if (names != nullptr && names->FindName(head->name) == head) names->RemoveName(head);
+}
+
+// Header, table and every region lie inside the file (and below 4 GiB) and
+// apart.
+template <typename ForEachRegion>
+bool PackArchive::RegionsAreSound(std::uint64_t fileSize,
+                                  const ForEachRegion& forEachRegion) const {
+  const std::uint64_t limit = RegionLimit(fileSize);
+  const Region header{0, kPackHeaderBytes};
+  const Region table{tableOffset_, static_cast<std::uint64_t>(tableOffset_) + tableSize_};
+  // A volume the updater wrote holds its files in order, then the table: one
+  // pass over the records shows them apart without a list of the regions.
+  std::uint64_t usedUpTo = 0;
+  std::uint64_t lastStart = 0;
+  bool inOrder = true;
+  bool inside = true;
+  const auto take = [&](const Region& region) {
+    if (region.start < lastStart) inOrder = false;
+    lastStart = region.start;
+    if (region.start == region.end) return true;  // an empty table takes no room
+    if (region.start < usedUpTo) return false;
+    usedUpTo = region.end;
+    return true;
+  };
+  bool apart = take(header);
+  forEachRegion([&](std::uint32_t start, std::uint32_t size) {
+    const Region region{start, static_cast<std::uint64_t>(start) + size};
+    if (region.end > limit) inside = false;
+    if (inOrder) apart = take(region) && apart;
+  });
+  if (!inside) return false;
+  if (inOrder) apart = take(table) && apart;
+  if (inOrder) return apart;
+
+  // Any other order is sorted first.
+  std::vector<Region> regions;
+  regions.push_back(header);
+  forEachRegion([&regions](std::uint32_t start, std::uint32_t size) {
+    regions.push_back(Region{start, static_cast<std::uint64_t>(start) + size});
+  });
+  regions.push_back(table);
+  std::sort(regions.begin(), regions.end(),
+            [](const Region& a, const Region& b) { return a.start < b.start; });
+  usedUpTo = 0;
+  for (const Region& region : regions) {
+    if (region.start == region.end) continue;
+    if (region.start < usedUpTo) return false;
+    usedUpTo = region.end;
+  }
+  return true;
 }
 
 platform::Status PackArchive::ReadDirectory() {
@@ -91,6 +215,9 @@ platform::Status PackArchive::ReadDirectory() {
     namesBuilt_ = false;
     loadedHeads_.reset();
     trailer_.reset();
+    pendingTable_.reset();
+    pendingRecords_.clear();
+    headsPending_ = false;
     return platform::Status::Error(platform::Status::Code::kCorrupt, name_, why);
   };
   const std::uint64_t fileSize = stream_->Size();
@@ -101,7 +228,7 @@ platform::Status PackArchive::ReadDirectory() {
   }
   // Not zeroed first: the read fills it (and zeroes what it cannot).
   const std::size_t length = tableSize_;
-  const std::unique_ptr<unsigned char[]> tableBytes(new unsigned char[length + 1]);
+  std::unique_ptr<unsigned char[]> tableBytes(new unsigned char[length + 1]);
   unsigned char* const table = tableBytes.get();
   if (!ReadBuffer(table, tableOffset_, tableSize_)) {
     return platform::Status::Error(platform::Status::Code::kIoError, name_,
@@ -113,17 +240,32 @@ platform::Status PackArchive::ReadDirectory() {
   // ask for more than the table can hold.
   const std::size_t most = std::min<std::size_t>(headCount_, tableSize_ / kFileHeadFixedBytes);
   if (headCount_ > most) return broken("file record runs past the end of the directory");
-  loadedHeads_.reset(new FileHead[most]);
-  heads_.reserve(most);
+  // A set opened for reading builds its heads only when asked (headsPending).
+  const bool pending = fileSystem_ != nullptr && fileSystem_->readOnly();
+  std::vector<std::uint32_t> records;
+  if (pending) {
+    records.reserve(most);
+  } else {
+    loadedHeads_.reset(new FileHead[most]);
+    heads_.reserve(most);
+  }
   std::size_t position = 0;
   for (std::uint32_t i = 0; i < headCount_; ++i) {
-    FileHead* head = &loadedHeads_[i];
-    head->owner = this;
-    const std::size_t used = head->Parse(table + position, length - position);
+    FileRecord record;
+    const std::size_t used = ParseFileRecord(table + position, length - position, &record);
     if (used == 0) return broken("file record runs past the end of the directory");
+    // An empty record takes no space and is dropped.
+    if (record.size != 0) {
+      if (pending) {
+        records.push_back(static_cast<std::uint32_t>(position));
+      } else {
+        FileHead* head = &loadedHeads_[i];
+        head->owner = this;
+        head->Parse(table + position, length - position);
+        heads_.emplace_back(head, HeadDeleter(true));
+      }
+    }
     position += used;
-    if (head->size == 0) continue;  // an empty record takes no space and is dropped
-    heads_.emplace_back(head, HeadDeleter(true));
   }
   if (position < length) {
     trailer_ = std::make_unique<PackTrailer>();
@@ -134,58 +276,27 @@ platform::Status PackArchive::ReadDirectory() {
     // mismatch is only worth a word.
     if (trailer_->checksum != ByteSum(table, position)) checksumMismatch_ = true;
   }
-  if (!RegionsAreSound(fileSize)) {
-    return broken("file data lie outside the file or overlap");
+  bool sound;
+  if (pending) {
+    sound = RegionsAreSound(fileSize, [&records, table, length](const auto& take) {
+      for (const std::uint32_t offset : records) {
+        FileRecord record;
+        ParseFileRecord(table + offset, length - offset, &record);
+        take(record.start, record.size);
+      }
+    });
+  } else {
+    sound = RegionsAreSound(fileSize, [this](const auto& take) {
+      for (const HeadPtr& head : heads_) take(head->start, head->size);
+    });
+  }
+  if (!sound) return broken("file data lie outside the file or overlap");
+  if (pending) {
+    pendingTable_.reset(tableBytes.release());
+    pendingRecords_ = std::move(records);
+    headsPending_ = true;
   }
   return platform::Status::Ok();
-}
-
-// Header, table and every kept file lie inside the file (and below 4 GiB)
-// and apart.
-bool PackArchive::RegionsAreSound(std::uint64_t fileSize) const {
-  const std::uint64_t limit = RegionLimit(fileSize);
-  const Region header{0, kPackHeaderBytes};
-  const Region table{tableOffset_, static_cast<std::uint64_t>(tableOffset_) + tableSize_};
-  const auto regionOf = [](const HeadPtr& head) {
-    return Region{head->start, static_cast<std::uint64_t>(head->start) + head->size};
-  };
-  // A volume the updater wrote holds its files in order, then the table: one
-  // pass over the heads shows them apart without a list of the regions.
-  std::uint64_t usedUpTo = 0;
-  std::uint64_t lastStart = 0;
-  bool inOrder = true;
-  const auto take = [&](const Region& region) {
-    if (region.start < lastStart) inOrder = false;
-    lastStart = region.start;
-    if (region.start == region.end) return true;  // an empty table takes no room
-    if (region.start < usedUpTo) return false;
-    usedUpTo = region.end;
-    return true;
-  };
-  bool apart = take(header);
-  for (const HeadPtr& head : heads_) {
-    const Region region = regionOf(head);
-    if (region.end > limit) return false;
-    if (inOrder) apart = take(region) && apart;
-  }
-  if (inOrder) apart = take(table) && apart;
-  if (inOrder) return apart;
-
-  // Any other order is sorted first.
-  std::vector<Region> regions;
-  regions.reserve(heads_.size() + 2);
-  regions.push_back(header);
-  for (const HeadPtr& head : heads_) regions.push_back(regionOf(head));
-  regions.push_back(table);
-  std::sort(regions.begin(), regions.end(),
-            [](const Region& a, const Region& b) { return a.start < b.start; });
-  usedUpTo = 0;
-  for (const Region& region : regions) {
-    if (region.start == region.end) continue;
-    if (region.start < usedUpTo) return false;
-    usedUpTo = region.end;
-  }
-  return true;
 }
 
 bool PackArchive::Init() {

@@ -234,6 +234,30 @@ bool CPKFSF::RemoveFile(const std::string& name) {
   return RemoveCopies(name, nullptr);
 }
 
+bool CPKFSF::NamesPending() const {
+  // A volume being closed is already null here.
+  for (const std::unique_ptr<PackArchive>& volume : archives_) {
+    if (volume != nullptr && volume->headsPending()) return true;
+  }
+  return false;
+}
+
+FileHead* CPKFSF::FindPendingName(const std::string& key) {
+  // A later volume's copy of a name is the one in force, as in the map.
+  for (std::size_t i = archives_.size(); i-- > 0;) {
+    if (archives_[i] == nullptr) continue;
+    if (FileHead* head = archives_[i]->FindPendingHead(key)) return head;
+  }
+  return nullptr;
+}
+
+void CPKFSF::BuildPendingNames() {
+  // In the order of the set, as a load registers them.
+  for (const std::unique_ptr<PackArchive>& volume : archives_) {
+    if (volume != nullptr) volume->BuildPendingHeads();
+  }
+}
+
 bool CPKFSF::HoldsName(const std::string& name) const {
   for (const std::unique_ptr<PackArchive>& volume : archives_) {
     if (volume->FindHead(name) != nullptr) return true;

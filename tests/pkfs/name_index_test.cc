@@ -152,5 +152,58 @@ TEST_F(LoadedNamesTest, RepeatedNamesOfADamagedTableResolveAsTheyAlwaysDid) {
   EXPECT_EQ(manager_->FindName("THRICE"), nullptr);
 }
 
+TEST_F(LoadedNamesTest, ASetOpenedForReadingResolvesEveryNameAsALoadedOneAndBuildsHeadsWhenAsked) {
+  // Repeated names within a volume and across the two volumes of a chain.
+  const Bytes data = Pattern(24, 5);
+  WriteVolume(dir_.Join("DATA.pak"),
+              {Head("THRICE", 16, 4), Head("OTHER", 20, 4), Head("THRICE", 24, 4),
+               Head("BOTH", 28, 4), Head("THRICE", 32, 4), Head("EMPTY", 36, 0)},
+              data, true, "Data1.pak");
+  WriteVolume(dir_.Join("Data1.pak"), {Head("BOTH", 16, 8), Head("LATE", 24, 8), Head("LATE", 32, 4)},
+              data, true);
+  const std::vector<std::string> names = {"THRICE", "OTHER", "BOTH", "LATE", "EMPTY", "NONE"};
+  // Where each name resolves in the set, and in each volume, once loaded whole.
+  const auto resolve = [this, &names] {
+    std::vector<std::string> found;
+    for (const std::string& name : names) {
+      const pkfs::FileHead* head = manager_->FindName(name);
+      found.push_back(head == nullptr ? "-" : head->owner->name() + ":" + std::to_string(head->start));
+      for (const auto& volume : fs_->archives()) {
+        const pkfs::FileHead* held = volume->FindHead(name);
+        found.push_back(held == nullptr ? "-" : std::to_string(held->start));
+      }
+    }
+    return found;
+  };
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(Mount("DATA.pak", false));
+  const std::vector<std::string> loaded = resolve();
+  // Per name: the set's head (the last registered), then each volume's (its first).
+  EXPECT_EQ(loaded, (std::vector<std::string>{"DATA.pak:32", "16", "-",         // THRICE
+                                              "DATA.pak:20", "20", "-",         // OTHER
+                                              "Data1.pak:16", "28", "16",       // BOTH
+                                              "Data1.pak:32", "-", "24",        // LATE
+                                              "-", "-", "-", "-", "-", "-"}));  // EMPTY, NONE
+
+  readOnly_ = true;
+  ASSERT_TRUE(Mount("DATA.pak", false));
+  testing::internal::GetCapturedStdout();
+  ASSERT_EQ(fs_->archives().size(), 2u);
+  for (const auto& volume : fs_->archives()) EXPECT_TRUE(volume->headsPending());
+  EXPECT_EQ(resolve(), loaded);
+  // Looked up before the heads are built, the same heads after.
+  pkfs::FileHead* both = manager_->FindName("BOTH");
+  pkfs::FileHead* firstThrice = fs_->primary()->FindHead("THRICE");
+  EXPECT_EQ(manager_->fileMap().size(), 4u);  // builds them all
+  for (const auto& volume : fs_->archives()) EXPECT_FALSE(volume->headsPending());
+  EXPECT_EQ(manager_->FindName("BOTH"), both);
+  EXPECT_EQ(fs_->primary()->FindHead("THRICE"), firstThrice);
+  EXPECT_EQ(fs_->primary()->heads().size(), 5u);  // the empty record is dropped
+  EXPECT_EQ(resolve(), loaded);
+  std::unique_ptr<pkfs::CFSFile> handle(manager_->Open("late", "rb"));
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(handle->entry->start, 32u);
+}
+
 }  // namespace
 }  // namespace pkfs_test

@@ -98,6 +98,7 @@ class PackFixture : public ::testing::Test {
     auto fileSystem = std::make_unique<pkfs::CPKFSF>(manager_.get());
     fs_ = fileSystem.get();
     if (sizeLimit_ != 0) fs_->SetSizeLimitForTesting(sizeLimit_);
+    fs_->SetReadOnly(readOnly_);
     if (!rules_.empty()) {
       for (const std::string& rule : rules_) fs_->AddNameRule(rule, 0);
     }
@@ -196,6 +197,7 @@ class PackFixture : public ::testing::Test {
   testing_support::TempDir dir_;
   testing_support::ScopedCurrentDirectory cwd_;
   bool filtered_ = false;
+  bool readOnly_ = false;  // the set opened for reading (SetReadOnly)
   std::uint32_t sizeLimit_ = 0;
   std::vector<std::string> rules_;
   std::unique_ptr<pkfs::CFSManager> manager_;

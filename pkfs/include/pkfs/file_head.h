@@ -19,6 +19,20 @@ constexpr std::uint32_t kFlagResizing = 0x40000000;  // name matched a resizing-
 // filter word (all u32, little-endian): 20 + name length bytes.
 constexpr std::size_t kFileHeadFixedBytes = 20;
 
+// One record's fields as they lie in a directory, the name not copied.
+struct FileRecord {
+  const char* name = nullptr;
+  std::uint32_t nameLength = 0;
+  std::uint32_t start = 0;
+  std::uint32_t size = 0;
+  std::uint32_t flags = 0;
+  std::uint32_t filterWord = 0;
+};
+
+// Parses one record from the available bytes. Returns the record size, or 0
+// when the record (its name length included) does not fit in available.
+std::size_t ParseFileRecord(const unsigned char* data, std::size_t available, FileRecord* record);
+
 class FileHead {
  public:
   FileHead() = default;

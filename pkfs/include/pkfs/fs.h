@@ -43,6 +43,13 @@ class CFS {
   virtual bool RemoveFile(const std::string& name);
   virtual int RawWrite(const void* buffer, std::uint32_t length, CFSFile* handle);
 
+  // A file system whose names are not all in the manager's map yet (a set
+  // opened for reading builds its heads only when asked) answers look-ups
+  // itself until BuildPendingNames puts them all in the map.
+  virtual bool NamesPending() const { return false; }
+  virtual FileHead* FindPendingName(const std::string& key);
+  virtual void BuildPendingNames() {}
+
   // Opens path as a loose file with a stdio mode: a handle whose entry is a
   // file head made for it (size measured at open), or null.
   CFSFile* OpenPlain(const std::string& path, const std::string& mode);

@@ -79,8 +79,9 @@ class CFSManager {
   const std::string& cwd() const { return cwd_; }
   const std::string& root() const { return root_; }
   const std::string& baseDir() const { return baseDir_; }
-  // Every name in force, in no particular order.
-  const NameIndex& fileMap() const { return fileMap_; }
+  // Every name in force, in no particular order (names a file system kept
+  // pending are put in first).
+  const NameIndex& fileMap() const;
   const std::vector<CFSFile*>& openFiles() const { return openFiles_; }
 
   // Closes everything, drops the file systems and filters, and starts again

@@ -49,6 +49,11 @@ class CPKFSF : public CFS {
   // that a run stopped while making a volume left beside it.
   bool Load(const std::string& name) override;
   void Command(const std::string& name, std::string& text) override;
+  // A set opened for reading (SetReadOnly) keeps its volumes' directories as
+  // read and looks names up in them, the latest volume first.
+  bool NamesPending() const override;
+  FileHead* FindPendingName(const std::string& key) override;
+  void BuildPendingNames() override;
   int RawRead(void* buffer, std::uint32_t length, CFSFile* handle) override;
   // Removes name from the whole set; false only when a removal could not be
   // written (the last failure then says why). A name that no volume holds
