@@ -243,6 +243,12 @@ bool CPKFSF::NamesPending() const {
 }
 
 FileHead* CPKFSF::FindPendingName(const std::string& key) {
+  // Each look-up reads the records again; past a few, the heads are built
+  // and indexed once, so that many look-ups never cost a pass each.
+  if (++pendingLookups_ > kPendingLookups) {
+    BuildPendingNames();
+    return manager_ != nullptr ? manager_->FindName(key) : nullptr;
+  }
   // A later volume's copy of a name is the one in force, as in the map.
   for (std::size_t i = archives_.size(); i-- > 0;) {
     if (archives_[i] == nullptr) continue;

@@ -184,6 +184,10 @@ class CPKFSF : public CFS {
   std::vector<std::unique_ptr<PackArchive>> archives_;
   std::unique_ptr<NameRuleList> rules_;
   bool inBatch_ = false;
+  // Look-ups answered from pending directories; past kPendingLookups the
+  // heads are built (see FindPendingName).
+  static constexpr int kPendingLookups = 8;
+  int pendingLookups_ = 0;
 };
 
 // Makes an operation a batch of its own when no batch is open: begins one on
