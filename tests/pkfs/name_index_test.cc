@@ -159,15 +159,16 @@ TEST_F(LoadedNamesTest, ASetOpenedForReadingResolvesEveryNameAsALoadedOneAndBuil
               {Head("THRICE", 16, 4), Head("OTHER", 20, 4), Head("THRICE", 24, 4),
                Head("BOTH", 28, 4), Head("THRICE", 32, 4), Head("EMPTY", 36, 0)},
               data, true, "Data1.pak");
-  WriteVolume(dir_.Join("Data1.pak"), {Head("BOTH", 16, 8), Head("LATE", 24, 8), Head("LATE", 32, 4)},
-              data, true);
+  WriteVolume(dir_.Join("Data1.pak"),
+              {Head("BOTH", 16, 8), Head("LATE", 24, 8), Head("LATE", 32, 4)}, data, true);
   const std::vector<std::string> names = {"THRICE", "OTHER", "BOTH", "LATE", "EMPTY", "NONE"};
   // Where each name resolves in the set, and in each volume, once loaded whole.
   const auto resolve = [this, &names] {
     std::vector<std::string> found;
     for (const std::string& name : names) {
       const pkfs::FileHead* head = manager_->FindName(name);
-      found.push_back(head == nullptr ? "-" : head->owner->name() + ":" + std::to_string(head->start));
+      found.push_back(head == nullptr ? "-"
+                                      : head->owner->name() + ":" + std::to_string(head->start));
       for (const auto& volume : fs_->archives()) {
         const pkfs::FileHead* held = volume->FindHead(name);
         found.push_back(held == nullptr ? "-" : std::to_string(held->start));

@@ -10,8 +10,8 @@
 
 #include "pack_fixture.h"
 #include "platform/file_system.h"
-#include "power_loss.h"
 #include "platform/random_access_file.h"
+#include "power_loss.h"
 
 namespace pkfs_test {
 namespace {

@@ -2,16 +2,12 @@
 // overwrite each other, pack files the format cannot hold, loose files that
 // would land on a pack volume, and, under "-df", whatever is still below the
 // work path when the stages are done.
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "fileutil/file_util.h"
-#include "platform/ascii_case.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
-#include "platform/path_spelling.h"
 #include "relative_name.h"
 #include "update/pack_volumes.h"
 #include "update/update_dialog.h"
@@ -19,12 +15,6 @@
 namespace update {
 
 namespace {
-
-// The name a relative path lands on where names match without regard to
-// letter case: "\" as "/", ASCII letters lower-cased.
-std::string LandingName(const std::string& relative) {
-  return platform::WithForwardSlashes(platform::LowerAscii(relative));
-}
 
 // Why a file that ListTreeAsIs found below the work path was never reached by
 // the update's own search.
@@ -56,31 +46,11 @@ std::string LeftoverReason(const platform::TreeEntry& entry) {
 
 }  // namespace
 
-void UpdateDialog::PlanOverwrites(const std::vector<std::string>& entries,
-                                  const std::string& base) {
-  // The latest source seen for each landing name, walking the list backwards,
-  // so each entry learns which later one takes its name.
-  std::map<std::string, std::string> laterSource;
-  // The same file met twice (the pack search and the walk spell it
-  // differently) overwrites nothing; it counts at its last place.
-  std::set<std::string> seen;
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    const std::string relative = internal::RelativeTo(*it, base);
-    if (relative.empty()) continue;
-    const std::string key = SourceKey(*it);
-    if (!seen.insert(key).second) continue;
-    auto [slot, inserted] = laterSource.emplace(LandingName(relative), key);
-    if (inserted) continue;
-    overwrittenBy_.emplace(key, slot->second);
-    slot->second = key;
-  }
-}
-
 bool UpdateDialog::KeepBackIfOverwritten(const std::string& source) {
-  auto it = overwrittenBy_.find(SourceKey(source));
-  if (it == overwrittenBy_.end()) return false;
+  const std::string* later = ledger_.OverwrittenBy(source);
+  if (later == nullptr) return false;
   if (IsKeptBack(source)) return true;
-  std::string reason = "overwritten by " + it->second + ", whose name differs only in letter case";
+  std::string reason = "overwritten by " + *later + ", whose name differs only in letter case";
   // Under "-df" the later file goes once it is in place, and a rerun would
   // apply this one over it: it is put where no search looks.
   if (host_.deleteSources()) {
@@ -94,7 +64,7 @@ bool UpdateDialog::KeepBackIfOverwritten(const std::string& source) {
 
 std::string UpdateDialog::MoveAside(const std::string& source) {
   const std::string workPath = SourceDirectory();
-  const std::string relative = SourceKey(internal::RelativeTo(source, workPath));
+  const std::string relative = SourceLedger::Key(internal::RelativeTo(source, workPath));
   if (relative.empty()) return std::string();
   const std::string keptBack = workPath + "/" + kKeptBackDirectory;
   platform::CreateDirectory(keptBack);
@@ -106,9 +76,7 @@ std::string UpdateDialog::MoveAside(const std::string& source) {
   for (int n = 1; platform::PathExists(target); ++n) target = wanted + "." + std::to_string(n);
   readAhead_.BeforeChange(source);
   if (!platform::RenameFile(source, target)) return std::string();
-  movedAside_.insert(SourceKey(target));
-  // Its directories go at the stage's end when this emptied them.
-  emptiedSources_.NoteDeleted(relative, workPath);
+  ledger_.NoteMovedAside(target, relative, workPath);
   return target;
 }
 
@@ -141,8 +109,8 @@ void UpdateDialog::ReportLeftovers() {
   for (const platform::TreeEntry& entry : entries) {
     if (entry.kind == platform::TreeEntry::Kind::kDirectory) continue;
     const std::string path = source + "/" + entry.path;
-    if (movedAside_.count(SourceKey(path)) != 0) continue;    // named where it was
-    if (!keptBack_.insert(SourceKey(path)).second) continue;  // named already
+    if (ledger_.WasMovedAside(path)) continue;  // named where it was
+    if (!ledger_.NoteKeptBack(path)) continue;  // named already
     ShowMessage("not applied " + path + ": " + LeftoverReason(entry));
   }
 }

@@ -29,7 +29,7 @@ LParam UpdateDialog::findNormalFiles(WParam, LParam) {
   KeepBackUnlisted(unlisted);
   if (!workPathIsInstallation_) {
     KeepBackLinks(links);
-    PlanOverwrites(fileList_, source);
+    ledger_.PlanOverwrites(fileList_, source);
   }
   // Files delivered as they are, which "-df" deletes once they are in place,
   // are moved there rather than read: nothing to decode ahead then.
@@ -41,7 +41,7 @@ LParam UpdateDialog::findNormalFiles(WParam, LParam) {
     // and removed them: no need to look for them.
     std::vector<bool> removed(fileList_.size());
     for (std::size_t i = 0; i < fileList_.size(); ++i) {
-      removed[i] = removedSources_.count(SourceKey(fileList_[i])) != 0;
+      removed[i] = ledger_.WasRemoved(fileList_[i]);
     }
     // Each decoded file is also written ahead, unnamed, in its directory in
     // the installation (when that is there), so that at its turn it is only
@@ -91,8 +91,7 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
   if (last) {
     // The run makes no more files: the sources deleted so far may be freed
     // now, meanwhile, and those deleted from here on at once.
-    sourceRelease_.Release();
-    sourceRelease_.SetHolding(false);
+    ledger_.Release();
     CommitLooseFiles();
     ReportLeftovers();
     // Sources go only at commits, and until the last one the source of the
@@ -106,12 +105,11 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
 bool UpdateDialog::LoadLooseSource(const std::string& entry, LooseSource* loaded) {
   const std::size_t index = static_cast<std::size_t>(fileIndex_);
   if (movesSources_) {
-    const std::string key = SourceKey(entry);
-    if (removedSources_.count(key) != 0) return false;  // the pack stage deleted it
+    if (ledger_.WasRemoved(entry)) return false;  // the pack stage deleted it
     // A source that is to be moved needs only its size for now; its bytes
     // are read only if it cannot be moved after all. One that a later file
     // overwrites stays, so it is never moved.
-    if (overwrittenBy_.count(key) == 0) {
+    if (ledger_.OverwrittenBy(entry) == nullptr) {
       const platform::FileStamp stamp = platform::StampOf(entry);
       if (stamp.exists && !stamp.directory && stamp.size >= 0) {
         loaded->moving = true;

@@ -39,7 +39,7 @@ LParam UpdateDialog::findPackFiles(WParam, LParam) {
   KeepBackUnlisted(unlisted);
   packSearchIncomplete_ = !unlisted.empty();
   // Two spellings of "Pak" land on one name in the pack.
-  PlanOverwrites(fileList_, SourceDirectory());
+  ledger_.PlanOverwrites(fileList_, SourceDirectory());
   readAhead_.Start(fileList_);
   Print("%s\n", packSource.c_str());
   ResetProgressForList();
@@ -210,7 +210,7 @@ void UpdateDialog::CommitPackBatch() {
       KeepBack(source.entry, "could not be stored in the pack: " + committed.ToString());
       continue;
     }
-    storedInPack_.insert(SourceKey(source.entry));
+    ledger_.NoteStoredInPack(source.entry);
     // Only now that the pack holds the bytes durably may the source go, and
     // only when no later delivered file took its name. A compressed source is
     // smaller than the bytes stored from it, which is close enough to tell a
@@ -226,25 +226,18 @@ void UpdateDialog::CommitPackBatch() {
 void UpdateDialog::RemoveSource(const std::string& source, const std::string& relative,
                                 const std::string& base, std::uint64_t size) {
   readAhead_.BeforeChange(source);
-  // A read-only source refuses the deletion where the system asks the file
-  // (Windows): its attributes are cleared only then.
-  bool deleted = sourceRelease_.DeleteFile(source, size);
-  if (!deleted && platform::SetAttributesNormal(source)) {
-    deleted = sourceRelease_.DeleteFile(source, size);
-  }
-  if (deleted) removedSources_.insert(SourceKey(source));
+  ledger_.Delete(source, relative, base, size);
   Log("Remove Dir = %s \n", source.c_str());
-  emptiedSources_.NoteDeleted(relative, base);
 }
 
 void UpdateDialog::RemoveEmptiedDirectories(const std::string& base) {
-  emptiedSources_.RemoveAll([this](const std::string& text) { WriteStandardOutput(text); });
+  ledger_.RemoveEmptied([this](const std::string& text) { WriteStandardOutput(text); });
   if (platform::RemoveDirectory(base) || !host_.deleteSources() || WorkPathIsInstallation()) return;
   // Something is still below base. What a run that was cut short emptied
   // (this one never deleted a file there) or what came empty is found by one
   // walk and removed quietly: the lines above named what stays.
-  emptiedSources_.NoteDirectoriesBelow(base);
-  emptiedSources_.RemoveAll([](const std::string&) {});
+  ledger_.NoteDirectoriesBelow(base);
+  ledger_.RemoveEmptied([](const std::string&) {});
   platform::RemoveDirectory(base);
 }
 

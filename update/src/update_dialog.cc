@@ -1,6 +1,5 @@
 // The dialog itself: initialisation, the message routing, the command filter
 // and the change-state table that strings the stages together.
-#include "platform/path_spelling.h"
 #include "update/update_dialog.h"
 
 #include <cstdarg>
@@ -152,7 +151,7 @@ UpdateOutcome UpdateDialog::outcome() const {
   UpdateOutcome result;
   result.refused = refused_;
   result.packBusy = packBusy_;
-  result.keptBack = static_cast<int>(keptBack_.size());
+  result.keptBack = static_cast<int>(ledger_.keptBackCount());
   return result;
 }
 
@@ -285,31 +284,8 @@ void UpdateDialog::ShowMessage(const std::string& text) {
   ui::ShowMessageBox(resources::kApplicationTitle, text);
 }
 
-std::string UpdateDialog::SourceKey(const std::string& source) {
-  // "\" is "/" here, and "a//b" is "a/b": a work path given as "update/"
-  // makes the searches spell one file both ways.
-  std::string key;
-  key.reserve(source.size());
-  for (char c : source) {
-    if (platform::IsPathSeparator(c)) {
-      if (!key.empty() && key.back() == '/') continue;
-      c = '/';
-    }
-    key.push_back(c);
-  }
-  return key;
-}
-
-bool UpdateDialog::IsKeptBack(const std::string& source) const {
-  return keptBack_.count(SourceKey(source)) != 0;
-}
-
-bool UpdateDialog::WasStoredInPack(const std::string& source) const {
-  return storedInPack_.count(SourceKey(source)) != 0;
-}
-
 void UpdateDialog::KeepBack(const std::string& source, const std::string& reason) {
-  if (!keptBack_.insert(SourceKey(source)).second) return;
+  if (!ledger_.NoteKeptBack(source)) return;
   ShowMessage("kept back " + Shown(source) + ": " + reason);
   Log("%s kept back: %s\n", Shown(source).c_str(), reason.c_str());
 }

@@ -9,12 +9,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "fileutil/emptied_directories.h"
 #include "fileutil/file_util.h"
 #include "platform/file_identity.h"
 #include "platform/unnamed_file.h"
@@ -23,7 +21,7 @@
 #include "update/loose_file_batch.h"
 #include "update/pack_store.h"
 #include "update/read_ahead.h"
-#include "update/source_release.h"
+#include "update/source_ledger.h"
 #include "update/update_host.h"
 #include "update/update_run.h"
 
@@ -171,14 +169,13 @@ class UpdateDialog {
   // standard error (once per file).
   void KeepBack(const std::string& source, const std::string& reason);
   // A path as a Linux user types it: every "\" shown as "/".
-  static std::string Shown(const std::string& path) { return SourceKey(path); }
+  static std::string Shown(const std::string& path) { return SourceLedger::Key(path); }
 
   // Delivered files that land on one name (letter case aside, as on the
-  // system the installation comes from): all are applied in list order, so the
-  // last wins; each earlier one is remembered as overwritten by the next, so
-  // that its source is kept and named instead of deleted. entries are cut
-  // below base to compare their names.
-  void PlanOverwrites(const std::vector<std::string>& entries, const std::string& base);
+  // system the installation comes from) are all applied in list order, so the
+  // last wins; the ledger remembers each earlier one as overwritten by the
+  // next (SourceLedger::PlanOverwrites), so that its source is kept and named
+  // instead of deleted.
   // Keeps source back when a later delivered file overwrote it. True if so.
   bool KeepBackIfOverwritten(const std::string& source);
   // The reason a pack update file whose bytes are loaded cannot be stored, or
@@ -293,11 +290,10 @@ class UpdateDialog {
   void PostNextFile();
   // The entry at fileIndex, or null when fileIndex is outside the list.
   const std::string* CurrentEntry() const;
-  // The form under which a source is remembered: every "\" turned into "/",
-  // runs of "/" made one.
-  static std::string SourceKey(const std::string& source);
-  bool IsKeptBack(const std::string& source) const;
-  bool WasStoredInPack(const std::string& source) const;
+  bool IsKeptBack(const std::string& source) const { return ledger_.IsKeptBack(source); }
+  bool WasStoredInPack(const std::string& source) const {
+    return ledger_.WasStoredInPack(source);
+  }
   // Commits the open batch of pack stores. Its sources count as stored (and
   // under "-df" go) only once it succeeded; otherwise each is kept back with
   // the reason.
@@ -330,15 +326,9 @@ class UpdateDialog {
   bool refused_ = false;
   bool toldCannotStop_ = false;
   bool packBusy_ = false;  // the pack stayed locked by another process: nothing was applied
-  // One update file can be listed under two spellings (the pack search gives
-  // D/Pak\a, the work-path search D\Pak\a): these sets hold SourceKey forms.
-  std::set<std::string> keptBack_;        // sources that could not be applied
-  std::set<std::string> storedInPack_;    // pack update files the pack now holds
-  std::set<std::string> removedSources_;  // sources this run has deleted
-  std::set<std::string> movedAside_;      // where MoveAside put them (SourceKey form)
-  // Sources (SourceKey form) whose name a later delivered file takes, and the
-  // later file as shown.
-  std::map<std::string, std::string> overwrittenBy_;
+  // What became of each delivered file: kept back, stored, deleted, moved
+  // aside; and which later file takes its name.
+  SourceLedger ledger_;
 
   // Loose files written to temporaries and waiting for the batch's commit.
   struct PendingLooseFile {
@@ -347,11 +337,6 @@ class UpdateDialog {
     bool inPack;  // a pack update file met again: its failure keeps nothing back
   };
   LooseFileBatch looseBatch_;
-  // Deletes the applied sources. They are held until the run has made its
-  // files, and freed on threads of their own.
-  SourceRelease sourceRelease_;
-  // The directories of the sources deleted in the current stage.
-  fileutil::EmptiedDirectories emptiedSources_;
   // The pack stage's directories ("Pak" in each letter case it came in).
   std::vector<std::string> packDirectories_;
   bool packSearchIncomplete_ = false;  // a directory of the pack search could not be listed
