@@ -1,16 +1,11 @@
 #include "platform/deleted_file.h"
 
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <cerrno>
-
-#include "file_events.h"
-#include "name_match_cache.h"
-#include "path_resolution.h"
+#include "file_removal.h"
 
 namespace platform {
 
@@ -42,27 +37,7 @@ void DeletedFile::Free() {
 
 bool DeleteFileKeeping(const std::string& path, DeletedFile* kept) {
   kept->Free();
-  if (path.empty() || internal::FaultInjected(IoCall::kRemove)) return false;
-  return internal::OnExistingPath(path, [kept](const std::string& candidate) {
-    FileEventObserver* observer = internal::CurrentObserver();
-    if (observer != nullptr && !observer->OnDelete(candidate)) {
-      errno = EIO;
-      return false;
-    }
-    // A reference that only names the file (O_PATH) keeps it alive past the
-    // unlink without the right to read it; O_NOFOLLOW keeps a link itself,
-    // which is what unlink removes.
-    const int descriptor = ::open(candidate.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (::unlink(candidate.c_str()) != 0) {
-      const int error = errno;
-      if (descriptor >= 0) ::close(descriptor);
-      errno = error;
-      return false;
-    }
-    internal::NoteEntryRemoved(candidate);
-    kept->descriptor_ = descriptor;
-    return true;
-  });
+  return internal::UnlinkFile(path, &kept->descriptor_);
 }
 
 std::size_t RaiseOpenFileLimit(std::size_t wanted) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "file_events.h"
+#include "file_removal.h"
 #include "name_match_cache.h"
 #include "path_resolution.h"
 #include "stamp_from_stat.h"
@@ -258,21 +259,39 @@ bool RemoveDirectory(const std::string& path) {
   });
 }
 
-bool DeleteFile(const std::string& path) {
+namespace internal {
+
+bool UnlinkFile(const std::string& path, int* keep) {
+  if (keep != nullptr) *keep = -1;
   if (path.empty()) return false;
-  if (internal::FaultInjected(IoCall::kRemove)) return false;
+  if (FaultInjected(IoCall::kRemove)) return false;
   // unlink refuses a directory (EISDIR), as DeleteFile does on Windows.
-  return internal::OnExistingPath(path, [](const std::string& candidate) {
-    FileEventObserver* observer = internal::CurrentObserver();
+  return OnExistingPath(path, [keep](const std::string& candidate) {
+    FileEventObserver* observer = CurrentObserver();
     if (observer != nullptr && !observer->OnDelete(candidate)) {
       errno = EIO;
       return false;
     }
-    if (::unlink(candidate.c_str()) != 0) return false;
-    internal::NoteEntryRemoved(candidate);
+    // A reference that only names the file (O_PATH) keeps it alive past the
+    // unlink without the right to read it; O_NOFOLLOW keeps a link itself,
+    // which is what unlink removes.
+    const int kept = keep != nullptr ? ::open(candidate.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
+                                     : -1;
+    if (::unlink(candidate.c_str()) != 0) {
+      const int error = errno;
+      if (kept >= 0) ::close(kept);
+      errno = error;
+      return false;
+    }
+    NoteEntryRemoved(candidate);
+    if (keep != nullptr) *keep = kept;
     return true;
   });
 }
+
+}  // namespace internal
+
+bool DeleteFile(const std::string& path) { return internal::UnlinkFile(path, nullptr); }
 
 bool RenameFile(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
