@@ -1,6 +1,7 @@
-// The I/O fault campaign: an update of fifty files (pack and loose, "-df") run
-// by the built updater once per I/O call it makes, with that call failing:
-// every write, then every read, then every sync, first failing once with EIO,
+// The I/O fault campaign: an update of fifty files (pack and loose, "-df", some
+// into directories it must make) run by the built updater once per I/O call
+// it makes, with that call failing: every call of each kind (write, read,
+// sync, open, rename, link, remove, mkdir, rmdir, list), first failing once with EIO,
 // then failing from there on with ENOSPC (a full disk stays full). After each
 // run: the updater exited 0 or 1; every update file whose content is not in
 // place still exists; nothing else in the installation changed but for whole
@@ -89,7 +90,10 @@ class FaultCampaign : public ::testing::Test {
     return std::string(kFolders[i % 4]) + "/file" + std::to_string(i) + (i % 3 ? ".bin" : ".txt");
   }
   static std::string LooseName(int i) {
-    return std::string(i % 2 ? "maps" : "config") + "/loose" + std::to_string(i) + ".dat";
+    const std::string file = "/loose" + std::to_string(i) + ".dat";
+    // Some new files land in directories the installation does not have yet.
+    if (i >= 6 && i % 5 == 0) return "textures/set" + std::to_string(i % 2) + file;
+    return std::string(i % 2 ? "maps" : "config") + file;
   }
 
   RunResult Run(const std::string& install, const std::vector<std::string>& arguments,
