@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "pack_archive.h"
-#include "pack_format.h"
+#include "pkfs/pack_format.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_file.h"
 #include "pkfs/fs_filter.h"

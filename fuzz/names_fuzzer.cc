@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "normalize_name.h"
+#include "pkfs/normalize_name.h"
 
 namespace {
 

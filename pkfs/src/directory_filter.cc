@@ -1,5 +1,5 @@
 // The manager's id-0 filters as the directory filter of the format layer.
-#include "directory_filter.h"
+#include "pkfs/directory_filter.h"
 
 #include <cstdint>
 

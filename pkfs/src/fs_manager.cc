@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "normalize_name.h"
+#include "pkfs/normalize_name.h"
 #include "pkfs/file_functions.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_file.h"

@@ -1,7 +1,7 @@
 // Name keys of the library: every stored name and every looked-up name passes
 // through NormalizeName, so that "data\Sound.txt" and "/DATA/sound.TXT" meet
 // under one key.
-#include "normalize_name.h"
+#include "pkfs/normalize_name.h"
 
 #include "platform/path_spelling.h"
 

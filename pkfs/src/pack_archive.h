@@ -24,10 +24,11 @@
 #include <vector>
 
 #include "leak_list.h"
-#include "pack_format.h"
+#include "pkfs/pack_format.h"
 #include "pkfs/file_head.h"
 #include "pkfs/name_index.h"
 #include "pkfs/output_sink.h"
+#include "pkfs/pack_volume.h"
 #include "pkfs/pkfsf.h"
 #include "platform/random_access_file.h"
 #include "platform/status.h"
@@ -41,22 +42,8 @@ class ScopeTimer;
 // "NAME: too large for a pack volume (N bytes; a volume holds at most M)".
 platform::Status TooLargeForVolume(const std::string& name, std::uint64_t size,
                                    std::uint32_t sizeLimit);
-// A volume's file heads. Those its directory held when it was loaded live in
-// one block that the volume owns (a load allocates once for them all, not
-// once per file); heads stored later are allocated one by one. Either kind
-// is held through a HeadPtr, which frees only the latter.
-struct HeadDeleter {
-  HeadDeleter() = default;
-  explicit HeadDeleter(bool ownedByBlock) : inBlock(ownedByBlock) {}
-  HeadDeleter(std::default_delete<FileHead>) {}  // NOLINT: a plain unique_ptr converts
-  void operator()(FileHead* head) const {
-    if (!inBlock) delete head;
-  }
-  bool inBlock = false;
-};
-using HeadPtr = std::unique_ptr<FileHead, HeadDeleter>;
 
-class PackArchive {
+class PackArchive : public PackVolume {
  public:
   // What a removal from one volume came to.
   enum class RemoveOutcome { kAbsent, kRemoved, kFailed };
@@ -65,7 +52,7 @@ class PackArchive {
               CPKFSF* fileSystem);
   // Close: removes every head's name from the manager's map (where the map
   // still points at it), closes the file and so gives up its lock.
-  virtual ~PackArchive();
+  ~PackArchive() override;
   PackArchive(const PackArchive&) = delete;
   PackArchive& operator=(const PackArchive&) = delete;
 
@@ -89,7 +76,7 @@ class PackArchive {
   // and no two regions may overlap. Otherwise, with nothing kept, why not.
   platform::Status ReadDirectory();
   // The trailer's checksum did not match the records read (not a refusal).
-  bool checksumMismatch() const { return checksumMismatch_; }
+  bool checksumMismatch() const override { return checksumMismatch_; }
   // Registers the heads with the manager and loads the next volume. True only
   // when a next volume was loaded.
   bool Init();
@@ -113,7 +100,7 @@ class PackArchive {
   // length bytes or reports false (missing bytes are zeroed). WriteBuffer
   // retries a short write a bounded number of times and reports failure;
   // WriteBlock does the same and says why.
-  bool ReadBuffer(void* data, std::uint32_t position, std::uint32_t length);
+  bool ReadBuffer(void* data, std::uint32_t position, std::uint32_t length) override;
   bool WriteBuffer(const void* data, std::uint32_t position, std::uint32_t length);
   platform::Status WriteBlock(const void* data, std::uint32_t position, std::uint32_t length);
 
@@ -182,22 +169,24 @@ class PackArchive {
   // The name the previous volume's trailer stores (for the first volume, the
   // name it was opened by); path() is where the file is, which differs for a
   // later volume of a set opened through a directory.
-  const std::string& name() const { return name_; }
+  const std::string& name() const override { return name_; }
   void set_name(const std::string& name) { name_ = name; }
-  const std::string& path() const { return stream_ != nullptr ? stream_->path() : name_; }
+  const std::string& path() const override {
+    return stream_ != nullptr ? stream_->path() : name_;
+  }
   PackArchive* next() const { return next_; }
   void set_next(PackArchive* next) { next_ = next; }
   CPKFSF* fileSystem() const { return fileSystem_; }
   CFSManager* manager() const;
   // Every head, in directory order (a volume of a set opened for reading
   // builds them first; see BuildPendingHeads).
-  const std::vector<HeadPtr>& heads() const;
+  const std::vector<HeadPtr>& heads() const override;
   const LeakList& leakList() const { return leakList_; }
-  const PackTrailer* trailer() const { return trailer_.get(); }
-  std::uint32_t tableOffset() const { return tableOffset_; }
-  std::uint32_t tableSize() const { return tableSize_; }
-  std::uint32_t headCount() const { return headCount_; }
-  platform::RandomAccessFile* stream() const { return stream_.get(); }
+  const PackTrailer* trailer() const override { return trailer_.get(); }
+  std::uint32_t tableOffset() const override { return tableOffset_; }
+  std::uint32_t tableSize() const override { return tableSize_; }
+  std::uint32_t headCount() const override { return headCount_; }
+  platform::RandomAccessFile* stream() const override { return stream_.get(); }
 
  private:
   // A head taken out of heads, with its place.
@@ -314,10 +303,6 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem);
 // stores) is name.
 PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std::string& path);
 
-// Where a volume named name lies when it belongs to the set of the volume at
-// volumePath: in the same directory. A name with a directory of its own
-// (absolute, or with a drive) is taken as it stands.
-std::string PathBeside(const std::string& volumePath, const std::string& name);
 
 // Hands text to manager's output sink; without a manager, to the standard
 // streams.

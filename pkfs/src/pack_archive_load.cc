@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "directory_filter.h"
+#include "pkfs/directory_filter.h"
 #include "pack_archive.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_manager.h"

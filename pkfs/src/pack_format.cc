@@ -1,5 +1,5 @@
 // Header and trailer records of a pack volume, and the directory checksum.
-#include "pack_format.h"
+#include "pkfs/pack_format.h"
 
 #include <cstring>
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "name_rule.h"
-#include "normalize_name.h"
+#include "pkfs/normalize_name.h"
 #include "pack_archive.h"
 #include "pkfs/fs_file.h"
 #include "pkfs/fs_manager.h"
@@ -232,6 +232,15 @@ bool CPKFSF::RemoveFile(const std::string& name) {
   NoteFailure(platform::Status::Ok());
   if (primary() != nullptr && !HoldsName(name)) NoteMissing(name);
   return RemoveCopies(name, nullptr);
+}
+
+PackVolume* VolumeOf(const FileHead& head) { return head.owner; }
+
+std::vector<const PackVolume*> CPKFSF::volumes() const {
+  std::vector<const PackVolume*> volumes;
+  volumes.reserve(archives_.size());
+  for (const std::unique_ptr<PackArchive>& volume : archives_) volumes.push_back(volume.get());
+  return volumes;
 }
 
 bool CPKFSF::NamesPending() const {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "normalize_name.h"
+#include "pkfs/normalize_name.h"
 #include "pkfs/fs_file.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"

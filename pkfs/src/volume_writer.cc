@@ -1,8 +1,8 @@
 // The one writer of directory and header bytes (volume_writer.h).
 #include "pkfs/volume_writer.h"
 
-#include "directory_filter.h"
-#include "pack_format.h"
+#include "pkfs/directory_filter.h"
+#include "pkfs/pack_format.h"
 #include "pkfs/file_head.h"
 
 namespace pkfs {

@@ -1,5 +1,5 @@
 // Name keys and relative-path resolution.
-#include "normalize_name.h"
+#include "pkfs/normalize_name.h"
 
 #include <gtest/gtest.h>
 

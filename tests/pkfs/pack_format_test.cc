@@ -1,5 +1,5 @@
 // Byte layouts of the volume header, the file head record and the trailer.
-#include "pack_format.h"
+#include "pkfs/pack_format.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "directory_filter.h"
+#include "pkfs/directory_filter.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace pkfs {
@@ -58,6 +59,21 @@ class FileHead {
 
   std::uint16_t FilterId() const { return static_cast<std::uint16_t>(filterWord & 0xFFFF); }
 };
+
+// A volume's file heads. Those its directory held when it was loaded live in
+// one block that the volume owns (a load allocates once for them all, not
+// once per file); heads stored later are allocated one by one. Either kind
+// is held through a HeadPtr, which frees only the latter.
+struct HeadDeleter {
+  HeadDeleter() = default;
+  explicit HeadDeleter(bool ownedByBlock) : inBlock(ownedByBlock) {}
+  HeadDeleter(std::default_delete<FileHead>) {}  // NOLINT: a plain unique_ptr converts
+  void operator()(FileHead* head) const {
+    if (!inBlock) delete head;
+  }
+  bool inBlock = false;
+};
+using HeadPtr = std::unique_ptr<FileHead, HeadDeleter>;
 
 }  // namespace pkfs
 

@@ -15,6 +15,7 @@ namespace pkfs {
 
 class NameRuleList;
 class PackArchive;
+class PackVolume;
 
 constexpr std::uint32_t kDefaultVolumeSizeLimit = 0x60000000;
 // How long a load waits for a volume that another process holds.
@@ -162,6 +163,8 @@ class CPKFSF : public CFS {
   void SetSizeLimitForTesting(std::uint32_t limit) { sizeLimit_ = limit; }
   const std::string& volumePattern() const { return volumePattern_; }
   const std::vector<std::unique_ptr<PackArchive>>& archives() const { return archives_; }
+  // The volumes as a reader sees them, in the order of the set.
+  std::vector<const PackVolume*> volumes() const;
   PackArchive* primary() const { return archives_.empty() ? nullptr : archives_.front().get(); }
 
  private:

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "pack_archive.h"
+#include "pkfs/pack_volume.h"
 #include "pkfstool/commands.h"
 #include "pkfstool/compact.h"
 #include "pkfstool/pack_set.h"
@@ -23,7 +23,7 @@ std::vector<std::string> ReadEverything(const std::string& setPath, const SetSca
   PackSet set;
   const platform::Status status = set.Open(setPath);
   if (!status.ok()) return {status.ToString()};
-  const auto& volumes = set.fileSystem().archives();
+  const auto& volumes = set.fileSystem().volumes();
   if (volumes.size() != scan.volumes.size()) {
     problems.push_back(setPath + ": only " + std::to_string(volumes.size()) + " of " +
                        std::to_string(scan.volumes.size()) + " volumes load");

@@ -5,7 +5,7 @@
 #include <memory>
 #include <utility>
 
-#include "pack_archive.h"
+#include "pkfs/pack_volume.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/volume_writer.h"
 #include "pkfstool/pack_set.h"
@@ -130,8 +130,8 @@ Status WriteVolume(NewVolume& volume, const std::string& nextName, pkfs::CFSMana
           room < entry->size - done ? room : static_cast<std::size_t>(entry->size - done));
       const std::size_t at = staged.size();
       staged.resize(at + length);
-      if (!entry->owner->ReadBuffer(staged.data() + at, entry->start + done, length)) {
-        return Status::Error(Status::Code::kIoError, entry->owner->path(),
+      if (!pkfs::VolumeOf(*entry)->ReadBuffer(staged.data() + at, entry->start + done, length)) {
+        return Status::Error(Status::Code::kIoError, pkfs::VolumeOf(*entry)->path(),
                              "cannot read " + entry->name);
       }
       done += length;
@@ -230,7 +230,7 @@ Status CompactSet(const std::string& firstPath, const CompactOptions& options,
 
   const pkfs::CPKFSF& old = set.fileSystem();
   std::vector<const pkfs::FileHead*> entries;
-  for (const auto& volume : old.archives()) {
+  for (const auto& volume : old.volumes()) {
     out.bytesBefore += volume->stream()->Size();
     for (const auto& head : volume->heads()) {
       // Shadowed copies and empty records (dropped at every load) go.
@@ -246,8 +246,8 @@ Status CompactSet(const std::string& firstPath, const CompactOptions& options,
       entries.push_back(head.get());
     }
   }
-  if (options.salvage) NameUnloadedEntries(scan, old.archives().size(), &out.dropped);
-  out.volumesBefore = old.archives().size();
+  if (options.salvage) NameUnloadedEntries(scan, old.volumes().size(), &out.dropped);
+  out.volumesBefore = old.volumes().size();
   out.entries = entries.size();
 
   std::vector<NewVolume> volumes = Plan(entries, options.volumeSizeLimit);
@@ -287,8 +287,8 @@ Status CompactSet(const std::string& firstPath, const CompactOptions& options,
   // Windows renames no file that is open. (The set's lock goes with them; it
   // could not keep anyone off the new file anyway.)
   std::vector<std::string> oldLater;
-  for (std::size_t i = 1; i < old.archives().size(); ++i) {
-    oldLater.push_back(old.archives()[i]->path());
+  for (std::size_t i = 1; i < old.volumes().size(); ++i) {
+    oldLater.push_back(old.volumes()[i]->path());
   }
   volumes[0].file.reset();
   set.Close();

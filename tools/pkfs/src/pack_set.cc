@@ -7,9 +7,9 @@
 #include <thread>
 #include <utility>
 
-#include "directory_filter.h"
-#include "normalize_name.h"
-#include "pack_archive.h"
+#include "pkfs/directory_filter.h"
+#include "pkfs/normalize_name.h"
+#include "pkfs/pack_volume.h"
 #include "pkfs/fs_filter.h"
 #include "pkfstool/set_scan.h"
 #include "platform/file_system.h"
@@ -102,7 +102,7 @@ std::string PackSet::Unsettled(const platform::Status& loaded) const {
   if (!Unchanged()) return "changed";
   // A chain that stops at a volume its trailer names, or a directory that
   // does not match its checksum, may be a commit seen half-way, or damage.
-  const auto& volumes = fileSystem_->archives();
+  const auto& volumes = fileSystem_->volumes();
   const pkfs::PackTrailer* trailer = volumes.back()->trailer();
   if (trailer != nullptr && !trailer->nextName.empty()) {
     return "chain: " + fileSystem_->lastFailure().ToString();
@@ -111,7 +111,7 @@ std::string PackSet::Unsettled(const platform::Status& loaded) const {
   return damage.ok() ? std::string() : damage.ToString();
 }
 
-bool PackSet::VolumeUnchanged(const pkfs::PackArchive& volume) const {
+bool PackSet::VolumeUnchanged(const pkfs::PackVolume& volume) const {
   if (fileSystem_ == nullptr || !fileSystem_->readOnly()) return true;
   unsigned char bytes[pkfs::kPackHeaderBytes];
   if (volume.stream()->ReadAt(0, bytes, sizeof bytes) != static_cast<long long>(sizeof bytes)) {
@@ -125,7 +125,7 @@ bool PackSet::VolumeUnchanged(const pkfs::PackArchive& volume) const {
 
 bool PackSet::Unchanged() const {
   if (fileSystem_ == nullptr || !fileSystem_->readOnly()) return true;
-  const auto& volumes = fileSystem_->archives();
+  const auto& volumes = fileSystem_->volumes();
   if (volumes.empty()) return true;
   // A compaction puts a new set in place under the first volume's name.
   if (!volumes.front()->stream()->IsFileAt(path_)) return false;
@@ -137,7 +137,7 @@ bool PackSet::Unchanged() const {
 
 platform::Status PackSet::Damage() const {
   if (fileSystem_ == nullptr) return platform::Status::Ok();
-  for (const auto& volume : fileSystem_->archives()) {
+  for (const auto& volume : fileSystem_->volumes()) {
     if (volume->checksumMismatch()) {
       return platform::Status::Error(platform::Status::Code::kCorrupt, volume->name(),
                                      "directory checksum does not match");
@@ -219,15 +219,15 @@ platform::Status PackSet::ReadEntry(const pkfs::FileHead& head, const Sink& sink
   // The first piece takes its carry from the entry's last stored byte, each
   // later one from the stored byte before it.
   unsigned char carry = 0;
-  if (decode && head.size > 0 && !head.owner->ReadBuffer(&carry, head.start + head.size - 1, 1)) {
+  if (decode && head.size > 0 && !pkfs::VolumeOf(head)->ReadBuffer(&carry, head.start + head.size - 1, 1)) {
     return Status::Error(Status::Code::kIoError, head.name, "cannot be read from its volume");
   }
   for (std::uint32_t done = 0; done < head.size;) {
     const auto length = static_cast<std::uint32_t>(
         std::min<std::size_t>(kPieceBytes, static_cast<std::size_t>(head.size - done)));
-    const bool read = head.owner->ReadBuffer(piece_.data(), head.start + done, length);
+    const bool read = pkfs::VolumeOf(head)->ReadBuffer(piece_.data(), head.start + done, length);
     // Bytes read after a commit may lie in places it gave back.
-    if (!VolumeUnchanged(*head.owner)) {
+    if (!VolumeUnchanged(*pkfs::VolumeOf(head))) {
       return Status::Error(Status::Code::kBusy, head.name,
                            "changed by another process while it was read");
     }

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "pack_archive.h"
+#include "pkfs/pack_volume.h"
 #include "pkfstool/commands.h"
 #include "pkfstool/pack_set.h"
 
@@ -32,7 +32,7 @@ int RunList(const Invocation& invocation) {
   for (const pkfs::FileHead* head : set.Entries()) {
     if (invocation.longListing) {
       std::printf("%10u  0x%08X  %-6s %-12s %s\n", head->size, head->flags,
-                  FilterColumn(*head).c_str(), head->owner->name().c_str(), head->name.c_str());
+                  FilterColumn(*head).c_str(), pkfs::VolumeOf(*head)->name().c_str(), head->name.c_str());
     } else {
       std::fwrite(head->name.data(), 1, head->name.size(), stdout);
       std::fputc('\n', stdout);
@@ -81,7 +81,7 @@ int RunInfo(const Invocation& invocation) {
               "directory", "free");
   unsigned long long bytes = 0, payload = 0, directory = 0, freeBytes = 0;
   std::size_t entries = 0, stale = 0;
-  for (const auto& volume : set.fileSystem().archives()) {
+  for (const auto& volume : set.fileSystem().volumes()) {
     unsigned long long volumePayload = 0;
     for (const auto& head : volume->heads()) {
       volumePayload += head->size;
@@ -100,7 +100,7 @@ int RunInfo(const Invocation& invocation) {
   }
   std::printf(row, "total", bytes, entries, payload, directory, freeBytes);
   std::printf("%zu volume(s); %zu stale cop%s shadowed by a later volume\n",
-              set.fileSystem().archives().size(), stale, stale == 1 ? "y" : "ies");
+              set.fileSystem().volumes().size(), stale, stale == 1 ? "y" : "ies");
   return AfterReading(set);
 }
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <set>
 
-#include "directory_filter.h"
-#include "pack_archive.h"
+#include "pkfs/directory_filter.h"
+#include "pkfs/pack_volume.h"
 #include "platform/file_identity.h"
 #include "pkfstool/stored_name.h"
 #include "platform/file_system.h"

@@ -16,7 +16,7 @@
 #include "platform/status.h"
 
 namespace pkfs {
-class PackArchive;
+class PackVolume;
 }
 
 namespace pkfstool {
@@ -68,7 +68,7 @@ class PackSet {
   // headers still say what was loaded); always true for a set loaded for
   // writing.
   bool Unchanged() const;
-  bool VolumeUnchanged(const pkfs::PackArchive& volume) const;
+  bool VolumeUnchanged(const pkfs::PackVolume& volume) const;
 
   // Hands head's bytes, decoded, to sink piece by piece. The failure names
   // the entry: a short read, a filter this tool does not know, or what sink

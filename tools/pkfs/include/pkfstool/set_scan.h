@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "pack_format.h"
+#include "pkfs/pack_format.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_manager.h"
 

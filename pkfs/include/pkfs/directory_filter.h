@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "pack_format.h"
+#include "pkfs/pack_format.h"
 
 namespace pkfs {
 
