@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "platform/unnamed_file.h"
 #include "test_support.h"
@@ -168,11 +169,33 @@ class ReadAheadFilesTest : public ::testing::Test {
     };
   }
 
+  // As the updater's loader does: the stamp is the opened file's own.
+  ReadAhead::StampingLoader StampingFileLoader() {
+    return [this](const std::string& path, Bytes& buffer, platform::FileStamp* stamp) {
+      *stamp = platform::FileStamp();
+      std::FILE* file = platform::OpenFileToRead(path, stamp);
+      ++loads_;
+      if (file == nullptr) return -1;
+      unsigned char piece[256];
+      for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, file)) > 0;) {
+        buffer.insert(buffer.end(), piece, piece + got);
+      }
+      std::fclose(file);
+      return static_cast<int>(buffer.size());
+    };
+  }
+
   testing_support::TempDir dir_;
   std::atomic<int> loads_{0};
 };
 
-TEST_F(ReadAheadFilesTest, FileChangedAfterItWasReadAheadIsLoadedAgainAtItsTurn) {
+// With a plain loader (the read-ahead looks at the path first) and with one
+// that stamps the file it opened.
+class ReadAheadReloadTest : public ReadAheadFilesTest, public ::testing::WithParamInterface<bool> {};
+
+INSTANTIATE_TEST_SUITE_P(PlainAndStamping, ReadAheadReloadTest, ::testing::Bool());
+
+TEST_P(ReadAheadReloadTest, FileChangedAfterItWasReadAheadIsLoadedAgainAtItsTurn) {
   const std::vector<std::string> names = {"a", "b", "c", "d", "e"};
   std::vector<std::string> paths;
   for (const std::string& name : names) {
@@ -183,7 +206,9 @@ TEST_F(ReadAheadFilesTest, FileChangedAfterItWasReadAheadIsLoadedAgainAtItsTurn)
   testing_support::MakeDirs(Path("out"));
   const bool systemHasUnnamedFiles =
       platform::UnnamedFile::Write(Path("out"), nullptr, 0) != nullptr;
-  ReadAhead readAhead(FileLoader(), update::ReadAheadLimitsForJobs(4));
+  ReadAhead readAhead = GetParam()
+                            ? ReadAhead(StampingFileLoader(), update::ReadAheadLimitsForJobs(4))
+                            : ReadAhead(FileLoader(), update::ReadAheadLimitsForJobs(4));
   readAhead.Start(paths, {}, [this](const std::string&, const Bytes& decoded) {
     return platform::UnnamedFile::Write(Path("out"), decoded.data(), decoded.size());
   });
