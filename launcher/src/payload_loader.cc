@@ -124,13 +124,15 @@ class PlainPayloadReader : public update::PayloadReader {
 
 std::unique_ptr<update::PayloadReader> PayloadLoader::openPlain(const std::string& path) const {
   if (readBzip2_) return nullptr;
-  // Measured by the system before it opens: a file that changes size in
-  // between reads short (and fails) or has bytes past the size left out.
-  const platform::FileStamp stamp = platform::StampOf(path);
+  // The size of the very file opened (the open refuses a directory): a file
+  // that changes size afterwards reads short (and fails) or has bytes past
+  // the size left out.
   auto file = std::make_unique<PayloadFile>(path.c_str());
-  if (!stamp.exists || stamp.directory || stamp.size < 0 || !file->opened()) return nullptr;
-  return std::make_unique<PlainPayloadReader>(std::move(file),
-                                              static_cast<std::uint64_t>(stamp.size), *this);
+  if (!file->opened()) return nullptr;
+  const platform::FileStamp& stamp = file->stamp();
+  if (!stamp.exists || stamp.directory || stamp.size < 0) return nullptr;
+  const auto size = static_cast<std::uint64_t>(stamp.size);
+  return std::make_unique<PlainPayloadReader>(std::move(file), size, *this);
 }
 
 update::PayloadResult PayloadLoader::decodeFile(const char* path,
