@@ -26,13 +26,16 @@ std::size_t ParseFileRecord(const unsigned char* data, std::size_t available,
 std::size_t FileHead::Parse(const unsigned char* data, std::size_t available) {
   FileRecord record;
   const std::size_t used = ParseFileRecord(data, available, &record);
-  if (used == 0) return 0;
+  if (used != 0) Assign(record);
+  return used;
+}
+
+void FileHead::Assign(const FileRecord& record) {
   name.assign(record.name, record.nameLength);
   start = record.start;
   size = record.size;
   flags = record.flags;
   filterWord = record.filterWord;
-  return used;
 }
 
 std::size_t FileHead::Serialize(unsigned char* out) const {

@@ -261,7 +261,7 @@ platform::Status PackArchive::ReadDirectory() {
       } else {
         FileHead* head = &loadedHeads_[i];
         head->owner = this;
-        head->Parse(table + position, length - position);
+        head->Assign(record);
         heads_.emplace_back(head, HeadDeleter(true));
       }
     }

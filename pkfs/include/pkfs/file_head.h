@@ -52,6 +52,8 @@ class FileHead {
   // Parses one record from the available bytes. Returns the record size, or 0
   // when the record (its name length included) does not fit in available.
   std::size_t Parse(const unsigned char* data, std::size_t available);
+  // Takes the fields of a record parsed already.
+  void Assign(const FileRecord& record);
 
   // Writes the record to out, which must hold RecordSize() bytes. Returns the
   // record size.
