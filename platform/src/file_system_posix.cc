@@ -22,6 +22,7 @@
 #include "stamp_from_stat.h"
 #include "platform/ascii_case.h"
 #include "platform/file_identity.h"
+#include "platform/path_spelling.h"
 
 namespace platform {
 
@@ -115,7 +116,7 @@ std::string ResolveComponents(const std::string& path) {
 }  // namespace
 
 std::string ResolvePath(const std::string& path) {
-  const std::string translated = internal::TranslateSeparators(path);
+  const std::string translated = WithForwardSlashes(path);
   if (translated.empty() || Exists(translated)) return translated;
   return internal::ResolveMissingPath(translated);
 }
@@ -328,7 +329,7 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
     errno = refusal;
     return false;
   }
-  const std::string to = internal::TranslateSeparators(newName);
+  const std::string to = WithForwardSlashes(newName);
   if (::link(from.c_str(), to.c_str()) != 0) {
     if (errno != EEXIST || ::unlink(to.c_str()) != 0 || ::link(from.c_str(), to.c_str()) != 0) {
       return false;
@@ -351,8 +352,8 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
 bool RenameResolvedFile(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
   if (internal::FaultInjected(IoCall::kRename)) return false;
-  const std::string source = internal::TranslateSeparators(from);
-  const std::string target = internal::TranslateSeparators(to);
+  const std::string source = WithForwardSlashes(from);
+  const std::string target = WithForwardSlashes(to);
   FileEventObserver* observer = internal::CurrentObserver();
   if (observer != nullptr && !observer->OnRename(source, target)) {
     errno = EIO;

@@ -12,9 +12,6 @@
 namespace platform {
 namespace internal {
 
-// Every "\" turned into "/".
-inline std::string TranslateSeparators(const std::string& path) { return WithForwardSlashes(path); }
-
 // ResolvePath for a translated path already known not to exist as written
 // (a dangling link counts as not existing: its own name is its match).
 std::string ResolveMissingPath(const std::string& translated);
@@ -26,7 +23,7 @@ std::string ResolveMissingPath(const std::string& translated);
 // exists as written, without its look-ups on the usual path that does.
 template <typename Op>
 bool OnExistingPath(const std::string& path, Op op) {
-  const std::string translated = TranslateSeparators(path);
+  const std::string translated = WithForwardSlashes(path);
   if (translated.empty()) return false;
   if (op(translated)) return true;
   if (errno != ENOENT && errno != ENOTDIR) return false;

@@ -10,13 +10,14 @@
 #include "name_match_cache.h"
 #include "path_resolution.h"
 #include "random_access_file_system.h"
+#include "platform/path_spelling.h"
 
 namespace platform {
 
 std::unique_ptr<UnnamedFile> UnnamedFile::Write(const std::string& directory,
                                                 const unsigned char* data, std::size_t size) {
   if (directory.empty() || internal::WritesAreWatched()) return nullptr;
-  std::string translated = internal::TranslateSeparators(directory);
+  std::string translated = WithForwardSlashes(directory);
   // A file made as O_TMPFILE is an inode without a directory entry: it is
   // freed when its last descriptor closes unless it was linked before.
   const int descriptor = ::open(translated.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -44,7 +45,7 @@ bool UnnamedFile::Name(const std::string& path) {
   // Linking the descriptor itself (AT_EMPTY_PATH) needs a privilege; its
   // entry under /proc/self/fd leads to the same inode without one.
   const std::string self = "/proc/self/fd/" + std::to_string(descriptor_);
-  const std::string target = internal::TranslateSeparators(path);
+  const std::string target = WithForwardSlashes(path);
   if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
     return false;
   }
