@@ -65,73 +65,30 @@ bool WritesAreWatched() {
 
 }  // namespace internal
 
-RandomAccessFile::RandomAccessFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-
-long long RandomAccessFile::ReadAt(std::uint64_t offset, void* data, std::size_t length) {
-  if (const int injected = internal::InjectedFault(IoCall::kRead)) {
-    errno = injected;
-    return -1;
-  }
-  return internal::SystemReadAt(fd_, offset, data, length);
-}
-
-std::size_t RandomAccessFile::WriteAllowed(std::uint64_t offset, const void* data,
-                                           std::size_t length, int* error) {
-  const unsigned char* in = static_cast<const unsigned char*>(data);
-  if (const int injected = internal::InjectedFault(IoCall::kWrite)) {
-    errno = injected;
-    *error = injected;
-    return 0;
-  }
-  std::size_t allowed = length;
-  if (const WriteFaultHook& hook = FaultHook()) {
-    WriteDecision decision = hook(path_, offset, length);
-    if (decision.kind != WriteDecision::kProceed) {
-      *error = decision.error != 0 ? decision.error : EIO;
-    }
-    if (decision.kind == WriteDecision::kFail) return 0;
-    if (decision.kind == WriteDecision::kTear && decision.tearAfter < length) {
-      allowed = decision.tearAfter;
-    }
-  }
-  if (allowed == 0) return 0;
-  if (Observer() != nullptr && !Observer()->OnWrite(path_, offset, in, allowed)) {
-    *error = EIO;
-    return 0;
-  }
-  return internal::SystemWriteAt(fd_, offset, in, allowed, error);
-}
-
-std::size_t RandomAccessFile::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
-  int error = 0;
-  return WriteAllowed(offset, data, length, &error);
+std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& path, Mode mode) {
+  return internal::SystemFile::Open(path, mode);
 }
 
 Status RandomAccessFile::Write(std::uint64_t offset, const void* data, std::size_t length) {
-  int error = 0;
-  if (WriteAllowed(offset, data, length, &error) == length) return Status::Ok();
-  return Status::FromErrno(error != 0 ? error : EIO, path_);
+  std::size_t written = 0;
+  return WritePart(offset, data, length, &written);
 }
 
-void RandomAccessFile::StartWriteback() { internal::SystemStartWriteback(fd_); }
-
-Status RandomAccessFile::Sync() {
-  if (const int injected = internal::InjectedFault(IoCall::kSync)) {
-    return Status::FromErrno(injected, path_);
-  }
-  return internal::SyncThroughSeams(SyncScope::kFile, path_,
-                                    [this] { return internal::SystemSyncData(fd_, path_); });
+std::size_t RandomAccessFile::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
+  std::size_t written = 0;
+  WritePart(offset, data, length, &written);
+  return written;
 }
 
 Status RandomAccessFile::LockExclusive(int timeoutMilliseconds,
                                        const std::function<void()>& onWait) {
-  Status attempt = internal::SystemLockExclusive(fd_, path_, false);
+  Status attempt = TryLockExclusive(false);
   if (attempt.code() != Status::Code::kBusy) return attempt;  // granted, or a failure
   if (timeoutMilliseconds == 0) {
-    return Status::Error(Status::Code::kBusy, path_, "another process has it open");
+    return Status::Error(Status::Code::kBusy, path(), "another process has it open");
   }
   if (onWait) onWait();
-  if (timeoutMilliseconds < 0) return internal::SystemLockExclusive(fd_, path_, true);
+  if (timeoutMilliseconds < 0) return TryLockExclusive(true);
   // There is no timed lock call: poll, a little less often as the wait grows.
   const std::uint32_t started = TickMilliseconds();
   unsigned pause = 5;
@@ -141,13 +98,59 @@ Status RandomAccessFile::LockExclusive(int timeoutMilliseconds,
     const unsigned left = static_cast<unsigned>(timeoutMilliseconds) - waited;
     std::this_thread::sleep_for(std::chrono::milliseconds(std::min(pause, left)));
     pause = std::min(pause * 2, 100u);
-    attempt = internal::SystemLockExclusive(fd_, path_, false);
+    attempt = TryLockExclusive(false);
     if (attempt.code() != Status::Code::kBusy) return attempt;
   }
   return Status::Error(
-      Status::Code::kBusy, path_,
+      Status::Code::kBusy, path(),
       "another process has held it open for " + std::to_string(timeoutMilliseconds / 1000) + " s");
 }
+
+namespace internal {
+
+long long SystemFile::ReadAt(std::uint64_t offset, void* data, std::size_t length) {
+  if (const int injected = InjectedFault(IoCall::kRead)) {
+    errno = injected;
+    return -1;
+  }
+  return SystemReadAt(fd_, offset, data, length);
+}
+
+Status SystemFile::WritePart(std::uint64_t offset, const void* data, std::size_t length,
+                             std::size_t* written) {
+  *written = 0;
+  const unsigned char* in = static_cast<const unsigned char*>(data);
+  if (const int injected = InjectedFault(IoCall::kWrite)) return Status::FromErrno(injected, path());
+  std::size_t allowed = length;
+  int error = 0;
+  if (const WriteFaultHook& hook = FaultHook()) {
+    WriteDecision decision = hook(path(), offset, length);
+    if (decision.kind != WriteDecision::kProceed) error = decision.error != 0 ? decision.error : EIO;
+    if (decision.kind == WriteDecision::kFail) return Status::FromErrno(error, path());
+    if (decision.kind == WriteDecision::kTear && decision.tearAfter < length) {
+      allowed = decision.tearAfter;
+    }
+  }
+  if (allowed > 0) {
+    if (Observer() != nullptr && !Observer()->OnWrite(path(), offset, in, allowed)) {
+      return Status::FromErrno(EIO, path());
+    }
+    *written = SystemWriteAt(fd_, offset, in, allowed, &error);
+  }
+  if (*written == length) return Status::Ok();
+  return Status::FromErrno(error != 0 ? error : EIO, path());
+}
+
+void SystemFile::StartWriteback() { SystemStartWriteback(fd_); }
+
+Status SystemFile::Sync() {
+  if (const int injected = InjectedFault(IoCall::kSync)) return Status::FromErrno(injected, path());
+  return SyncThroughSeams(SyncScope::kFile, path(), [this] { return SystemSyncData(fd_, path()); });
+}
+
+Status SystemFile::TryLockExclusive(bool wait) { return SystemLockExclusive(fd_, path(), wait); }
+
+}  // namespace internal
 
 void SetWriteFaultHook(WriteFaultHook hook) { FaultHook() = std::move(hook); }
 

@@ -72,14 +72,12 @@ Status SystemLockExclusive(int fd, const std::string& path, bool wait) {
   return Status::FromErrno(errno, path);
 }
 
-}  // namespace internal
-
-std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& path, Mode mode) {
-  if (path.empty() || internal::FaultInjected(IoCall::kOpen)) return nullptr;
+std::unique_ptr<SystemFile> SystemFile::Open(const std::string& path, Mode mode) {
+  if (path.empty() || FaultInjected(IoCall::kOpen)) return nullptr;
   int flags = (mode == Mode::kRead ? O_RDONLY : O_RDWR) | O_CLOEXEC;
   if (mode == Mode::kCreateReadWrite) flags |= O_CREAT | O_TRUNC;
   std::string resolved = ResolvePath(path);
-  FileEventObserver* observer = internal::CurrentObserver();
+  FileEventObserver* observer = CurrentObserver();
   if (mode == Mode::kCreateReadWrite && observer != nullptr && !observer->OnCreate(path)) {
     return nullptr;
   }
@@ -89,27 +87,35 @@ std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& path
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return nullptr;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  int error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  }
+  if (error != 0) {
     ::close(fd);
+    errno = error;
     return nullptr;
   }
-  if (mode == Mode::kCreateReadWrite) internal::NoteEntryCreated(resolved);
-  return std::unique_ptr<RandomAccessFile>(new RandomAccessFile(fd, path));
+  if (mode == Mode::kCreateReadWrite) NoteEntryCreated(resolved);
+  return std::unique_ptr<SystemFile>(new SystemFile(fd, path));
 }
 
-RandomAccessFile::~RandomAccessFile() { ::close(fd_); }
+SystemFile::~SystemFile() { ::close(fd_); }
 
-std::uint64_t RandomAccessFile::Size() const {
+std::uint64_t SystemFile::Size() const {
   struct stat st;
   if (::fstat(fd_, &st) != 0) return 0;
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-bool RandomAccessFile::IsFileAt(const std::string& path) const {
+bool SystemFile::IsFileAt(const std::string& path) const {
   struct stat open;
   struct stat named;
   if (::fstat(fd_, &open) != 0 || ::stat(ResolvePath(path).c_str(), &named) != 0) return false;
   return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
+}  // namespace internal
 }  // namespace platform

@@ -7,12 +7,37 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 
+#include "platform/random_access_file.h"
 #include "platform/status.h"
 
 namespace platform {
 namespace internal {
+
+// The operating system's open file: a descriptor (a HANDLE on Windows).
+class SystemFile : public RandomAccessFile {
+ public:
+  // Opens path (through ResolvePath). Null when it does not open, errno
+  // saying why.
+  static std::unique_ptr<SystemFile> Open(const std::string& path, Mode mode);
+  ~SystemFile() override;
+
+  long long ReadAt(std::uint64_t offset, void* data, std::size_t length) override;
+  Status WritePart(std::uint64_t offset, const void* data, std::size_t length,
+                   std::size_t* written) override;
+  Status Sync() override;
+  void StartWriteback() override;
+  std::uint64_t Size() const override;
+  Status TryLockExclusive(bool wait) override;
+  bool IsFileAt(const std::string& path) const override;
+
+ private:
+  SystemFile(int fd, std::string path) : RandomAccessFile(std::move(path)), fd_(fd) {}
+  int fd_;
+};
 
 // Reads up to length bytes at offset of the open file fd, resuming after
 // short reads; the count read (short at the end of the file), -1 on an error.

@@ -99,24 +99,22 @@ Status SystemLockExclusive(int fd, const std::string& path, bool wait) {
   return StatusFromWindowsError(error, path);
 }
 
-}  // namespace internal
-
-std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& path, Mode mode) {
+std::unique_ptr<SystemFile> SystemFile::Open(const std::string& path, Mode mode) {
   if (path.empty()) return nullptr;
-  FileEventObserver* observer = internal::CurrentObserver();
+  FileEventObserver* observer = CurrentObserver();
   if (mode == Mode::kCreateReadWrite && observer != nullptr && !observer->OnCreate(path)) {
     return nullptr;
   }
   // Others may read, write and delete meanwhile, as on POSIX; a directory
   // does not open this way.
   const DWORD access = mode == Mode::kRead ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-  HANDLE file = ::CreateFileA(internal::NativePath(path).c_str(), access,
+  HANDLE file = ::CreateFileA(NativePath(path).c_str(), access,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               mode == Mode::kCreateReadWrite ? CREATE_ALWAYS : OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   // Callers name the reason from errno, as they do on POSIX.
   if (file == INVALID_HANDLE_VALUE) {
-    errno = internal::ErrnoFromWindowsError(::GetLastError());
+    errno = ErrnoFromWindowsError(::GetLastError());
     return nullptr;
   }
   if (::GetFileType(file) != FILE_TYPE_DISK) {
@@ -124,22 +122,22 @@ std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& path
     errno = EINVAL;
     return nullptr;
   }
-  return std::unique_ptr<RandomAccessFile>(new RandomAccessFile(HandleToInt(file), path));
+  return std::unique_ptr<SystemFile>(new SystemFile(HandleToInt(file), path));
 }
 
-RandomAccessFile::~RandomAccessFile() { ::CloseHandle(IntToHandle(fd_)); }
+SystemFile::~SystemFile() { ::CloseHandle(IntToHandle(fd_)); }
 
-std::uint64_t RandomAccessFile::Size() const {
+std::uint64_t SystemFile::Size() const {
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(IntToHandle(fd_), &size)) return 0;
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
 // The same volume serial number and file index as the file that path opens.
-bool RandomAccessFile::IsFileAt(const std::string& path) const {
+bool SystemFile::IsFileAt(const std::string& path) const {
   BY_HANDLE_FILE_INFORMATION open;
   if (::GetFileInformationByHandle(IntToHandle(fd_), &open) == 0) return false;
-  HANDLE named = ::CreateFileA(internal::NativePath(path).c_str(), 0,
+  HANDLE named = ::CreateFileA(NativePath(path).c_str(), 0,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (named == INVALID_HANDLE_VALUE) return false;
@@ -150,4 +148,5 @@ bool RandomAccessFile::IsFileAt(const std::string& path) const {
          info.nFileIndexHigh == open.nFileIndexHigh && info.nFileIndexLow == open.nFileIndexLow;
 }
 
+}  // namespace internal
 }  // namespace platform

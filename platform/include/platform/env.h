@@ -1,0 +1,139 @@
+// The one way from the system to the operating system's files. Every call
+// that makes, changes, reads, lists, syncs or removes a file goes through an
+// Env and returns a Status that names the file and the reason. The programs
+// use Env::Default(), the operating system as it is; a caller may pass an Env
+// of its own that wraps it (EnvWrapper) to watch, fail or stand in for any of
+// these calls, and the code below behaves as it would on a real disk that
+// did the same. Questions that change nothing (does a path exist, which file
+// is it, what are its permission bits) stay free functions of file_system.h
+// and file_identity.h.
+#ifndef MAROVETIN_PLATFORM_ENV_H_
+#define MAROVETIN_PLATFORM_ENV_H_
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/deleted_file.h"
+#include "platform/file_identity.h"
+#include "platform/file_system.h"
+#include "platform/random_access_file.h"
+#include "platform/sequential_file.h"
+#include "platform/status.h"
+#include "platform/unnamed_file.h"
+
+namespace platform {
+
+class Env {
+ public:
+  // The operating system's files. Lives as long as the process.
+  static Env* Default();
+
+  Env() = default;
+  virtual ~Env() = default;
+  Env(const Env&) = delete;
+  Env& operator=(const Env&) = delete;
+
+  // Opens path (through ResolvePath) for positioned reads and writes; a
+  // directory or anything else that is not a regular file is refused.
+  virtual Status OpenFile(const std::string& path, RandomAccessFile::Mode mode,
+                          std::unique_ptr<RandomAccessFile>* file) = 0;
+  // Opens path (through ResolvePath) to be read from start to end; stamp,
+  // when given, gets the stamp of the file opened, taken from the open file.
+  virtual Status OpenSequentialFile(const std::string& path, std::unique_ptr<SequentialFile>* file,
+                                    FileStamp* stamp) = 0;
+  // fopen() through ResolvePath, for text and the handle API's loose files,
+  // which are read and written through stdio. *stream is null on failure.
+  virtual Status OpenStream(const std::string& path, const char* mode, std::FILE** stream) = 0;
+  // Writes size bytes to a file without a name yet, in directory, to be
+  // named later (UnnamedFile). A kInvalid status, and nothing written, where
+  // the system or the file system has none: the caller then writes a named
+  // file as usual.
+  virtual Status WriteUnnamedFile(const std::string& directory, const unsigned char* data,
+                                  std::size_t size, std::unique_ptr<UnnamedFile>* file) = 0;
+
+  // rename(), replacing an existing target; both paths through ResolvePath.
+  virtual Status RenameFile(const std::string& from, const std::string& to) = 0;
+  // The same for two paths that name exactly what is meant: nothing is
+  // looked up again.
+  virtual Status RenameResolvedFile(const std::string& from, const std::string& to) = 0;
+  // A second name for a delivered file, as platform::LinkAsNewFile gives it.
+  virtual Status LinkAsNewFile(const std::string& source, const std::string& newName) = 0;
+  // unlink() of a file (not a directory).
+  virtual Status DeleteFile(const std::string& path) = 0;
+  // The same, keeping the deleted file's blocks in kept until it lets them go.
+  virtual Status DeleteFileKeeping(const std::string& path, DeletedFile* kept) = 0;
+  // mkdir(); fails when it exists or a parent is missing.
+  virtual Status CreateDirectory(const std::string& path) = 0;
+  // rmdir(): succeeds only on an empty directory.
+  virtual Status RemoveDirectory(const std::string& path) = 0;
+  // The entries of a directory as platform::ListDirectory reports them;
+  // directoryLinks may be null.
+  virtual Status ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries,
+                               std::vector<std::string>* directoryLinks) = 0;
+
+  // Makes the directory's entries durable.
+  virtual Status SyncDirectory(const std::string& path) = 0;
+  // Makes everything written to the file system that holds path durable.
+  virtual Status SyncFileSystemOf(const std::string& path) = 0;
+};
+
+// An Env that passes every call on to another one: a wrapper overrides the
+// calls it watches and leaves the rest.
+class EnvWrapper : public Env {
+ public:
+  explicit EnvWrapper(Env* target) : target_(target) {}
+  Env* target() const { return target_; }
+
+  Status OpenFile(const std::string& path, RandomAccessFile::Mode mode,
+                  std::unique_ptr<RandomAccessFile>* file) override {
+    return target_->OpenFile(path, mode, file);
+  }
+  Status OpenSequentialFile(const std::string& path, std::unique_ptr<SequentialFile>* file,
+                            FileStamp* stamp) override {
+    return target_->OpenSequentialFile(path, file, stamp);
+  }
+  Status OpenStream(const std::string& path, const char* mode, std::FILE** stream) override {
+    return target_->OpenStream(path, mode, stream);
+  }
+  Status WriteUnnamedFile(const std::string& directory, const unsigned char* data,
+                          std::size_t size, std::unique_ptr<UnnamedFile>* file) override {
+    return target_->WriteUnnamedFile(directory, data, size, file);
+  }
+  Status RenameFile(const std::string& from, const std::string& to) override {
+    return target_->RenameFile(from, to);
+  }
+  Status RenameResolvedFile(const std::string& from, const std::string& to) override {
+    return target_->RenameResolvedFile(from, to);
+  }
+  Status LinkAsNewFile(const std::string& source, const std::string& newName) override {
+    return target_->LinkAsNewFile(source, newName);
+  }
+  Status DeleteFile(const std::string& path) override { return target_->DeleteFile(path); }
+  Status DeleteFileKeeping(const std::string& path, DeletedFile* kept) override {
+    return target_->DeleteFileKeeping(path, kept);
+  }
+  Status CreateDirectory(const std::string& path) override {
+    return target_->CreateDirectory(path);
+  }
+  Status RemoveDirectory(const std::string& path) override {
+    return target_->RemoveDirectory(path);
+  }
+  Status ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries,
+                       std::vector<std::string>* directoryLinks) override {
+    return target_->ListDirectory(path, entries, directoryLinks);
+  }
+  Status SyncDirectory(const std::string& path) override { return target_->SyncDirectory(path); }
+  Status SyncFileSystemOf(const std::string& path) override {
+    return target_->SyncFileSystemOf(path);
+  }
+
+ private:
+  Env* target_;
+};
+
+}  // namespace platform
+
+#endif  // MAROVETIN_PLATFORM_ENV_H_

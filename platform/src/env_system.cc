@@ -1,0 +1,134 @@
+// Env::Default(): the operating system's files, through the calls of
+// file_system.h, whose bool-and-errno results become a Status here, in one
+// place, naming the path concerned.
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/env.h"
+#include "platform/file_system.h"
+#include "random_access_file_system.h"
+
+namespace platform {
+
+namespace {
+
+// The errno of the call that just failed, as a Status about path. A call
+// that failed without saying why is reported as an I/O error.
+Status Failed(const std::string& path) { return Status::FromErrno(errno != 0 ? errno : EIO, path); }
+
+// A result of file_system.h as a Status about path.
+Status Checked(bool done, const std::string& path) { return done ? Status::Ok() : Failed(path); }
+
+// A stdio stream read from start to end, without a buffer of its own: the
+// callers read in large pieces.
+class StreamFile : public SequentialFile {
+ public:
+  StreamFile(std::string path, std::FILE* stream) : SequentialFile(std::move(path)), stream_(stream) {
+    std::setvbuf(stream_, nullptr, _IONBF, 0);
+  }
+  ~StreamFile() override { std::fclose(stream_); }
+
+  Status Read(void* data, std::size_t length, std::size_t* got) override {
+    return Counted(ReadFromFile(stream_, data, length), got);
+  }
+  Status ReadSome(void* data, std::size_t length, std::size_t* got) override {
+    return Counted(ReadSomeFromFile(stream_, data, length), got);
+  }
+  Status Rewind() override {
+    return std::fseek(stream_, 0, SEEK_SET) == 0 ? Status::Ok() : Failed(path());
+  }
+
+ private:
+  Status Counted(long long count, std::size_t* got) {
+    *got = count > 0 ? static_cast<std::size_t>(count) : 0;
+    return count >= 0 ? Status::Ok() : Failed(path());
+  }
+  std::FILE* stream_;
+};
+
+class SystemEnv : public Env {
+ public:
+  Status OpenFile(const std::string& path, RandomAccessFile::Mode mode,
+                  std::unique_ptr<RandomAccessFile>* file) override {
+    errno = 0;
+    *file = internal::SystemFile::Open(path, mode);
+    return *file != nullptr ? Status::Ok() : Failed(path);
+  }
+  Status OpenSequentialFile(const std::string& path, std::unique_ptr<SequentialFile>* file,
+                            FileStamp* stamp) override {
+    errno = 0;
+    FileStamp opened;
+    std::FILE* stream = OpenFileToRead(path, &opened);
+    if (stream == nullptr) {
+      file->reset();
+      return Failed(path);
+    }
+    if (stamp != nullptr) *stamp = opened;
+    file->reset(new StreamFile(path, stream));
+    return Status::Ok();
+  }
+  Status OpenStream(const std::string& path, const char* mode, std::FILE** stream) override {
+    errno = 0;
+    *stream = platform::OpenFile(path, mode);
+    return *stream != nullptr ? Status::Ok() : Failed(path);
+  }
+  Status WriteUnnamedFile(const std::string& directory, const unsigned char* data,
+                          std::size_t size, std::unique_ptr<UnnamedFile>* file) override {
+    *file = UnnamedFile::Write(directory, data, size);
+    if (*file != nullptr) return Status::Ok();
+    return Status::Error(Status::Code::kInvalid, directory, "no unnamed file written");
+  }
+  Status RenameFile(const std::string& from, const std::string& to) override {
+    errno = 0;
+    return Checked(platform::RenameFile(from, to), to);
+  }
+  Status RenameResolvedFile(const std::string& from, const std::string& to) override {
+    errno = 0;
+    return Checked(platform::RenameResolvedFile(from, to), to);
+  }
+  Status LinkAsNewFile(const std::string& source, const std::string& newName) override {
+    errno = 0;
+    return Checked(platform::LinkAsNewFile(source, newName), source);
+  }
+  Status DeleteFile(const std::string& path) override {
+    errno = 0;
+    return Checked(platform::DeleteFile(path), path);
+  }
+  Status DeleteFileKeeping(const std::string& path, DeletedFile* kept) override {
+    errno = 0;
+    return Checked(platform::DeleteFileKeeping(path, kept), path);
+  }
+  Status CreateDirectory(const std::string& path) override {
+    errno = 0;
+    return Checked(platform::CreateDirectory(path), path);
+  }
+  Status RemoveDirectory(const std::string& path) override {
+    errno = 0;
+    return Checked(platform::RemoveDirectory(path), path);
+  }
+  Status ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries,
+                       std::vector<std::string>* directoryLinks) override {
+    errno = 0;
+    const bool listed = directoryLinks != nullptr
+                            ? platform::ListDirectory(path, entries, directoryLinks)
+                            : platform::ListDirectory(path, entries);
+    return Checked(listed, path);
+  }
+  Status SyncDirectory(const std::string& path) override { return platform::SyncDirectory(path); }
+  Status SyncFileSystemOf(const std::string& path) override {
+    return platform::SyncFileSystemOf(path);
+  }
+};
+
+}  // namespace
+
+Env* Env::Default() {
+  static SystemEnv* const env = new SystemEnv;  // never destroyed: used until exit
+  return env;
+}
+
+}  // namespace platform
