@@ -86,7 +86,9 @@ char* PackGetcwd(char* buffer, int length) { return TheManager().GetDirectory(bu
 
 void* PlainOpen(const char* name, const char* mode) {
   if (name == nullptr || mode == nullptr) return nullptr;
-  return platform::OpenFile(name, mode);
+  std::FILE* stream = nullptr;
+  TheManager().env()->OpenStream(name, mode, &stream);
+  return stream;
 }
 
 std::int32_t PlainTell(void* handle) {

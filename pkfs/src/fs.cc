@@ -114,10 +114,14 @@ int CFS::RawWrite(const void* buffer, std::uint32_t length, CFSFile* handle) {
 
 bool CFS::RemoveFile(const std::string& /*name*/) { return false; }
 
+platform::Env* CFS::env() const {
+  return manager_ != nullptr ? manager_->env() : platform::Env::Default();
+}
+
 CFSFile* CFS::OpenPlain(const std::string& path, const std::string& mode) {
   // The platform refuses directories, as Windows does.
-  std::FILE* stream = platform::OpenFile(path, mode.c_str());
-  if (stream == nullptr) return nullptr;
+  std::FILE* stream = nullptr;
+  if (!env()->OpenStream(path, mode.c_str(), &stream).ok()) return nullptr;
 
   auto head = std::make_unique<FileHead>();
   head->size = MeasureStream(stream);

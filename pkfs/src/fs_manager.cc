@@ -46,6 +46,10 @@ CFSManager::CFSManager() { Start(platform::GetCurrentDirectory()); }
 
 CFSManager::CFSManager(const std::string& startDirectory) { Start(startDirectory); }
 
+CFSManager::CFSManager(const std::string& startDirectory, platform::Env* env) : env_(env) {
+  Start(startDirectory);
+}
+
 CFSManager::~CFSManager() { Shutdown(); }
 
 void CFSManager::Start(const std::string& startDirectory) {

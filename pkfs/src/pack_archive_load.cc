@@ -339,12 +339,13 @@ PackArchive* LoadFromFile(const std::string& name, CPKFSF* fileSystem, const std
   // A set rewritten while this process waited (compacted, renamed over) is
   // no longer the file that was opened: open the path again.
   for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
-    stream = platform::RandomAccessFile::Open(
-        path, readOnly ? platform::RandomAccessFile::Mode::kRead
-                       : platform::RandomAccessFile::Mode::kReadWrite);
-    if (stream == nullptr) {
-      const int error = errno != 0 ? errno : EIO;
-      fileSystem->NoteFailure(platform::Status::FromErrno(error, name));
+    const platform::Status opened = fileSystem->env()->OpenFile(
+        path,
+        readOnly ? platform::RandomAccessFile::Mode::kRead
+                 : platform::RandomAccessFile::Mode::kReadWrite,
+        &stream);
+    if (!opened.ok()) {
+      fileSystem->NoteFailure(opened.About(name));
       return nullptr;
     }
     if (readOnly) break;

@@ -46,9 +46,12 @@ bool OnAddFile(PackArchive* volume, const char* path) {
   if (volume == nullptr || path == nullptr) return false;
   std::vector<unsigned char> data;
   {
-    std::unique_ptr<platform::RandomAccessFile> file =
-        platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kReadWrite);
-    if (file == nullptr) return false;
+    std::unique_ptr<platform::RandomAccessFile> file;
+    if (!volume->fileSystem()->env()
+             ->OpenFile(path, platform::RandomAccessFile::Mode::kReadWrite, &file)
+             .ok()) {
+      return false;
+    }
     const std::uint64_t size = file->Size();
     if (size > UINT32_MAX) return false;
     data.resize(static_cast<std::size_t>(size));

@@ -121,8 +121,8 @@ bool CPKFSF::Load(const std::string& name) {
   // a stopped run left while making the first or the next volume. A set
   // loaded read only is not touched.
   if (readOnly_) return true;
-  RemoveLeftoverScratch(primary()->path());
-  RemoveLeftoverScratch(NextVolumePath(std::string(), nullptr));
+  RemoveLeftoverScratch(env(), primary()->path());
+  RemoveLeftoverScratch(env(), NextVolumePath(std::string(), nullptr));
   return true;
 }
 
@@ -152,7 +152,7 @@ bool CPKFSF::CreateVolume(const std::string& requested) {
   };
   // Whole under its name, or not there at all; the commits that fill it and
   // the trailer that links it come later, each safe on its own.
-  const platform::Status written = CreateEmptyVolume(path, manager_);
+  const platform::Status written = CreateEmptyVolume(env(), path, manager_);
   if (!written.ok()) return fail(written);
   PackArchive* created = LoadFromFile(name, this, path);
   if (created == nullptr) {

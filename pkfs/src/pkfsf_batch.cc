@@ -115,8 +115,9 @@ void CPKFSF::DropVolume(PackArchive* volume, bool deleteFile) {
     }
   }
   if (!deleteFile) return;
-  platform::DeleteFile(name);
-  platform::SyncDirectory(platform::DirectoryOf(name));
+  // Best effort: a volume left behind is an empty one that no trailer names.
+  env()->DeleteFile(name);
+  env()->SyncDirectory(platform::DirectoryOf(name));
 }
 
 }  // namespace pkfs

@@ -25,50 +25,44 @@ std::vector<unsigned char> EmptyVolumeBytes(const CFSManager* filters) {
   return bytes;
 }
 
-platform::Status FromErrno(const std::string& path) {
-  return platform::Status::FromErrno(errno != 0 ? errno : EIO, path);
-}
-
 }  // namespace
 
 std::string VolumeScratchPath(const std::string& path) { return path + ".pkfs-new"; }
 
-platform::Status CreateEmptyVolume(const std::string& path, const CFSManager* filters) {
+platform::Status CreateEmptyVolume(platform::Env* env, const std::string& path,
+                                   const CFSManager* filters) {
   const std::string scratch = VolumeScratchPath(path);
   const std::string directory = platform::DirectoryOf(path);
-  RemoveLeftoverScratch(path);
-  errno = 0;
-  std::unique_ptr<platform::RandomAccessFile> file =
-      platform::RandomAccessFile::Open(scratch, platform::RandomAccessFile::Mode::kCreateReadWrite);
-  if (file == nullptr) return FromErrno(scratch);
+  RemoveLeftoverScratch(env, path);
+  std::unique_ptr<platform::RandomAccessFile> file;
+  platform::Status status =
+      env->OpenFile(scratch, platform::RandomAccessFile::Mode::kCreateReadWrite, &file);
+  if (!status.ok()) return status;
   const std::vector<unsigned char> bytes = EmptyVolumeBytes(filters);
-  platform::Status status = file->Write(0, bytes.data(), bytes.size());
+  status = file->Write(0, bytes.data(), bytes.size());
   if (status.ok()) status = file->Sync();
   file.reset();  // closed before the rename: Windows renames no open file
   if (status.ok() && platform::PathExists(path)) {
     status = platform::Status::Error(platform::Status::Code::kBusy, path,
                                      "was created by another process meanwhile");
   }
-  if (status.ok()) {
-    errno = 0;
-    if (!platform::RenameFile(scratch, path)) status = FromErrno(path);
-  }
+  if (status.ok()) status = env->RenameFile(scratch, path);
   if (!status.ok()) {
-    platform::DeleteFile(scratch);
+    env->DeleteFile(scratch);
     return status;
   }
   // The name is durable before anything can link or fill the volume.
-  status = platform::SyncDirectory(directory);
+  status = env->SyncDirectory(directory);
   if (!status.ok()) {
-    platform::DeleteFile(path);
-    platform::SyncDirectory(directory);
+    env->DeleteFile(path);
+    env->SyncDirectory(directory);
   }
   return status;
 }
 
-void RemoveLeftoverScratch(const std::string& path) {
+void RemoveLeftoverScratch(platform::Env* env, const std::string& path) {
   const std::string scratch = VolumeScratchPath(path);
-  if (platform::PathExists(scratch)) platform::DeleteFile(scratch);
+  if (platform::PathExists(scratch)) env->DeleteFile(scratch);
 }
 
 }  // namespace pkfs

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "platform/env.h"
 #include "platform/status.h"
 
 namespace pkfs {
@@ -18,15 +19,16 @@ class CFSManager;
 std::string VolumeScratchPath(const std::string& path);
 
 // Makes an empty volume at path (a header and a directory holding only a
-// trailer, 32 bytes, through the manager's directory filter) in the way
-// described above: one data sync and one directory sync. Fails, with nothing
-// left under either name, when any step fails or when path came into being
-// meanwhile (another process made it).
-platform::Status CreateEmptyVolume(const std::string& path, const CFSManager* filters);
+// trailer, 32 bytes, through the manager's directory filter) through env in
+// the way described above: one data sync and one directory sync. Fails, with
+// nothing left under either name, when any step fails or when path came into
+// being meanwhile (another process made it).
+platform::Status CreateEmptyVolume(platform::Env* env, const std::string& path,
+                                   const CFSManager* filters);
 
 // Removes the scratch file of the volume at path when a stopped run left one
 // (only the holder of the set's lock makes volumes, so none is in the making).
-void RemoveLeftoverScratch(const std::string& path);
+void RemoveLeftoverScratch(platform::Env* env, const std::string& path);
 
 }  // namespace pkfs
 

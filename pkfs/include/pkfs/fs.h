@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pkfs/file_head.h"
+#include "platform/env.h"
 
 namespace pkfs {
 
@@ -55,6 +56,9 @@ class CFS {
   CFSFile* OpenPlain(const std::string& path, const std::string& mode);
 
   CFSManager* manager() const { return manager_; }
+  // What the file system's files go through: the manager's, or the system's
+  // when it has no manager.
+  platform::Env* env() const;
   const std::string& lastError() const { return lastError_; }
 
  protected:

@@ -13,6 +13,7 @@
 #include "pkfs/fs_filter.h"
 #include "pkfs/name_index.h"
 #include "pkfs/output_sink.h"
+#include "platform/env.h"
 
 namespace pkfs {
 
@@ -26,6 +27,9 @@ class CFSManager {
   // Starts in startDirectory as if it were the process's current directory
   // (tests; the process directory is not changed).
   explicit CFSManager(const std::string& startDirectory);
+  // The same, reaching files through env (which must outlive the manager)
+  // instead of platform::Env::Default().
+  CFSManager(const std::string& startDirectory, platform::Env* env);
   virtual ~CFSManager();
   CFSManager(const CFSManager&) = delete;
   CFSManager& operator=(const CFSManager&) = delete;
@@ -77,6 +81,8 @@ class CFSManager {
   CFS* current() const { return current_; }
   CFS* defaultFileSystem() const { return defaultFileSystem_.get(); }
   const std::string& cwd() const { return cwd_; }
+  // What every file of the manager and its file systems goes through.
+  platform::Env* env() const { return env_; }
   const std::string& root() const { return root_; }
   const std::string& baseDir() const { return baseDir_; }
   // Every name in force, in no particular order (names a file system kept
@@ -94,6 +100,7 @@ class CFSManager {
   void Shutdown();
   void CloseFilesOwnedBy(const CFS* fileSystem);
 
+  platform::Env* env_ = platform::Env::Default();
   std::string cwd_;
   std::string root_;
   std::string baseDir_;

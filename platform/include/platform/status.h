@@ -40,6 +40,11 @@ class Status {
   std::string Reason() const;
   // "context: reason", or "OK".
   std::string ToString() const;
+  // The same outcome about another file or operation (a volume's name in
+  // place of the path it was opened by).
+  Status About(std::string context) const {
+    return Status(code_, errno_, std::move(context), message_);
+  }
 
  private:
   Status(Code code, int error, std::string context, std::string message)

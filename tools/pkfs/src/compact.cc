@@ -91,18 +91,13 @@ void NameVolumes(const std::string& firstPath, const pkfs::CPKFSF& old,
   }
 }
 
-Status WriteFailed(const std::string& path) {
-  return Status::Error(Status::Code::kIoError, path, "write failed");
-}
-
 // Writes one new volume: the stored bytes back to back from offset 16, the
 // directory after them, then the header; and syncs it.
 Status WriteVolume(NewVolume& volume, const std::string& nextName, pkfs::CFSManager& manager,
                    ProgressBar* progress) {
-  volume.file = RandomAccessFile::Open(volume.writePath, RandomAccessFile::Mode::kCreateReadWrite);
-  if (volume.file == nullptr) {
-    return Status::Error(Status::Code::kIoError, volume.writePath, "cannot be created");
-  }
+  Status status = manager.env()->OpenFile(volume.writePath,
+                                          RandomAccessFile::Mode::kCreateReadWrite, &volume.file);
+  if (!status.ok()) return status;
   // Nobody knows the file yet; the lock keeps the new set to this process
   // from the switch until the old volumes are gone.
   volume.file->LockExclusive(/*timeoutMilliseconds=*/0);
@@ -112,9 +107,8 @@ Status WriteVolume(NewVolume& volume, const std::string& nextName, pkfs::CFSMana
   std::uint64_t stagedAt = pkfs::kVolumeHeaderBytes;
   auto flush = [&]() -> Status {
     if (staged.empty()) return Status::Ok();
-    if (volume.file->WriteAt(stagedAt, staged.data(), staged.size()) != staged.size()) {
-      return WriteFailed(volume.writePath);
-    }
+    Status written = volume.file->Write(stagedAt, staged.data(), staged.size());
+    if (!written.ok()) return written;
     stagedAt += staged.size();
     staged.clear();
     return Status::Ok();
@@ -122,7 +116,7 @@ Status WriteVolume(NewVolume& volume, const std::string& nextName, pkfs::CFSMana
   for (const pkfs::FileHead* entry : volume.entries) {
     for (std::uint32_t done = 0; done < entry->size;) {
       if (staged.size() == kCopyBytes) {
-        Status status = flush();
+        status = flush();
         if (!status.ok()) return status;
       }
       const std::size_t room = kCopyBytes - staged.size();
@@ -138,7 +132,7 @@ Status WriteVolume(NewVolume& volume, const std::string& nextName, pkfs::CFSMana
     }
     if (progress != nullptr) progress->Step();
   }
-  Status status = flush();
+  status = flush();
   if (!status.ok()) return status;
 
   // The directory: the same records (name, size, flags, filter word) at
@@ -154,26 +148,25 @@ Status WriteVolume(NewVolume& volume, const std::string& nextName, pkfs::CFSMana
     return Status::Error(Status::Code::kInvalid, volume.writePath,
                          "would end past 4 GiB; lower the volume size limit");
   }
-  if (volume.file->WriteAt(volume.dataEnd, table.data(), table.size()) != table.size()) {
-    return WriteFailed(volume.writePath);
-  }
+  status = volume.file->Write(volume.dataEnd, table.data(), table.size());
+  if (!status.ok()) return status;
   unsigned char bytes[pkfs::kVolumeHeaderBytes];
   pkfs::EncodeVolumeHeader(&manager, static_cast<std::uint32_t>(volume.dataEnd),
                            static_cast<std::uint32_t>(table.size()),
                            static_cast<std::uint32_t>(volume.entries.size()), bytes);
-  if (volume.file->WriteAt(0, bytes, sizeof bytes) != sizeof bytes) {
-    return WriteFailed(volume.writePath);
-  }
+  status = volume.file->Write(0, bytes, sizeof bytes);
+  if (!status.ok()) return status;
   volume.size = volume.dataEnd + table.size();
   return volume.file->Sync();
 }
 
-Status RefuseWhileHeld(const SetScan& scan) {
+Status RefuseWhileHeld(const SetScan& scan, platform::Env* env) {
   for (const VolumeScan& volume : scan.volumes) {
-    std::unique_ptr<RandomAccessFile> probe =
-        RandomAccessFile::Open(volume.path, RandomAccessFile::Mode::kReadWrite);
-    if (probe == nullptr) {
-      return Status::Error(Status::Code::kIoError, volume.path, "cannot be opened for writing");
+    std::unique_ptr<RandomAccessFile> probe;
+    const Status opened = env->OpenFile(volume.path, RandomAccessFile::Mode::kReadWrite, &probe);
+    if (!opened.ok()) {
+      return Status::Error(opened.code(), volume.path,
+                           "cannot be opened for writing: " + opened.Reason());
     }
     if (!probe->LockExclusive(/*timeoutMilliseconds=*/0).ok()) {
       return Status::Error(Status::Code::kBusy, volume.path,
@@ -211,7 +204,8 @@ Status CompactSet(const std::string& firstPath, const CompactOptions& options,
                   CompactResult* result) {
   CompactResult local;
   CompactResult& out = result != nullptr ? *result : local;
-  PackSet set;
+  platform::Env* const env = options.env;
+  PackSet set(env);
   if (!platform::PathExists(firstPath)) {
     return Status::Error(Status::Code::kNotFound, firstPath, "no such file");
   }
@@ -223,7 +217,7 @@ Status CompactSet(const std::string& firstPath, const CompactOptions& options,
                              "); see 'pkfs verify', or rebuild it from what still reads with "
                              "'pkfs compact --salvage'");
   }
-  Status status = RefuseWhileHeld(scan);
+  Status status = RefuseWhileHeld(scan, env);
   if (!status.ok()) return status;
   status = set.OpenForWriting(firstPath);
   if (!status.ok()) return status;
@@ -252,11 +246,11 @@ Status CompactSet(const std::string& firstPath, const CompactOptions& options,
 
   std::vector<NewVolume> volumes = Plan(entries, options.volumeSizeLimit);
   NameVolumes(firstPath, old, volumes);
-  auto discard = [&volumes] {
+  auto discard = [&volumes, env] {
     for (NewVolume& volume : volumes) {
       if (volume.file == nullptr) continue;
       volume.file.reset();
-      platform::DeleteFile(volume.writePath);
+      env->DeleteFile(volume.writePath);
     }
   };
   for (std::size_t i = 0; i < volumes.size(); ++i) {
@@ -273,7 +267,7 @@ Status CompactSet(const std::string& firstPath, const CompactOptions& options,
   // Everything new is on disk; its names in the directory are made durable
   // before the rename makes the new set the one in force.
   const std::string directory = DirectoryOf(firstPath);
-  status = platform::SyncDirectory(directory);
+  status = env->SyncDirectory(directory);
   if (!status.ok()) {
     discard();
     return status;
@@ -292,24 +286,28 @@ Status CompactSet(const std::string& firstPath, const CompactOptions& options,
   }
   volumes[0].file.reset();
   set.Close();
-  if (!platform::RenameFile(volumes[0].writePath, firstPath)) {
-    platform::DeleteFile(volumes[0].writePath);
+  status = env->RenameFile(volumes[0].writePath, firstPath);
+  if (!status.ok()) {
+    env->DeleteFile(volumes[0].writePath);
     discard();
-    return Status::Error(Status::Code::kIoError, firstPath, "cannot be replaced by the new volume");
+    return Status::Error(status.code(), firstPath,
+                         "cannot be replaced by the new volume: " + status.Reason());
   }
-  status = platform::SyncDirectory(directory);
+  status = env->SyncDirectory(directory);
   if (!status.ok()) out.warnings.push_back(status.ToString());
 
   // The old later volumes are no longer named by anything.
   for (const std::string& path : oldLater) {
     const std::string remove = "remove " + path;
     if (stop(remove)) return Status::Error(Status::Code::kInvalid, path, "stopped: " + remove);
-    if (!platform::DeleteFile(path)) {
-      out.warnings.push_back(path + ": left behind; it is no longer part of the set");
+    const Status removed = env->DeleteFile(path);
+    if (!removed.ok()) {
+      out.warnings.push_back(path + ": left behind (" + removed.Reason() +
+                             "); it is no longer part of the set");
     }
   }
   if (!oldLater.empty()) {
-    status = platform::SyncDirectory(directory);
+    status = env->SyncDirectory(directory);
     if (!status.ok()) out.warnings.push_back(status.ToString());
   }
   return Status::Ok();

@@ -29,7 +29,8 @@ std::string StoredKey(const std::string& name) {
   return key;
 }
 
-PackSet::PackSet() : manager_(std::make_unique<pkfs::CFSManager>()) {
+PackSet::PackSet(platform::Env* env)
+    : manager_(std::make_unique<pkfs::CFSManager>(platform::GetCurrentDirectory(), env)) {
   // Volume headers and directories are read through the updater's filter.
   manager_->RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
   // The tool's own output owns standard output: the library's progress lines

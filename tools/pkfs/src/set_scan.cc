@@ -2,7 +2,6 @@
 #include "pkfstool/set_scan.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -21,10 +20,7 @@ namespace {
 // Offsets are 32-bit: nothing may end past this, however long the file.
 constexpr std::uint64_t kLastAddressableEnd = 0xFFFFFFFFu;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using platform::RandomAccessFile;
 
 std::string Range(std::uint64_t start, std::uint64_t end) {
   return "[" + std::to_string(start) + ", " + std::to_string(end) + ")";
@@ -36,9 +32,14 @@ std::string Hex(std::uint32_t value) {
   return text;
 }
 
-bool ReadAt(std::FILE* file, std::uint64_t offset, unsigned char* data, std::size_t length) {
-  if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return false;
-  return std::fread(data, 1, length, file) == length;
+bool ReadAt(RandomAccessFile& file, std::uint64_t offset, unsigned char* data, std::size_t length) {
+  return file.ReadAt(offset, data, length) == static_cast<long long>(length);
+}
+
+// The volume at path opened to be read, through the manager's files.
+platform::Status OpenVolume(const std::string& path, const pkfs::CFSManager& manager,
+                            std::unique_ptr<RandomAccessFile>* file) {
+  return manager.env()->OpenFile(path, RandomAccessFile::Mode::kRead, file);
 }
 
 struct Region {
@@ -130,7 +131,7 @@ void CheckTrailer(VolumeScan& volume, const std::vector<unsigned char>& table,
 }
 
 // The volume's header, decoded; false when fewer than 16 bytes can be read.
-bool ReadHeader(std::FILE* file, const pkfs::CFSManager& filters, pkfs::PackHeader* header) {
+bool ReadHeader(RandomAccessFile& file, const pkfs::CFSManager& filters, pkfs::PackHeader* header) {
   unsigned char bytes[pkfs::kPackHeaderBytes];
   if (!ReadAt(file, 0, bytes, sizeof bytes)) return false;
   pkfs::DecodeDirectoryBlock(&filters, bytes, sizeof bytes);
@@ -139,18 +140,14 @@ bool ReadHeader(std::FILE* file, const pkfs::CFSManager& filters, pkfs::PackHead
 }
 
 void ScanVolume(VolumeScan& volume, const pkfs::CFSManager& filters) {
-  errno = 0;
-  File file(platform::OpenFile(volume.path, "rb"));
-  if (file == nullptr) {
-    const int error = errno != 0 ? errno : ENOENT;
-    volume.problems.push_back("cannot be opened: " +
-                              platform::Status::FromErrno(error, volume.path).Reason());
+  std::unique_ptr<RandomAccessFile> file;
+  const platform::Status opened = OpenVolume(volume.path, filters, &file);
+  if (!opened.ok()) {
+    volume.problems.push_back("cannot be opened: " + opened.Reason());
     return;
   }
-  std::fseek(file.get(), 0, SEEK_END);
-  const long size = std::ftell(file.get());
-  volume.fileSize = size > 0 ? static_cast<std::uint64_t>(size) : 0;
-  if (volume.fileSize < pkfs::kPackHeaderBytes || !ReadHeader(file.get(), filters, &volume.header)) {
+  volume.fileSize = file->Size();
+  if (volume.fileSize < pkfs::kPackHeaderBytes || !ReadHeader(*file, filters, &volume.header)) {
     volume.problems.push_back("truncated: " + std::to_string(volume.fileSize) +
                               " bytes, shorter than the 16-byte header");
     return;
@@ -184,7 +181,7 @@ void ScanVolume(VolumeScan& volume, const pkfs::CFSManager& filters) {
   }
   std::vector<unsigned char> table(volume.header.tableSize);
   if (!table.empty() &&
-      !ReadAt(file.get(), volume.header.tableOffset, table.data(), table.size())) {
+      !ReadAt(*file, volume.header.tableOffset, table.data(), table.size())) {
     volume.problems.push_back("directory cannot be read");
     return;
   }
@@ -223,9 +220,10 @@ std::vector<std::string> SetScan::Problems() const {
 
 bool HeadersUnchanged(const SetScan& scan, const pkfs::CFSManager& filters) {
   for (const VolumeScan& volume : scan.volumes) {
-    File file(platform::OpenFile(volume.path, "rb"));
+    std::unique_ptr<RandomAccessFile> file;
     pkfs::PackHeader header;
-    const bool read = file != nullptr && ReadHeader(file.get(), filters, &header);
+    const bool read =
+        OpenVolume(volume.path, filters, &file).ok() && ReadHeader(*file, filters, &header);
     if (read != (volume.fileSize >= pkfs::kPackHeaderBytes)) return false;
     if (read && (header.tableOffset != volume.header.tableOffset ||
                  header.tableSize != volume.header.tableSize ||

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pkfs/pkfsf.h"
+#include "platform/env.h"
 #include "platform/status.h"
 
 namespace pkfstool {
@@ -31,6 +32,8 @@ struct CompactOptions {
   // Rebuild a damaged set on purpose: keep every entry that still reads and
   // drop (and name) the rest, instead of refusing.
   bool salvage = false;
+  // What the set's files are read, written, renamed and removed through.
+  platform::Env* env = platform::Env::Default();
 };
 
 struct CompactResult {

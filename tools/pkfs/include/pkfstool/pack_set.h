@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
@@ -23,7 +24,8 @@ namespace pkfstool {
 
 class PackSet {
  public:
-  PackSet();
+  // The set's files are reached through env (which must outlive the set).
+  explicit PackSet(platform::Env* env = platform::Env::Default());
   ~PackSet();
   PackSet(const PackSet&) = delete;
   PackSet& operator=(const PackSet&) = delete;
