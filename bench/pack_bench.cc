@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fault_env.h"
 #include "pack_archive.h"
 #include "pkfs/pack_format.h"
 #include "pkfs/file_head.h"
@@ -120,8 +121,9 @@ class QuietOutput {
   int saved_;
 };
 
-std::unique_ptr<pkfs::CFSManager> Mount(const std::string& directory) {
-  auto manager = std::make_unique<pkfs::CFSManager>(directory);
+std::unique_ptr<pkfs::CFSManager> Mount(const std::string& directory,
+                                        platform::Env* env = platform::Env::Default()) {
+  auto manager = std::make_unique<pkfs::CFSManager>(directory, env);
   manager->RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
   auto fileSystem = std::make_unique<pkfs::CPKFSF>(manager.get());
   pkfs::CPKFSF* pack = fileSystem.get();
@@ -139,13 +141,15 @@ void BM_AddToLargeVolume(benchmark::State& state) {
     state.PauseTiming();
     WriteLargeVolume(scratch.path() + "/DATA.pak", kStoredFiles);
     QuietOutput quiet;
-    std::unique_ptr<pkfs::CFSManager> manager = Mount(scratch.path());
+    // Counts the bytes written; fails nothing.
+    testing_support::FaultEnv counter;
+    counter.onWrite = [&written](const std::string&, std::uint64_t, std::size_t n) {
+      written += n;
+      return testing_support::WriteDecision();
+    };
+    std::unique_ptr<pkfs::CFSManager> manager = Mount(scratch.path(), &counter);
     auto* pack = static_cast<pkfs::CPKFSF*>(manager->current());
     written = 0;
-    platform::SetWriteFaultHook([&written](const std::string&, std::uint64_t, std::size_t n) {
-      written += n;
-      return platform::WriteDecision();
-    });
     state.ResumeTiming();
     for (int i = 0; i < kAddedFiles; ++i) {
       std::vector<unsigned char> data = Content(i);
@@ -155,7 +159,6 @@ void BM_AddToLargeVolume(benchmark::State& state) {
       }
     }
     state.PauseTiming();
-    platform::SetWriteFaultHook(nullptr);
     volumeBytes = pack->primary()->stream()->Size();
     manager.reset();
     state.ResumeTiming();

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "fault_env.h"
 #include "fuzz_support.h"
 #include "pack_archive.h"
 #include "pkfs/file_head.h"
@@ -26,7 +27,6 @@
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
-#include "platform/random_access_file.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ class PackSet {
   // Mounts from disk; creates the first volume only when create is true.
   bool Mount(bool create) {
     fileSystem_ = nullptr;
-    manager_ = std::make_unique<pkfs::CFSManager>(dir_);
+    manager_ = std::make_unique<pkfs::CFSManager>(dir_, &faults_);
     if (filtered_) manager_->RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
     auto owned = std::make_unique<pkfs::CPKFSF>(manager_.get());
     fileSystem_ = owned.get();
@@ -128,8 +128,10 @@ class PackSet {
 
   pkfs::CFSManager& manager() { return *manager_; }
   pkfs::CPKFSF& fileSystem() { return *fileSystem_; }
+  testing_support::FaultEnv& faults() { return faults_; }
 
  private:
+  testing_support::FaultEnv faults_;  // what the set's files go through
   std::string dir_;
   bool filtered_;
   std::uint32_t limit_;
@@ -141,20 +143,22 @@ class PackSet {
 // torn, every later one refused.
 class PowerLoss {
  public:
-  PowerLoss(int stop, bool tear, std::uint8_t share) {
-    platform::SetWriteFaultHook([=](const std::string&, std::uint64_t offset, std::size_t length) {
-      platform::WriteDecision decision;
+  PowerLoss(testing_support::FaultEnv& env, int stop, bool tear, std::uint8_t share) : env_(env) {
+    env_.onWrite = [=](const std::string&, std::uint64_t offset, std::size_t length) {
+      using testing_support::WriteDecision;
+      WriteDecision decision;
       if (++writes_ < stop) return decision;
       const bool header = offset == 0 && length == 16;
-      decision.kind = writes_ == stop && tear && !header ? platform::WriteDecision::kTear
-                                                         : platform::WriteDecision::kFail;
+      decision.kind =
+          writes_ == stop && tear && !header ? WriteDecision::kTear : WriteDecision::kFail;
       decision.tearAfter = length * share / 256;
       return decision;
-    });
+    };
   }
-  ~PowerLoss() { platform::SetWriteFaultHook(nullptr); }
+  ~PowerLoss() { env_.onWrite = nullptr; }
 
  private:
+  testing_support::FaultEnv& env_;
   int writes_ = 0;
 };
 
@@ -254,7 +258,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::uint8_t share = input.U8();
       const bool oneVolume = set.fileSystem().archives().size() == 1;
       {
-        PowerLoss loss(stop, tear, share);
+        PowerLoss loss(set.faults(), stop, tear, share);
         set.fileSystem().CommitBatch();
       }
       FUZZ_CHECK(set.Mount(/*create=*/false), "the set loads after a power loss in a commit");
@@ -271,7 +275,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const Files before = model;
       const bool oneVolume = set.fileSystem().archives().size() == 1;
       {
-        PowerLoss loss(stop, tear, share);
+        PowerLoss loss(set.faults(), stop, tear, share);
         Apply(set, model, step, limit);
       }
       FUZZ_CHECK(set.Mount(/*create=*/false), "the set loads after a power loss");

@@ -21,7 +21,7 @@ std::string WithForwardSlashes(const std::string& relative) {
 
 }  // namespace
 
-void MakeDirectories(const std::string& relative, const std::string& base) {
+void MakeDirectories(const std::string& relative, const std::string& base, platform::Env* env) {
   const std::string name = WithForwardSlashes(relative);
   // Every level before the last "/" is a directory, however many there are
   // (a file one level down needs its one directory too); the last level is
@@ -35,12 +35,13 @@ void MakeDirectories(const std::string& relative, const std::string& base) {
     if (level.empty()) continue;  // "a//b.txt": the same directory
     path += "/";
     path += level;
-    platform::CreateDirectory(path);  // exists already, or a parent is missing: go on
+    env->CreateDirectory(path);  // exists already, or a parent is missing: go on
   }
 }
 
 void RemoveEmptyDirectories(const std::string& relative, const std::string& base,
-                            const std::function<void(const std::string& text)>& output) {
+                            const std::function<void(const std::string& text)>& output,
+                            platform::Env* env) {
   const auto report = [&output](const std::string& path) {
     if (output) {
       output("Remove Directory:" + path);
@@ -64,12 +65,13 @@ void RemoveEmptyDirectories(const std::string& relative, const std::string& base
       levels.pop_back();
       continue;
     }
-    errno = 0;
-    if (std::FILE* file = platform::OpenFile(path, "rb")) {
+    std::FILE* file = nullptr;
+    const platform::Status opened = env->OpenStream(path, "rb", &file);
+    if (opened.ok()) {
       std::fclose(file);  // a file is still there: leave it
     } else {
-      const bool isDirectory = errno == EISDIR;
-      if (!platform::RemoveDirectory(path)) {
+      const bool isDirectory = opened.error() == EISDIR;
+      if (!env->RemoveDirectory(path).ok()) {
         aboveAKeptDirectory = isDirectory;
         report(path);
       }

@@ -20,12 +20,14 @@ const char kAllFiles[] = "*.*";
 // subdirectory appears in the sorted listing.
 void WalkPrefix(const std::string& prefix, std::vector<std::string>& files,
                 std::vector<std::string>* directoryLinks,
-                std::vector<UnlistedDirectory>* unlisted) {
+                std::vector<UnlistedDirectory>* unlisted, platform::Env* env) {
   std::vector<platform::DirectoryEntry> entries;
   std::vector<std::string> links;
   const std::string directory = prefix.empty() ? "." : prefix;
-  if (!platform::ListDirectory(directory, &entries, directoryLinks != nullptr ? &links : nullptr)) {
-    const int error = errno;
+  const platform::Status listed =
+      env->ListDirectory(directory, &entries, directoryLinks != nullptr ? &links : nullptr);
+  if (!listed.ok()) {
+    const int error = listed.error();
     std::string named = directory;
     if (named.size() > 1 && named.back() == '\\') named.pop_back();
     NoteUnlisted(named, error, unlisted);
@@ -38,7 +40,7 @@ void WalkPrefix(const std::string& prefix, std::vector<std::string>& files,
     } else if (entry.name[0] != '.') {
       // Names beginning with "." (version-control folders and the like) are
       // not searched.
-      WalkPrefix(prefix + entry.name + "\\", files, directoryLinks, unlisted);
+      WalkPrefix(prefix + entry.name + "\\", files, directoryLinks, unlisted, env);
     }
   }
 }
@@ -55,9 +57,10 @@ void NoteUnlisted(const std::string& directory, int error,
 
 void ListFiles(const std::string& path, std::vector<std::string>& files,
                std::vector<std::string>* directoryLinks,
-               std::vector<UnlistedDirectory>* unlisted) {
+               std::vector<UnlistedDirectory>* unlisted, platform::Env* env) {
   // A path naming a file is its own one entry; the search is not started on it.
-  if (std::FILE* file = platform::OpenFile(path, "rb")) {
+  std::FILE* file = nullptr;
+  if (env->OpenStream(path, "rb", &file).ok()) {
     std::fclose(file);
     files.push_back(path);
     return;
@@ -65,15 +68,15 @@ void ListFiles(const std::string& path, std::vector<std::string>& files,
   std::string pattern = path;
   if (!pattern.empty() && pattern.back() != '\\') pattern += '\\';
   pattern += kAllFiles;
-  WalkDirectory(pattern, files, directoryLinks, unlisted);
+  WalkDirectory(pattern, files, directoryLinks, unlisted, env);
 }
 
 void WalkDirectory(const std::string& pattern, std::vector<std::string>& files,
                    std::vector<std::string>* directoryLinks,
-                   std::vector<UnlistedDirectory>* unlisted) {
+                   std::vector<UnlistedDirectory>* unlisted, platform::Env* env) {
   std::size_t wildcard = pattern.find(kAllFiles);
   if (wildcard == std::string::npos) return;
-  WalkPrefix(pattern.substr(0, wildcard), files, directoryLinks, unlisted);
+  WalkPrefix(pattern.substr(0, wildcard), files, directoryLinks, unlisted, env);
 }
 
 }  // namespace fileutil

@@ -21,7 +21,9 @@ bool LauncherApp::InitInstance(int argc, const char* const* argv) {
   // object (its pack name, its log file, its hold on the block) carries over.
   reset();
   payloadLoader_ = std::make_unique<PayloadLoader>();
+  payloadLoader_->setEnv(env_);
   thePayloadLoader = payloadLoader_.get();
+  runLog_.setEnv(env_);
 
   // The program path alone: nothing is read, opened or logged.
   if (argc <= 1) return false;
@@ -120,7 +122,7 @@ void LauncherApp::runBinaryToText() {
   const std::string& source = commandLine_.value(Option::kBinaryToText, 1);
   const std::string& target = commandLine_.value(Option::kBinaryToText, 2);
   std::size_t sourceBytes = 0;
-  switch (ConvertBinaryToText(source, target, &sourceBytes)) {
+  switch (ConvertBinaryToText(source, target, &sourceBytes, env_)) {
     case ConvertResult::kWritten:
       break;
     case ConvertResult::kSourceMissing:
@@ -147,7 +149,7 @@ void LauncherApp::runSetUpdateIndex() {
   std::uint32_t value = 0;
   if (!ParseUpdateIndex(commandLine_.value(Option::kSetUpdateIndex), &value)) return;
   std::string indexPath;
-  if (!WriteUpdateIndex(currentDir_, value, &indexPath)) {
+  if (!WriteUpdateIndex(currentDir_, value, &indexPath, env_)) {
     std::fprintf(stderr,
                  "marovetin: -sv: cannot write the update index \"%s\" (does its directory "
                  "exist?)\n",
@@ -183,7 +185,7 @@ bool LauncherApp::runUpdate() {
   // Leftover launcher copies; a missing file is the usual case and is ignored.
   for (const char* copy : {kLauncherBackupName, kLauncherStagedName}) {
     platform::SetAttributesNormal(copy);
-    platform::DeleteFile(copy);
+    env_->DeleteFile(copy);
   }
   return true;
 }

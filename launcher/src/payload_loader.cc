@@ -13,7 +13,7 @@
 #include "bzip2_library_stream.h"
 #include "platform/cpu_features.h"
 #include "platform/file_identity.h"
-#include "platform/file_system.h"
+#include "platform/env.h"
 
 namespace launcher {
 
@@ -23,13 +23,9 @@ PayloadLoader* thePayloadLoader = nullptr;
 // Reads remember the errno of a failure.
 class PayloadFile {
  public:
-  explicit PayloadFile(const char* path) : file_(platform::OpenFileToRead(path, &stamp_)) {
-    if (file_ == nullptr) openError_ = errno;
-    // Read in large pieces of our own: no stream buffer to copy through.
-    if (file_ != nullptr) std::setvbuf(file_, nullptr, _IONBF, 0);
-  }
-  ~PayloadFile() {
-    if (file_ != nullptr) std::fclose(file_);
+  PayloadFile(platform::Env* env, const char* path) {
+    const platform::Status opened = env->OpenSequentialFile(path, &file_, &stamp_);
+    if (!opened.ok()) openError_ = opened.error() != 0 ? opened.error() : EIO;
   }
   PayloadFile(const PayloadFile&) = delete;
   PayloadFile& operator=(const PayloadFile&) = delete;
@@ -39,23 +35,28 @@ class PayloadFile {
   // The file as it was opened (exists false when it did not open).
   const platform::FileStamp& stamp() const { return stamp_; }
 
-  // Up to capacity bytes: the count (short only at the end), 0 at the end, -1
-  // on a read error.
+  // Up to capacity bytes, in one read where the system allows: the count
+  // (short only at the end), 0 at the end, -1 on a read error.
   long Read(unsigned char* buffer, std::size_t capacity) {
-    const long long got = platform::ReadSomeFromFile(file_, buffer, capacity);
-    if (got < 0) {
-      readError_ = errno != 0 ? errno : EIO;
+    std::size_t got = 0;
+    const platform::Status read = file_->ReadSome(buffer, capacity, &got);
+    if (!read.ok()) {
+      readError_ = read.error() != 0 ? read.error() : EIO;
       return -1;
     }
     return static_cast<long>(got);
   }
-  bool Rewind() { return std::fseek(file_, 0, SEEK_SET) == 0; }
+  bool Rewind() {
+    const platform::Status rewound = file_->Rewind();
+    if (!rewound.ok()) readError_ = rewound.error() != 0 ? rewound.error() : EIO;
+    return rewound.ok();
+  }
 
   int readError() const { return readError_; }
 
  private:
   platform::FileStamp stamp_;
-  std::FILE* file_;
+  std::unique_ptr<platform::SequentialFile> file_;
   int openError_ = 0;
   int readError_ = 0;
 };
@@ -127,7 +128,7 @@ std::unique_ptr<update::PayloadReader> PayloadLoader::openPlain(const std::strin
   // The size of the very file opened (the open refuses a directory): a file
   // that changes size afterwards reads short (and fails) or has bytes past
   // the size left out.
-  auto file = std::make_unique<PayloadFile>(path.c_str());
+  auto file = std::make_unique<PayloadFile>(env_, path.c_str());
   if (!file->opened()) return nullptr;
   const platform::FileStamp& stamp = file->stamp();
   if (!stamp.exists || stamp.directory || stamp.size < 0) return nullptr;
@@ -139,7 +140,7 @@ update::PayloadResult PayloadLoader::decodeFile(const char* path,
                                                 update::PayloadSink& sink) const {
   if (path == nullptr) return update::PayloadResult::Unreadable("cannot be read: no path");
   // OpenFile refuses a directory, which has no bytes to give.
-  PayloadFile file(path);
+  PayloadFile file(env_, path);
   if (!file.opened()) {
     return update::PayloadResult::Unreadable(
         std::string("cannot be opened: ") +
@@ -199,7 +200,7 @@ update::PayloadResult PayloadLoader::decodeBzip2(PayloadFile& file,
     case FastBzip2Result::kDeclined:
       break;
   }
-  if (!file.Rewind()) return CannotBeRead(errno);
+  if (!file.Rewind()) return CannotBeRead(file.readError());
   if (!sink.Restart()) return update::PayloadResult::Stopped();
   const LibraryDecode decoded = DecodeWithBzip2Library(input, output);
   switch (decoded) {

@@ -25,9 +25,9 @@ void RunLog::write(const std::string& text) {
   if (fileName_.empty()) return;
   const std::string line = FormatLogLine(platform::GetLocalTime(), text);
 
-  std::FILE* file = platform::OpenFile(fileName_, "ab+");
+  std::FILE* file = nullptr;
   bool written = false;
-  if (file != nullptr) {
+  if (env_->OpenStream(fileName_, "ab+", &file).ok()) {
     written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
     written = (std::fclose(file) == 0) && written;
   }

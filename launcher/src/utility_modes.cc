@@ -17,9 +17,9 @@ bool CloseAfterWriting(std::FILE* file, bool written) {
 }  // namespace
 
 ConvertResult ConvertBinaryToText(const std::string& source, const std::string& target,
-                                  std::size_t* sourceBytes) {
-  std::FILE* in = platform::OpenFile(source, "rb");
-  if (in == nullptr) return ConvertResult::kSourceMissing;
+                                  std::size_t* sourceBytes, platform::Env* env) {
+  std::FILE* in = nullptr;
+  if (!env->OpenStream(source, "rb", &in).ok()) return ConvertResult::kSourceMissing;
   unsigned char bytes[4] = {0, 0, 0, 0};
   const std::size_t got = std::fread(bytes, 1, sizeof bytes, in);
   std::fclose(in);
@@ -28,8 +28,8 @@ ConvertResult ConvertBinaryToText(const std::string& source, const std::string& 
   if (got != sizeof bytes) return ConvertResult::kSourceShort;
   const auto value = static_cast<std::int32_t>(platform::LoadU32(bytes));
 
-  std::FILE* out = platform::OpenFile(target, "w");
-  if (out == nullptr) return ConvertResult::kTargetNotWritten;
+  std::FILE* out = nullptr;
+  if (!env->OpenStream(target, "w", &out).ok()) return ConvertResult::kTargetNotWritten;
   const bool written = std::fprintf(out, "%d", static_cast<int>(value)) > 0;
   return CloseAfterWriting(out, written) ? ConvertResult::kWritten
                                          : ConvertResult::kTargetNotWritten;
@@ -48,14 +48,15 @@ bool ParseUpdateIndex(const std::string& text, std::uint32_t* value) {
   return true;
 }
 
-bool WriteUpdateIndex(const std::string& currentDir, std::uint32_t value, std::string* path) {
+bool WriteUpdateIndex(const std::string& currentDir, std::uint32_t value, std::string* path,
+                      platform::Env* env) {
   const std::string indexPath = currentDir + kUpdateIndexPath;
   if (path != nullptr) *path = indexPath;
   unsigned char bytes[4];
   platform::StoreU32(bytes, value);
 
-  std::FILE* file = platform::OpenFile(indexPath, "wb+");
-  if (file == nullptr) return false;
+  std::FILE* file = nullptr;
+  if (!env->OpenStream(indexPath, "wb+", &file).ok()) return false;
   const bool written = std::fwrite(bytes, 1, sizeof bytes, file) == sizeof bytes;
   return CloseAfterWriting(file, written);
 }

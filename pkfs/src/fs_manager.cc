@@ -248,6 +248,7 @@ void CFSManager::ResetForTesting(const std::string& startDirectory) {
   Shutdown();
   Start(startDirectory);
   outputSink_ = nullptr;
+  env_ = platform::Env::Default();
   if (this == &TheManager()) UsePlainFunctionsForTesting();
 }
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "fault_env.h"
 #include "fileutil/file_util.h"
 #include "gtest/gtest.h"
-#include "platform/io_observer.h"
 #include "test_support.h"
 
 namespace {
@@ -55,23 +55,19 @@ TEST(ListFilesTest, MissingDirectoryAppendsNothing) {
 // A directory that exists but cannot be listed is reported with its errno
 // (its files are missing from the list); one that is not there is not.
 TEST(ListFilesTest, DirectoriesThatCannotBeListedAreReported) {
-#ifdef _WIN32
-  GTEST_SKIP() << "the fault source sees listings on POSIX systems only";
-#endif
   TempDir dir;
   WriteFile(dir.Join("a"), "");
   WriteFile(dir.Join("sub/b"), "");
   WriteFile(dir.Join("sub/deeper/c"), "");
-  static int listings;
-  listings = 0;
+  int listings = 0;
   // The third listing (sub\deeper) fails.
-  platform::SetIoFaultSource([](platform::IoCall call) {
-    return call == platform::IoCall::kList && ++listings == 3 ? EIO : 0;
-  });
+  testing_support::FaultEnv faults;
+  faults.fault = [&listings](testing_support::IoCall call) {
+    return call == testing_support::IoCall::kList && ++listings == 3 ? EIO : 0;
+  };
   Files files;
   std::vector<fileutil::UnlistedDirectory> unlisted;
-  fileutil::ListFiles(dir.path(), files, nullptr, &unlisted);
-  platform::SetIoFaultSource(nullptr);
+  fileutil::ListFiles(dir.path(), files, nullptr, &unlisted, &faults);
   EXPECT_EQ(files, (Files{dir.path() + "\\a", dir.path() + "\\sub\\b"}));
   ASSERT_EQ(unlisted.size(), 1u);
   EXPECT_EQ(unlisted[0].path, dir.path() + "\\sub\\deeper");

@@ -135,7 +135,7 @@ TEST_F(FailureReasonTest, AVolumeLoadsExactlyWhenItsRegionsLieApart) {
     for (const bool readOnly : {false, true}) {
       testing::internal::CaptureStdout();
       Stop();
-      manager_ = std::make_unique<pkfs::CFSManager>(dir_.path());
+      manager_ = std::make_unique<pkfs::CFSManager>(dir_.path(), env_);
       auto fileSystem = std::make_unique<pkfs::CPKFSF>(manager_.get());
       fileSystem->SetReadOnly(readOnly);
       fs_ = fileSystem.get();
@@ -196,7 +196,7 @@ TEST_F(FailureReasonTest, AReadOnlySetIsReadWhileAWriterHoldsItAndRefusesChanges
   testing_support::ForeignLockHolder writer(dir_.Join("DATA.pak"));
   ASSERT_TRUE(writer.held());
   Stop();
-  manager_ = std::make_unique<pkfs::CFSManager>(dir_.path());
+  manager_ = std::make_unique<pkfs::CFSManager>(dir_.path(), env_);
   auto owned = std::make_unique<pkfs::CPKFSF>(manager_.get());
   fs_ = owned.get();
   fs_->SetReadOnly(true);
@@ -217,13 +217,13 @@ TEST_F(FailureReasonTest, AFullDiskOnAnyWriteOfAnAddIsNamed) {
     ASSERT_NO_FATAL_FAILURE(FreshSetHoldingOld());
     testing::internal::CaptureStdout();
     int seen = 0;
-    platform::SetWriteFaultHook([&seen, failing](const std::string&, std::uint64_t, std::size_t) {
-      platform::WriteDecision decision;
-      if (++seen >= failing) decision = {platform::WriteDecision::kFail, 0, ENOSPC};
+    faults_.onWrite = [&seen, failing](const std::string&, std::uint64_t, std::size_t) {
+      testing_support::WriteDecision decision;
+      if (++seen >= failing) decision = {testing_support::WriteDecision::kFail, 0, ENOSPC};
       return decision;
-    });
+    };
     const bool added = Add("new", Pattern(40, 2));
-    platform::SetWriteFaultHook(nullptr);
+    faults_.onWrite = nullptr;
     testing::internal::GetCapturedStdout();
     EXPECT_FALSE(added) << "write " << failing;
     EXPECT_EQ(LastErrorText(), "DATA.pak: No space left on device") << "write " << failing;
@@ -265,7 +265,7 @@ TEST_F(FailureReasonTest, ALockHeldElsewhereIsNamedAsBusy) {
   ASSERT_TRUE(holder.held());
 
   Stop();
-  manager_ = std::make_unique<pkfs::CFSManager>(dir_.path());
+  manager_ = std::make_unique<pkfs::CFSManager>(dir_.path(), env_);
   auto owned = std::make_unique<pkfs::CPKFSF>(manager_.get());
   fs_ = owned.get();
   fs_->SetLockTimeout(0);
@@ -303,16 +303,16 @@ TEST_F(FailureReasonTest, RemovalsAndNewVolumesSayWhichStepFailed) {
     testing::internal::CaptureStdout();
     int writes = 0;
     int syncs = 0;
-    platform::SetWriteFaultHook([&writes, &row](const std::string&, std::uint64_t, std::size_t) {
-      platform::WriteDecision decision;
+    faults_.onWrite = [&writes, &row](const std::string&, std::uint64_t, std::size_t) {
+      testing_support::WriteDecision decision;
       if (row.failingWrite > 0 && ++writes >= row.failingWrite)
-        decision = {platform::WriteDecision::kFail, 0, ENOSPC};
+        decision = {testing_support::WriteDecision::kFail, 0, ENOSPC};
       return decision;
-    });
-    platform::SetSyncFaultHook([&syncs, &row](const std::string& path) {
+    };
+    faults_.onSync = [&syncs, &row](const std::string& path) {
       return ++syncs == row.failingSync ? platform::Status::FromErrno(EIO, path)
                                         : platform::Status::Ok();
-    });
+    };
     bool done = false;
     switch (row.op) {
       case Op::kRemove:
@@ -328,8 +328,8 @@ TEST_F(FailureReasonTest, RemovalsAndNewVolumesSayWhichStepFailed) {
         done = fs_->CreateVolume("missing/New.pak");
         break;
     }
-    platform::SetWriteFaultHook(nullptr);
-    platform::SetSyncFaultHook(nullptr);
+    faults_.onWrite = nullptr;
+    faults_.onSync = nullptr;
     testing::internal::GetCapturedStdout();
     // A name nobody stores is no failed call, but it is said.
     EXPECT_EQ(done, row.op == Op::kRemoveMissing) << row.text;

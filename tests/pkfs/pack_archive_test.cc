@@ -26,22 +26,25 @@ class PackArchiveTest : public PackFixture {};
 class WriteFaults {
  public:
   // Fails every write from the (failFrom)th on; counts all of them.
-  explicit WriteFaults(int failFrom) {
-    platform::SetWriteFaultHook(
+  WriteFaults(testing_support::FaultEnv& env, int failFrom) : env_(env) {
+    env_.onWrite =
         [this, failFrom](const std::string&, std::uint64_t offset, std::size_t length) {
           writes.push_back({offset, length});
-          platform::WriteDecision decision;
+          testing_support::WriteDecision decision;
           if (static_cast<int>(writes.size()) >= failFrom)
-            decision.kind = platform::WriteDecision::kFail;
+            decision.kind = testing_support::WriteDecision::kFail;
           return decision;
-        });
+        };
   }
-  ~WriteFaults() { platform::SetWriteFaultHook(nullptr); }
+  ~WriteFaults() { env_.onWrite = nullptr; }
   struct Write {
     std::uint64_t offset;
     std::size_t length;
   };
   std::vector<Write> writes;
+
+ private:
+  testing_support::FaultEnv& env_;
 };
 
 const Bytes kFreshVolume = {'P', 'A', 'C', 'K', 16, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0,
@@ -223,7 +226,7 @@ TEST_F(PackArchiveTest, TheDirectoryOnDiskAlwaysMatchesTheHeads) {
   ASSERT_TRUE(Add("f6", Pattern(10, 41)));
   check("add after a replace");
   {
-    WriteFaults faults(2);
+    WriteFaults faults(faults_, 2);
     EXPECT_FALSE(Add("f7", Pattern(10, 42)));
   }
   ASSERT_TRUE(Add("f8", Pattern(10, 43)));
@@ -444,7 +447,7 @@ TEST_F(PackArchiveTest, AFailedDataWriteStoresNothing) {
   const std::string before = Disk("DATA.pak");
   const std::vector<std::uint32_t> bounds = fs_->primary()->leakList().bounds();
   {
-    WriteFaults faults(1);
+    WriteFaults faults(faults_, 1);
     EXPECT_FALSE(Add("lost", Pattern(40, 24)));
     EXPECT_EQ(faults.writes.size(), 3u);  // the data write, tried three times, then nothing
   }
@@ -462,7 +465,7 @@ TEST_F(PackArchiveTest, AFailedTableWriteIsNeverFollowedByAHeaderWrite) {
   const std::vector<std::uint32_t> bounds = fs_->primary()->leakList().bounds();
   const std::uint32_t tableOffset = fs_->primary()->tableOffset();
   {
-    WriteFaults faults(2);  // the data go through, the table does not
+    WriteFaults faults(faults_, 2);  // the data go through, the table does not
     EXPECT_FALSE(Add("lost", Pattern(40, 27)));
     ASSERT_EQ(faults.writes.size(), 4u);
     for (std::size_t i = 1; i < faults.writes.size(); ++i) EXPECT_NE(faults.writes[i].offset, 0u);
@@ -472,7 +475,7 @@ TEST_F(PackArchiveTest, AFailedTableWriteIsNeverFollowedByAHeaderWrite) {
   EXPECT_EQ(fs_->primary()->leakList().bounds(), bounds);
   EXPECT_EQ(manager_->FindName("LOST"), nullptr);
   {
-    WriteFaults faults(1);
+    WriteFaults faults(faults_, 1);
     EXPECT_FALSE(fs_->RemoveFile("KEEP"));
   }
   EXPECT_NE(manager_->FindName("KEEP"), nullptr);
@@ -485,7 +488,7 @@ TEST_F(PackArchiveTest, AFailedReplaceKeepsTheOldCopy) {
   ASSERT_TRUE(Mount());
   ASSERT_TRUE(Add("file", Pattern(40, 28)));
   {
-    WriteFaults faults(2);
+    WriteFaults faults(faults_, 2);
     EXPECT_FALSE(Add("file", Pattern(60, 29)));
   }
   EXPECT_EQ(StoredContent("FILE"), Pattern(40, 28));

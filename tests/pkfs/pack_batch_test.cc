@@ -21,15 +21,18 @@ using Files = std::map<std::string, Bytes>;
 // Counts syncs and fails the fail-th one (0: none) with EIO.
 class SyncCounter {
  public:
-  explicit SyncCounter(int fail = 0) {
-    platform::SetSyncFaultHook([this, fail](const std::string& path) {
+  explicit SyncCounter(testing_support::FaultEnv& env, int fail = 0) : env_(env) {
+    env_.onSync = [this, fail](const std::string& path) {
       ++syncs;
       if (syncs == fail) return platform::Status::FromErrno(EIO, path);
       return platform::Status::Ok();
-    });
+    };
   }
-  ~SyncCounter() { platform::SetSyncFaultHook(nullptr); }
+  ~SyncCounter() { env_.onSync = nullptr; }
   int syncs = 0;
+
+ private:
+  testing_support::FaultEnv& env_;
 };
 
 class PackBatchTest : public PackFixture {
@@ -95,7 +98,7 @@ TEST_F(PackBatchTest, NothingButDataReachesTheDiskBeforeTheCommit) {
   EXPECT_EQ(Disk("DATA.pak").substr(0, 16), primary.substr(0, 16));
   EXPECT_EQ(StoredContent("KEEP.BIN"), Pattern(120, 31));  // memory has the batch
 
-  SyncCounter counter;
+  SyncCounter counter(faults_);
   ASSERT_TRUE(fs_->CommitBatch().ok());
   EXPECT_EQ(counter.syncs, 2);  // data and table, then header
   EXPECT_FALSE(fs_->inBatch());
@@ -145,7 +148,7 @@ TEST_F(PackBatchTest, ABatchLeftWithoutACommitLeavesDiskAndMemoryAsBefore) {
 TEST_F(PackBatchTest, AHundredAddsCommitWithTwoSyncs) {
   testing::internal::CaptureStdout();
   ASSERT_TRUE(Mount());
-  SyncCounter counter;
+  SyncCounter counter(faults_);
   fs_->BeginBatch();
   for (unsigned i = 0; i < 100; ++i) ASSERT_TRUE(Add(std::to_string(i), Pattern(64, i)));
   EXPECT_EQ(counter.syncs, 0);
@@ -165,11 +168,11 @@ TEST_F(PackBatchTest, ACommitFailingAtAnyWriteOrSyncLeavesDiskAndMemoryAsBefore)
   // How many directory writes and syncs the commit makes when all goes well.
   int writes = 0, syncs = 0;
   {
-    SyncCounter counter;
-    platform::SetWriteFaultHook([&writes](const std::string&, std::uint64_t, std::size_t) {
+    SyncCounter counter(faults_);
+    faults_.onWrite = [&writes](const std::string&, std::uint64_t, std::size_t) {
       ++writes;
-      return platform::WriteDecision{};
-    });
+      return testing_support::WriteDecision{};
+    };
     fs_->BeginBatch();
     ChangeEverything();
     writes = 0;
@@ -177,7 +180,7 @@ TEST_F(PackBatchTest, ACommitFailingAtAnyWriteOrSyncLeavesDiskAndMemoryAsBefore)
     testing::internal::CaptureStdout();
     ASSERT_TRUE(fs_->CommitBatch().ok());
     testing::internal::GetCapturedStdout();
-    platform::SetWriteFaultHook(nullptr);
+    faults_.onWrite = nullptr;
     syncs = counter.syncs;
   }
   ASSERT_EQ(fs_->archives().size(), 3u);
@@ -206,21 +209,21 @@ TEST_F(PackBatchTest, ACommitFailingAtAnyWriteOrSyncLeavesDiskAndMemoryAsBefore)
     fs_->BeginBatch();
     ChangeEverything();
     int seen = 0;
-    platform::SetWriteFaultHook(
+    faults_.onWrite = 
         [&seen, fail](const std::string& path, std::uint64_t offset, std::size_t length) {
-          platform::WriteDecision decision;
+          testing_support::WriteDecision decision;
           // The disk is full from the fail-th write on: that write fails, and so
           // does every later one that needs new room.
           const bool grows = offset + length > testing_support::ReadFile(path).size();
           if (++seen == fail || (seen > fail && grows)) {
-            decision = {platform::WriteDecision::kFail, 0, ENOSPC};
+            decision = {testing_support::WriteDecision::kFail, 0, ENOSPC};
           }
           return decision;
-        });
+        };
     testing::internal::CaptureStdout();
     const platform::Status status = fs_->CommitBatch();
     testing::internal::GetCapturedStdout();
-    platform::SetWriteFaultHook(nullptr);
+    faults_.onWrite = nullptr;
     if (status.ok()) {
       // A header is rewritten in place: a second attempt needs no room.
       EXPECT_TRUE(Reloaded() == after) << "write " << fail;
@@ -234,7 +237,7 @@ TEST_F(PackBatchTest, ACommitFailingAtAnyWriteOrSyncLeavesDiskAndMemoryAsBefore)
     restore();
     fs_->BeginBatch();
     ChangeEverything();
-    SyncCounter counter(fail);
+    SyncCounter counter(faults_, fail);
     testing::internal::CaptureStdout();
     const platform::Status status = fs_->CommitBatch();
     testing::internal::GetCapturedStdout();
@@ -246,13 +249,13 @@ TEST_F(PackBatchTest, AnOperationOutsideABatchIsABatchOfItsOwn) {
   testing::internal::CaptureStdout();
   ASSERT_TRUE(Mount());
   {
-    platform::SetWriteFaultHook([](const std::string&, std::uint64_t offset, std::size_t) {
-      platform::WriteDecision decision;
-      if (offset == 0) decision.kind = platform::WriteDecision::kFail;  // every header
+    faults_.onWrite = [](const std::string&, std::uint64_t offset, std::size_t) {
+      testing_support::WriteDecision decision;
+      if (offset == 0) decision.kind = testing_support::WriteDecision::kFail;  // every header
       return decision;
-    });
+    };
     EXPECT_FALSE(Add("a.bin", Pattern(10, 40)));
-    platform::SetWriteFaultHook(nullptr);
+    faults_.onWrite = nullptr;
   }
   EXPECT_FALSE(fs_->inBatch());
   EXPECT_EQ(manager_->FindName("A.BIN"), nullptr);

@@ -19,39 +19,41 @@
 #include <string>
 #include <vector>
 
+#include "fault_env.h"
 #include "pack_fixture.h"
 #include "pkfs/fs_file.h"
 #include "platform/file_system.h"
 #include "power_loss.h"
-#include "platform/random_access_file.h"
 
 namespace pkfs_test {
 namespace {
 
 using Files = std::map<std::string, Bytes>;
+using testing_support::WriteDecision;
 
 // Counts writes; from the stop-th on, the first is cut as decided and every
 // later one is refused.
 class StoppedMachine {
  public:
-  StoppedMachine(int stop, platform::WriteDecision::Kind kind, double tearShare) {
-    platform::SetWriteFaultHook([=](const std::string&, std::uint64_t offset, std::size_t length) {
+  StoppedMachine(int stop, WriteDecision::Kind kind, double tearShare) {
+    faults_.onWrite = [=](const std::string&, std::uint64_t offset, std::size_t length) {
       ++writes_;
       headerWrites_.push_back(offset == 0 && length == 16);
-      platform::WriteDecision decision;
+      WriteDecision decision;
       if (stop <= 0 || writes_ < stop) return decision;
-      decision.kind = writes_ == stop ? kind : platform::WriteDecision::kFail;
+      decision.kind = writes_ == stop ? kind : WriteDecision::kFail;
       decision.tearAfter = static_cast<std::size_t>(static_cast<double>(length) * tearShare);
       return decision;
-    });
+    };
   }
-  ~StoppedMachine() { platform::SetWriteFaultHook(nullptr); }
+  platform::Env* env() { return &faults_; }
   int writes() const { return writes_; }
   // Which writes were the volume header.
   const std::vector<bool>& headerWrites() const { return headerWrites_; }
 
  private:
-  testing_support::PowerLossSimulator noSyncs_;  // never crashed: syncs cost nothing
+  testing_support::PowerLossEnv noSyncs_;  // never crashed: syncs cost nothing
+  testing_support::FaultEnv faults_{&noSyncs_};
   int writes_ = 0;
   std::vector<bool> headerWrites_;
 };
@@ -77,18 +79,25 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
     return files;
   }
 
+  // Runs setup on a new set, on a disk that needs no real syncs, and leaves
+  // the set on disk.
+  void SetUpWithoutSyncs(const std::function<void()>& setup) {
+    testing::internal::CaptureStdout();
+    testing_support::PowerLossEnv noSyncs;
+    env_ = &noSyncs;
+    const bool mounted = Mount();
+    if (mounted) setup();
+    Stop();
+    env_ = &faults_;
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(mounted);
+  }
+
   // Runs operation from the state setup built, stopping at every write in
   // every way, and checks what loads afterwards.
   void CheckEveryStop(const std::function<void()>& setup, const std::function<void()>& operation,
                       const std::function<void()>& checkAfter = nullptr) {
-    testing::internal::CaptureStdout();
-    {
-      testing_support::PowerLossSimulator noSyncs;  // the setup needs no real syncs
-      ASSERT_TRUE(Mount());
-      setup();
-      Stop();
-    }
-    testing::internal::GetCapturedStdout();
+    ASSERT_NO_FATAL_FAILURE(SetUpWithoutSyncs(setup));
     const Volumes initial = SaveVolumes();
     const Files before = Reloaded();
 
@@ -96,12 +105,15 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
     std::vector<bool> headerWrites;
     {
       testing::internal::CaptureStdout();
-      StoppedMachine counter(0, platform::WriteDecision::kProceed, 0);
+      StoppedMachine counter(0, WriteDecision::kProceed, 0);
+      env_ = counter.env();
+      Mount("DATA.pak", false);
       operation();
       if (checkAfter) checkAfter();
       writes = counter.writes();
       headerWrites = counter.headerWrites();
       Stop();
+      env_ = &faults_;
       testing::internal::GetCapturedStdout();
     }
     const Files after = Reloaded();
@@ -109,26 +121,27 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
     ASSERT_GT(writes, 0);
 
     struct Cut {
-      platform::WriteDecision::Kind kind;
+      WriteDecision::Kind kind;
       double share;
     };
-    const Cut cuts[] = {{platform::WriteDecision::kFail, 0},
-                        {platform::WriteDecision::kTear, 0.5},
-                        {platform::WriteDecision::kTear, 0.95}};
+    const Cut cuts[] = {
+        {WriteDecision::kFail, 0}, {WriteDecision::kTear, 0.5}, {WriteDecision::kTear, 0.95}};
     for (int stop = 1; stop <= writes; ++stop) {
       for (const Cut& cut : cuts) {
         Stop();
         RestoreVolumes(initial);
         testing::internal::CaptureStdout();
-        Mount("DATA.pak", false);
         {
           StoppedMachine machine(stop, cut.kind, cut.share);
+          env_ = machine.env();
+          Mount("DATA.pak", false);
           operation();
+          Stop();  // everything in memory is lost
+          env_ = &faults_;
         }
-        Stop();  // everything in memory is lost
         testing::internal::GetCapturedStdout();
-        const bool tornHeader = headerWrites[static_cast<std::size_t>(stop - 1)] &&
-                                cut.kind == platform::WriteDecision::kTear;
+        const bool tornHeader =
+            headerWrites[static_cast<std::size_t>(stop - 1)] && cut.kind == WriteDecision::kTear;
         bool loaded = false;
         const Files found = Reloaded(&loaded);
         EXPECT_TRUE(loaded || tornHeader) << "stop at write " << stop << ", cut " << cut.kind;
@@ -148,23 +161,19 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
                            const std::function<void()>& checkAfter = nullptr) {
     Stop();
     RestoreVolumes({});  // from an empty directory, as every check starts
-    testing::internal::CaptureStdout();
-    {
-      testing_support::PowerLossSimulator noSyncs;  // the setup needs no real syncs
-      ASSERT_TRUE(Mount());
-      setup();
-      Stop();
-    }
-    testing::internal::GetCapturedStdout();
+    ASSERT_NO_FATAL_FAILURE(SetUpWithoutSyncs(setup));
     const Volumes initial = SaveVolumes();
     const Files before = Reloaded();
     int syncs = 0;
     {
       testing::internal::CaptureStdout();
-      testing_support::PowerLossSimulator disk;
+      testing_support::PowerLossEnv disk;
+      env_ = &disk;
+      Mount("DATA.pak", false);
       operation();
       if (checkAfter) checkAfter();
       Stop();
+      env_ = &faults_;
       syncs = disk.syncs();
       testing::internal::GetCapturedStdout();
     }
@@ -176,12 +185,14 @@ class PackCrashTest : public PackFixture, public ::testing::WithParamInterface<b
     for (int stop = 1; stop <= syncs + 1; ++stop) {
       Stop();
       RestoreVolumes(initial);
-      testing_support::PowerLossSimulator disk;
+      testing_support::PowerLossEnv disk;
       disk.StopAtSync(stop);
       testing::internal::CaptureStdout();
+      env_ = &disk;
       Mount("DATA.pak", false);
       operation();
       Stop();
+      env_ = &faults_;
       testing::internal::GetCapturedStdout();
       for (std::uint32_t seed = 0; seed < kCrashes; ++seed) {
         disk.Crash(seed);

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "pack_archive.h"
+#include "fault_env.h"
+#include "platform/env.h"
 #include "pkfs/pack_format.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_filter.h"
@@ -89,11 +91,11 @@ class PackFixture : public ::testing::Test {
   PackFixture() : cwd_(dir_.path()) {}
   ~PackFixture() override { Stop(); }
 
-  // Starts a fresh manager (with the id-0 filter when filtered) and mounts
-  // name; creates it when it does not load and create is true.
+  // Starts a fresh manager (with the id-0 filter when filtered) on env_ and
+  // mounts name; creates it when it does not load and create is true.
   bool Mount(const std::string& name = "DATA.pak", bool create = true) {
     Stop();
-    manager_ = std::make_unique<pkfs::CFSManager>(dir_.path());
+    manager_ = std::make_unique<pkfs::CFSManager>(dir_.path(), env_);
     if (filtered_) manager_->RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
     auto fileSystem = std::make_unique<pkfs::CPKFSF>(manager_.get());
     fs_ = fileSystem.get();
@@ -200,6 +202,12 @@ class PackFixture : public ::testing::Test {
   bool readOnly_ = false;  // the set opened for reading (SetReadOnly)
   std::uint32_t sizeLimit_ = 0;
   std::vector<std::string> rules_;
+  // The files under faults_ (which fails nothing until a test asks it to),
+  // unless a test points env_ at an Env of its own: the next Mount reaches
+  // the files through env_, and a test that changes it calls Stop() before
+  // its Env goes.
+  testing_support::FaultEnv faults_;
+  platform::Env* env_ = &faults_;
   std::unique_ptr<pkfs::CFSManager> manager_;
   pkfs::CPKFSF* fs_ = nullptr;
 };

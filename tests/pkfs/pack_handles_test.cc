@@ -151,14 +151,14 @@ TEST_F(PackHandlesTest, AWriteThatCannotBeStoredReportsNothingWritten) {
   ASSERT_TRUE(Add("safe.bin", BytesOf("abcde")));
   pkfs::CFSFile* handle = manager_->Open("safe.bin", "ab");
   ASSERT_NE(handle, nullptr);
-  platform::SetWriteFaultHook([](const std::string&, std::uint64_t, std::size_t) {
-    platform::WriteDecision decision;
-    decision.kind = platform::WriteDecision::kFail;
+  faults_.onWrite = [](const std::string&, std::uint64_t, std::size_t) {
+    testing_support::WriteDecision decision;
+    decision.kind = testing_support::WriteDecision::kFail;
     return decision;
-  });
+  };
   const Bytes more = BytesOf("xyz");
   EXPECT_EQ(handle->Write(more.data(), 3), 0);
-  platform::SetWriteFaultHook(nullptr);
+  faults_.onWrite = nullptr;
   ASSERT_NE(handle->entry, nullptr);
   EXPECT_EQ(handle->entry->size, 5u);
   delete handle;

@@ -89,14 +89,14 @@ TEST_F(PkfsfTest, CreateVolumeReportsAVolumeThatCannotBeMade) {
   sizeLimit_ = 100;
   ASSERT_TRUE(Mount());
   ASSERT_TRUE(Add("first", Pattern(60, 1)));
-  platform::SetWriteFaultHook([](const std::string& path, std::uint64_t, std::size_t) {
-    platform::WriteDecision decision;
-    if (path.compare(0, 9, "Data1.pak") == 0) decision.kind = platform::WriteDecision::kFail;
+  faults_.onWrite = [](const std::string& path, std::uint64_t, std::size_t) {
+    testing_support::WriteDecision decision;
+    if (path.compare(0, 9, "Data1.pak") == 0) decision.kind = testing_support::WriteDecision::kFail;
     return decision;
-  });
+  };
   EXPECT_FALSE(fs_->CreateVolume(""));
   EXPECT_FALSE(Add("second", Pattern(60, 2)));
-  platform::SetWriteFaultHook(nullptr);
+  faults_.onWrite = nullptr;
   EXPECT_EQ(fs_->archives().size(), 1u);
   EXPECT_EQ(fs_->primary()->next(), nullptr);
   EXPECT_FALSE(testing_support::FileExists(dir_.Join("Data1.pak")));

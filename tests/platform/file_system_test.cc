@@ -1,3 +1,5 @@
+#include "fault_env.h"
+#include "platform/env.h"
 #include "platform/file_system.h"
 
 #include <fcntl.h>
@@ -341,21 +343,24 @@ TEST(NameMatchCacheTest, ListingsFollowTheLayersOwnChangesAndSeeOthers) {
 
 namespace {
 
-TEST(UnnamedFileTest, NotWrittenWhereNoneCanBeOrWhileTheSeamsAreWatched) {
+TEST(UnnamedFileTest, NotWrittenWhereNoneCanBeOrUnderAWatchingEnv) {
   TempDir dir;
   EXPECT_EQ(platform::UnnamedFile::Write(dir.Join("missing"), nullptr, 0), nullptr);
   const unsigned char bytes[] = {1, 2, 3};
-  // A write fault hook counts and decides writes in their order: a file
-  // written ahead on another thread must not take one of its turns.
-  platform::SetWriteFaultHook(
-      [](const std::string&, std::uint64_t, std::size_t) { return platform::WriteDecision{}; });
-  EXPECT_EQ(platform::UnnamedFile::Write(dir.path(), bytes, sizeof bytes), nullptr);
-  platform::SetWriteFaultHook(nullptr);
-  std::unique_ptr<platform::UnnamedFile> file =
-      platform::UnnamedFile::Write(dir.path(), bytes, sizeof bytes);
+  // A fault Env counts and decides writes in their order: a file written
+  // ahead on another thread must not take one of its turns.
+  testing_support::FaultEnv faults;
+  std::unique_ptr<platform::UnnamedFile> file;
+  EXPECT_EQ(faults.WriteUnnamedFile(dir.path(), bytes, sizeof bytes, &file).code(),
+            platform::Status::Code::kInvalid);
+  EXPECT_EQ(file, nullptr);
+  const platform::Status written =
+      platform::Env::Default()->WriteUnnamedFile(dir.path(), bytes, sizeof bytes, &file);
 #ifdef _WIN32
+  EXPECT_FALSE(written.ok());
   EXPECT_EQ(file, nullptr);
 #else
+  ASSERT_TRUE(written.ok());
   ASSERT_NE(file, nullptr);
   WriteFile(dir.Join("taken"), "x");
   errno = 0;

@@ -7,25 +7,28 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "fault_env.h"
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
 #include "test_support.h"
 
 namespace {
 
-using testing_support::PowerLossSimulator;
+using testing_support::PowerLossEnv;
 using platform::RandomAccessFile;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-constexpr std::size_t kSector = PowerLossSimulator::kSectorBytes;
+constexpr std::size_t kSector = PowerLossEnv::kSectorBytes;
 
 class PowerLossTest : public ::testing::Test {
  protected:
-  void TearDown() override { platform::SetSyncFaultHook(nullptr); }
-  std::unique_ptr<RandomAccessFile> Open(const std::string& name, RandomAccessFile::Mode mode) {
-    return RandomAccessFile::Open(dir_.Join(name), mode);
+  std::unique_ptr<RandomAccessFile> Open(platform::Env& env, const std::string& name,
+                                         RandomAccessFile::Mode mode) {
+    std::unique_ptr<RandomAccessFile> file;
+    env.OpenFile(dir_.Join(name), mode, &file);
+    return file;
   }
   TempDir dir_;
 };
@@ -33,8 +36,8 @@ class PowerLossTest : public ::testing::Test {
 TEST_F(PowerLossTest, EverySectorOfAnUnsyncedWriteIsOldOrNewAndSyncedWritesStay) {
   const std::string old(3 * kSector, 'o');
   WriteFile(dir_.Join("v"), old);
-  PowerLossSimulator disk;
-  auto file = Open("v", RandomAccessFile::Mode::kReadWrite);
+  PowerLossEnv disk;
+  auto file = Open(disk, "v", RandomAccessFile::Mode::kReadWrite);
   ASSERT_EQ(file->WriteAt(0, std::string(kSector, 's').data(), kSector), kSector);
   ASSERT_TRUE(file->Sync().ok());
   // Spans sectors 1 and 2, starting inside 1, and grows the file by one sector.
@@ -67,12 +70,12 @@ TEST_F(PowerLossTest, EverySectorOfAnUnsyncedWriteIsOldOrNewAndSyncedWritesStay)
 TEST_F(PowerLossTest, ANewFileSurvivesOnlyOnceItsDirectoryIsSynced) {
   int gone = 0;
   for (const bool syncDirectory : {false, true}) {
-    PowerLossSimulator disk;
-    auto file = Open("new.pak", RandomAccessFile::Mode::kCreateReadWrite);
+    PowerLossEnv disk;
+    auto file = Open(disk, "new.pak", RandomAccessFile::Mode::kCreateReadWrite);
     ASSERT_EQ(file->WriteAt(0, "data", 4), 4u);
     ASSERT_TRUE(file->Sync().ok());
     if (syncDirectory) {
-      ASSERT_TRUE(platform::SyncDirectory(dir_.path()).ok());
+      ASSERT_TRUE(disk.SyncDirectory(dir_.path()).ok());
     }
     file.reset();
     for (std::uint32_t seed = 0; seed < 16; ++seed) {
@@ -91,40 +94,40 @@ TEST_F(PowerLossTest, ANewFileSurvivesOnlyOnceItsDirectoryIsSynced) {
 
 TEST_F(PowerLossTest, NothingReachesTheDiskAfterTheStop) {
   WriteFile(dir_.Join("v"), "before");
-  PowerLossSimulator disk;
+  PowerLossEnv disk;
   disk.StopAtSync(2);
-  auto file = Open("v", RandomAccessFile::Mode::kReadWrite);
+  auto file = Open(disk, "v", RandomAccessFile::Mode::kReadWrite);
   ASSERT_EQ(file->WriteAt(0, "first!", 6), 6u);
   ASSERT_TRUE(file->Sync().ok());
   EXPECT_FALSE(file->Sync().ok());
   EXPECT_TRUE(disk.stopped());
   EXPECT_EQ(file->WriteAt(0, "later!", 6), 0u);
-  EXPECT_EQ(Open("other", RandomAccessFile::Mode::kCreateReadWrite), nullptr);
+  EXPECT_EQ(Open(disk, "other", RandomAccessFile::Mode::kCreateReadWrite), nullptr);
   file.reset();
   disk.Crash(7);
   EXPECT_EQ(ReadFile(dir_.Join("v")), "first!");
 }
 
-TEST_F(PowerLossTest, SyncFaultHookFailsFileAndDirectorySyncsWithItsReason) {
-  auto file = Open("v", RandomAccessFile::Mode::kCreateReadWrite);
+TEST_F(PowerLossTest, AFaultEnvFailsFileAndDirectorySyncsWithItsReason) {
+  testing_support::FaultEnv faults;
+  auto file = Open(faults, "v", RandomAccessFile::Mode::kCreateReadWrite);
   std::vector<std::string> seen;
-  platform::SetSyncFaultHook([&seen](const std::string& path) {
+  faults.onSync = [&seen](const std::string& path) {
     seen.push_back(path);
     return platform::Status::FromErrno(EIO, path);
-  });
+  };
   const platform::Status status = file->Sync();
   EXPECT_EQ(status.ToString(), dir_.Join("v") + ": Input/output error");
-  EXPECT_FALSE(platform::SyncDirectory(dir_.path()).ok());
-  EXPECT_FALSE(platform::SyncFileSystemOf(dir_.path()).ok());
+  EXPECT_FALSE(faults.SyncDirectory(dir_.path()).ok());
+  EXPECT_FALSE(faults.SyncFileSystemOf(dir_.path()).ok());
   EXPECT_EQ(seen.size(), 3u);
-  platform::SetSyncFaultHook(nullptr);
+  faults.onSync = nullptr;
   EXPECT_TRUE(file->Sync().ok());
   // A refused write says why.
-  platform::SetWriteFaultHook([](const std::string&, std::uint64_t, std::size_t) {
-    return platform::WriteDecision{platform::WriteDecision::kFail, 0, ENOSPC};
-  });
+  faults.onWrite = [](const std::string&, std::uint64_t, std::size_t) {
+    return testing_support::WriteDecision{testing_support::WriteDecision::kFail, 0, ENOSPC};
+  };
   EXPECT_EQ(file->Write(0, "x", 1).ToString(), dir_.Join("v") + ": No space left on device");
-  platform::SetWriteFaultHook(nullptr);
 }
 
 }  // namespace

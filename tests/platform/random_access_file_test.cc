@@ -1,3 +1,4 @@
+#include "fault_env.h"
 #include "platform/random_access_file.h"
 
 #ifndef _WIN32
@@ -18,14 +19,13 @@
 namespace {
 
 using platform::RandomAccessFile;
-using platform::WriteDecision;
+using testing_support::WriteDecision;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
 class RandomAccessFileTest : public ::testing::Test {
  protected:
-  void TearDown() override { platform::SetWriteFaultHook(nullptr); }
   TempDir dir_;
 };
 
@@ -57,11 +57,13 @@ TEST_F(RandomAccessFileTest, PositionedReadsAndWrites) {
   EXPECT_EQ(file->path(), dir_.Join("f"));
 }
 
-TEST_F(RandomAccessFileTest, FaultHookFailsOrTearsWrites) {
-  auto file = RandomAccessFile::Open(dir_.Join("f"), RandomAccessFile::Mode::kCreateReadWrite);
-  ASSERT_NE(file, nullptr);
+TEST_F(RandomAccessFileTest, AFaultEnvFailsOrTearsWrites) {
+  testing_support::FaultEnv faults;
+  std::unique_ptr<RandomAccessFile> file;
+  ASSERT_TRUE(
+      faults.OpenFile(dir_.Join("f"), RandomAccessFile::Mode::kCreateReadWrite, &file).ok());
   int calls = 0;
-  platform::SetWriteFaultHook([&](const std::string& path, std::uint64_t offset, std::size_t n) {
+  faults.onWrite = [&](const std::string& path, std::uint64_t offset, std::size_t n) {
     ++calls;
     EXPECT_EQ(path, dir_.Join("f"));
     WriteDecision d;
@@ -72,14 +74,14 @@ TEST_F(RandomAccessFileTest, FaultHookFailsOrTearsWrites) {
     }
     EXPECT_EQ(n, 6u);
     return d;
-  });
+  };
   EXPECT_EQ(file->WriteAt(0, "123456", 6), 0u);
   EXPECT_EQ(file->Size(), 0u);
   EXPECT_EQ(file->WriteAt(10, "abcdef", 6), 3u);
   EXPECT_EQ(file->Size(), 13u);
   EXPECT_EQ(file->WriteAt(20, "ghijkl", 6), 6u);
   EXPECT_EQ(calls, 3);
-  platform::SetWriteFaultHook(nullptr);
+  faults.onWrite = nullptr;
   EXPECT_EQ(file->WriteAt(0, "123456", 6), 6u);
   std::string content = ReadFile(dir_.Join("f"));
   EXPECT_EQ(content.substr(10, 3), "abc");

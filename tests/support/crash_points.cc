@@ -55,14 +55,15 @@ std::string CrashTally::Summary() const {
          std::to_string(broken) + " broken";
 }
 
-CrashTally TryEveryCrashPoint(const std::string& root, const std::function<void()>& operation,
+CrashTally TryEveryCrashPoint(const std::string& root,
+                              const std::function<void(platform::Env* env)>& operation,
                               const std::function<bool(const std::string& label)>& checkAndRecover,
                               int powerLosses) {
   CrashTally tally;
   const Tree initial = SaveTree(root);
   {
-    testing_support::PowerLossSimulator counter;
-    operation();
+    PowerLossEnv counter;
+    operation(&counter);
     tally.syncs = counter.syncs();
     tally.writes = counter.writes();
   }
@@ -76,14 +77,13 @@ CrashTally TryEveryCrashPoint(const std::string& root, const std::function<void(
   for (const Point& point : points) {
     ++tally.points;
     RestoreTree(root, initial);
-    auto disk = std::make_unique<testing_support::PowerLossSimulator>();
+    auto disk = std::make_unique<PowerLossEnv>();
     if (point.kind[0] == 's') {
       disk->StopAtSync(point.number);
     } else {
       disk->StopAtWrite(point.number);
     }
-    operation();
-    platform::SetFileEventObserver(nullptr);  // the check and the recovery run on the real disk
+    operation(disk.get());  // the check and the recovery then run on the real disk
     const Tree killed = SaveTree(root);
     const std::string where = std::string("stopped at ") + point.kind + " " +
                               std::to_string(point.number);

@@ -12,6 +12,8 @@
 #include <map>
 #include <string>
 
+#include "platform/env.h"
+
 namespace testing_support {
 
 // Every file below a directory with its bytes, by path relative to it, and
@@ -32,11 +34,13 @@ struct CrashTally {
 };
 
 // Runs operation from the tree below root, once without a crash and then
-// once per crash point, root put back before each run. checkAndRecover gets
+// once per crash point, root put back before each run; operation reaches its
+// files through the Env it is given (the simulated disk). checkAndRecover gets
 // each crash state (on disk below root, no simulator watching) and a label
 // that names it; it returns false for an unsound one. powerLosses: the
 // seeds per crash point besides the killed process's state.
-CrashTally TryEveryCrashPoint(const std::string& root, const std::function<void()>& operation,
+CrashTally TryEveryCrashPoint(const std::string& root,
+                              const std::function<void(platform::Env* env)>& operation,
                               const std::function<bool(const std::string& label)>& checkAndRecover,
                               int powerLosses = 3);
 

@@ -10,20 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/io_observer.h"
+#include "fault_env.h"
 
 namespace testing_support {
 
-using platform::IoCall;
-
 namespace {
 
-// In the order of platform::IoCall.
-constexpr int kKinds = 10;
+constexpr int kKinds = kIoCallKinds;
 // The "errno" KILL: the process dies at that call, before it acts.
 constexpr int kKill = -1;
-const char* const kKindNames[kKinds] = {"write",  "read",  "sync",  "open",  "rename",
-                                        "link",   "remove", "mkdir", "rmdir", "list"};
 
 struct FaultEntry {
   int kind = 0;
@@ -71,7 +66,7 @@ bool ParseEntry(const std::string& text, FaultEntry* entry) {
   std::string call = text.substr(first + 1, second - first - 1);
   entry->kind = -1;
   for (int k = 0; k < kKinds; ++k) {
-    if (kind == kKindNames[k]) entry->kind = k;
+    if (kind == IoCallName(static_cast<IoCall>(k))) entry->kind = k;
   }
   if (!call.empty() && call.back() == '+') {
     entry->onward = true;
@@ -98,7 +93,7 @@ void ReportAtExit() {
   FaultPlan& plan = Plan();
   std::string line = "fault plan:";
   for (int kind = 0; kind < kKinds; ++kind) {
-    line += std::string(" ") + kKindNames[kind] + "=" + std::to_string(plan.calls[kind].load());
+    line += std::string(" ") + IoCallName(static_cast<IoCall>(kind)) + "=" + std::to_string(plan.calls[kind].load());
   }
   line += " failed=" + std::to_string(plan.failed.load()) + "\n";
   std::fputs(line.c_str(), stderr);
@@ -170,8 +165,11 @@ std::map<std::string, long long> FaultPlanCounts(const std::string& standardErro
   return counts;
 }
 
-void InstallFaultPlanFromEnvironment() {
-  if (Plan().active) platform::SetIoFaultSource(NextIoFault);
+platform::Env* FaultPlanEnvFromEnvironment() {
+  if (!Plan().active) return platform::Env::Default();
+  static FaultEnv* const env = new FaultEnv;  // used until exit
+  env->fault = NextIoFault;
+  return env;
 }
 
 }  // namespace testing_support

@@ -1,8 +1,8 @@
 // A plan of injected I/O failures, for fault campaigns that run the real
 // update: read from the environment variable MAROVETIN_FAULT_PLAN by a
-// test build of the program (fault_build/), it makes chosen calls at the
-// platform's I/O seams (platform/io_observer.h) fail with a chosen errno.
-// The programs that ship never read the variable.
+// test build of the program (fault_build/), it makes chosen calls of the
+// program's Env (a FaultEnv, fault_env.h) fail with a chosen errno. The
+// programs that ship never read the variable.
 //
 //   MAROVETIN_FAULT_PLAN=write:17:ENOSPC   the 17th write fails with ENOSPC
 //   MAROVETIN_FAULT_PLAN=read:3+:EIO       the 3rd read and every later one fail
@@ -11,7 +11,7 @@
 //                                          before it syncs anything
 //
 // Entries may be joined with ",". The kinds are write, read, sync, open,
-// rename, link, remove, mkdir, rmdir and list (platform::IoCall); the errno
+// rename, link, remove, mkdir, rmdir and list (IoCall of fault_env.h); the errno
 // is a name (EIO, ENOSPC, EDQUOT, EROFS, EFBIG) or a number, or KILL. Calls
 // are numbered from 1 per kind, over the whole process. Whenever a plan is
 // set, the process reports on standard error at exit how many calls of each
@@ -24,12 +24,15 @@
 #include <map>
 #include <string>
 
+#include "platform/env.h"
+
 namespace testing_support {
 
-// Reads the variable and, when it is set, installs the plan as the
-// platform's fault source and its report as an exit handler. Call once,
-// before any I/O.
-void InstallFaultPlanFromEnvironment();
+// Reads the variable and, when it is set, gives an Env that fails calls as
+// the plan says, and installs its report as an exit handler; without the
+// variable, the system's Env. Call once, before any I/O; the Env lives until
+// the process ends.
+platform::Env* FaultPlanEnvFromEnvironment();
 
 // The counts of a run's report line in its standard error, by kind
 // ("write", ..., "list", "failed"); empty when there is none.

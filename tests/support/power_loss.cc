@@ -3,12 +3,14 @@
 #include "power_loss.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <system_error>
+#include <utility>
 
 #include "platform/file_system.h"
 
@@ -16,7 +18,7 @@ namespace testing_support {
 
 using platform::GetCurrentDirectory;
 using platform::ResolvePath;
-using platform::SetFileEventObserver;
+using platform::RandomAccessFile;
 
 namespace {
 
@@ -67,24 +69,99 @@ void Apply(std::vector<unsigned char>* content, std::uint64_t offset, const unsi
   std::copy(bytes, bytes + length, content->begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
+// A file of the wrapped Env whose writes the simulator records before they
+// reach it and whose syncs it takes in place of the system's.
+class PowerLossFile : public RandomAccessFile {
+ public:
+  PowerLossFile(std::unique_ptr<RandomAccessFile> file, PowerLossEnv* disk)
+      : RandomAccessFile(file->path()), file_(std::move(file)), disk_(disk) {}
+
+  long long ReadAt(std::uint64_t offset, void* data, std::size_t length) override {
+    return file_->ReadAt(offset, data, length);
+  }
+  Status WritePart(std::uint64_t offset, const void* data, std::size_t length,
+                   std::size_t* written) override {
+    *written = 0;
+    if (length > 0 && !disk_->OnWrite(path(), offset, data, length)) {
+      return Status::FromErrno(EIO, path());
+    }
+    return file_->WritePart(offset, data, length, written);
+  }
+  Status Sync() override { return disk_->OnSync(PowerLossEnv::SyncScope::kFile, path()); }
+  void StartWriteback() override {}
+  std::uint64_t Size() const override { return file_->Size(); }
+  Status TryLockExclusive(bool wait) override { return file_->TryLockExclusive(wait); }
+  bool IsFileAt(const std::string& path) const override { return file_->IsFileAt(path); }
+
+ private:
+  std::unique_ptr<RandomAccessFile> file_;
+  PowerLossEnv* disk_;
+};
+
+Status Refused(const std::string& path) { return Status::FromErrno(EIO, path); }
+
 }  // namespace
 
-PowerLossSimulator::PowerLossSimulator() { SetFileEventObserver(this); }
+Status PowerLossEnv::OpenFile(const std::string& path, RandomAccessFile::Mode mode,
+                              std::unique_ptr<RandomAccessFile>* file) {
+  file->reset();
+  if (mode == RandomAccessFile::Mode::kCreateReadWrite && !OnCreate(path)) return Refused(path);
+  std::unique_ptr<RandomAccessFile> opened;
+  Status status = target()->OpenFile(path, mode, &opened);
+  if (status.ok()) file->reset(new PowerLossFile(std::move(opened), this));
+  return status;
+}
 
-PowerLossSimulator::~PowerLossSimulator() { SetFileEventObserver(nullptr); }
+Status PowerLossEnv::WriteUnnamedFile(const std::string& directory, const unsigned char*,
+                                      std::size_t, std::unique_ptr<platform::UnnamedFile>* file) {
+  file->reset();
+  return Status::Error(Status::Code::kInvalid, directory, "no unnamed files on a simulated disk");
+}
 
-std::size_t PowerLossSimulator::unsyncedWrites() const {
+Status PowerLossEnv::LinkAsNewFile(const std::string& source, const std::string&) {
+  return Status::FromErrno(ENOSYS, source);
+}
+
+Status PowerLossEnv::RenameFile(const std::string& from, const std::string& to) {
+  if (!OnRename(from, to)) return Refused(to);
+  return target()->RenameFile(from, to);
+}
+
+Status PowerLossEnv::RenameResolvedFile(const std::string& from, const std::string& to) {
+  if (!OnRename(from, to)) return Refused(to);
+  return target()->RenameResolvedFile(from, to);
+}
+
+Status PowerLossEnv::DeleteFile(const std::string& path) {
+  if (!OnDelete(path)) return Refused(path);
+  return target()->DeleteFile(path);
+}
+
+Status PowerLossEnv::DeleteFileKeeping(const std::string& path, platform::DeletedFile* kept) {
+  if (!OnDelete(path)) return Refused(path);
+  return target()->DeleteFileKeeping(path, kept);
+}
+
+Status PowerLossEnv::SyncDirectory(const std::string& path) {
+  return OnSync(SyncScope::kDirectory, path);
+}
+
+Status PowerLossEnv::SyncFileSystemOf(const std::string& path) {
+  return OnSync(SyncScope::kFileSystem, path);
+}
+
+std::size_t PowerLossEnv::unsyncedWrites() const {
   std::size_t count = 0;
   for (const File& file : files_) count += file.pending.size();
   return count;
 }
 
-int PowerLossSimulator::NewFile() {
+int PowerLossEnv::NewFile() {
   files_.emplace_back();
   return static_cast<int>(files_.size() - 1);
 }
 
-PowerLossSimulator::Name& PowerLossSimulator::Track(const std::string& key) {
+PowerLossEnv::Name& PowerLossEnv::Track(const std::string& key) {
   auto it = names_.find(key);
   if (it != names_.end()) return it->second;
   Name& name = names_[key];
@@ -96,7 +173,7 @@ PowerLossSimulator::Name& PowerLossSimulator::Track(const std::string& key) {
   return name;
 }
 
-void PowerLossSimulator::MakeDurable(File* file) {
+void PowerLossEnv::MakeDurable(File* file) {
   for (const Write& write : file->pending) {
     if (write.truncate) file->durable.clear();
     Apply(&file->durable, write.offset, write.bytes.data(), write.bytes.size());
@@ -104,14 +181,14 @@ void PowerLossSimulator::MakeDurable(File* file) {
   file->pending.clear();
 }
 
-bool PowerLossSimulator::WriteAllowed() {
+bool PowerLossEnv::WriteAllowed() {
   if (stopped_) return false;
   ++writes_;
   if (stopAtWrite_ > 0 && writes_ >= stopAtWrite_) stopped_ = true;
   return !stopped_;
 }
 
-bool PowerLossSimulator::OnCreate(const std::string& path) {
+bool PowerLossEnv::OnCreate(const std::string& path) {
   if (stopped_) return false;
   Name& name = Track(Key(path));
   if (name.current() == kNoFile) {
@@ -125,7 +202,7 @@ bool PowerLossSimulator::OnCreate(const std::string& path) {
   return true;
 }
 
-bool PowerLossSimulator::OnWrite(const std::string& path, std::uint64_t offset, const void* data,
+bool PowerLossEnv::OnWrite(const std::string& path, std::uint64_t offset, const void* data,
                                  std::size_t length) {
   if (!WriteAllowed()) return false;
   Name& name = Track(Key(path));
@@ -136,7 +213,7 @@ bool PowerLossSimulator::OnWrite(const std::string& path, std::uint64_t offset, 
   return true;
 }
 
-bool PowerLossSimulator::OnRename(const std::string& from, const std::string& to) {
+bool PowerLossEnv::OnRename(const std::string& from, const std::string& to) {
   if (stopped_) return false;
   const std::string fromKey = Key(from);
   const std::string toKey = Key(to);
@@ -147,14 +224,14 @@ bool PowerLossSimulator::OnRename(const std::string& from, const std::string& to
   return true;
 }
 
-bool PowerLossSimulator::OnDelete(const std::string& path) {
+bool PowerLossEnv::OnDelete(const std::string& path) {
   if (stopped_) return false;
   Name& name = Track(Key(path));
   if (name.current() != kNoFile) name.since.push_back(kNoFile);
   return true;
 }
 
-Status PowerLossSimulator::OnSync(SyncScope scope, const std::string& path) {
+Status PowerLossEnv::OnSync(SyncScope scope, const std::string& path) {
   ++syncs_;
   if (!stopped_ && stopAt_ > 0 && syncs_ >= stopAt_) stopped_ = true;
   if (stopped_) return Status::Error(Status::Code::kIoError, path, "power lost");
@@ -186,7 +263,7 @@ Status PowerLossSimulator::OnSync(SyncScope scope, const std::string& path) {
   return Status::Ok();
 }
 
-void PowerLossSimulator::Crash(std::uint32_t seed) const {
+void PowerLossEnv::Crash(std::uint32_t seed) const {
   std::mt19937 random(seed);
   // What each file holds after the crash, whichever name reaches it.
   std::vector<std::vector<unsigned char>> contents;

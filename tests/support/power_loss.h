@@ -1,7 +1,6 @@
-// A simulated power loss for crash tests. While a PowerLossSimulator exists,
-// every write, sync and file creation made through RandomAccessFile and the
-// sync calls of file_system.h is recorded instead of synced: the simulator is
-// the disk. For each file it keeps the content that the last sync made
+// A simulated power loss for crash tests: an Env that wraps another one and
+// records every write, sync and file creation made through it instead of
+// syncing: the simulator is the disk. For each file it keeps the content that the last sync made
 // durable and the writes made since. Crash() then puts on disk one state that
 // a power failure at that moment could leave: each unsynced write kept,
 // dropped, or kept only in some of its 512-byte sectors, in any combination
@@ -15,26 +14,22 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/io_observer.h"
+#include "platform/env.h"
 #include "platform/status.h"
 
 namespace testing_support {
 
-using platform::FileEventObserver;
 using platform::Status;
-using platform::SyncScope;
 
-class PowerLossSimulator : public FileEventObserver {
+class PowerLossEnv : public platform::EnvWrapper {
  public:
   static constexpr std::size_t kSectorBytes = 512;
 
-  PowerLossSimulator();  // installs itself
-  ~PowerLossSimulator() override;
-  PowerLossSimulator(const PowerLossSimulator&) = delete;
-  PowerLossSimulator& operator=(const PowerLossSimulator&) = delete;
+  explicit PowerLossEnv(platform::Env* target = platform::Env::Default()) : EnvWrapper(target) {}
 
   // The power fails at the n-th sync from now (1 is the next): that sync
   // fails, and no later write, sync or creation reaches the disk. 0: never.
@@ -54,14 +49,35 @@ class PowerLossSimulator : public FileEventObserver {
   // on disk without a call.)
   void Crash(std::uint32_t seed) const;
 
-  bool OnCreate(const std::string& path) override;
+  // Files are followed through their writes and syncs; a file created
+  // (or emptied) is new to its directory until that directory is synced.
+  Status OpenFile(const std::string& path, platform::RandomAccessFile::Mode mode,
+                  std::unique_ptr<platform::RandomAccessFile>* file) override;
+  // A file without a name and a second name for a file are refused: the
+  // simulated disk follows each file by its one name, so the caller writes
+  // or copies under the name.
+  Status WriteUnnamedFile(const std::string& directory, const unsigned char* data,
+                          std::size_t size, std::unique_ptr<platform::UnnamedFile>* file) override;
+  Status LinkAsNewFile(const std::string& source, const std::string& newName) override;
+  Status RenameFile(const std::string& from, const std::string& to) override;
+  Status RenameResolvedFile(const std::string& from, const std::string& to) override;
+  Status DeleteFile(const std::string& path) override;
+  Status DeleteFileKeeping(const std::string& path, platform::DeletedFile* kept) override;
+  // In place of the system's syncs.
+  Status SyncDirectory(const std::string& path) override;
+  Status SyncFileSystemOf(const std::string& path) override;
+
+  // What the simulator's files report (see power_loss.cc).
+  enum class SyncScope { kFile, kDirectory, kFileSystem };
   bool OnWrite(const std::string& path, std::uint64_t offset, const void* data,
-               std::size_t length) override;
-  Status OnSync(SyncScope scope, const std::string& path) override;
-  bool OnRename(const std::string& from, const std::string& to) override;
-  bool OnDelete(const std::string& path) override;
+               std::size_t length);
+  Status OnSync(SyncScope scope, const std::string& path);
 
  private:
+  bool OnCreate(const std::string& path);
+  bool OnRename(const std::string& from, const std::string& to);
+  bool OnDelete(const std::string& path);
+
   static constexpr int kNoFile = -1;
   struct Write {
     std::uint64_t offset;

@@ -62,8 +62,10 @@ class CompactCrashTest : public PackFixture {
     return files;
   }
 
-  platform::Status Compact(const std::function<bool(const std::string&)>& beforeStep = nullptr) {
+  platform::Status Compact(const std::function<bool(const std::string&)>& beforeStep = nullptr,
+                           platform::Env* env = nullptr) {
     pkfstool::CompactOptions options;
+    options.env = env != nullptr ? env : env_;
     options.volumeSizeLimit = 2500;
     options.beforeStep = beforeStep;
     return pkfstool::CompactSet("DATA.pak", options, nullptr);
@@ -74,20 +76,23 @@ class CompactCrashTest : public PackFixture {
 // later one is refused.
 class StoppedMachine {
  public:
-  StoppedMachine(int stop, platform::WriteDecision::Kind kind, double share) {
-    platform::SetWriteFaultHook([=](const std::string&, std::uint64_t, std::size_t length) {
+  StoppedMachine(testing_support::FaultEnv& env, int stop, testing_support::WriteDecision::Kind kind,
+                 double share)
+      : env_(env) {
+    env_.onWrite = [=](const std::string&, std::uint64_t, std::size_t length) {
       ++writes_;
-      platform::WriteDecision decision;
+      testing_support::WriteDecision decision;
       if (stop <= 0 || writes_ < stop) return decision;
-      decision.kind = writes_ == stop ? kind : platform::WriteDecision::kFail;
+      decision.kind = writes_ == stop ? kind : testing_support::WriteDecision::kFail;
       decision.tearAfter = static_cast<std::size_t>(static_cast<double>(length) * share);
       return decision;
-    });
+    };
   }
-  ~StoppedMachine() { platform::SetWriteFaultHook(nullptr); }
+  ~StoppedMachine() { env_.onWrite = nullptr; }
   int writes() const { return writes_; }
 
  private:
+  testing_support::FaultEnv& env_;
   int writes_ = 0;
 };
 
@@ -101,7 +106,7 @@ TEST_F(CompactCrashTest, EveryStopLeavesTheOldSetOrTheNewOne) {
   int writes = 0;
   std::vector<std::string> steps;
   {
-    StoppedMachine counter(0, platform::WriteDecision::kProceed, 0);
+    StoppedMachine counter(faults_, 0, testing_support::WriteDecision::kProceed, 0);
     ASSERT_TRUE(Compact([&steps](const std::string& step) {
                   steps.push_back(step);
                   return true;
@@ -121,16 +126,16 @@ TEST_F(CompactCrashTest, EveryStopLeavesTheOldSetOrTheNewOne) {
   ASSERT_EQ(steps.size(), 3u);  // the rename, then the two old later volumes go
 
   const struct {
-    platform::WriteDecision::Kind kind;
+    testing_support::WriteDecision::Kind kind;
     double share;
-  } cuts[] = {{platform::WriteDecision::kFail, 0},
-              {platform::WriteDecision::kTear, 0.5},
-              {platform::WriteDecision::kTear, 0.95}};
+  } cuts[] = {{testing_support::WriteDecision::kFail, 0},
+              {testing_support::WriteDecision::kTear, 0.5},
+              {testing_support::WriteDecision::kTear, 0.95}};
   for (int stop = 1; stop <= writes; ++stop) {
     for (const auto& cut : cuts) {
       RestoreVolumes(initial);
       {
-        StoppedMachine machine(stop, cut.kind, cut.share);
+        StoppedMachine machine(faults_, stop, cut.kind, cut.share);
         EXPECT_FALSE(Compact().ok()) << "write " << stop;
       }
       EXPECT_EQ(Disk("DATA.pak"), initial.at("DATA.pak")) << "write " << stop;
@@ -160,8 +165,8 @@ TEST_F(CompactCrashTest, APowerLossAtEverySyncLeavesTheOldSetOrTheNewOne) {
   const Files before = Reloaded();
   int syncs = 0;
   {
-    testing_support::PowerLossSimulator counter;
-    ASSERT_TRUE(Compact().ok());
+    testing_support::PowerLossEnv counter;
+    ASSERT_TRUE(Compact(nullptr, &counter).ok());
     syncs = counter.syncs();
   }
   const Volumes compacted = SaveVolumes();
@@ -170,9 +175,9 @@ TEST_F(CompactCrashTest, APowerLossAtEverySyncLeavesTheOldSetOrTheNewOne) {
     for (std::uint32_t seed : {1u, 2u, 3u}) {
       RestoreVolumes(initial);
       {
-        testing_support::PowerLossSimulator disk;
+        testing_support::PowerLossEnv disk;
         disk.StopAtSync(stop);
-        Compact();
+        Compact(nullptr, &disk);
         disk.Crash(seed);
       }
       const std::string first = Disk("DATA.pak");

@@ -15,7 +15,7 @@ namespace {
 class RemoveCommandTest : public PackFixture {
  protected:
   RemoveCommandTest() { filtered_ = true; }
-  ~RemoveCommandTest() override { platform::SetSyncFaultHook(nullptr); }
+  ~RemoveCommandTest() override { faults_.onSync = nullptr; }
 };
 
 TEST_F(RemoveCommandTest, FiftyNamesFromTwoVolumesCostAtMostFourSyncs) {
@@ -34,12 +34,12 @@ TEST_F(RemoveCommandTest, FiftyNamesFromTwoVolumesCostAtMostFourSyncs) {
   std::vector<const char*> argv;
   for (const std::string& argument : arguments) argv.push_back(argument.c_str());
   int syncs = 0;
-  platform::SetSyncFaultHook([&syncs](const std::string&) {
+  faults_.onSync = [&syncs](const std::string&) {
     ++syncs;
     return platform::Status::Ok();
-  });
-  EXPECT_EQ(pkfstool::RunTool(static_cast<int>(argv.size()), argv.data()), 0);
-  platform::SetSyncFaultHook(nullptr);
+  };
+  EXPECT_EQ(pkfstool::RunTool(static_cast<int>(argv.size()), argv.data(), env_), 0);
+  faults_.onSync = nullptr;
   EXPECT_LE(syncs, 4);
   EXPECT_GT(syncs, 0);
 
@@ -60,14 +60,14 @@ TEST_F(RemoveCommandTest, AFailedCommitRemovesNothingAndNamesEachName) {
   ASSERT_TRUE(Add("b.bin", Pattern(100, 2)));
   Stop();
   testing::internal::GetCapturedStdout();
-  platform::SetSyncFaultHook([](const std::string& path) {
+  faults_.onSync = [](const std::string& path) {
     return platform::Status::FromErrno(5, path);
-  });
+  };
   const char* argv[] = {"pkfs", "rm", "DATA.pak", "a.bin", "missing.bin", "B.BIN"};
   testing::internal::CaptureStderr();
-  EXPECT_EQ(pkfstool::RunTool(6, argv), 1);
+  EXPECT_EQ(pkfstool::RunTool(6, argv, env_), 1);
   const std::string err = testing::internal::GetCapturedStderr();
-  platform::SetSyncFaultHook(nullptr);
+  faults_.onSync = nullptr;
   EXPECT_NE(err.find("missing.bin: not stored in DATA.pak"), std::string::npos) << err;
   EXPECT_NE(err.find("a.bin: could not be removed: "), std::string::npos) << err;
   EXPECT_NE(err.find("B.BIN: could not be removed: "), std::string::npos) << err;

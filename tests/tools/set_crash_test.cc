@@ -98,16 +98,18 @@ TEST_F(SetCrashTest, AddMakingANewSet) {
     const Bytes& bytes = delivered.at(file.second);
     testing_support::WriteFile(dir_.Join(file.first), std::string(bytes.begin(), bytes.end()));
   }
-  auto add = [] {
+  auto add = [](platform::Env* env) {
     const char* argv[] = {"pkfs", "add", "DATA.pak", "-C", "src", "."};
     testing::internal::CaptureStderr();
-    const int status = pkfstool::RunTool(6, argv);
+    const int status = pkfstool::RunTool(6, argv, env);
     testing::internal::GetCapturedStderr();
     return status == 0;
   };
   const testing_support::CrashTally tally = testing_support::TryEveryCrashPoint(
-      dir_.path(), [&] { add(); },
-      [&](const std::string& label) { return Sound(label, {}, delivered, add); });
+      dir_.path(), [&](platform::Env* env) { add(env); },
+      [&](const std::string& label) {
+        return Sound(label, {}, delivered, [&] { return add(platform::Env::Default()); });
+      });
   Report("pkfs add of a new set", tally);
 }
 
@@ -136,8 +138,8 @@ TEST_F(SetCrashTest, ABatchThatMovesFilesBetweenTwoExistingVolumes) {
   }
   Files after = before;
   for (const auto& file : changed) after[file.first] = file.second;
-  auto store = [&] {
-    pkfstool::PackSet set;
+  auto store = [&](platform::Env* env) {
+    pkfstool::PackSet set(env);
     if (!set.OpenForWriting("DATA.pak").ok()) return false;
     set.fileSystem().SetSizeLimitForTesting(sizeLimit_);
     std::vector<std::string> failures;
@@ -145,12 +147,14 @@ TEST_F(SetCrashTest, ABatchThatMovesFilesBetweenTwoExistingVolumes) {
     return failures.empty();
   };
   const testing_support::CrashTally tally = testing_support::TryEveryCrashPoint(
-      dir_.path(), [&] { store(); },
-      [&](const std::string& label) { return Sound(label, before, after, store); });
+      dir_.path(), [&](platform::Env* env) { store(env); },
+      [&](const std::string& label) {
+        return Sound(label, before, after, [&] { return store(platform::Env::Default()); });
+      });
   Report("a batch that moves files between two existing volumes", tally);
 
   // The batch is what its name says.
-  ASSERT_TRUE(store());
+  ASSERT_TRUE(store(platform::Env::Default()));
   testing::internal::CaptureStdout();
   ASSERT_TRUE(Mount("DATA.pak", false));
   testing::internal::GetCapturedStdout();

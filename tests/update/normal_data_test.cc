@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/random_access_file.h"
+#include "fault_env.h"
+#include "platform/env.h"
 #include "test_support.h"
 #include "update/update_dialog.h"
 #include "update_fakes.h"
@@ -73,18 +74,18 @@ TEST_F(NormalDataTest, FullDiskLeavesTheOldFileWholeAndNoTemporaryBehind) {
   WriteFile(work() + "/small.dat", "small");
   host_.removeSources = true;
   // Every write to a temporary tears after 4096 bytes, as a disk that fills.
-  platform::SetWriteFaultHook([](const std::string& path, std::uint64_t, std::size_t length) {
-    platform::WriteDecision decision;
+  testing_support::FaultEnv faults;
+  faults.onWrite = [](const std::string& path, std::uint64_t, std::size_t length) {
+    testing_support::WriteDecision decision;
     if (path.find(update::LooseFileBatch::kTemporarySuffix) != std::string::npos && length > 4096) {
-      decision.kind = platform::WriteDecision::kTear;
-      decision.tearAfter = 4096;
-      errno = ENOSPC;
+      decision = {testing_support::WriteDecision::kTear, 4096, ENOSPC};
     }
     return decision;
-  });
+  };
+  host_.files = &faults;
   UpdateDialog dialog(host_, store_, progress_);
   std::string err = Run(dialog);
-  platform::SetWriteFaultHook(nullptr);
+  host_.files = platform::Env::Default();
   EXPECT_EQ(err, "marovetin: kept back " + work() + "/big.dat: could not be written to " +
                      install() + "/big.dat: No space left on device\n");
   EXPECT_EQ(ReadFile(install() + "/big.dat"), old);

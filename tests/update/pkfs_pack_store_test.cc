@@ -4,11 +4,11 @@
 #include <cerrno>
 #include <string>
 
+#include "fault_env.h"
 #include "pack_archive.h"
 #include "pkfs/file_head.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
-#include "platform/random_access_file.h"
 #include "test_support.h"
 #include "update/pack_store.h"
 
@@ -21,14 +21,11 @@ using testing_support::TempDir;
 class PkfsPackStoreTest : public ::testing::Test {
  protected:
   PkfsPackStoreTest() : cwd_(dir_.path()) { pkfs::TheManager().ResetForTesting(dir_.path()); }
-  ~PkfsPackStoreTest() override {
-    platform::SetWriteFaultHook(nullptr);
-    pkfs::TheManager().ResetForTesting(dir_.path());
-  }
+  ~PkfsPackStoreTest() override { pkfs::TheManager().ResetForTesting(dir_.path()); }
 
-  // Mounts quietly (loading prints a line per volume).
+  // Mounts quietly (loading prints a line per volume), through faults_.
   std::unique_ptr<update::PackStore> Mount(const std::string& name) {
-    auto store = update::MakePkfsPackStore();
+    auto store = update::MakePkfsPackStore(&faults_);
     testing::internal::CaptureStdout();
     store->Mount(name);
     testing::internal::GetCapturedStdout();
@@ -49,6 +46,7 @@ class PkfsPackStoreTest : public ::testing::Test {
 
   TempDir dir_;
   ScopedCurrentDirectory cwd_;
+  testing_support::FaultEnv faults_;
 };
 
 TEST_F(PkfsPackStoreTest, MountCreatesTheFirstVolumeWhenNoneLoads) {
@@ -88,11 +86,11 @@ TEST_F(PkfsPackStoreTest, RemountLoadsTheScrambledVolumeItWrote) {
 
 TEST_F(PkfsPackStoreTest, FailedStoreIsReported) {
   auto store = Mount("DATA.pak");
-  platform::SetWriteFaultHook([](const std::string&, std::uint64_t, std::size_t) {
-    return platform::WriteDecision{platform::WriteDecision::kFail, 0};
-  });
+  faults_.onWrite = [](const std::string&, std::uint64_t, std::size_t) {
+    return testing_support::WriteDecision{testing_support::WriteDecision::kFail, 0};
+  };
   EXPECT_FALSE(Add(*store, "a.txt", "lost?"));
-  platform::SetWriteFaultHook(nullptr);
+  faults_.onWrite = nullptr;
   EXPECT_TRUE(Add(*store, "b.txt", "fine"));
 }
 
@@ -101,13 +99,13 @@ TEST_F(PkfsPackStoreTest, ABatchIsDurableOnlyAtItsCommitWhichSaysWhyItFailed) {
   store->BeginBatch();
   ASSERT_TRUE(Add(*store, "a.txt", "first"));
   EXPECT_EQ(ReadFile(dir_.Join("DATA.pak")).size(), 32u + 5u);  // data only, no directory yet
-  platform::SetWriteFaultHook([](const std::string&, std::uint64_t, std::size_t) {
-    return platform::WriteDecision{platform::WriteDecision::kFail, 0, ENOSPC};
-  });
+  faults_.onWrite = [](const std::string&, std::uint64_t, std::size_t) {
+    return testing_support::WriteDecision{testing_support::WriteDecision::kFail, 0, ENOSPC};
+  };
   testing::internal::CaptureStdout();
   const platform::Status status = store->CommitBatch();
   testing::internal::GetCapturedStdout();
-  platform::SetWriteFaultHook(nullptr);
+  faults_.onWrite = nullptr;
   EXPECT_EQ(status.ToString(), "DATA.pak: No space left on device");
   EXPECT_EQ(Current()->primary()->FindHead("A.TXT"), nullptr);
   store->BeginBatch();

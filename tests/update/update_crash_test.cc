@@ -37,7 +37,8 @@ constexpr char kMissing[] = "<missing>";
 // chain a second volume.
 class LimitedPackStore : public update::PackStore {
  public:
-  explicit LimitedPackStore(std::uint32_t limit) : limit_(limit) {}
+  LimitedPackStore(std::uint32_t limit, platform::Env* env)
+      : inner_(update::MakePkfsPackStore(env)), limit_(limit) {}
   void SetOutputSink(pkfs::OutputSink sink) override { inner_->SetOutputSink(std::move(sink)); }
   void Mount(const std::string& packName) override {
     inner_->Mount(packName);
@@ -55,7 +56,7 @@ class LimitedPackStore : public update::PackStore {
   void UndoMount() override { inner_->UndoMount(); }
 
  private:
-  std::unique_ptr<update::PackStore> inner_ = update::MakePkfsPackStore();
+  std::unique_ptr<update::PackStore> inner_;
   std::uint32_t limit_;
 };
 
@@ -71,13 +72,14 @@ class UpdateCrashTest : public update_testing::InstallationTest {
  protected:
   // One run of the updater under "-df", as the program makes it; true when
   // nothing was kept back. The volumes are closed afterwards, as at exit.
-  bool RunUpdate(std::uint32_t limit) {
+  bool RunUpdate(std::uint32_t limit, platform::Env* env = platform::Env::Default()) {
     pkfs::TheManager().ResetForTesting(install());
     update_testing::FakeHost host;
+    host.files = env;
     host.work = work();
     host.current = install();
     host.removeSources = true;
-    LimitedPackStore store(limit);
+    LimitedPackStore store(limit, env);
     update_testing::RecordingProgress progress;
     update::UpdateDialog dialog(host, store, progress);
     Run(dialog);
@@ -145,7 +147,7 @@ class UpdateCrashTest : public update_testing::InstallationTest {
     }
     Deliver(scenario.update);
     const testing_support::CrashTally tally = testing_support::TryEveryCrashPoint(
-        root_.path(), [&] { RunUpdate(scenario.volumeLimit); },
+        root_.path(), [&](platform::Env* env) { RunUpdate(scenario.volumeLimit, env); },
         [&](const std::string& label) {
           std::string problems = Inspect(scenario, false);
           if (problems.empty() && !RunUpdate(scenario.volumeLimit)) {

@@ -36,6 +36,7 @@ class FakeHost : public update::UpdateHost {
   std::vector<std::string> logLines;
   std::set<std::string> unreadable;  // paths whose load fails
   std::vector<std::string> loaded;   // every path handed to loadFile
+  platform::Env* files = platform::Env::Default();  // what the update reaches files through
 
   const std::string& workPath() const override { return work; }
   const std::string& packName() const override { return pack; }
@@ -43,6 +44,7 @@ class FakeHost : public update::UpdateHost {
   bool checkVersion() const override { return verify; }
   bool deleteSources() const override { return removeSources; }
   void writeLog(const std::string& text) override { logLines.push_back(text); }
+  platform::Env* env() const override { return files; }
 
   int loadFile(const std::string& path, std::vector<unsigned char>& buffer) override {
     {

@@ -67,15 +67,15 @@ std::string UpdateDialog::MoveAside(const std::string& source) {
   const std::string relative = SourceLedger::Key(internal::RelativeTo(source, workPath));
   if (relative.empty()) return std::string();
   const std::string keptBack = workPath + "/" + kKeptBackDirectory;
-  platform::CreateDirectory(keptBack);
-  fileutil::MakeDirectories(relative, keptBack);
+  host_.env()->CreateDirectory(keptBack);
+  fileutil::MakeDirectories(relative, keptBack, host_.env());
   // An earlier run's file under that name stays; letter case aside, as
   // PathExists matches names.
   const std::string wanted = keptBack + "/" + relative;
   std::string target = wanted;
   for (int n = 1; platform::PathExists(target); ++n) target = wanted + "." + std::to_string(n);
   readAhead_.BeforeChange(source);
-  if (!platform::RenameFile(source, target)) return std::string();
+  if (!host_.env()->RenameFile(source, target).ok()) return std::string();
   ledger_.NoteMovedAside(target, relative, workPath);
   return target;
 }

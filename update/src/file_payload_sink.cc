@@ -3,26 +3,18 @@
 #include <cerrno>
 #include <utility>
 
-#include "platform/file_system.h"
 #include "platform/zero_bytes.h"
 
 namespace update {
 namespace internal {
 
-
-FilePayloadSink::FilePayloadSink(std::string path, std::uint64_t limit)
-    : path_(std::move(path)), limit_(limit) {
+FilePayloadSink::FilePayloadSink(platform::Env* env, std::string path, std::uint64_t limit)
+    : env_(env), path_(std::move(path)), limit_(limit) {
   Open();
 }
 
 void FilePayloadSink::Open() {
-  errno = 0;
-  file_ = platform::RandomAccessFile::Open(path_, platform::RandomAccessFile::Mode::kCreateReadWrite);
-  if (file_ == nullptr) {
-    status_ = errno != 0 ? platform::Status::FromErrno(errno, path_)
-                         : platform::Status::Error(platform::Status::Code::kIoError, path_,
-                                                   "cannot be created");
-  }
+  status_ = env_->OpenFile(path_, platform::RandomAccessFile::Mode::kCreateReadWrite, &file_);
 }
 
 bool FilePayloadSink::Write(const unsigned char* data, std::size_t size) {
@@ -54,7 +46,7 @@ bool FilePayloadSink::Finish() {
 
 bool FilePayloadSink::Restart() {
   file_.reset();
-  platform::DeleteFile(path_);
+  env_->DeleteFile(path_);
   size_ = 0;
   writtenEnd_ = 0;
   status_ = platform::Status::Ok();
@@ -79,7 +71,7 @@ bool FilePayloadSink::ReadAt(std::uint64_t offset, unsigned char* buffer, std::s
 
 void FilePayloadSink::Remove() {
   file_.reset();
-  platform::DeleteFile(path_);
+  env_->DeleteFile(path_);
 }
 
 }  // namespace internal

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/env.h"
 #include "platform/random_access_file.h"
 #include "platform/status.h"
 #include "update/payload_sink.h"
@@ -18,10 +19,10 @@ namespace internal {
 
 class FilePayloadSink : public PayloadSink {
  public:
-  // Creates path, or empties the file there; status() says why not. Bytes
-  // past limit are counted but not written, so that the size of a payload
-  // too large to keep is still learnt.
-  explicit FilePayloadSink(std::string path, std::uint64_t limit = UINT64_MAX);
+  // Creates path through env, or empties the file there; status() says why
+  // not. Bytes past limit are counted but not written, so that the size of a
+  // payload too large to keep is still learnt.
+  FilePayloadSink(platform::Env* env, std::string path, std::uint64_t limit = UINT64_MAX);
   // Closes the file; it stays unless Remove was called.
   ~FilePayloadSink() override = default;
   FilePayloadSink(const FilePayloadSink&) = delete;
@@ -55,6 +56,7 @@ class FilePayloadSink : public PayloadSink {
  private:
   void Open();
 
+  platform::Env* const env_;
   const std::string path_;
   const std::uint64_t limit_;
   std::unique_ptr<platform::RandomAccessFile> file_;

@@ -74,7 +74,7 @@ LooseFileBatch::Staged LooseFileBatch::Begin(const std::string& destination,
   file.temporary = target.path + kTemporarySuffix;
   // A temporary left by a run that was cut short may be a second name of
   // its source (see StageByLink): truncating it would truncate the source.
-  platform::DeleteFile(file.temporary);
+  env_->DeleteFile(file.temporary);
   return file;
 }
 
@@ -87,13 +87,13 @@ platform::Status LooseFileBatch::StageFrom(const std::string& destination, const
     return Failure(EISDIR, destination, "");
   }
   Staged file = Begin(destination, target);
-  internal::FilePayloadSink sink(file.temporary);
+  internal::FilePayloadSink sink(env_, file.temporary);
   if (!sink.status().ok()) return Failure(sink.status().error(), destination, "cannot be created");
   *decoded = produce(sink);
   if (decoded->ok() && !sink.Finish()) *decoded = PayloadResult::Stopped();
   sink.Close();
   if (!decoded->ok()) {
-    platform::DeleteFile(file.temporary);
+    env_->DeleteFile(file.temporary);
     if (decoded->kind == PayloadResult::Kind::kStopped) {
       *decoded = PayloadResult::Decoded();  // not the payload's fault: the write's
       return Failure(sink.status().error(), destination, "the write was cut short");
@@ -111,17 +111,15 @@ platform::Status LooseFileBatch::Stage(const std::string& destination, const Tar
     return Failure(EISDIR, destination, "");
   }
   Staged file = Begin(destination, target);
-  errno = 0;
-  std::unique_ptr<platform::RandomAccessFile> out = platform::RandomAccessFile::Open(
-      file.temporary, platform::RandomAccessFile::Mode::kCreateReadWrite);
-  if (out == nullptr) return Failure(errno, destination, "cannot be created");
-  errno = 0;
-  const std::size_t written = size == 0 ? 0 : out->WriteAt(0, data, size);
-  const int writeError = errno;
+  std::unique_ptr<platform::RandomAccessFile> out;
+  const platform::Status opened =
+      env_->OpenFile(file.temporary, platform::RandomAccessFile::Mode::kCreateReadWrite, &out);
+  if (!opened.ok()) return Failure(opened.error(), destination, "cannot be created");
+  const platform::Status written = size == 0 ? opened : out->Write(0, data, size);
   out.reset();
-  if (written != size) {
-    platform::DeleteFile(file.temporary);
-    return Failure(writeError, destination, "the write was cut short");
+  if (!written.ok()) {
+    env_->DeleteFile(file.temporary);
+    return Failure(written.error(), destination, "the write was cut short");
   }
   Add(std::move(file), size);
   return platform::Status::Ok();
@@ -134,12 +132,13 @@ bool LooseFileBatch::StageByLink(const std::string& destination, const Target& t
   file.destination = destination;
   file.target = target;
   file.temporary = target.path + kTemporarySuffix;
-  if (!platform::LinkAsNewFile(source, file.temporary)) {
+  const platform::Status linked = env_->LinkAsNewFile(source, file.temporary);
+  if (!linked.ok()) {
     // A temporary left by a run cut short may be a second name of source,
     // which then no longer counts as the sole name of its file.
-    if (errno != EMLINK || !platform::IsSameFile(source, file.temporary) ||
-        !platform::DeleteFile(file.temporary) ||
-        !platform::LinkAsNewFile(source, file.temporary)) {
+    if (linked.error() != EMLINK || !platform::IsSameFile(source, file.temporary) ||
+        !env_->DeleteFile(file.temporary).ok() ||
+        !env_->LinkAsNewFile(source, file.temporary).ok()) {
       return false;
     }
   }
@@ -158,7 +157,7 @@ bool LooseFileBatch::StagePrepared(const std::string& destination, const Target&
   file.temporary = target.path + kTemporarySuffix;
   if (!prepared.Name(file.temporary)) {
     // A leftover of a run cut short may hold the name.
-    if (errno != EEXIST || !platform::DeleteFile(file.temporary) ||
+    if (errno != EEXIST || !env_->DeleteFile(file.temporary).ok() ||
         !prepared.Name(file.temporary)) {
       return false;
     }
@@ -207,7 +206,7 @@ platform::Status LooseFileBatch::SyncFileSystems(const std::vector<platform::Sta
     if (!file.target.deviceKnown && !platform::FileSystemIdOf(path, &id)) continue;
     if (!synced.insert(id).second) continue;
     ++syncCount_;
-    platform::Status status = platform::SyncFileSystemOf(path);
+    platform::Status status = env_->SyncFileSystemOf(path);
     if (!status.ok()) return status;
   }
   return platform::Status::Ok();
@@ -232,10 +231,10 @@ std::vector<platform::Status> LooseFileBatch::Commit() {
   for (std::size_t i = 0; i < staged_.size(); ++i) {
     const Staged& file = staged_[i];
     if (file.temporary.empty()) continue;
-    errno = 0;
-    if (!platform::RenameResolvedFile(file.temporary, file.target.path)) {
-      results[i] = Failure(errno, file.destination, "cannot be replaced");
-      platform::DeleteFile(file.temporary);
+    const platform::Status renamed = env_->RenameResolvedFile(file.temporary, file.target.path);
+    if (!renamed.ok()) {
+      results[i] = Failure(renamed.error(), file.destination, "cannot be replaced");
+      env_->DeleteFile(file.temporary);
     }
   }
 
@@ -258,7 +257,7 @@ std::vector<platform::Status> LooseFileBatch::Commit() {
 
 void LooseFileBatch::Discard() {
   for (const Staged& file : staged_) {
-    if (!file.temporary.empty()) platform::DeleteFile(file.temporary);
+    if (!file.temporary.empty()) env_->DeleteFile(file.temporary);
   }
   staged_.clear();
   keys_.clear();

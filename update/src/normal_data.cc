@@ -25,7 +25,7 @@ LParam UpdateDialog::findNormalFiles(WParam, LParam) {
   // is named (the installation's own links are its own business).
   std::vector<std::string> links;
   std::vector<fileutil::UnlistedDirectory> unlisted;
-  fileutil::ListFiles(source, fileList_, &links, &unlisted);
+  fileutil::ListFiles(source, fileList_, &links, &unlisted, host_.env());
   KeepBackUnlisted(unlisted);
   if (!workPathIsInstallation_) {
     KeepBackLinks(links);
@@ -50,12 +50,14 @@ LParam UpdateDialog::findNormalFiles(WParam, LParam) {
     if (!workPathIsInstallation_) {
       std::string installation;
       fileutil::CurrentDirectory(installation);
-      preparer = [installation, source](const std::string& path,
-                                        const std::vector<unsigned char>& bytes) {
+      preparer = [installation, source, env = host_.env()](
+                     const std::string& path, const std::vector<unsigned char>& bytes) {
+        std::unique_ptr<platform::UnnamedFile> prepared;
         const std::string relative = internal::RelativeTo(path, source);
-        if (relative.empty()) return std::unique_ptr<platform::UnnamedFile>();
-        return platform::UnnamedFile::Write(platform::DirectoryOf(installation + "/" + relative),
-                                            bytes.data(), bytes.size());
+        if (relative.empty()) return prepared;
+        env->WriteUnnamedFile(platform::DirectoryOf(installation + "/" + relative), bytes.data(),
+                              bytes.size(), &prepared);
+        return prepared;
       };
     }
     readAhead_.Start(fileList_, std::move(removed), std::move(preparer));
@@ -173,7 +175,7 @@ void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& s
     // A destination that exists has its directories; otherwise they are made
     // unless its own directory is there already.
     if (!existing.exists && !platform::IsDirectory(platform::DirectoryOf(destination))) {
-      fileutil::MakeDirectories(relative, installation);
+      fileutil::MakeDirectories(relative, installation, host_.env());
     }
     LooseFileBatch::Target target =
         LocateInBatch(destination, existing, loaded.moving ? 0 : loaded.size);

@@ -28,8 +28,9 @@ std::vector<std::string> UpdateDialog::PackDirectories(
   std::vector<platform::DirectoryEntry> entries;
   std::vector<std::string> directoryLinks;
   std::vector<std::string> directories;
-  if (!platform::ListDirectory(workPath, &entries, &directoryLinks)) {
-    fileutil::NoteUnlisted(workPath, errno, unlisted);
+  const platform::Status listed = host_.env()->ListDirectory(workPath, &entries, &directoryLinks);
+  if (!listed.ok()) {
+    fileutil::NoteUnlisted(workPath, listed.error(), unlisted);
     return directories;
   }
   for (const platform::DirectoryEntry& entry : entries) {

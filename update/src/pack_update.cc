@@ -33,7 +33,7 @@ LParam UpdateDialog::findPackFiles(WParam, LParam) {
   std::vector<fileutil::UnlistedDirectory> unlisted;
   packDirectories_ = PackDirectories(&links, &unlisted);
   for (const std::string& directory : packDirectories_) {
-    fileutil::ListFiles(directory, fileList_, &links, &unlisted);
+    fileutil::ListFiles(directory, fileList_, &links, &unlisted, host_.env());
   }
   KeepBackLinks(links);
   KeepBackUnlisted(unlisted);
@@ -164,7 +164,7 @@ void UpdateDialog::StorePackFileInPieces(const std::string& entry, const std::st
     // The size comes with the last byte: the payload is decoded into a
     // scratch file first, and stored from there. Past what a volume holds
     // its bytes are only counted, for the message.
-    internal::FilePayloadSink scratch(host_.packName() + kScratchSuffix,
+    internal::FilePayloadSink scratch(host_.env(), host_.packName() + kScratchSuffix,
                                       packStore_.LargestFileSize());
     const PayloadResult decoded = host_.decodeFile(entry, scratch);
     if (decoded.ok()) scratch.Finish();
@@ -232,13 +232,13 @@ void UpdateDialog::RemoveSource(const std::string& source, const std::string& re
 
 void UpdateDialog::RemoveEmptiedDirectories(const std::string& base) {
   ledger_.RemoveEmptied([this](const std::string& text) { WriteStandardOutput(text); });
-  if (platform::RemoveDirectory(base) || !host_.deleteSources() || WorkPathIsInstallation()) return;
+  if (host_.env()->RemoveDirectory(base).ok() || !host_.deleteSources() || WorkPathIsInstallation()) return;
   // Something is still below base. What a run that was cut short emptied
   // (this one never deleted a file there) or what came empty is found by one
   // walk and removed quietly: the lines above named what stays.
   ledger_.NoteDirectoriesBelow(base);
   ledger_.RemoveEmptied([](const std::string&) {});
-  platform::RemoveDirectory(base);
+  host_.env()->RemoveDirectory(base).ok();
 }
 
 }  // namespace update

@@ -31,12 +31,15 @@ int LockTimeoutFromEnvironment() {
 
 class PkfsPackStore : public PackStore {
  public:
+  explicit PkfsPackStore(platform::Env* env) : env_(env) {}
+
   void SetOutputSink(pkfs::OutputSink sink) override {
     pkfs::TheManager().SetOutputSink(std::move(sink));
   }
 
   void Mount(const std::string& packName) override {
     pkfs::CFSManager& manager = pkfs::TheManager();
+    manager.SetEnv(env_);
     auto fileSystem = std::make_unique<pkfs::CPKFSF>(&manager);
     // The manager owns the file system from SetFileSystem on; keep a plain
     // pointer for the stores.
@@ -127,11 +130,12 @@ class PkfsPackStore : public PackStore {
   void UndoMount() override {
     if (createdVolume_.empty() || fileSystem_ == nullptr) return;
     fileSystem_->Release();  // closes the volume's file before it goes
-    platform::DeleteFile(createdVolume_);
+    env_->DeleteFile(createdVolume_);
     createdVolume_.clear();
   }
 
  private:
+  platform::Env* env_;
   pkfs::CPKFSF* fileSystem_ = nullptr;
   std::string createdVolume_;  // the first volume, when this mount created it
   // why the first volume did not load (when it exists) or could not be made
@@ -142,6 +146,8 @@ class PkfsPackStore : public PackStore {
 
 }  // namespace
 
-std::unique_ptr<PackStore> MakePkfsPackStore() { return std::make_unique<PkfsPackStore>(); }
+std::unique_ptr<PackStore> MakePkfsPackStore(platform::Env* env) {
+  return std::make_unique<PkfsPackStore>(env);
+}
 
 }  // namespace update

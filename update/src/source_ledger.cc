@@ -86,13 +86,17 @@ const std::string* SourceLedger::OverwrittenBy(const std::string& source) const 
   return it == overwrittenBy_.end() ? nullptr : &it->second;
 }
 
+SourceLedger::SourceLedger(platform::Env* env)
+    : release_(env),
+      emptied_([env](const std::string& path) { return env->RemoveDirectory(path).ok(); }) {}
+
 bool SourceLedger::Delete(const std::string& source, const std::string& relative,
                           const std::string& base, std::uint64_t size) {
   // A read-only source refuses the deletion where the system asks the file
   // (Windows): its attributes are cleared only then.
-  bool deleted = release_.DeleteFile(source, size);
+  bool deleted = release_.DeleteFile(source, size).ok();
   if (!deleted && platform::SetAttributesNormal(source))
-    deleted = release_.DeleteFile(source, size);
+    deleted = release_.DeleteFile(source, size).ok();
   if (deleted) removed_.insert(Key(source));
   emptied_.NoteDeleted(relative, base);
   return deleted;

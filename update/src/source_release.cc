@@ -58,11 +58,11 @@ bool SourceRelease::StartThreads() {
   return !threadsFailed_;
 }
 
-bool SourceRelease::DeleteFile(const std::string& path, std::uint64_t knownSize) {
-  if (knownSize < kKeptFromBytes) return platform::DeleteFile(path);
+platform::Status SourceRelease::DeleteFile(const std::string& path, std::uint64_t knownSize) {
+  if (knownSize < kKeptFromBytes) return env_->DeleteFile(path);
   platform::DeletedFile file;
-  if (!platform::DeleteFileKeeping(path, &file)) return false;
-  if (!file.kept()) return true;  // freed within the deletion
+  const platform::Status deleted = env_->DeleteFileKeeping(path, &file);
+  if (!deleted.ok() || !file.kept()) return deleted;  // failed, or freed within the deletion
 
   std::unique_lock<std::mutex> lock(mutex_);
   if (!limitKnown_) {
@@ -90,7 +90,7 @@ bool SourceRelease::DeleteFile(const std::string& path, std::uint64_t knownSize)
       ++sinceMeasureFiles_;
       sinceMeasureBytes_ += size;
       kept_.push_back(std::move(file));
-      return true;
+      return platform::Status::Ok();
     }
     MoveAllTo(kept_, releasing_);
     keptBytes_ = 0;
@@ -98,7 +98,7 @@ bool SourceRelease::DeleteFile(const std::string& path, std::uint64_t knownSize)
   if (!StartThreads()) {
     lock.unlock();
     file.Free();  // freed here, as DeleteFile would
-    return true;
+    return platform::Status::Ok();
   }
   releasing_.push_back(std::move(file));
   const bool several = releasing_.size() > 1;
@@ -108,7 +108,7 @@ bool SourceRelease::DeleteFile(const std::string& path, std::uint64_t knownSize)
   } else {
     changed_.notify_one();
   }
-  return true;
+  return platform::Status::Ok();
 }
 
 void SourceRelease::Release() {

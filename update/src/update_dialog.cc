@@ -38,6 +38,8 @@ UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressV
       packStore_(packStore),
       progress_(progress),
       stdoutIsTerminal_(platform::StandardOutputIsTerminal()),
+      ledger_(host.env()),
+      looseBatch_(host.env()),
       readAhead_(
           [this](const std::string& path, std::vector<unsigned char>& buffer,
                  platform::FileStamp* stamp) { return LoadWithinLimit(path, buffer, stamp); },

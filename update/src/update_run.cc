@@ -22,7 +22,7 @@ UpdateOutcome RunUpdateDialog(UpdateHost& host) {
   // one directory would otherwise each read it whole to match letter case.
   platform::NameMatchCacheScope nameMatchCache;
   ui::ProgressView progress(resources::kUpdateDialog.staticText.text);
-  std::unique_ptr<PackStore> packStore = MakePkfsPackStore();
+  std::unique_ptr<PackStore> packStore = MakePkfsPackStore(host.env());
   UpdateDialog dialog(host, *packStore, progress);
   dialog.SetReadAheadLimits(ReadAheadLimitsFromEnvironment());
   dialog.DoModal();

@@ -5,10 +5,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/byte_order.h"
-#include "platform/file_system.h"
+#include "platform/env.h"
 #include "platform/status.h"
 #include "resources/string_table.h"
 #include "update/pack_store.h"
@@ -22,20 +23,19 @@ namespace {
 // read; otherwise why not, as the end of a sentence that begins with the
 // file's name ("does not exist", "holds 3 bytes, fewer than the 4 of ..."),
 // and nothing read is then used. *opened tells whether the file opened.
-std::string ReadLeadingBytes(const std::string& path, unsigned char* out, std::size_t length,
-                             const char* holding, bool* opened) {
-  errno = 0;
-  std::FILE* file = platform::OpenFile(path, "rb");
-  *opened = file != nullptr;
-  if (file == nullptr) {
-    if (errno == 0 || errno == ENOENT) return "does not exist";
-    return std::string("cannot be opened: ") + std::strerror(errno);
+std::string ReadLeadingBytes(platform::Env* env, const std::string& path, unsigned char* out,
+                             std::size_t length, const char* holding, bool* opened) {
+  std::unique_ptr<platform::SequentialFile> file;
+  const platform::Status open = env->OpenSequentialFile(path, &file, nullptr);
+  *opened = open.ok();
+  if (!open.ok()) {
+    if (open.error() == ENOENT) return "does not exist";
+    return "cannot be opened: " + open.Reason();
   }
-  const long long got = platform::ReadFromFile(file, out, length);
-  const int error = errno;
-  std::fclose(file);
-  if (got == static_cast<long long>(length)) return std::string();
-  if (got < 0) return std::string("cannot be read: ") + std::strerror(error);
+  std::size_t got = 0;
+  const platform::Status read = file->Read(out, length, &got);
+  if (!read.ok()) return "cannot be read: " + read.Reason();
+  if (got == length) return std::string();
   return "holds " + std::to_string(got) + " bytes, fewer than the " + std::to_string(length) +
          " of " + holding;
 }
@@ -82,7 +82,7 @@ bool UpdateDialog::CheckVersion() {
   unsigned char patch[8];
   bool opened = false;
   const std::string patchFailure =
-      ReadLeadingBytes("Patch.dat", patch, sizeof patch, "its two values", &opened);
+      ReadLeadingBytes(host_.env(), "Patch.dat", patch, sizeof patch, "its two values", &opened);
   if (!patchFailure.empty()) {
     // A patch that cannot be verified is not applied.
     if (!opened) ShowMessage("Can't Find Patch.dat");
@@ -98,7 +98,7 @@ bool UpdateDialog::CheckVersion() {
   const std::string indexPath = host_.currentDir() + "/UpdateSetting/UpdateIndex.dat";
   unsigned char index[4];
   const std::string indexFailure =
-      ReadLeadingBytes(indexPath, index, sizeof index, "the update index", &opened);
+      ReadLeadingBytes(host_.env(), indexPath, index, sizeof index, "the update index", &opened);
   if (!indexFailure.empty()) {
     SayOnStandardError("marovetin: " + indexPath + " " + indexFailure +
                        "; the installed version cannot be checked\n");

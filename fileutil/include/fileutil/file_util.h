@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
+
 namespace fileutil {
 
 // Replaces every occurrence of from by to, scanning left to right and resuming
@@ -45,29 +47,36 @@ struct UnlistedDirectory {
 // unlisted unless it is simply not there (any more).
 void NoteUnlisted(const std::string& directory, int error,
                   std::vector<UnlistedDirectory>* unlisted);
+// The directories are read through env.
 void ListFiles(const std::string& path, std::vector<std::string>& files,
                std::vector<std::string>* directoryLinks = nullptr,
-               std::vector<UnlistedDirectory>* unlisted = nullptr);
+               std::vector<UnlistedDirectory>* unlisted = nullptr,
+               platform::Env* env = platform::Env::Default());
 
 // The walk behind ListFiles: pattern is a directory prefix ending in "\"
 // followed by "*.*".
 void WalkDirectory(const std::string& pattern, std::vector<std::string>& files,
                    std::vector<std::string>* directoryLinks = nullptr,
-                   std::vector<UnlistedDirectory>* unlisted = nullptr);
+                   std::vector<UnlistedDirectory>* unlisted = nullptr,
+                   platform::Env* env = platform::Env::Default());
 
 // Creates every directory level of a relative file name (everything before
-// its last separator) below base, so that the file can be written there.
-void MakeDirectories(const std::string& relative, const std::string& base);
+// its last separator) below base, through env, so that the file can be
+// written there.
+void MakeDirectories(const std::string& relative, const std::string& base,
+                     platform::Env* env = platform::Env::Default());
 
 // Removes the emptied directory levels of a relative name below base, deepest
-// first; says "Remove Directory:%s" (no line end) for each level that cannot
-// be removed: to output when given, else on standard output.
+// first, through env; says "Remove Directory:%s" (no line end) for each level
+// that cannot be removed: to output when given, else on standard output.
 void RemoveEmptyDirectories(const std::string& relative, const std::string& base,
-                            const std::function<void(const std::string& text)>& output = nullptr);
+                            const std::function<void(const std::string& text)>& output = nullptr,
+                            platform::Env* env = platform::Env::Default());
 
-// Writes the whole buffer to path (a leading "/" is dropped). True when the
-// file was opened, written completely and closed.
-bool WriteBufferToFile(const std::string& path, const std::vector<unsigned char>& buffer);
+// Writes the whole buffer to path (a leading "/" is dropped) through env.
+// True when the file was opened, written completely and closed.
+bool WriteBufferToFile(const std::string& path, const std::vector<unsigned char>& buffer,
+                       platform::Env* env = platform::Env::Default());
 
 }  // namespace fileutil
 

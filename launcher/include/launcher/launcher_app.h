@@ -69,6 +69,11 @@ class LauncherApp : public update::UpdateHost {
   bool stampsPayloads() const override { return payloadLoader_ != nullptr; }
   std::unique_ptr<update::PayloadReader> openPlainPayload(const std::string& path) override;
   bool payloadsAsDelivered() const override;
+  platform::Env* env() const override { return env_; }
+
+  // What the run reaches every file through, from the next InitInstance on
+  // (the system's unless set; it must outlive the runs).
+  void setEnv(platform::Env* env) { env_ = env; }
 
   const CommandLine& commandLine() const { return commandLine_; }
   const std::string& logFileName() const { return runLog_.fileName(); }
@@ -86,6 +91,7 @@ class LauncherApp : public update::UpdateHost {
   void runSetUpdateIndex();
   void runUpdateMode();
 
+  platform::Env* env_ = platform::Env::Default();
   std::unique_ptr<PayloadLoader> payloadLoader_;
   CommandLine commandLine_;
   std::string workPath_;
@@ -102,6 +108,10 @@ class LauncherApp : public update::UpdateHost {
 
 // The process's application object.
 extern LauncherApp theApp;
+
+// The whole program on theApp, every file reached through env: the start-up
+// routine does all of the work, the exit routine gives the exit status.
+int RunProgram(int argc, const char* const* argv, platform::Env* env);
 
 }  // namespace launcher
 

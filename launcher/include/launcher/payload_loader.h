@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
 #include "update/payload_sink.h"
 
 namespace launcher {
@@ -68,6 +69,8 @@ class PayloadLoader {
   bool invertBytes() const { return invertBytes_; }
   void setInvertBytes(bool on) { invertBytes_ = on; }
   bool readBzip2() const { return readBzip2_; }
+  // What payload files are opened and read through (the system's unless set).
+  void setEnv(platform::Env* env) { env_ = env; }
   void setReadBzip2(bool on) { readBzip2_ = on; }
   const ProcessorInfo& processorInfo() const { return processorInfo_; }
 
@@ -75,6 +78,7 @@ class PayloadLoader {
   update::PayloadResult decodeBzip2(PayloadFile& file, update::PayloadSink& sink) const;
   update::PayloadResult decodePlain(PayloadFile& file, update::PayloadSink& sink) const;
 
+  platform::Env* env_ = platform::Env::Default();
   bool invertBytes_ = false;  // "-de"
   bool readBzip2_ = false;    // "-dc"
   ProcessorInfo processorInfo_;

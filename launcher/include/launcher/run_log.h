@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/env.h"
 #include "platform/clock.h"
 
 namespace launcher {
@@ -28,7 +29,11 @@ class RunLog {
   // Back to the state after construction: log off, nothing reported.
   void reset();
 
+  // What the log file is opened through (the system's unless set).
+  void setEnv(platform::Env* env) { env_ = env; }
+
  private:
+  platform::Env* env_ = platform::Env::Default();
   std::string fileName_;
   bool failureReported_ = false;
 };

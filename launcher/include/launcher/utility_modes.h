@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/env.h"
+
 namespace launcher {
 
 // The update index file below the installation directory.
@@ -24,7 +26,8 @@ enum class ConvertResult {
 // than 4 bytes holds no number: the target is left as it is. *sourceBytes
 // receives how many bytes were read (at most 4) when given.
 ConvertResult ConvertBinaryToText(const std::string& source, const std::string& target,
-                                  std::size_t* sourceBytes = nullptr);
+                                  std::size_t* sourceBytes = nullptr,
+                                  platform::Env* env = platform::Env::Default());
 
 // The update index that text names: only decimal digits (leading zeros
 // allowed), from 0 to 4294967295. False for anything else (a sign, blanks,
@@ -35,8 +38,10 @@ bool ParseUpdateIndex(const std::string& text, std::uint32_t* value);
 // (created or truncated). The directory is not created. False when the file
 // could not be opened or written; *path receives the index file's path
 // either way.
-bool WriteUpdateIndex(const std::string& currentDir, std::uint32_t value, std::string* path);
+bool WriteUpdateIndex(const std::string& currentDir, std::uint32_t value, std::string* path,
+                      platform::Env* env = platform::Env::Default());
 
 }  // namespace launcher
 
 #endif  // MAROVETIN_LAUNCHER_UTILITY_MODES_H_
+

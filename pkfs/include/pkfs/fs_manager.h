@@ -83,6 +83,10 @@ class CFSManager {
   const std::string& cwd() const { return cwd_; }
   // What every file of the manager and its file systems goes through.
   platform::Env* env() const { return env_; }
+  // Reaches files through env (which must outlive its use) from now on; the
+  // files open already stay with the Env that opened them. The process's
+  // manager (TheManager) takes the Env of whoever mounts through it.
+  void SetEnv(platform::Env* env) { env_ = env; }
   const std::string& root() const { return root_; }
   const std::string& baseDir() const { return baseDir_; }
   // Every name in force, in no particular order (names a file system kept
@@ -91,8 +95,8 @@ class CFSManager {
   const std::vector<CFSFile*>& openFiles() const { return openFiles_; }
 
   // Closes everything, drops the file systems and filters, and starts again
-  // in startDirectory; on the global manager also puts the plain table back
-  // in force (tests only).
+  // in startDirectory on the system's files; on the global manager also puts
+  // the plain table back in force (tests only).
   void ResetForTesting(const std::string& startDirectory);
 
  private:

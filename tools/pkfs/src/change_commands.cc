@@ -33,7 +33,7 @@ bool IsPlainRelativePath(const std::string& path) {
 
 }  // namespace
 
-int RunAdd(const Invocation& invocation) {
+int RunAdd(const Invocation& invocation, platform::Env* env) {
   const std::string& setPath = invocation.operands[0];
   const std::string base =
       invocation.directory.empty() ? std::string() : invocation.directory + "/";
@@ -69,7 +69,7 @@ int RunAdd(const Invocation& invocation) {
   DropCaseTwins(&sources);
   for (const std::string& skipped : sources.skipped) Fail(skipped);
 
-  PackSet set;
+  PackSet set(env);
   platform::Status status = set.OpenOrCreate(setPath);
   if (!status.ok()) return Fail(status);
   // A damaged set is not written; nothing is read for it.
@@ -85,9 +85,9 @@ int RunAdd(const Invocation& invocation) {
   return failures.empty() && sources.skipped.empty() ? kExitOk : kExitFailure;
 }
 
-int RunRemove(const Invocation& invocation) {
+int RunRemove(const Invocation& invocation, platform::Env* env) {
   const std::string& setPath = invocation.operands[0];
-  PackSet set;
+  PackSet set(env);
   platform::Status status = set.OpenForWriting(setPath);
   if (!status.ok()) return Fail(status);
   // A damaged set is not written; nothing is removed from it.

@@ -18,9 +18,9 @@ namespace {
 // Loads a structurally sound set and reads every entry of every volume.
 // *changed: a writer committed meanwhile, and the problems may be its.
 std::vector<std::string> ReadEverything(const std::string& setPath, const SetScan& scan,
-                                        std::size_t* entries, bool* changed) {
+                                        platform::Env* env, std::size_t* entries, bool* changed) {
   std::vector<std::string> problems;
-  PackSet set;
+  PackSet set(env);
   const platform::Status status = set.Open(setPath);
   if (!status.ok()) return {status.ToString()};
   const auto& volumes = set.fileSystem().volumes();
@@ -42,10 +42,10 @@ std::vector<std::string> ReadEverything(const std::string& setPath, const SetSca
 
 }  // namespace
 
-int RunVerify(const Invocation& invocation) {
+int RunVerify(const Invocation& invocation, platform::Env* env) {
   const std::string& setPath = invocation.operands[0];
   if (!platform::PathExists(setPath)) return Fail(setPath + ": no such file");
-  PackSet filters;  // the updater's filter, to decode what the volumes store
+  PackSet filters(env);  // the updater's filter, to decode what the volumes store
   SetScan scan;
   std::vector<std::string> problems;
   std::size_t entries = 0;
@@ -57,7 +57,7 @@ int RunVerify(const Invocation& invocation) {
     problems = scan.Problems();
     entries = 0;
     bool changed = false;
-    if (problems.empty()) problems = ReadEverything(setPath, scan, &entries, &changed);
+    if (problems.empty()) problems = ReadEverything(setPath, scan, env, &entries, &changed);
     if (!changed && HeadersUnchanged(scan, filters.manager())) break;
   }
   for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
@@ -67,15 +67,16 @@ int RunVerify(const Invocation& invocation) {
   return kExitOk;
 }
 
-int RunCompact(const Invocation& invocation) {
+int RunCompact(const Invocation& invocation, platform::Env* env) {
   const std::string& setPath = invocation.operands[0];
   CompactResult result;
   CompactOptions options;
+  options.env = env;
   platform::Status status;
   {
     // Sized by what the set records; a bar is only worth it for many files.
     std::size_t records = 0;
-    PackSet filters;
+    PackSet filters(env);
     for (const VolumeScan& volume : ScanSet(setPath, filters.manager()).volumes) {
       records += volume.records.size();
     }

@@ -37,9 +37,9 @@ Status Extract(PackSet& set, TargetTree& target, const pkfs::FileHead& head) {
 
 }  // namespace
 
-int RunExtract(const Invocation& invocation) {
+int RunExtract(const Invocation& invocation, platform::Env* env) {
   const std::string& setPath = invocation.operands[0];
-  PackSet set;
+  PackSet set(env);
   Status status = set.Open(setPath);
   if (!status.ok()) return Fail(status);
 

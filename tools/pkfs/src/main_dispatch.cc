@@ -13,7 +13,7 @@ int Fail(const std::string& message) {
   return kExitFailure;
 }
 
-int RunTool(int argc, const char* const* argv) {
+int RunTool(int argc, const char* const* argv, platform::Env* env) {
   const ParseResult parsed = ParseCommandLine(argc, argv);
   const Invocation& invocation = parsed.invocation;
   if (invocation.info == Invocation::Info::kHelp) {
@@ -30,14 +30,14 @@ int RunTool(int argc, const char* const* argv) {
   }
   struct {
     const char* name;
-    int (*run)(const Invocation&);
+    int (*run)(const Invocation&, platform::Env*);
   } const commands[] = {
       {"ls", RunList}, {"cat", RunCat},   {"info", RunInfo},     {"extract", RunExtract},
       {"add", RunAdd}, {"rm", RunRemove}, {"verify", RunVerify}, {"compact", RunCompact},
   };
   for (const auto& command : commands) {
     if (invocation.command == command.name) {
-      const int status = command.run(invocation);
+      const int status = command.run(invocation, env);
       if (std::fflush(stdout) != 0 && status == kExitOk)
         return Fail("standard output: write error");
       return status;

@@ -25,8 +25,8 @@ int AfterReading(const PackSet& set) {
   return set.Damage().ok() ? kExitOk : kExitFailure;
 }
 
-int RunList(const Invocation& invocation) {
-  PackSet set;
+int RunList(const Invocation& invocation, platform::Env* env) {
+  PackSet set(env);
   const platform::Status status = set.Open(invocation.operands[0]);
   if (!status.ok()) return Fail(status);
   for (const pkfs::FileHead* head : set.Entries()) {
@@ -41,11 +41,11 @@ int RunList(const Invocation& invocation) {
   return AfterReading(set);
 }
 
-int RunCat(const Invocation& invocation) {
+int RunCat(const Invocation& invocation, platform::Env* env) {
   const std::string& setPath = invocation.operands[0];
   const std::string& name = invocation.operands[1];
   for (int attempt = 0;; ++attempt) {
-    PackSet set;
+    PackSet set(env);
     platform::Status status = set.Open(setPath);
     if (!status.ok()) return Fail(status);
     const pkfs::FileHead* head = set.Find(name);
@@ -72,8 +72,8 @@ int RunCat(const Invocation& invocation) {
   }
 }
 
-int RunInfo(const Invocation& invocation) {
-  PackSet set;
+int RunInfo(const Invocation& invocation, platform::Env* env) {
+  PackSet set(env);
   const platform::Status status = set.Open(invocation.operands[0]);
   if (!status.ok()) return Fail(status);
   const char* const row = "%-20s %12llu %9zu %12llu %10llu %12llu\n";

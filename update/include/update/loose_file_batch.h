@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/file_identity.h"
 #include "platform/status.h"
 #include "platform/unnamed_file.h"
@@ -41,7 +42,8 @@ class LooseFileBatch {
   // Suffix of the temporaries, appended to the destination's file name.
   static constexpr char kTemporarySuffix[] = ".marovetin-new";
 
-  LooseFileBatch() = default;
+  // Writes, renames and syncs through env.
+  explicit LooseFileBatch(platform::Env* env = platform::Env::Default()) : env_(env) {}
   ~LooseFileBatch();  // discards what was staged and not committed
   LooseFileBatch(const LooseFileBatch&) = delete;
   LooseFileBatch& operator=(const LooseFileBatch&) = delete;
@@ -135,6 +137,7 @@ class LooseFileBatch {
   int syncCount() const { return syncCount_; }
 
  private:
+  platform::Env* env_;
   struct Staged {
     std::string destination;  // as the caller named it, for messages
     Target target;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pkfs/output_sink.h"
+#include "platform/env.h"
 #include "platform/status.h"
 
 namespace update {
@@ -85,7 +86,7 @@ class PackStore {
 // The pack file system on the library's global manager: a new CPKFSF made
 // current with SetFileSystem, the id-0 filter registered, a new volume when
 // none loads, and the name rules "txt" and "xml".
-std::unique_ptr<PackStore> MakePkfsPackStore();
+std::unique_ptr<PackStore> MakePkfsPackStore(platform::Env* env = platform::Env::Default());
 
 }  // namespace update
 

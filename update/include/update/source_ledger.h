@@ -15,12 +15,16 @@
 #include <vector>
 
 #include "fileutil/emptied_directories.h"
+#include "platform/env.h"
 #include "update/source_release.h"
 
 namespace update {
 
 class SourceLedger {
  public:
+  // Deletes and removes emptied directories through env.
+  explicit SourceLedger(platform::Env* env = platform::Env::Default());
+
   // source as the ledger keys it: "\" as "/", and "a//b" as "a/b" (a work
   // path given as "update/" makes the searches spell one file both ways).
   static std::string Key(const std::string& source);

@@ -18,12 +18,15 @@
 #include <vector>
 
 #include "platform/deleted_file.h"
+#include "platform/env.h"
+#include "platform/status.h"
 
 namespace update {
 
 class SourceRelease {
  public:
-  SourceRelease() = default;
+  // Deletes through env.
+  explicit SourceRelease(platform::Env* env = platform::Env::Default()) : env_(env) {}
   // Releases whatever is kept and waits until every file is freed.
   ~SourceRelease();
   SourceRelease(const SourceRelease&) = delete;
@@ -42,12 +45,12 @@ class SourceRelease {
   // is handed to the releasing threads at once.
   void SetHolding(bool holding);
 
-  // DeleteFile's result and errno for path, whose size the caller knows as
+  // The deletion of path, its failure naming the file and the reason, whose size the caller knows as
   // knownSize (or not). A file that cannot be kept (too many kept for the
   // process's descriptor limit, which the first call raises toward the hard
   // limit; no thread; a system that frees within the deletion) is handed on,
   // or freed here as DeleteFile does.
-  bool DeleteFile(const std::string& path, std::uint64_t knownSize = kUnknownSize);
+  platform::Status DeleteFile(const std::string& path, std::uint64_t knownSize = kUnknownSize);
 
   // Hands every kept file to the releasing threads; returns at once.
   void Release();
@@ -58,6 +61,7 @@ class SourceRelease {
  private:
   static constexpr int kThreads = 8;  // frees in flight at once: each may wait for a discard
 
+  platform::Env* env_;
   void ReleaseLoop();
   bool StartThreads();  // with mutex_ held
 

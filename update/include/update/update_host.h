@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
 #include "update/payload_sink.h"
 
 namespace update {
@@ -56,6 +57,8 @@ class UpdateHost {
   // nor "-de"): a loose file that "-df" deletes afterwards may then be moved
   // into place instead of copied.
   virtual bool payloadsAsDelivered() const { return false; }
+  // What the update reaches every file through (the system's by default).
+  virtual platform::Env* env() const { return platform::Env::Default(); }
 };
 
 }  // namespace update

@@ -1,27 +1,29 @@
-// The pkfs commands. Each takes the parsed command line, writes its output
-// to standard output and its failures to standard error, and returns the
-// exit status.
+// The pkfs commands. Each takes the parsed command line and the Env that
+// the sets' files are reached through, writes its output to standard output
+// and its failures to standard error, and returns the exit status.
 #ifndef PKFSTOOL_COMMANDS_H_
 #define PKFSTOOL_COMMANDS_H_
 
 #include <string>
 
 #include "pkfstool/command_line.h"
+#include "platform/env.h"
 #include "platform/status.h"
 
 namespace pkfstool {
 
-int RunList(const Invocation& invocation);
-int RunCat(const Invocation& invocation);
-int RunInfo(const Invocation& invocation);
-int RunExtract(const Invocation& invocation);
-int RunAdd(const Invocation& invocation);
-int RunRemove(const Invocation& invocation);
-int RunVerify(const Invocation& invocation);
-int RunCompact(const Invocation& invocation);
+int RunList(const Invocation& invocation, platform::Env* env);
+int RunCat(const Invocation& invocation, platform::Env* env);
+int RunInfo(const Invocation& invocation, platform::Env* env);
+int RunExtract(const Invocation& invocation, platform::Env* env);
+int RunAdd(const Invocation& invocation, platform::Env* env);
+int RunRemove(const Invocation& invocation, platform::Env* env);
+int RunVerify(const Invocation& invocation, platform::Env* env);
+int RunCompact(const Invocation& invocation, platform::Env* env);
 
 // The whole program: parses argv, runs the command, returns the exit status.
-int RunTool(int argc, const char* const* argv);
+// The sets' files are reached through env.
+int RunTool(int argc, const char* const* argv, platform::Env* env = platform::Env::Default());
 
 class PackSet;
 
