@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "directory_listing_system.h"
-#include "file_events.h"
 #include "platform/file_system.h"
 
 namespace platform {
@@ -57,7 +56,6 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
     errno = ENOENT;
     return false;
   }
-  if (internal::FaultInjected(IoCall::kList)) return false;
   DIR* dir = ::opendir(ResolvePath(path).c_str());
   if (dir == nullptr) return false;
   int directoryFd = ::dirfd(dir);

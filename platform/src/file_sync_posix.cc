@@ -1,12 +1,11 @@
-// Durability of directory entries and of whole file systems, through the
-// sync seams. A file's own data are synced through RandomAccessFile::Sync.
+// Durability of directory entries and of whole file systems. A file's own
+// data are synced through RandomAccessFile::Sync.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
 
-#include "file_events.h"
 #include "platform/file_system.h"
 
 namespace platform {
@@ -17,7 +16,6 @@ namespace {
 // descriptor and closes it; the failure names path.
 template <typename SyncCall>
 Status SyncThrough(const std::string& path, int extraFlags, SyncCall sync) {
-  if (const int injected = internal::InjectedFault(IoCall::kSync)) return Status::FromErrno(injected, path);
   std::string resolved = ResolvePath(path.empty() ? std::string(".") : path);
   int fd;
   do {
@@ -36,15 +34,11 @@ Status SyncThrough(const std::string& path, int extraFlags, SyncCall sync) {
 }  // namespace
 
 Status SyncDirectory(const std::string& path) {
-  return internal::SyncThroughSeams(SyncScope::kDirectory, path, [&path] {
-    return SyncThrough(path, O_DIRECTORY, [](int fd) { return ::fsync(fd); });
-  });
+  return SyncThrough(path, O_DIRECTORY, [](int fd) { return ::fsync(fd); });
 }
 
 Status SyncFileSystemOf(const std::string& path) {
-  return internal::SyncThroughSeams(SyncScope::kFileSystem, path, [&path] {
-    return SyncThrough(path, 0, [](int fd) { return ::syncfs(fd); });
-  });
+  return SyncThrough(path, 0, [](int fd) { return ::syncfs(fd); });
 }
 
 }  // namespace platform

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "file_events.h"
 #include "file_removal.h"
 #include "name_match_cache.h"
 #include "path_resolution.h"
@@ -161,7 +160,6 @@ namespace {
 std::FILE* OpenFileWithStat(const std::string& path, const char* mode, struct stat* st) {
   if (path.empty() || mode == nullptr) return nullptr;
   const bool creates = std::strchr(mode, 'w') != nullptr || std::strchr(mode, 'a') != nullptr;
-  if (internal::FaultInjected(IoCall::kOpen)) return nullptr;
   std::FILE* file = nullptr;
   std::string opened;
   if (creates) {
@@ -202,7 +200,6 @@ std::FILE* OpenFileToRead(const std::string& path, FileStamp* stamp) {
 }
 
 long long ReadSomeFromFile(std::FILE* file, void* data, std::size_t length) {
-  if (internal::FaultInjected(IoCall::kRead)) return -1;
   for (;;) {
     const ssize_t got = ::read(::fileno(file), data, length);
     if (got >= 0) return static_cast<long long>(got);
@@ -243,7 +240,6 @@ bool IsDirectory(const std::string& path) {
 
 bool CreateDirectory(const std::string& path) {
   if (path.empty()) return false;
-  if (internal::FaultInjected(IoCall::kMkdir)) return false;
   const std::string resolved = ResolvePath(path);
   if (::mkdir(resolved.c_str(), 0777) != 0) return false;
   internal::NoteEntryCreated(resolved);
@@ -252,7 +248,6 @@ bool CreateDirectory(const std::string& path) {
 
 bool RemoveDirectory(const std::string& path) {
   if (path.empty()) return false;
-  if (internal::FaultInjected(IoCall::kRmdir)) return false;
   return internal::OnExistingPath(path, [](const std::string& candidate) {
     if (::rmdir(candidate.c_str()) != 0) return false;
     internal::NoteEntryRemoved(candidate);
@@ -265,14 +260,8 @@ namespace internal {
 bool UnlinkFile(const std::string& path, int* keep) {
   if (keep != nullptr) *keep = -1;
   if (path.empty()) return false;
-  if (FaultInjected(IoCall::kRemove)) return false;
   // unlink refuses a directory (EISDIR), as DeleteFile does on Windows.
   return OnExistingPath(path, [keep](const std::string& candidate) {
-    FileEventObserver* observer = CurrentObserver();
-    if (observer != nullptr && !observer->OnDelete(candidate)) {
-      errno = EIO;
-      return false;
-    }
     // A reference that only names the file (O_PATH) keeps it alive past the
     // unlink without the right to read it; O_NOFOLLOW keeps a link itself,
     // which is what unlink removes.
@@ -304,7 +293,6 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
     errno = EINVAL;
     return false;
   }
-  if (internal::FaultInjected(IoCall::kLink)) return false;
   std::string from;
   struct stat st;
   const bool found = internal::OnExistingPath(source, [&from, &st](const std::string& candidate) {
@@ -314,9 +302,7 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
   });
   if (!found) return false;
   int refusal = 0;
-  if (internal::CurrentObserver() != nullptr) {
-    refusal = ENOSYS;  // a simulated disk follows a file by its one name: it is copied
-  } else if (!S_ISREG(st.st_mode)) {
+  if (!S_ISREG(st.st_mode)) {
     refusal = EINVAL;  // a link would give newName the link, not the file
   } else if (st.st_nlink != 1) {
     refusal = EMLINK;  // the installation would share its bytes with another name
@@ -351,14 +337,8 @@ bool LinkAsNewFile(const std::string& source, const std::string& newName) {
 
 bool RenameResolvedFile(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
-  if (internal::FaultInjected(IoCall::kRename)) return false;
   const std::string source = WithForwardSlashes(from);
   const std::string target = WithForwardSlashes(to);
-  FileEventObserver* observer = internal::CurrentObserver();
-  if (observer != nullptr && !observer->OnRename(source, target)) {
-    errno = EIO;
-    return false;
-  }
   if (std::rename(source.c_str(), target.c_str()) != 0) return false;
   internal::NoteEntryRemoved(source);
   internal::NoteEntryCreated(target);

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <string>
 
-#include "file_events.h"
 #include "name_match_cache.h"
 #include "platform/file_system.h"
 #include "random_access_file_system.h"
@@ -73,14 +72,10 @@ Status SystemLockExclusive(int fd, const std::string& path, bool wait) {
 }
 
 std::unique_ptr<SystemFile> SystemFile::Open(const std::string& path, Mode mode) {
-  if (path.empty() || FaultInjected(IoCall::kOpen)) return nullptr;
+  if (path.empty()) return nullptr;
   int flags = (mode == Mode::kRead ? O_RDONLY : O_RDWR) | O_CLOEXEC;
   if (mode == Mode::kCreateReadWrite) flags |= O_CREAT | O_TRUNC;
   std::string resolved = ResolvePath(path);
-  FileEventObserver* observer = CurrentObserver();
-  if (mode == Mode::kCreateReadWrite && observer != nullptr && !observer->OnCreate(path)) {
-    return nullptr;
-  }
   int fd;
   do {
     fd = ::open(resolved.c_str(), flags, 0666);

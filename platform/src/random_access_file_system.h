@@ -1,7 +1,7 @@
-// The calls that RandomAccessFile makes on the operating system, one set per
-// system (random_access_file_posix.cc, win32/random_access_file_win32.cc). The
-// seams around them (fault hooks, the event observer, injected faults) and
-// the bounded lock wait are written once, in random_access_file_portable.cc.
+// The operating system's file (SystemFile, which Env::Default() opens) and
+// the calls it makes, one set per system (random_access_file_posix.cc,
+// win32/random_access_file_win32.cc); what is the same on every system is
+// written once, in random_access_file_portable.cc.
 #ifndef MAROVETIN_PLATFORM_SRC_RANDOM_ACCESS_FILE_SYSTEM_H_
 #define MAROVETIN_PLATFORM_SRC_RANDOM_ACCESS_FILE_SYSTEM_H_
 

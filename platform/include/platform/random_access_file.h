@@ -84,28 +84,6 @@ class RandomAccessFile {
   std::string path_;
 };
 
-// What the fault hook decides for one write.
-struct WriteDecision {
-  enum Kind { kProceed, kFail, kTear } kind = kProceed;
-  std::size_t tearAfter = 0;  // kTear: bytes that reach the file before it fails
-  int error = 0;              // the errno the failed write reports (0: EIO)
-};
-
-// Called before every RandomAccessFile write with the file's path, offset and
-// length. Tests install it; production code never does.
-using WriteFaultHook =
-    std::function<WriteDecision(const std::string& path, std::uint64_t offset, std::size_t length)>;
-
-// Installs (or, with nullptr, removes) the hook. Not thread-safe: install it
-// before the code under test runs.
-void SetWriteFaultHook(WriteFaultHook hook);
-
-// Called before every sync (a file's data, a directory, a whole file system)
-// with the path concerned. A result that is not OK is reported as the sync's
-// outcome and nothing is synced. Tests install it; production code never does.
-using SyncFaultHook = std::function<Status(const std::string& path)>;
-void SetSyncFaultHook(SyncFaultHook hook);
-
 }  // namespace platform
 
 #endif  // MAROVETIN_PLATFORM_RANDOM_ACCESS_FILE_H_

@@ -18,10 +18,10 @@ class UnnamedFile {
  public:
   // The bytes written to an unnamed file in directory (a path as the system
   // writes it, "\" or "/" separated, taken as written). Null where the system
-  // or the file system has no unnamed files, when the directory is not there,
-  // when the write fails, and while the I/O seams are watched by fault hooks
-  // or a fault plan (those count calls in an order threads must not change):
-  // the caller then writes a named file as usual.
+  // or the file system has no unnamed files, when the directory is not there
+  // and when the write fails: the caller then writes a named file as usual.
+  // Reached through Env::WriteUnnamedFile, which an Env that watches writes
+  // refuses.
   static std::unique_ptr<UnnamedFile> Write(const std::string& directory, const unsigned char* data,
                                             std::size_t size);
 

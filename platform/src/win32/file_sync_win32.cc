@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <string>
 
-#include "file_events.h"
 #include "platform/file_system.h"
 #include "platform/path_spelling.h"
 #include "windows_api.h"
@@ -67,14 +66,8 @@ Status SyncFileSystemNow(const std::string& path) {
 
 }  // namespace
 
-Status SyncDirectory(const std::string& path) {
-  return internal::SyncThroughSeams(SyncScope::kDirectory, path,
-                                    [&path] { return SyncDirectoryNow(path); });
-}
+Status SyncDirectory(const std::string& path) { return SyncDirectoryNow(path); }
 
-Status SyncFileSystemOf(const std::string& path) {
-  return internal::SyncThroughSeams(SyncScope::kFileSystem, path,
-                                    [&path] { return SyncFileSystemNow(path); });
-}
+Status SyncFileSystemOf(const std::string& path) { return SyncFileSystemNow(path); }
 
 }  // namespace platform

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "file_events.h"
 #include "platform/file_system.h"
 #include "windows_api.h"
 
@@ -73,8 +72,6 @@ bool RemoveDirectory(const std::string& path) {
 
 bool DeleteFile(const std::string& path) {
   if (path.empty()) return false;
-  FileEventObserver* observer = internal::CurrentObserver();
-  if (observer != nullptr && !observer->OnDelete(path)) return false;
   return ::DeleteFileA(NativePath(path).c_str()) != 0;
 }
 
@@ -84,8 +81,6 @@ bool RenameFile(const std::string& from, const std::string& to) {
   // is what the POSIX layer gets from the directory sync that follows.
   const std::string source = NativePath(from);
   const std::string target = NativePath(to);
-  FileEventObserver* observer = internal::CurrentObserver();
-  if (observer != nullptr && !observer->OnRename(from, to)) return false;
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   if (::MoveFileExA(source.c_str(), target.c_str(), flags) != 0) return true;
   // Windows refuses to replace a read-only file, where POSIX asks only the

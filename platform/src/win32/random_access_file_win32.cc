@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <string>
 
-#include "file_events.h"
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
 #include "random_access_file_system.h"
@@ -101,10 +100,6 @@ Status SystemLockExclusive(int fd, const std::string& path, bool wait) {
 
 std::unique_ptr<SystemFile> SystemFile::Open(const std::string& path, Mode mode) {
   if (path.empty()) return nullptr;
-  FileEventObserver* observer = CurrentObserver();
-  if (mode == Mode::kCreateReadWrite && observer != nullptr && !observer->OnCreate(path)) {
-    return nullptr;
-  }
   // Others may read, write and delete meanwhile, as on POSIX; a directory
   // does not open this way.
   const DWORD access = mode == Mode::kRead ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
