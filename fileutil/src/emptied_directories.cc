@@ -7,12 +7,17 @@
 #include <vector>
 
 #include "fileutil/file_util.h"
+#include "platform/env.h"
 #include "platform/file_system.h"
 
 namespace fileutil {
 
 EmptiedDirectories::EmptiedDirectories(Remover remover) : remover_(std::move(remover)) {
-  if (!remover_) remover_ = [](const std::string& path) { return platform::RemoveDirectory(path); };
+  if (!remover_) {
+    remover_ = [](const std::string& path) {
+      return platform::Env::Default()->RemoveDirectory(path).ok();
+    };
+  }
 }
 
 void EmptiedDirectories::NoteDeleted(const std::string& relative, const std::string& base) {

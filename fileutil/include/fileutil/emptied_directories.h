@@ -21,7 +21,7 @@ class EmptiedDirectories {
   using Remover = std::function<bool(const std::string& path)>;
   using Output = std::function<void(const std::string& text)>;
 
-  // remover: the directory removal (the platform's when empty).
+  // remover: the directory removal (the system Env's when empty).
   explicit EmptiedDirectories(Remover remover = nullptr);
 
   // Notes that the file relative (below base; "\" or "/" between levels) was
