@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "file_removal.h"
+#include "system_files.h"
 
 namespace platform {
 

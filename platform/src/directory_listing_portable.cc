@@ -7,6 +7,7 @@
 #include "directory_listing_system.h"
 #include "platform/ascii_case.h"
 #include "platform/file_system.h"
+#include "system_files.h"
 
 namespace platform {
 

@@ -14,6 +14,7 @@
 
 #include "directory_listing_system.h"
 #include "platform/file_system.h"
+#include "system_files.h"
 
 namespace platform {
 

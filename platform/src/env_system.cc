@@ -11,6 +11,7 @@
 #include "platform/env.h"
 #include "platform/file_system.h"
 #include "random_access_file_system.h"
+#include "system_files.h"
 
 namespace platform {
 

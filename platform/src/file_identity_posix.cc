@@ -8,6 +8,7 @@
 #include "path_resolution.h"
 #include "stamp_from_stat.h"
 #include "platform/file_system.h"
+#include "system_files.h"
 
 namespace platform {
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "system_files.h"
 
 namespace platform {
 

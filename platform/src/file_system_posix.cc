@@ -22,6 +22,7 @@
 #include "platform/ascii_case.h"
 #include "platform/file_identity.h"
 #include "platform/path_spelling.h"
+#include "system_files.h"
 
 namespace platform {
 

@@ -14,6 +14,7 @@
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
 #include "random_access_file_system.h"
+#include "system_files.h"
 
 namespace platform {
 

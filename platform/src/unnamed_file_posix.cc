@@ -10,6 +10,7 @@
 #include "path_resolution.h"
 #include "random_access_file_system.h"
 #include "platform/path_spelling.h"
+#include "system_files.h"
 
 namespace platform {
 

@@ -11,6 +11,7 @@
 #include "pkfs/fs_filter.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
+#include "platform/env.h"
 #include "platform/file_system.h"
 #include "test_support.h"
 #include "update_e2e_support.h"
@@ -51,7 +52,7 @@ class PkfsToolTest : public ::testing::Test {
   static Tree ReadTree(const std::string& dir, const std::string& prefix = "") {
     Tree tree;
     std::vector<platform::DirectoryEntry> entries;
-    platform::ListDirectory(dir, &entries);
+    platform::Env::Default()->ListDirectory(dir, &entries, nullptr);
     for (const auto& entry : entries) {
       const std::string name = prefix + entry.name;
       if (entry.isDirectory) {

@@ -10,6 +10,7 @@
 #include "fileutil/emptied_directories.h"
 #include "fileutil/file_util.h"
 #include "gtest/gtest.h"
+#include "platform/env.h"
 #include "platform/file_system.h"
 #include "test_support.h"
 
@@ -121,7 +122,7 @@ TEST(EmptiedDirectoriesTest, DeepestFirstEachTriedOnceAndWhatStaysKeepsItsParent
   std::vector<std::string> tried;
   fileutil::EmptiedDirectories emptied([&tried](const std::string& path) {
     tried.push_back(path);
-    return platform::RemoveDirectory(path);
+    return platform::Env::Default()->RemoveDirectory(path).ok();
   });
   // Every file of a directory notes it; it is still tried once.
   emptied.NoteDeleted("a\\b\\c\\f1.bin", base);
@@ -174,7 +175,7 @@ TEST(EmptiedDirectoriesTest,
   std::vector<std::string> tried;
   fileutil::EmptiedDirectories emptied([&tried](const std::string& path) {
     tried.push_back(path);
-    return platform::RemoveDirectory(path);
+    return platform::Env::Default()->RemoveDirectory(path).ok();
   });
   emptied.NoteDirectoriesBelow(base);
   std::string output;

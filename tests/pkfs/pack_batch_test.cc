@@ -9,6 +9,7 @@
 #include <string>
 
 #include "pack_fixture.h"
+#include "platform/env.h"
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
 #include "power_loss.h"
@@ -191,7 +192,7 @@ TEST_F(PackBatchTest, ACommitFailingAtAnyWriteOrSyncLeavesDiskAndMemoryAsBefore)
 
   auto restore = [&] {
     Stop();
-    platform::DeleteFile(dir_.Join("Data2.pak"));
+    platform::Env::Default()->DeleteFile(dir_.Join("Data2.pak"));
     for (const auto& volume : volumes)
       testing_support::WriteFile(dir_.Join(volume.first), volume.second);
     ASSERT_EQ(Reloaded(), before);

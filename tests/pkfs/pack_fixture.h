@@ -125,14 +125,14 @@ class PackFixture : public ::testing::Test {
   Volumes SaveVolumes() const {
     Volumes saved;
     std::vector<platform::DirectoryEntry> entries;
-    platform::ListDirectory(dir_.path(), &entries);
+    platform::Env::Default()->ListDirectory(dir_.path(), &entries, nullptr);
     for (const auto& entry : entries) saved[entry.name] = Disk(entry.name);
     return saved;
   }
   void RestoreVolumes(const Volumes& saved) {
     std::vector<platform::DirectoryEntry> entries;
-    platform::ListDirectory(dir_.path(), &entries);
-    for (const auto& entry : entries) platform::DeleteFile(dir_.Join(entry.name));
+    platform::Env::Default()->ListDirectory(dir_.path(), &entries, nullptr);
+    for (const auto& entry : entries) platform::Env::Default()->DeleteFile(dir_.Join(entry.name));
     for (const auto& file : saved) testing_support::WriteFile(dir_.Join(file.first), file.second);
   }
 

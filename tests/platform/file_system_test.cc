@@ -1,6 +1,7 @@
 #include "fault_env.h"
 #include "platform/env.h"
 #include "platform/file_system.h"
+#include "system_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -87,7 +87,7 @@ TEST_F(PowerLossTest, ANewFileSurvivesOnlyOnceItsDirectoryIsSynced) {
       }
       gone += present ? 0 : 1;
     }
-    platform::DeleteFile(dir_.Join("new.pak"));
+    platform::Env::Default()->DeleteFile(dir_.Join("new.pak"));
   }
   EXPECT_GT(gone, 0);
 }

@@ -10,6 +10,7 @@
 #include "../pkfs/pack_fixture.h"
 #include "pkfstool/commands.h"
 #include "pkfstool/set_scan.h"
+#include "platform/env.h"
 #include "platform/file_system.h"
 
 namespace pkfs_test {
@@ -147,7 +148,7 @@ TEST_F(VerifyTest, EveryDamageIsNamed) {
          });
        },
        "leads back into the set"},
-      {"missing next volume", [&] { platform::DeleteFile(dir_.Join("Data2.pak")); }, "is missing"},
+      {"missing next volume", [&] { platform::Env::Default()->DeleteFile(dir_.Join("Data2.pak")); }, "is missing"},
       {"checksum",
        [&] { ChangeDirectory("DATA.pak", [&](Bytes&, Bytes& table) { ++table[records + 8]; }); },
        "does not match its records"},

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "platform/unnamed_file.h"
@@ -173,14 +174,14 @@ class ReadAheadFilesTest : public ::testing::Test {
   ReadAhead::StampingLoader StampingFileLoader() {
     return [this](const std::string& path, Bytes& buffer, platform::FileStamp* stamp) {
       *stamp = platform::FileStamp();
-      std::FILE* file = platform::OpenFileToRead(path, stamp);
+      std::unique_ptr<platform::SequentialFile> file;
+      const bool opened = platform::Env::Default()->OpenSequentialFile(path, &file, stamp).ok();
       ++loads_;
-      if (file == nullptr) return -1;
+      if (!opened) return -1;
       unsigned char piece[256];
-      for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, file)) > 0;) {
+      for (std::size_t got; file->Read(piece, sizeof piece, &got).ok() && got > 0;) {
         buffer.insert(buffer.end(), piece, piece + got);
       }
-      std::fclose(file);
       return static_cast<int>(buffer.size());
     };
   }
@@ -227,7 +228,7 @@ TEST_P(ReadAheadReloadTest, FileChangedAfterItWasReadAheadIsLoadedAgainAtItsTurn
   testing_support::WriteFile(paths[1], "new b");
   testing_support::WriteFile(paths[2], "newer c");
   readAhead.BeforeChange(paths[3]);
-  platform::DeleteFile(paths[3]);
+  platform::Env::Default()->DeleteFile(paths[3]);
   for (std::size_t i = 1; i < 4; ++i) {
     bytes.clear();
     std::unique_ptr<platform::UnnamedFile> stale;

@@ -53,8 +53,8 @@ class FakeHost : public update::UpdateHost {
       loaded.push_back(path);
     }
     if (unreadable.count(path) != 0) return -1;
-    std::FILE* file = platform::OpenFile(path, "rb");
-    if (file == nullptr) return -1;
+    std::FILE* file = nullptr;
+    if (!files->OpenStream(path, "rb", &file).ok()) return -1;
     unsigned char chunk[4096];
     std::size_t n;
     while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {

@@ -59,7 +59,17 @@ class Env {
   // The same for two paths that name exactly what is meant: nothing is
   // looked up again.
   virtual Status RenameResolvedFile(const std::string& from, const std::string& to) = 0;
-  // A second name for a delivered file, as platform::LinkAsNewFile gives it.
+  // Gives the file at source the second name newName on the same file system
+  // (a hard link), so that a file delivered only to be deleted afterwards can
+  // be moved into place by a rename instead of copied. Linked only when
+  // source is a regular file (not a link) of this process's user that it may
+  // read and that has no other name, so that the file under newName is
+  // nobody else's; it then gets what a file newly written under newName
+  // would get: its own permission bits less the umask and the current time.
+  // newName is taken as written; a leftover file under it is replaced. A
+  // failure leaves nothing behind (EXDEV across file systems, EMLINK for a
+  // file with other names, ENOSYS where there are no such links): the caller
+  // then copies the bytes.
   virtual Status LinkAsNewFile(const std::string& source, const std::string& newName) = 0;
   // unlink() of a file (not a directory).
   virtual Status DeleteFile(const std::string& path) = 0;
@@ -69,14 +79,21 @@ class Env {
   virtual Status CreateDirectory(const std::string& path) = 0;
   // rmdir(): succeeds only on an empty directory.
   virtual Status RemoveDirectory(const std::string& path) = 0;
-  // The entries of a directory as platform::ListDirectory reports them;
-  // directoryLinks may be null.
+  // The entries of a directory except "." and "..", sorted by name compared
+  // case-insensitively (ASCII), ties broken bytewise. Symbolic links that
+  // point to directories are left out, so a walk can neither loop nor leave
+  // the tree; their names go to directoryLinks (sorted) when it is not null.
+  // Only files (links to files count as files) and directories are
+  // reported; pipes, sockets, devices, dangling links, and names containing
+  // "\" (which this layer would read as a separator) are left out.
   virtual Status ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries,
                                std::vector<std::string>* directoryLinks) = 0;
 
-  // Makes the directory's entries durable.
+  // Makes the directory's entries durable (fsync on the directory), so that
+  // a file created, renamed or removed in it stays so after a power loss.
   virtual Status SyncDirectory(const std::string& path) = 0;
-  // Makes everything written to the file system that holds path durable.
+  // Makes everything written to the file system that holds path durable
+  // (syncfs): one call for a whole batch of files instead of one per file.
   virtual Status SyncFileSystemOf(const std::string& path) = 0;
 };
 

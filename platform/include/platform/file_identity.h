@@ -4,7 +4,6 @@
 #define MAROVETIN_PLATFORM_FILE_IDENTITY_H_
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -53,12 +52,6 @@ struct FileStamp {
 // The stamp of the file the path leads to (through ResolvePath, following
 // symbolic links); exists is false when there is none.
 FileStamp StampOf(const std::string& path);
-
-// OpenFile(path, "rb") that also gives the stamp of the file it opened, as it
-// was when opened, from the open file itself: what a StampOf(path) taken just
-// before the open would say, without a second look at the path. Null (errno
-// set, *stamp left as it was) when it does not open or is a directory.
-std::FILE* OpenFileToRead(const std::string& path, FileStamp* stamp);
 
 }  // namespace platform
 

@@ -5,7 +5,6 @@
 #ifndef MAROVETIN_PLATFORM_FILE_SYSTEM_H_
 #define MAROVETIN_PLATFORM_FILE_SYSTEM_H_
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -36,21 +35,6 @@ class NameMatchCacheScope {
   NameMatchCacheScope& operator=(const NameMatchCacheScope&) = delete;
 };
 
-// fopen() through ResolvePath. Returns null when the file does not open.
-std::FILE* OpenFile(const std::string& path, const char* mode);
-
-// Up to length bytes from file (fread): the count, short only at the end of
-// the file; -1 on a read error, with errno saying why. A read of a file
-// opened by OpenFile goes through here, so that tests can fail it.
-long long ReadFromFile(std::FILE* file, void* data, std::size_t length);
-
-// Up to length bytes from an unbuffered stream (setvbuf _IONBF) in as few
-// system reads as the system allows (one on POSIX systems): the count, 0 at
-// the end, -1 on a read error (errno). A regular file reads short only at its
-// end, so that a short count needs no further read to show that nothing
-// follows; a file that grows meanwhile may read short before its new end.
-long long ReadSomeFromFile(std::FILE* file, void* data, std::size_t length);
-
 // True when the path names something that exists (file or directory).
 bool PathExists(const std::string& path);
 // True when the path names a regular file that can be opened for reading.
@@ -58,31 +42,6 @@ bool IsReadableFile(const std::string& path);
 // True when the path names a directory.
 bool IsDirectory(const std::string& path);
 
-// mkdir with mode 0777 (before umask). False when it exists or a parent is missing.
-bool CreateDirectory(const std::string& path);
-// rmdir: succeeds only on an empty directory.
-bool RemoveDirectory(const std::string& path);
-// unlink of a file (not a directory).
-bool DeleteFile(const std::string& path);
-// rename, replacing an existing target.
-bool RenameFile(const std::string& from, const std::string& to);
-// The same for two paths that went through ResolvePath already (or name
-// exactly what is meant): nothing is looked up again.
-bool RenameResolvedFile(const std::string& from, const std::string& to);
-// Gives the file at source the second name newName on the same file system
-// (a hard link), so that a file delivered only to be deleted afterwards can
-// be moved into place by a rename instead of copied. Linked only when source
-// is a regular file (not a link) of this process's user that it may read and
-// that has no other name, so that the file under newName is nobody else's;
-// it then gets what a file newly written under newName would get: its own
-// permission bits less the umask (see GivePermissionsOfDelivered) and the
-// current time. newName is taken as written (a path that went through
-// ResolvePath, such as a temporary beside a resolved destination); a leftover
-// file under it is replaced. False, errno set and nothing left behind, when
-// it was not linked (EXDEV across file systems, EMLINK for a file with other
-// names, ENOSYS where the system has no such links): the caller then copies
-// the bytes.
-bool LinkAsNewFile(const std::string& source, const std::string& newName);
 // "Attributes to normal": gives the owner write permission on an existing
 // file; false, and nothing else, when it does not exist.
 bool SetAttributesNormal(const std::string& path);
@@ -101,32 +60,11 @@ bool GivePermissionsOfDelivered(const std::string& delivered, const std::string&
 // The directory that holds path ("\" or "/" separated): "." for a bare name.
 std::string DirectoryOf(const std::string& path);
 
-// Makes the directory's entries durable (fsync on the directory), so that a
-// file created, renamed or removed in it stays so after a power loss.
-Status SyncDirectory(const std::string& path);
-// Makes everything written to the file system that holds path durable
-// (syncfs): one call for a whole batch of files instead of one per file.
-Status SyncFileSystemOf(const std::string& path);
-
-// One directory entry as ListDirectory reports it.
+// One directory entry as Env::ListDirectory reports it.
 struct DirectoryEntry {
   std::string name;
   bool isDirectory = false;  // a real directory; links to directories are not reported
 };
-
-// The entries of a directory except "." and "..", sorted by name compared
-// case-insensitively (ASCII), ties broken bytewise. Symbolic links that point
-// to directories are left out, so a walk can neither loop nor leave the tree.
-// Only files (links to files count as files) and directories are reported;
-// pipes, sockets, devices, dangling links, and names containing "\" (which
-// this layer would read as a separator) are left out.
-// False (and an empty list) when the directory cannot be read.
-bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries);
-// The same, and the names of the links to directories that were left out
-// appended to directoryLinks (sorted), so that a caller can name what it did
-// not follow.
-bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries,
-                   std::vector<std::string>* directoryLinks);
 
 // One entry of a tree as ListTreeAsIs reports it.
 struct TreeEntry {
@@ -141,7 +79,7 @@ struct TreeEntry {
 // names beginning with "." and names containing "\" are reported as they are
 // stored, links are reported as kOther and not followed. Only root goes
 // through ResolvePath; the names below it are used byte for byte. Used to see
-// what a walk through ListDirectory did not reach.
+// what a walk through Env::ListDirectory did not reach.
 void ListTreeAsIs(const std::string& root, std::vector<TreeEntry>* entries);
 
 // The process's current directory; empty when it cannot be read.

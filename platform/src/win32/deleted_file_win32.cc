@@ -2,6 +2,7 @@
 // tell: nothing is kept.
 #include "platform/deleted_file.h"
 #include "platform/file_system.h"
+#include "system_files.h"
 
 namespace platform {
 

@@ -10,6 +10,7 @@
 #include "directory_listing_system.h"
 #include "platform/file_system.h"
 #include "windows_api.h"
+#include "system_files.h"
 
 namespace platform {
 

@@ -12,6 +12,7 @@
 #include "platform/file_system.h"
 #include "platform/path_spelling.h"
 #include "windows_api.h"
+#include "system_files.h"
 
 namespace platform {
 

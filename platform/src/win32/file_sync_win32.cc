@@ -6,6 +6,7 @@
 #include "platform/file_system.h"
 #include "platform/path_spelling.h"
 #include "windows_api.h"
+#include "system_files.h"
 
 namespace platform {
 

@@ -11,6 +11,7 @@
 
 #include "platform/file_system.h"
 #include "windows_api.h"
+#include "system_files.h"
 
 namespace platform {
 

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/env.h"
 #include "platform/file_system.h"
 
 namespace mkupdate {
@@ -171,7 +172,7 @@ Status OutDir::Finish(bool wrote) {
     return Status::FromErrno(errno, scratch);
   }
   // One sync of the file system instead of one per payload.
-  return wrote ? platform::SyncFileSystemOf(path_) : Status::Ok();
+  return wrote ? platform::Env::Default()->SyncFileSystemOf(path_) : Status::Ok();
 }
 
 void OutDir::Discard() {
