@@ -73,7 +73,7 @@ void UpdateDialog::KeepBackUnlisted(const std::vector<fileutil::UnlistedDirector
 }
 
 bool UpdateDialog::MissedByPackSearch(const std::string& entry) const {
-  if (!packSearchIncomplete_ || WasStoredInPack(entry)) return false;
+  if (!packStage_.searchIncomplete() || WasStoredInPack(entry)) return false;
   const std::string belowWorkPath = internal::RelativeTo(entry, SourceDirectory());
   const std::size_t separator = belowWorkPath.find_first_of("\\/");
   return separator != std::string::npos &&

@@ -9,7 +9,6 @@
 
 #include "file_payload_sink.h"
 #include "fileutil/file_util.h"
-#include "platform/clock.h"
 #include "platform/file_system.h"
 #include "update/update_dialog.h"
 
@@ -31,13 +30,13 @@ LParam UpdateDialog::findPackFiles(WParam, LParam) {
   // "Pak" in every letter case feeds the pack; links are not followed.
   std::vector<std::string> links;
   std::vector<fileutil::UnlistedDirectory> unlisted;
-  packDirectories_ = PackDirectories(&links, &unlisted);
-  for (const std::string& directory : packDirectories_) {
+  std::vector<std::string> directories = PackDirectories(&links, &unlisted);
+  for (const std::string& directory : directories) {
     fileutil::ListFiles(directory, fileList_, &links, &unlisted, host_.env());
   }
   KeepBackLinks(links);
   KeepBackUnlisted(unlisted);
-  packSearchIncomplete_ = !unlisted.empty();
+  packStage_.SetDirectories(std::move(directories), !unlisted.empty());
   // Two spellings of "Pak" land on one name in the pack.
   ledger_.PlanOverwrites(fileList_, SourceDirectory());
   readAhead_.Start(fileList_);
@@ -82,7 +81,7 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
         LogPackSize(entry, dataBuffer_.size());
         unsigned char none = 0;
         unsigned char* data = dataBuffer_.empty() ? &none : dataBuffer_.data();
-        OpenPackBatch();
+        packStage_.OpenBatch();
         bool stored =
             packStore_.AddFile(relative, data, static_cast<std::uint32_t>(dataBuffer_.size()));
         if (!stored) {
@@ -90,12 +89,12 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
           KeepBack(entry, why.empty() ? std::string("could not be stored in the pack")
                                       : "could not be stored in the pack: " + why);
         } else {
-          NotePackStore(entry, relative, dataBuffer_.size());
+          packStage_.NoteStored({entry, relative, dataBuffer_.size()});
         }
       }
     }
     const bool last = static_cast<std::size_t>(fileIndex_) + 1 >= fileList_.size();
-    if (batchOpen_ && (last || PackBatchFull())) {
+    if (packStage_.batchOpen() && (last || packStage_.BatchFull())) {
       CommitPackBatch();
     }
     stageEnds = last;
@@ -107,7 +106,9 @@ LParam UpdateDialog::applyPackFile(WParam, LParam) {
   // remembers of the directory's entries, deleted ones included.)
   // Each spelling of "Pak" that is a directory; a link is never walked.
   if (stageEnds) {
-    for (const std::string& directory : packDirectories_) RemoveEmptiedDirectories(directory);
+    for (const std::string& directory : packStage_.directories()) {
+      RemoveEmptiedDirectories(directory);
+    }
   }
   PostNextFile();
   return 0;
@@ -124,24 +125,6 @@ void UpdateDialog::LogPackSize(const std::string& entry, std::uint64_t size) {
   Log("%s size=%llu\n", entry.c_str(), static_cast<unsigned long long>(size));
 }
 
-void UpdateDialog::OpenPackBatch() {
-  if (batchOpen_) return;
-  packStore_.BeginBatch();
-  batchOpen_ = true;
-  batchOpenedAt_ = platform::TickMilliseconds();
-}
-
-void UpdateDialog::NotePackStore(const std::string& entry, const std::string& relative,
-                                 std::uint64_t size) {
-  batchSources_.push_back(BatchSource{entry, relative, size});
-  batchBytes_ += size;
-}
-
-bool UpdateDialog::PackBatchFull() const {
-  return batchBytes_ >= packBatchBudget_.bytes ||
-         platform::TickMilliseconds() - batchOpenedAt_ >= packBatchBudget_.milliseconds;
-}
-
 void UpdateDialog::StorePackFileInPieces(const std::string& entry, const std::string& relative) {
   std::string refusal;
   std::uint64_t size = 0;
@@ -153,7 +136,7 @@ void UpdateDialog::StorePackFileInPieces(const std::string& entry, const std::st
     refusal = VolumeSizeRefusal(size);
     if (refusal.empty()) {
       LogPackSize(entry, size);
-      OpenPackBatch();
+      packStage_.OpenBatch();
       stored = packStore_.AddFileFromSource(
           relative, size, [&reader](unsigned char* buffer, std::uint32_t length) {
             return reader->Read(buffer, length);
@@ -178,7 +161,7 @@ void UpdateDialog::StorePackFileInPieces(const std::string& entry, const std::st
     }
     if (refusal.empty()) {
       LogPackSize(entry, size);
-      OpenPackBatch();
+      packStage_.OpenBatch();
       std::uint64_t offset = 0;
       stored = packStore_.AddFileFromSource(
           relative, size, [&scratch, &offset](unsigned char* buffer, std::uint32_t length) {
@@ -191,7 +174,7 @@ void UpdateDialog::StorePackFileInPieces(const std::string& entry, const std::st
     scratch.Remove();
   }
   if (stored) {
-    NotePackStore(entry, relative, size);
+    packStage_.NoteStored({entry, relative, size});
     return;
   }
   if (refusal.empty()) {
@@ -203,9 +186,9 @@ void UpdateDialog::StorePackFileInPieces(const std::string& entry, const std::st
 }
 
 void UpdateDialog::CommitPackBatch() {
-  const platform::Status committed = packStore_.CommitBatch();
-  batchOpen_ = false;
-  for (const BatchSource& source : batchSources_) {
+  std::vector<PackStage::Source> sources;
+  const platform::Status committed = packStage_.CommitBatch(&sources);
+  for (const PackStage::Source& source : sources) {
     if (!committed.ok()) {
       KeepBack(source.entry, "could not be stored in the pack: " + committed.ToString());
       continue;
@@ -219,8 +202,6 @@ void UpdateDialog::CommitPackBatch() {
       RemoveSource(source.entry, source.relative, PackDirectoryOf(source.entry), source.size);
     }
   }
-  batchSources_.clear();
-  batchBytes_ = 0;
 }
 
 void UpdateDialog::RemoveSource(const std::string& source, const std::string& relative,

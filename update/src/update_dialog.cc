@@ -40,6 +40,7 @@ UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressV
       stdoutIsTerminal_(platform::StandardOutputIsTerminal()),
       ledger_(host.env()),
       looseBatch_(host.env()),
+      packStage_(packStore),
       readAhead_(
           [this](const std::string& path, std::vector<unsigned char>& buffer,
                  platform::FileStamp* stamp) { return LoadWithinLimit(path, buffer, stamp); },

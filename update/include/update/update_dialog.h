@@ -19,6 +19,7 @@
 #include "ui/message_queue.h"
 #include "ui/progress_view.h"
 #include "update/loose_file_batch.h"
+#include "update/pack_stage.h"
 #include "update/pack_store.h"
 #include "update/read_ahead.h"
 #include "update/source_ledger.h"
@@ -139,11 +140,8 @@ class UpdateDialog {
   // milliseconds passed since it opened, or after the last file: a stop
   // loses at most one batch's work, and the directory rewrite of each
   // commit stays a small share of what is written.
-  struct BatchBudget {
-    std::uint64_t bytes = std::uint64_t{256} << 20;
-    std::uint32_t milliseconds = 5000;
-  };
-  void SetPackBatchBudget(const BatchBudget& budget) { packBatchBudget_ = budget; }
+  using BatchBudget = PackStage::Budget;
+  void SetPackBatchBudget(const BatchBudget& budget) { packStage_.SetBudget(budget); }
 
   UpdateState state() const { return state_; }
   int fileIndex() const { return fileIndex_; }
@@ -197,16 +195,10 @@ class UpdateDialog {
   void StorePackFileInPieces(const std::string& entry, const std::string& relative);
   // Refusal of a pack file of size bytes that no volume can hold, or empty.
   std::string VolumeSizeRefusal(std::uint64_t size) const;
-  // Opens the batch of pack stores when none is open.
   // The run log's line for a pack file that is about to be stored: written
   // before the store, so it is there even when the store fails (the
   // kept-back line then follows it); a refused file has no size line.
   void LogPackSize(const std::string& entry, std::uint64_t size);
-  void OpenPackBatch();
-  // Records a store in the open batch.
-  void NotePackStore(const std::string& entry, const std::string& relative, std::uint64_t size);
-  // True when the open batch has reached its budget.
-  bool PackBatchFull() const;
   // The pack volume that destination would overwrite, or empty.
   std::string PackVolumeAt(const std::string& destination) const;
   // True when the work path is the installation itself (no "-sw"): each loose
@@ -337,9 +329,8 @@ class UpdateDialog {
     bool inPack;  // a pack update file met again: its failure keeps nothing back
   };
   LooseFileBatch looseBatch_;
-  // The pack stage's directories ("Pak" in each letter case it came in).
-  std::vector<std::string> packDirectories_;
-  bool packSearchIncomplete_ = false;  // a directory of the pack search could not be listed
+  // The pack stage's directories and its open batch of stores.
+  PackStage packStage_;
   // This run moves loose files into place instead of copying them: each
   // source is delivered as it is and deleted once its file is in place.
   bool movesSources_ = false;
@@ -347,18 +338,6 @@ class UpdateDialog {
   bool workPathIsInstallation_ = false;
   std::vector<PendingLooseFile> pendingLoose_;
 
-  // Pack update files stored in the open batch, waiting for its commit, and
-  // their bytes.
-  struct BatchSource {
-    std::string entry;
-    std::string relative;  // the name below "Pak"
-    std::uint64_t size;    // the bytes stored
-  };
-  bool batchOpen_ = false;
-  std::vector<BatchSource> batchSources_;
-  std::uint64_t batchBytes_ = 0;
-  std::uint32_t batchOpenedAt_ = 0;  // the clock's milliseconds when the batch opened
-  BatchBudget packBatchBudget_;
 
   // Why loads failed, by path, as the read-ahead's threads found it.
   std::mutex loadFailuresMutex_;
