@@ -102,7 +102,7 @@ bool UpdateDialog::WorkPathIsInstallation() const {
 
 void UpdateDialog::ReportLeftovers() {
   // Called at the loose stage's end, after its search found the answer.
-  if (!host_.deleteSources() || workPathIsInstallation_) return;
+  if (!host_.deleteSources() || looseStage_.workPathIsInstallation()) return;
   const std::string source = SourceDirectory();
   std::vector<platform::TreeEntry> entries;
   platform::ListTreeAsIs(source, &entries);

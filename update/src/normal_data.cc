@@ -19,7 +19,7 @@ LParam UpdateDialog::findNormalFiles(WParam, LParam) {
   const std::string source = SourceDirectory();
   // Without a work path of its own every file is its own destination, and
   // two names that differ in case are two files of the installation.
-  workPathIsInstallation_ = WorkPathIsInstallation();
+  looseStage_.Begin(WorkPathIsInstallation(), host_.deleteSources(), host_.payloadsAsDelivered());
   // Appended to what the pack search left: those entries come first. Links
   // to directories are not followed; below a work path of its own each one
   // is named (the installation's own links are its own business).
@@ -27,14 +27,13 @@ LParam UpdateDialog::findNormalFiles(WParam, LParam) {
   std::vector<fileutil::UnlistedDirectory> unlisted;
   fileutil::ListFiles(source, fileList_, &links, &unlisted, host_.env());
   KeepBackUnlisted(unlisted);
-  if (!workPathIsInstallation_) {
+  if (!looseStage_.workPathIsInstallation()) {
     KeepBackLinks(links);
     ledger_.PlanOverwrites(fileList_, source);
   }
   // Files delivered as they are, which "-df" deletes once they are in place,
   // are moved there rather than read: nothing to decode ahead then.
-  movesSources_ = host_.deleteSources() && host_.payloadsAsDelivered() && !workPathIsInstallation_;
-  if (movesSources_) {
+  if (looseStage_.movesSources()) {
     readAhead_.Start({});
   } else {
     // The pack files listed again here are gone when the pack stage stored
@@ -46,21 +45,10 @@ LParam UpdateDialog::findNormalFiles(WParam, LParam) {
     // Each decoded file is also written ahead, unnamed, in its directory in
     // the installation (when that is there), so that at its turn it is only
     // named: making files is work the decoding threads can take over.
-    ReadAhead::Preparer preparer;
-    if (!workPathIsInstallation_) {
-      std::string installation;
-      fileutil::CurrentDirectory(installation);
-      preparer = [installation, source, env = host_.env()](
-                     const std::string& path, const std::vector<unsigned char>& bytes) {
-        std::unique_ptr<platform::UnnamedFile> prepared;
-        const std::string relative = internal::RelativeTo(path, source);
-        if (relative.empty()) return prepared;
-        env->WriteUnnamedFile(platform::DirectoryOf(installation + "/" + relative), bytes.data(),
-                              bytes.size(), &prepared);
-        return prepared;
-      };
-    }
-    readAhead_.Start(fileList_, std::move(removed), std::move(preparer));
+    std::string installation;
+    fileutil::CurrentDirectory(installation);
+    readAhead_.Start(fileList_, std::move(removed),
+                     looseStage_.MakePreparer(installation, source));
   }
   ResetProgressForList();
   PostMessage(WM_STEPDONE);
@@ -106,7 +94,7 @@ LParam UpdateDialog::applyNormalFile(WParam, LParam) {
 
 bool UpdateDialog::LoadLooseSource(const std::string& entry, LooseSource* loaded) {
   const std::size_t index = static_cast<std::size_t>(fileIndex_);
-  if (movesSources_) {
+  if (looseStage_.movesSources()) {
     if (ledger_.WasRemoved(entry)) return false;  // the pack stage deleted it
     // A source that is to be moved needs only its size for now; its bytes
     // are read only if it cannot be moved after all. One that a later file
@@ -165,9 +153,9 @@ void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& s
     // short moved the file there and did not get to delete the source: it
     // goes once the commit has made the file durable.
     Log("%s size=%llu\n", relative.c_str(), static_cast<unsigned long long>(loaded.size));
-    if (!workPathIsInstallation_) {
-      looseBatch_.StageInPlace(destination, LocateInBatch(destination, existing, 0));
-      pendingLoose_.push_back(PendingLooseFile{entry, relative, inPack});
+    if (!looseStage_.workPathIsInstallation()) {
+      looseStage_.batch().StageInPlace(destination, LocateInBatch(destination, existing, 0));
+      looseStage_.NoteStaged({entry, relative, inPack});
     }
   } else if (existing.exists && !(volume = PackVolumeAt(destination)).empty()) {
     KeepBack(entry, "would overwrite the pack volume " + Shown(volume));
@@ -187,10 +175,10 @@ void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& s
 LooseFileBatch::Target UpdateDialog::LocateInBatch(const std::string& destination,
                                                    const platform::FileStamp& existing,
                                                    std::uint64_t size) {
-  LooseFileBatch::Target target = looseBatch_.Locate(destination, existing);
-  if (looseBatch_.Full(size) || looseBatch_.Holds(target)) {
+  LooseFileBatch::Target target = looseStage_.batch().Locate(destination, existing);
+  if (looseStage_.batch().Full(size) || looseStage_.batch().Holds(target)) {
     CommitLooseFiles();
-    target = looseBatch_.Locate(destination);  // the commit may have put a file there
+    target = looseStage_.batch().Locate(destination);  // the commit may have put a file there
   }
   return target;
 }
@@ -199,7 +187,7 @@ void UpdateDialog::StageLooseFile(const std::string& entry, const std::string& r
                                   const std::string& destination,
                                   const LooseFileBatch::Target& target, bool inPack,
                                   LooseSource& loaded) {
-  const bool moved = loaded.moving && looseBatch_.StageByLink(destination, target, entry);
+  const bool moved = loaded.moving && looseStage_.batch().StageByLink(destination, target, entry);
   if (loaded.moving && !moved) {
     // Not movable after all: its bytes are copied.
     if (!TakeLooseSource(static_cast<std::size_t>(fileIndex_), entry, &loaded)) {
@@ -212,7 +200,7 @@ void UpdateDialog::StageLooseFile(const std::string& entry, const std::string& r
   if (loaded.inPieces) {
     // Too large for memory: decoded straight into its temporary.
     PayloadResult decoded;
-    staged = looseBatch_.StageFrom(
+    staged = looseStage_.batch().StageFrom(
         destination, target, [this, &entry](PayloadSink& sink) { return host_.decodeFile(entry, sink); },
         &decoded, &loaded.size);
     Log("%s size=%llu\n", relative.c_str(), static_cast<unsigned long long>(loaded.size));
@@ -224,26 +212,25 @@ void UpdateDialog::StageLooseFile(const std::string& entry, const std::string& r
     Log("%s size=%llu\n", relative.c_str(), static_cast<unsigned long long>(loaded.size));
     // A file written ahead is only named; otherwise the bytes are written now.
     const bool named = moved || (loaded.prepared != nullptr &&
-                                 looseBatch_.StagePrepared(destination, target, *loaded.prepared,
+                                 looseStage_.batch().StagePrepared(destination, target, *loaded.prepared,
                                                            dataBuffer_.size()));
-    if (!named) staged = looseBatch_.Stage(destination, target, dataBuffer_.data(), dataBuffer_.size());
+    if (!named) staged = looseStage_.batch().Stage(destination, target, dataBuffer_.data(), dataBuffer_.size());
   }
   if (!staged.ok()) {
     if (!inPack) KeepBack(entry, "could not be written to " + Shown(staged.ToString()));
   } else {
-    pendingLoose_.push_back(PendingLooseFile{entry, relative, inPack});
+    looseStage_.NoteStaged({entry, relative, inPack});
   }
 }
 
 void UpdateDialog::CommitLooseFiles() {
-  if (pendingLoose_.empty()) return;
-  const std::vector<platform::Status> results = looseBatch_.Commit();
+  if (!looseStage_.HasPending()) return;
   const std::string source = SourceDirectory();
-  for (std::size_t i = 0; i < pendingLoose_.size() && i < results.size(); ++i) {
-    const PendingLooseFile& file = pendingLoose_[i];
-    if (!results[i].ok()) {
+  for (const auto& outcome : looseStage_.Commit()) {
+    const LooseStage::Pending& file = outcome.first;
+    if (!outcome.second.ok()) {
       if (!file.inPack) {
-        KeepBack(file.entry, "could not be written to " + Shown(results[i].ToString()));
+        KeepBack(file.entry, "could not be written to " + Shown(outcome.second.ToString()));
       }
     } else if (!KeepBackIfOverwritten(file.entry) && host_.deleteSources() &&
                !IsKeptBack(file.entry)) {
@@ -251,7 +238,6 @@ void UpdateDialog::CommitLooseFiles() {
       RemoveSource(file.entry, file.relative, source);
     }
   }
-  pendingLoose_.clear();
 }
 
 }  // namespace update

@@ -39,7 +39,7 @@ UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressV
       progress_(progress),
       stdoutIsTerminal_(platform::StandardOutputIsTerminal()),
       ledger_(host.env()),
-      looseBatch_(host.env()),
+      looseStage_(host.env()),
       packStage_(packStore),
       readAhead_(
           [this](const std::string& path, std::vector<unsigned char>& buffer,

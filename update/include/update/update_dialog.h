@@ -19,6 +19,7 @@
 #include "ui/message_queue.h"
 #include "ui/progress_view.h"
 #include "update/loose_file_batch.h"
+#include "update/loose_stage.h"
 #include "update/pack_stage.h"
 #include "update/pack_store.h"
 #include "update/read_ahead.h"
@@ -322,21 +323,11 @@ class UpdateDialog {
   // aside; and which later file takes its name.
   SourceLedger ledger_;
 
-  // Loose files written to temporaries and waiting for the batch's commit.
-  struct PendingLooseFile {
-    std::string entry;
-    std::string relative;
-    bool inPack;  // a pack update file met again: its failure keeps nothing back
-  };
-  LooseFileBatch looseBatch_;
+  // How the loose-file stage applies files, and its batch of files waiting
+  // for their commit.
+  LooseStage looseStage_;
   // The pack stage's directories and its open batch of stores.
   PackStage packStage_;
-  // This run moves loose files into place instead of copying them: each
-  // source is delivered as it is and deleted once its file is in place.
-  bool movesSources_ = false;
-  // WorkPathIsInstallation(), as the loose-file search found it.
-  bool workPathIsInstallation_ = false;
-  std::vector<PendingLooseFile> pendingLoose_;
 
 
   // Why loads failed, by path, as the read-ahead's threads found it.
