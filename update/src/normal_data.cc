@@ -1,14 +1,12 @@
 // Loose update files: everything below the work path is written into the
 // installation (the current directory) under the same relative name.
 #include <cstdio>
-#include <memory>
 #include <utility>
 #include <vector>
 
 #include "fileutil/file_util.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
-#include "platform/unnamed_file.h"
 #include "relative_name.h"
 #include "update/update_dialog.h"
 

@@ -329,7 +329,6 @@ class UpdateDialog {
   // The pack stage's directories and its open batch of stores.
   PackStage packStage_;
 
-
   // Why loads failed, by path, as the read-ahead's threads found it.
   std::mutex loadFailuresMutex_;
   std::map<std::string, std::string> loadFailures_;
