@@ -18,10 +18,6 @@
 
 namespace platform {
 
-std::unique_ptr<RandomAccessFile> RandomAccessFile::Open(const std::string& path, Mode mode) {
-  return internal::SystemFile::Open(path, mode);
-}
-
 Status RandomAccessFile::Write(std::uint64_t offset, const void* data, std::size_t length) {
   std::size_t written = 0;
   return WritePart(offset, data, length, &written);

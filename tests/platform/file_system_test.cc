@@ -1,6 +1,7 @@
 #include "fault_env.h"
 #include "platform/env.h"
 #include "platform/file_system.h"
+#include "random_access_file_system.h"
 #include "system_files.h"
 
 #include <fcntl.h>
@@ -281,8 +282,8 @@ TEST(FileSyncTest, SyncsReportTheFileAndTheReason) {
   WriteFile(dir.Join("f"), "x");
   EXPECT_TRUE(platform::SyncDirectory(dir.path()).ok());
   EXPECT_TRUE(platform::SyncFileSystemOf(dir.Join("f")).ok());
-  auto file =
-      platform::RandomAccessFile::Open(dir.Join("f"), platform::RandomAccessFile::Mode::kReadWrite);
+  auto file = platform::internal::SystemFile::Open(dir.Join("f"),
+                                                  platform::RandomAccessFile::Mode::kReadWrite);
   ASSERT_NE(file, nullptr);
   EXPECT_TRUE(file->Sync().ok());
 

@@ -1,4 +1,5 @@
 #include "fault_env.h"
+#include "random_access_file_system.h"
 #include "platform/random_access_file.h"
 
 #ifndef _WIN32
@@ -19,6 +20,7 @@
 namespace {
 
 using platform::RandomAccessFile;
+using platform::internal::SystemFile;
 using testing_support::WriteDecision;
 using testing_support::ReadFile;
 using testing_support::TempDir;
@@ -30,20 +32,20 @@ class RandomAccessFileTest : public ::testing::Test {
 };
 
 TEST_F(RandomAccessFileTest, OpenModes) {
-  EXPECT_EQ(RandomAccessFile::Open(dir_.Join("missing"), RandomAccessFile::Mode::kReadWrite),
+  EXPECT_EQ(SystemFile::Open(dir_.Join("missing"), RandomAccessFile::Mode::kReadWrite),
             nullptr);
-  EXPECT_EQ(RandomAccessFile::Open(dir_.path(), RandomAccessFile::Mode::kReadWrite), nullptr);
+  EXPECT_EQ(SystemFile::Open(dir_.path(), RandomAccessFile::Mode::kReadWrite), nullptr);
   WriteFile(dir_.Join("Vol.pak"), "old content");
-  auto file = RandomAccessFile::Open(dir_.path() + "\\vol.PAK", RandomAccessFile::Mode::kReadWrite);
+  auto file = SystemFile::Open(dir_.path() + "\\vol.PAK", RandomAccessFile::Mode::kReadWrite);
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(file->Size(), 11u);
-  file = RandomAccessFile::Open(dir_.Join("vol.pak"), RandomAccessFile::Mode::kCreateReadWrite);
+  file = SystemFile::Open(dir_.Join("vol.pak"), RandomAccessFile::Mode::kCreateReadWrite);
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(file->Size(), 0u);  // truncated
 }
 
 TEST_F(RandomAccessFileTest, PositionedReadsAndWrites) {
-  auto file = RandomAccessFile::Open(dir_.Join("f"), RandomAccessFile::Mode::kCreateReadWrite);
+  auto file = SystemFile::Open(dir_.Join("f"), RandomAccessFile::Mode::kCreateReadWrite);
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(file->WriteAt(4, "abcd", 4), 4u);  // extends with a zero-filled gap
   EXPECT_EQ(file->Size(), 8u);
@@ -96,10 +98,10 @@ TEST_F(RandomAccessFileTest, AFaultEnvFailsOrTearsWrites) {
 // any handle meanwhile (the lock lies past the end of any volume).
 TEST_F(RandomAccessFileTest, ExclusiveLockBlocksAnotherHandle) {
   WriteFile(dir_.Join("vol"), "data");
-  auto file = RandomAccessFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
+  auto file = SystemFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
   ASSERT_NE(file, nullptr);
   ASSERT_TRUE(file->LockExclusive(0).ok());
-  auto second = RandomAccessFile::Open(dir_.Join("VOL"), RandomAccessFile::Mode::kReadWrite);
+  auto second = SystemFile::Open(dir_.Join("VOL"), RandomAccessFile::Mode::kReadWrite);
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->LockExclusive(0).code(), platform::Status::Code::kBusy);
   char read[4] = {};
@@ -133,7 +135,7 @@ TEST_F(RandomAccessFileTest, ExclusiveLockBlocksAnotherProcess) {
     ::alarm(30);  // never outlive a parent that failed early
     char go = 0;
     if (::read(toChild[0], &go, 1) != 1) _exit(9);
-    auto mine = RandomAccessFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
+    auto mine = SystemFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
     if (!mine) _exit(10);
     if (mine->LockExclusive(0).ok()) _exit(11);
     int waits = 0;
@@ -146,12 +148,12 @@ TEST_F(RandomAccessFileTest, ExclusiveLockBlocksAnotherProcess) {
                       .ok();
     _exit(locked && waits == 1 ? 0 : 13);
   }
-  auto file = RandomAccessFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
+  auto file = SystemFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
   ASSERT_NE(file, nullptr);
   ASSERT_TRUE(file->LockExclusive(0).ok());
   // A second open in the same process conflicts as well, and a bounded wait
   // gives up with a reason that names the file.
-  auto second = RandomAccessFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
+  auto second = SystemFile::Open(dir_.Join("vol"), RandomAccessFile::Mode::kReadWrite);
   ASSERT_NE(second, nullptr);
   EXPECT_FALSE(second->LockExclusive(0).ok());
   int waits = 0;

@@ -6,11 +6,13 @@
 #include <unistd.h>
 #endif
 
+#include "platform/env.h"
+
 namespace testing_support {
 
 #ifdef _WIN32
 ForeignLockHolder::ForeignLockHolder(const std::string& path) {
-  file_ = platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kReadWrite);
+  platform::Env::Default()->OpenFile(path, platform::RandomAccessFile::Mode::kReadWrite, &file_);
   held_ = file_ != nullptr && file_->LockExclusive(0).ok();
 }
 
@@ -23,8 +25,8 @@ ForeignLockHolder::ForeignLockHolder(const std::string& path) {
   // process would share its open file, and so its lock.
   const pid_t child = ::fork();
   if (child == 0) {
-    auto file =
-        platform::RandomAccessFile::Open(path, platform::RandomAccessFile::Mode::kReadWrite);
+    std::unique_ptr<platform::RandomAccessFile> file;
+    platform::Env::Default()->OpenFile(path, platform::RandomAccessFile::Mode::kReadWrite, &file);
     const char byte = file != nullptr && file->LockExclusive(0).ok() ? 'y' : 'n';
     if (::write(ready[1], &byte, 1) != 1) ::_exit(2);
     ::sleep(60);  // until killed, or for long enough should this process die first

@@ -24,10 +24,6 @@ class RandomAccessFile {
     kRead,             // the file must exist; every write fails ("rb")
   };
 
-  // Opens path (through ResolvePath) as Env::Default() does. Null when it
-  // does not open, errno saying why.
-  static std::unique_ptr<RandomAccessFile> Open(const std::string& path, Mode mode);
-
   virtual ~RandomAccessFile() = default;
   RandomAccessFile(const RandomAccessFile&) = delete;
   RandomAccessFile& operator=(const RandomAccessFile&) = delete;
