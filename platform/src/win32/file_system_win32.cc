@@ -63,21 +63,40 @@ bool IsDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+namespace {
+
+// False for a call that just failed, errno saying why as the POSIX calls do
+// (the Env reads it).
+bool FailedWith(DWORD error) {
+  errno = internal::ErrnoFromWindowsError(error);
+  return false;
+}
+
+bool EmptyPath() {
+  errno = EINVAL;
+  return false;
+}
+
+}  // namespace
+
 bool CreateDirectory(const std::string& path) {
-  return !path.empty() && ::CreateDirectoryA(NativePath(path).c_str(), nullptr) != 0;
+  if (path.empty()) return EmptyPath();
+  return ::CreateDirectoryA(NativePath(path).c_str(), nullptr) != 0 ||
+         FailedWith(::GetLastError());
 }
 
 bool RemoveDirectory(const std::string& path) {
-  return !path.empty() && ::RemoveDirectoryA(NativePath(path).c_str()) != 0;
+  if (path.empty()) return EmptyPath();
+  return ::RemoveDirectoryA(NativePath(path).c_str()) != 0 || FailedWith(::GetLastError());
 }
 
 bool DeleteFile(const std::string& path) {
-  if (path.empty()) return false;
-  return ::DeleteFileA(NativePath(path).c_str()) != 0;
+  if (path.empty()) return EmptyPath();
+  return ::DeleteFileA(NativePath(path).c_str()) != 0 || FailedWith(::GetLastError());
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
-  if (from.empty() || to.empty()) return false;
+  if (from.empty() || to.empty()) return EmptyPath();
   // Write-through: the call returns once the new name is on the disk, which
   // is what the POSIX layer gets from the directory sync that follows.
   const std::string source = NativePath(from);
@@ -92,17 +111,17 @@ bool RenameFile(const std::string& from, const std::string& to) {
   if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & FILE_ATTRIBUTE_READONLY) == 0 || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     ::SetLastError(error);
-    return false;
+    return FailedWith(error);
   }
   if (::SetFileAttributesA(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) == 0) {
     ::SetLastError(error);
-    return false;
+    return FailedWith(error);
   }
   if (::MoveFileExA(source.c_str(), target.c_str(), flags) != 0) return true;
   const DWORD again = ::GetLastError();
   ::SetFileAttributesA(target.c_str(), attributes);
   ::SetLastError(again);
-  return false;
+  return FailedWith(again);
 }
 
 bool SetAttributesNormal(const std::string& path) {
