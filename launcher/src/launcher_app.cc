@@ -102,7 +102,7 @@ void LauncherApp::startUp() {
 
 void LauncherApp::openShareFile() {
   std::string error;
-  switch (shareFile_.openOrCreate(&error)) {
+  switch (shareFile_.openOrCreate(&error, env_)) {
     case ShareFileLink::Attach::kOpened:
       writeLog("Open ShareFile!!!");
       break;

@@ -13,16 +13,17 @@ constexpr int kMaxWaitLooks = 1000;
 
 }  // namespace
 
-ShareFileLink::Attach ShareFileLink::openOrCreate(std::string* error) {
+ShareFileLink::Attach ShareFileLink::openOrCreate(std::string* error, platform::Env* env) {
   release();
-  platform::NamedSharedMemory::Origin origin;
-  std::string reason;
-  shareMapping_ = platform::NamedSharedMemory::OpenOrCreate(kShareFileName, sizeof(ShareFileBlock),
-                                                            &origin, &reason);
-  if (shareMapping_ == nullptr || shareMapping_->data() == nullptr ||
+  platform::NamedSharedMemory::Origin origin = platform::NamedSharedMemory::Origin::kCreated;
+  const platform::Status opened =
+      env->OpenSharedMemory(kShareFileName, sizeof(ShareFileBlock), &shareMapping_, &origin);
+  if (!opened.ok() || shareMapping_ == nullptr || shareMapping_->data() == nullptr ||
       shareMapping_->size() < sizeof(ShareFileBlock)) {
     shareMapping_.reset();
-    if (error != nullptr) *error = reason.empty() ? "the block could not be mapped" : reason;
+    if (error != nullptr) {
+      *error = opened.ok() ? std::string("the block could not be mapped") : opened.Reason();
+    }
     return Attach::kFailed;
   }
   shareView_ = static_cast<ShareFileBlock*>(shareMapping_->data());

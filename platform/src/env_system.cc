@@ -123,6 +123,15 @@ class SystemEnv : public Env {
   Status SyncFileSystemOf(const std::string& path) override {
     return platform::SyncFileSystemOf(path);
   }
+  Status OpenSharedMemory(const std::string& name, std::size_t size,
+                          std::unique_ptr<NamedSharedMemory>* memory,
+                          NamedSharedMemory::Origin* origin) override {
+    std::string reason;
+    *memory = NamedSharedMemory::OpenOrCreate(name, size, origin, &reason);
+    if (*memory != nullptr) return Status::Ok();
+    return Status::Error(Status::Code::kIoError, name,
+                         reason.empty() ? "the block could not be mapped" : reason);
+  }
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/env.h"
 #include "platform/shared_memory.h"
 
 namespace launcher {
@@ -43,7 +44,7 @@ class ShareFileLink {
 
   // Opens the block "Marovetin" or creates it. Any earlier hold is released
   // first.
-  Attach openOrCreate(std::string* error);
+  Attach openOrCreate(std::string* error, platform::Env* env = platform::Env::Default());
 
   // Lets go of the block (the platform removes it when this was the last holder).
   void release();

@@ -1,6 +1,7 @@
 // The one way from the system to the operating system's files. Every call
 // that makes, changes, reads, lists, syncs or removes a file goes through an
-// Env and returns a Status that names the file and the reason. The programs
+// Env and returns a Status that names the file and the reason; so does the
+// opening of the named shared memory that concurrent runs share. The programs
 // use Env::Default(), the operating system as it is; a caller may pass an Env
 // of its own that wraps it (EnvWrapper) to watch, fail or stand in for any of
 // these calls, and the code below behaves as it would on a real disk that
@@ -21,6 +22,7 @@
 #include "platform/file_system.h"
 #include "platform/random_access_file.h"
 #include "platform/sequential_file.h"
+#include "platform/shared_memory.h"
 #include "platform/status.h"
 #include "platform/unnamed_file.h"
 
@@ -95,6 +97,13 @@ class Env {
   // Makes everything written to the file system that holds path durable
   // (syncfs): one call for a whole batch of files instead of one per file.
   virtual Status SyncFileSystemOf(const std::string& path) = 0;
+
+  // The named block of shared memory of name, at least size bytes, as
+  // NamedSharedMemory::OpenOrCreate gives it; *origin says whether it was
+  // created. The failure says why, in the status's message.
+  virtual Status OpenSharedMemory(const std::string& name, std::size_t size,
+                                  std::unique_ptr<NamedSharedMemory>* memory,
+                                  NamedSharedMemory::Origin* origin) = 0;
 };
 
 // An Env that passes every call on to another one: a wrapper overrides the
@@ -145,6 +154,11 @@ class EnvWrapper : public Env {
   Status SyncDirectory(const std::string& path) override { return target_->SyncDirectory(path); }
   Status SyncFileSystemOf(const std::string& path) override {
     return target_->SyncFileSystemOf(path);
+  }
+  Status OpenSharedMemory(const std::string& name, std::size_t size,
+                          std::unique_ptr<NamedSharedMemory>* memory,
+                          NamedSharedMemory::Origin* origin) override {
+    return target_->OpenSharedMemory(name, size, memory, origin);
   }
 
  private:
