@@ -21,14 +21,21 @@ namespace {
 // that failed without saying why is reported as an I/O error.
 Status Failed(const std::string& path) { return Status::FromErrno(errno != 0 ? errno : EIO, path); }
 
-// A result of file_system.h as a Status about path.
-Status Checked(bool done, const std::string& path) { return done ? Status::Ok() : Failed(path); }
+// Runs one call of the system's (true when done, errno saying why not) and
+// gives its result as a Status about path; errno is cleared first, so that a
+// call that fails without setting it is not reported with an older reason.
+template <typename Call>
+Status Checked(const std::string& path, Call call) {
+  errno = 0;
+  return call() ? Status::Ok() : Failed(path);
+}
 
 // A stdio stream read from start to end, without a buffer of its own: the
 // callers read in large pieces.
 class StreamFile : public SequentialFile {
  public:
-  StreamFile(std::string path, std::FILE* stream) : SequentialFile(std::move(path)), stream_(stream) {
+  StreamFile(std::string path, std::FILE* stream)
+      : SequentialFile(std::move(path)), stream_(stream) {
     std::setvbuf(stream_, nullptr, _IONBF, 0);
   }
   ~StreamFile() override { std::fclose(stream_); }
@@ -55,27 +62,23 @@ class SystemEnv : public Env {
  public:
   Status OpenFile(const std::string& path, RandomAccessFile::Mode mode,
                   std::unique_ptr<RandomAccessFile>* file) override {
-    errno = 0;
-    *file = internal::SystemFile::Open(path, mode);
-    return *file != nullptr ? Status::Ok() : Failed(path);
+    return Checked(path,
+                   [&] { return (*file = internal::SystemFile::Open(path, mode)) != nullptr; });
   }
   Status OpenSequentialFile(const std::string& path, std::unique_ptr<SequentialFile>* file,
                             FileStamp* stamp) override {
-    errno = 0;
     FileStamp opened;
-    std::FILE* stream = OpenFileToRead(path, &opened);
-    if (stream == nullptr) {
-      file->reset();
-      return Failed(path);
-    }
+    std::FILE* stream = nullptr;
+    file->reset();
+    const Status status =
+        Checked(path, [&] { return (stream = OpenFileToRead(path, &opened)) != nullptr; });
+    if (!status.ok()) return status;
     if (stamp != nullptr) *stamp = opened;
     file->reset(new StreamFile(path, stream));
-    return Status::Ok();
+    return status;
   }
   Status OpenStream(const std::string& path, const char* mode, std::FILE** stream) override {
-    errno = 0;
-    *stream = platform::OpenFile(path, mode);
-    return *stream != nullptr ? Status::Ok() : Failed(path);
+    return Checked(path, [&] { return (*stream = platform::OpenFile(path, mode)) != nullptr; });
   }
   Status WriteUnnamedFile(const std::string& directory, const unsigned char* data,
                           std::size_t size, std::unique_ptr<UnnamedFile>* file) override {
@@ -84,40 +87,32 @@ class SystemEnv : public Env {
     return Status::Error(Status::Code::kInvalid, directory, "no unnamed file written");
   }
   Status RenameFile(const std::string& from, const std::string& to) override {
-    errno = 0;
-    return Checked(platform::RenameFile(from, to), to);
+    return Checked(to, [&] { return platform::RenameFile(from, to); });
   }
   Status RenameResolvedFile(const std::string& from, const std::string& to) override {
-    errno = 0;
-    return Checked(platform::RenameResolvedFile(from, to), to);
+    return Checked(to, [&] { return platform::RenameResolvedFile(from, to); });
   }
   Status LinkAsNewFile(const std::string& source, const std::string& newName) override {
-    errno = 0;
-    return Checked(platform::LinkAsNewFile(source, newName), source);
+    return Checked(source, [&] { return platform::LinkAsNewFile(source, newName); });
   }
   Status DeleteFile(const std::string& path) override {
-    errno = 0;
-    return Checked(platform::DeleteFile(path), path);
+    return Checked(path, [&] { return platform::DeleteFile(path); });
   }
   Status DeleteFileKeeping(const std::string& path, DeletedFile* kept) override {
-    errno = 0;
-    return Checked(platform::DeleteFileKeeping(path, kept), path);
+    return Checked(path, [&] { return platform::DeleteFileKeeping(path, kept); });
   }
   Status CreateDirectory(const std::string& path) override {
-    errno = 0;
-    return Checked(platform::CreateDirectory(path), path);
+    return Checked(path, [&] { return platform::CreateDirectory(path); });
   }
   Status RemoveDirectory(const std::string& path) override {
-    errno = 0;
-    return Checked(platform::RemoveDirectory(path), path);
+    return Checked(path, [&] { return platform::RemoveDirectory(path); });
   }
   Status ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries,
                        std::vector<std::string>* directoryLinks) override {
-    errno = 0;
-    const bool listed = directoryLinks != nullptr
-                            ? platform::ListDirectory(path, entries, directoryLinks)
-                            : platform::ListDirectory(path, entries);
-    return Checked(listed, path);
+    return Checked(path, [&] {
+      return directoryLinks != nullptr ? platform::ListDirectory(path, entries, directoryLinks)
+                                       : platform::ListDirectory(path, entries);
+    });
   }
   Status SyncDirectory(const std::string& path) override { return platform::SyncDirectory(path); }
   Status SyncFileSystemOf(const std::string& path) override {
