@@ -142,11 +142,11 @@ std::string UpdateIndexValueRefusal(const CommandLine& line) {
 }
 
 std::string PackPlaceRefusal(const CommandLine& line, const std::string& currentDir,
-                             const std::string& packName) {
+                             const std::string& packName, platform::Env* env) {
   // The utility modes log too.
   if (line.given(Option::kLog)) {
     const std::string& log = line.value(Option::kLog);
-    if (update::IsInstallationVolume(FromInstallation(currentDir, log), packName)) {
+    if (update::IsInstallationVolume(FromInstallation(currentDir, log), packName, env)) {
       return "marovetin: -log " + log +
              " is a pack volume of the installation; the run log would be written into it; "
              "name another file\n";

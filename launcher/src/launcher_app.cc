@@ -60,7 +60,7 @@ bool LauncherApp::InitInstance(int argc, const char* const* argv) {
                                    : std::string(kDefaultPackName);
   for (const std::string& refusal :
        {UnsafeWorkPathRefusal(commandLine_, here), UpdateIndexValueRefusal(commandLine_),
-        PackPlaceRefusal(commandLine_, here, packName)}) {
+        PackPlaceRefusal(commandLine_, here, packName, env_)}) {
     if (refusal.empty()) continue;
     std::fputs(refusal.c_str(), stderr);
     exitStatus_ = kExitUsage;

@@ -84,7 +84,7 @@ bool CPKFSF::Holds(const PackArchive* volume) const {
 
 bool CPKFSF::IsLoaded(const std::string& volumePath) const {
   for (const std::unique_ptr<PackArchive>& volume : archives_) {
-    if (volume->path() == volumePath || platform::IsSameFile(volume->path(), volumePath)) {
+    if (volume->path() == volumePath || env()->IsSameFile(volume->path(), volumePath)) {
       return true;
     }
   }

@@ -114,6 +114,11 @@ class SystemEnv : public Env {
                                        : platform::ListDirectory(path, entries);
     });
   }
+  Status StampFile(const std::string& path, FileStamp* stamp) override {
+    errno = 0;
+    if (StampPath(path, stamp) || errno == ENOENT || errno == ENOTDIR) return Status::Ok();
+    return Failed(path);
+  }
   Status SyncDirectory(const std::string& path) override { return platform::SyncDirectory(path); }
   Status SyncFileSystemOf(const std::string& path) override {
     return platform::SyncFileSystemOf(path);

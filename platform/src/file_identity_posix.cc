@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -15,23 +16,23 @@ namespace platform {
 namespace {
 
 bool StatExisting(const std::string& path, struct stat* st) {
-  return !path.empty() && internal::OnExistingPath(path, [st](const std::string& candidate) {
+  return internal::OnExistingPath(path, [st](const std::string& candidate) {
     return ::stat(candidate.c_str(), st) == 0;
   });
 }
 
 }  // namespace
 
-bool IsSameFile(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  if (!StatExisting(a, &sa) || !StatExisting(b, &sb)) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-FileStamp StampOf(const std::string& path) {
+bool StampPath(const std::string& path, FileStamp* stamp) {
   struct stat st;
-  if (!StatExisting(path, &st)) return FileStamp();
-  return internal::StampFromStat(st);
+  *stamp = FileStamp();
+  if (path.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  if (!StatExisting(path, &st)) return false;
+  *stamp = internal::StampFromStat(st);
+  return true;
 }
 
 std::string CanonicalPath(const std::string& path) {
@@ -46,13 +47,6 @@ std::string CanonicalPath(const std::string& path) {
 bool IsSymbolicLink(const std::string& path) {
   struct stat st;
   return !path.empty() && ::lstat(ResolvePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-bool FileSystemIdOf(const std::string& path, std::uint64_t* id) {
-  struct stat st;
-  if (path.empty() || ::stat(ResolvePath(path).c_str(), &st) != 0) return false;
-  if (id != nullptr) *id = static_cast<std::uint64_t>(st.st_dev);
-  return true;
 }
 
 }  // namespace platform

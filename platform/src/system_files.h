@@ -83,6 +83,11 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
 // was when opened, from the open file itself.
 std::FILE* OpenFileToRead(const std::string& path, FileStamp* stamp);
 
+// The stamp of the file path leads to (through ResolvePath, following
+// symbolic links); false, errno saying why, when there is none or it cannot
+// be looked at.
+bool StampPath(const std::string& path, FileStamp* stamp);
+
 }  // namespace platform
 
 #endif  // MAROVETIN_PLATFORM_SRC_SYSTEM_FILES_H_

@@ -1,8 +1,8 @@
 // The I/O fault campaign: an update of fifty files (pack and loose, "-df", some
 // into directories it must make) run by the built updater once per I/O call
 // it makes, with that call failing: every call of each kind (write, read,
-// sync, open, rename, link, remove, mkdir, rmdir, list), first failing once with EIO,
-// then failing from there on with ENOSPC (a full disk stays full). After each
+// sync, open, rename, link, remove, mkdir, rmdir, list, stat), first failing
+// once with EIO, then failing from there on with ENOSPC (a full disk stays full). After each
 // run: the updater exited 0 or 1; every update file whose content is not in
 // place still exists; nothing else in the installation changed but for whole
 // new contents; the pack set loads; and a clean rerun completes the update to

@@ -36,6 +36,11 @@ TEST(EnvTest, TheSystemsFailuresNameThePathAndTheReason) {
   std::unique_ptr<platform::SequentialFile> sequential;
   std::FILE* stream = nullptr;
   std::vector<platform::DirectoryEntry> entries;
+  platform::FileStamp stamp;
+  const std::string loop = dir.Join("loop");
+#ifndef _WIN32
+  std::filesystem::create_symlink("loop", loop);
+#endif
   const struct {
     const char* call;
     std::function<Status()> run;
@@ -58,6 +63,10 @@ TEST(EnvTest, TheSystemsFailuresNameThePathAndTheReason) {
        dir.Join("full"), EEXIST},
       {"remove a directory", [&] { return env->RemoveDirectory(missing); }, missing, ENOENT},
       {"list", [&] { return env->ListDirectory(missing, &entries, nullptr); }, missing, ENOENT},
+#ifndef _WIN32
+      {"stamp a link that leads to itself", [&] { return env->StampFile(loop, &stamp); }, loop,
+       ELOOP},
+#endif
   };
   for (const auto& row : rows) {
     const Status status = row.run();
@@ -69,6 +78,21 @@ TEST(EnvTest, TheSystemsFailuresNameThePathAndTheReason) {
   EXPECT_EQ(sequential, nullptr);
   EXPECT_EQ(stream, nullptr);
   EXPECT_EQ(ReadFile(dir.Join("file")), "bytes");
+
+  // Nothing there is an answer, not a failure; a file that cannot be looked
+  // at is no "other file" to a caller that asks for the reason.
+  EXPECT_TRUE(env->StampFile(missing, &stamp).ok());
+  EXPECT_FALSE(stamp.exists);
+  bool same = true;
+  EXPECT_TRUE(env->CompareFiles(dir.Join("file"), missing, &same).ok());
+  EXPECT_FALSE(same);
+  EXPECT_TRUE(env->CompareFiles(dir.Join("file"), dir.path() + "/./FILE", &same).ok());
+  EXPECT_TRUE(same);
+#ifndef _WIN32
+  EXPECT_EQ(env->CompareFiles(dir.Join("file"), loop, &same).error(), ELOOP);
+  EXPECT_FALSE(same);
+  EXPECT_FALSE(env->IsSameFile(loop, loop));
+#endif
 }
 
 TEST(EnvTest, AFaultEnvAsksAboutEachCallOnceAndFailsOnlyWhatItIsTold) {
@@ -122,6 +146,12 @@ TEST(EnvTest, AFaultEnvAsksAboutEachCallOnceAndFailsOnlyWhatItIsTold) {
        [](Env* env, const std::string& dir) {
          std::vector<platform::DirectoryEntry> entries;
          return env->ListDirectory(dir, &entries, nullptr);
+       },
+       ""},
+      {"stat", IoCall::kStat,
+       [](Env* env, const std::string& dir) {
+         platform::FileStamp stamp;
+         return env->StampFile(dir + "/old", &stamp);
        },
        ""},
       {"sync", IoCall::kSync,

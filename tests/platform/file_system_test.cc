@@ -97,7 +97,7 @@ TEST(FileSystemTest, OpenFileThroughResolution) {
   platform::FileStamp stamp;
   f = platform::OpenFileToRead(dir.path() + "/pak/SUB/a.txt", &stamp);
   ASSERT_NE(f, nullptr);
-  EXPECT_TRUE(stamp == platform::StampOf(dir.Join("Pak/Sub/A.TXT")));
+  EXPECT_TRUE(stamp == platform::Env::Default()->StampOf(dir.Join("Pak/Sub/A.TXT")));
   std::setvbuf(f, nullptr, _IONBF, 0);
   EXPECT_EQ(platform::ReadSomeFromFile(f, buffer, sizeof buffer), 5);
   EXPECT_EQ(platform::ReadSomeFromFile(f, buffer, sizeof buffer), 0);

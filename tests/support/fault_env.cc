@@ -10,8 +10,9 @@ using platform::RandomAccessFile;
 using platform::SequentialFile;
 
 const char* IoCallName(IoCall call) {
-  static const char* const kNames[kIoCallKinds] = {"write", "read",   "sync",  "open",  "rename",
-                                                   "link",  "remove", "mkdir", "rmdir", "list"};
+  static const char* const kNames[kIoCallKinds] = {"write", "read",  "sync", "open",
+                                                   "rename", "link", "remove", "mkdir",
+                                                   "rmdir", "list", "stat"};
   return kNames[static_cast<int>(call)];
 }
 
@@ -175,6 +176,12 @@ Status FaultEnv::ListDirectory(const std::string& path,
   entries->clear();
   const Status verdict = Ask(IoCall::kList, path);
   return verdict.ok() ? target()->ListDirectory(path, entries, directoryLinks) : verdict;
+}
+
+Status FaultEnv::StampFile(const std::string& path, platform::FileStamp* stamp) {
+  *stamp = platform::FileStamp();
+  const Status verdict = Ask(IoCall::kStat, path);
+  return verdict.ok() ? target()->StampFile(path, stamp) : verdict;
 }
 
 Status FaultEnv::SyncDirectory(const std::string& path) {

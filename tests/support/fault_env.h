@@ -22,9 +22,11 @@ namespace testing_support {
 using platform::Status;
 
 // The kinds of call a FaultEnv is asked about.
-enum class IoCall { kWrite, kRead, kSync, kOpen, kRename, kLink, kRemove, kMkdir, kRmdir, kList };
-constexpr int kIoCallKinds = 10;
-// "write", "read", ..., "list".
+enum class IoCall {
+  kWrite, kRead, kSync, kOpen, kRename, kLink, kRemove, kMkdir, kRmdir, kList, kStat
+};
+constexpr int kIoCallKinds = 11;
+// "write", "read", ..., "list", "stat".
 const char* IoCallName(IoCall call);
 
 // What happens to one write.
@@ -70,6 +72,7 @@ class FaultEnv : public platform::EnvWrapper {
   Status RemoveDirectory(const std::string& path) override;
   Status ListDirectory(const std::string& path, std::vector<platform::DirectoryEntry>* entries,
                        std::vector<std::string>* directoryLinks) override;
+  Status StampFile(const std::string& path, platform::FileStamp* stamp) override;
   Status SyncDirectory(const std::string& path) override;
   Status SyncFileSystemOf(const std::string& path) override;
 

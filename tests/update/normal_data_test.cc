@@ -108,6 +108,47 @@ TEST_F(NormalDataTest, LooseFileIsNeverWrittenOverAPackVolume) {
   EXPECT_EQ(ReadFile(work() + "/data.PAK"), "delivered");
 }
 
+TEST_F(NormalDataTest, AFileThatCannotBeLookedAtIsNeverTakenForNoVolume) {
+  // Whether the file there is a pack volume is not known when either the
+  // destination or the volume cannot be looked at: both stay, for a rerun.
+  const struct {
+    const char* unstampable;  // the spelling whose look fails
+    const char* reason;
+  } rows[] = {
+      {"data.PAK", "could not be written to INSTALL/data.PAK: Input/output error"},
+      {"DATA.pak", "would overwrite the pack volume DATA.pak"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.unstampable);
+    WriteFile(install() + "/DATA.pak", "volume");
+    WriteFile(work() + "/data.PAK", "delivered");
+    host_.removeSources = true;
+    struct Unstampable : platform::EnvWrapper {
+      explicit Unstampable(const std::string& name) : EnvWrapper(platform::Env::Default()), name(name) {}
+      platform::Status StampFile(const std::string& path, platform::FileStamp* stamp) override {
+        *stamp = platform::FileStamp();
+        if (path.size() >= name.size() &&
+            path.compare(path.size() - name.size(), name.size(), name) == 0) {
+          return platform::Status::FromErrno(EIO, path);
+        }
+        return target()->StampFile(path, stamp);
+      }
+      std::string name;
+    } unstampable(row.unstampable);
+    host_.files = &unstampable;
+    UpdateDialog dialog(host_, store_, progress_);
+    const std::string err = Run(dialog);
+    host_.files = platform::Env::Default();
+    std::string reason = row.reason;
+    const std::size_t at = reason.find("INSTALL");
+    if (at != std::string::npos) reason.replace(at, 7, install());
+    EXPECT_EQ(err, "marovetin: kept back " + work() + "/data.PAK: " + reason + "\n");
+    EXPECT_EQ(ReadFile(install() + "/DATA.pak"), "volume");
+    EXPECT_EQ(ReadFile(work() + "/data.PAK"), "delivered");
+    EXPECT_EQ(dialog.outcome().keptBack, 1);
+  }
+}
+
 TEST_F(NormalDataTest, SourceIsDeletedOnlyAfterItsDestinationWasWritten) {
   WriteFile(work() + "/good.txt", "G");
   WriteFile(work() + "/blocked.txt", "B");

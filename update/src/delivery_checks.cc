@@ -87,17 +87,21 @@ std::string UpdateDialog::PackRefusal(const std::vector<unsigned char>& data) co
 }
 
 std::string UpdateDialog::PackVolumeAt(const std::string& destination) const {
-  // The main volume counts even when it could not be loaded.
-  if (platform::IsSameFile(destination, host_.packName())) return host_.packName();
+  // The main volume counts even when it could not be loaded, and when it
+  // cannot be looked at: it may be the destination.
+  bool same = false;
+  if (!host_.env()->CompareFiles(destination, host_.packName(), &same).ok() || same) {
+    return host_.packName();
+  }
   if (packStore_.IsVolume(destination)) return destination;
   // Also the volumes of a set this run does not mount (the default set under
   // "-sp", and either set's chained volumes).
-  if (IsInstallationVolume(destination, host_.packName())) return destination;
+  if (IsInstallationVolume(destination, host_.packName(), host_.env())) return destination;
   return std::string();
 }
 
 bool UpdateDialog::WorkPathIsInstallation() const {
-  return platform::IsSameFile(SourceDirectory(), host_.currentDir());
+  return host_.env()->IsSameFile(SourceDirectory(), host_.currentDir());
 }
 
 void UpdateDialog::ReportLeftovers() {

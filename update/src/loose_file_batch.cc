@@ -31,7 +31,7 @@ LooseFileBatch::~LooseFileBatch() { Discard(); }
 bool LooseFileBatch::IdentifyDirectory(const std::string& directory, DirectoryId* id) const {
   auto known = directories_.find(directory);
   if (known == directories_.end()) {
-    const platform::FileStamp stamp = platform::StampOf(directory);
+    const platform::FileStamp stamp = env_->StampOf(directory);
     if (!stamp.exists || !stamp.directory) return false;
     known = directories_.emplace(directory, DirectoryId{stamp.device, stamp.inode}).first;
   }
@@ -40,7 +40,7 @@ bool LooseFileBatch::IdentifyDirectory(const std::string& directory, DirectoryId
 }
 
 LooseFileBatch::Target LooseFileBatch::Locate(const std::string& destination) const {
-  return Locate(destination, platform::StampOf(destination));
+  return Locate(destination, env_->StampOf(destination));
 }
 
 LooseFileBatch::Target LooseFileBatch::Locate(const std::string& destination,
@@ -136,7 +136,7 @@ bool LooseFileBatch::StageByLink(const std::string& destination, const Target& t
   if (!linked.ok()) {
     // A temporary left by a run cut short may be a second name of source,
     // which then no longer counts as the sole name of its file.
-    if (linked.error() != EMLINK || !platform::IsSameFile(source, file.temporary) ||
+    if (linked.error() != EMLINK || !env_->IsSameFile(source, file.temporary) ||
         !env_->DeleteFile(file.temporary).ok() ||
         !env_->LinkAsNewFile(source, file.temporary).ok()) {
       return false;
@@ -203,7 +203,7 @@ platform::Status LooseFileBatch::SyncFileSystems(const std::vector<platform::Sta
     const Staged& file = staged_[i];
     const std::string& path = renamed || file.temporary.empty() ? file.target.path : file.temporary;
     std::uint64_t id = file.target.device;
-    if (!file.target.deviceKnown && !platform::FileSystemIdOf(path, &id)) continue;
+    if (!file.target.deviceKnown && !env_->FileSystemIdOf(path, &id)) continue;
     if (!synced.insert(id).second) continue;
     ++syncCount_;
     platform::Status status = env_->SyncFileSystemOf(path);

@@ -98,7 +98,7 @@ bool UpdateDialog::LoadLooseSource(const std::string& entry, LooseSource* loaded
     // are read only if it cannot be moved after all. One that a later file
     // overwrites stays, so it is never moved.
     if (ledger_.OverwrittenBy(entry) == nullptr) {
-      const platform::FileStamp stamp = platform::StampOf(entry);
+      const platform::FileStamp stamp = host_.env()->StampOf(entry);
       if (stamp.exists && !stamp.directory && stamp.size >= 0) {
         loaded->moving = true;
         loaded->size = static_cast<std::uint64_t>(stamp.size);
@@ -139,12 +139,24 @@ void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& s
   const std::string relative = internal::RelativeTo(entry, source);
   const std::string destination = installation + "/" + relative;
   std::string volume;
+  // Which file is there decides whether it may be replaced (a pack volume may
+  // not, the update file itself need not): a look that failed is no answer.
+  platform::FileStamp existing;
+  bool itself = false;
+  platform::Status looked;
+  if (!relative.empty()) {
+    looked = host_.env()->StampFile(destination, &existing);
+    if (looked.ok() && existing.exists) {
+      looked = host_.env()->CompareFiles(entry, destination, &itself);
+    }
+  }
   if (relative.empty()) {
     // The work path names a file, not a directory: the search lists it as its
     // own entry, and there is no name to write it under.
     if (!inPack) KeepBack(entry, "has no name below the work path");
-  } else if (const platform::FileStamp existing = platform::StampOf(destination);
-             existing.exists && platform::IsSameFile(entry, destination)) {
+  } else if (!looked.ok()) {
+    if (!inPack) KeepBack(entry, "could not be written to " + Shown(looked.ToString()));
+  } else if (itself) {
     // Without a separate work path an update file is its own destination:
     // its bytes are already in place (the decoding options that would change
     // them are refused there), and it is not deleted. With one, a run cut

@@ -1,6 +1,7 @@
 #include "update/pack_volumes.h"
 
 #include "platform/ascii_case.h"
+#include "platform/env.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 
@@ -29,14 +30,19 @@ bool IsChainedVolumeName(const std::string& name) {
 
 }  // namespace
 
-bool IsInstallationVolume(const std::string& path, const std::string& packName) {
+bool IsInstallationVolume(const std::string& path, const std::string& packName,
+                          platform::Env* env) {
   if (path.empty()) return false;
   const bool chainedName = IsChainedVolumeName(NameOf(path));
+  // A look that failed cannot rule a volume out.
+  const auto mayBeOneFile = [env](const std::string& a, const std::string& b) {
+    bool same = false;
+    return !env->CompareFiles(a, b, &same).ok() || same;
+  };
   for (const std::string& first : {packName, std::string(kDefaultPackName)}) {
     if (first.empty()) continue;
-    if (platform::IsSameFile(path, first)) return true;
-    if (chainedName &&
-        platform::IsSameFile(platform::DirectoryOf(path), platform::DirectoryOf(first))) {
+    if (mayBeOneFile(path, first)) return true;
+    if (chainedName && mayBeOneFile(platform::DirectoryOf(path), platform::DirectoryOf(first))) {
       return true;
     }
   }

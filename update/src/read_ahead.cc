@@ -37,17 +37,18 @@ ReadAheadLimits ReadAheadLimitsFromEnvironment() {
   return ReadAheadLimitsForJobs(jobs);
 }
 
-ReadAhead::ReadAhead(Loader loader, ReadAheadLimits limits)
+ReadAhead::ReadAhead(Loader loader, ReadAheadLimits limits, platform::Env* env)
     : ReadAhead(
-          [loader = std::move(loader)](const std::string& path, std::vector<unsigned char>& buffer,
-                                       platform::FileStamp* stamp) {
-            *stamp = platform::StampOf(path);
+          [loader = std::move(loader), env](const std::string& path,
+                                            std::vector<unsigned char>& buffer,
+                                            platform::FileStamp* stamp) {
+            *stamp = env->StampOf(path);
             return loader(path, buffer);
           },
-          limits) {}
+          limits, env) {}
 
-ReadAhead::ReadAhead(StampingLoader loader, ReadAheadLimits limits)
-    : loader_(std::move(loader)), limits_(limits) {
+ReadAhead::ReadAhead(StampingLoader loader, ReadAheadLimits limits, platform::Env* env)
+    : loader_(std::move(loader)), env_(env), limits_(limits) {
   limits_.workers = std::max(limits_.workers, 1);
   limits_.maxFiles = std::max<std::size_t>(limits_.maxFiles, 1);
 }
@@ -242,7 +243,7 @@ int ReadAhead::Take(std::size_t index, const std::string& path, std::vector<unsi
   // Any change the run did not announce (a pack volume that is also an
   // update file, another process) shows in the file's stamp.
   if (slot.loadInline) return LoadNow(path, buffer);
-  if (changedByRun || platform::StampOf(path) != slot.stamp) {
+  if (changedByRun || env_->StampOf(path) != slot.stamp) {
     {
       std::lock_guard<std::mutex> relock(mutex_);
       ++stats_.reloads;
@@ -260,7 +261,7 @@ void ReadAhead::BeforeChange(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (head_ >= sources_.size()) return;  // nothing ahead that the change could reach
   }
-  const platform::FileStamp stamp = platform::StampOf(path);
+  const platform::FileStamp stamp = env_->StampOf(path);
   std::lock_guard<std::mutex> lock(mutex_);
   ++epoch_;
   if (stamp.exists) changes_.push_back(Change{epoch_, stamp});

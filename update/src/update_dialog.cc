@@ -44,7 +44,7 @@ UpdateDialog::UpdateDialog(UpdateHost& host, PackStore& packStore, ui::ProgressV
       readAhead_(
           [this](const std::string& path, std::vector<unsigned char>& buffer,
                  platform::FileStamp* stamp) { return LoadWithinLimit(path, buffer, stamp); },
-          ReadAheadLimits{}) {
+          ReadAheadLimits{}, host.env()) {
   packStore_.SetOutputSink(
       [this](pkfs::OutputStream stream, const std::string& text) { LibraryOutput(stream, text); });
 }
@@ -164,7 +164,7 @@ int UpdateDialog::LoadWithinLimit(const std::string& path, std::vector<unsigned 
                                   platform::FileStamp* stamp) {
   MemorySink sink(buffer, readAhead_.limits().maxFileBytes);
   const bool stampedByHost = host_.stampsPayloads();
-  if (!stampedByHost) *stamp = platform::StampOf(path);
+  if (!stampedByHost) *stamp = host_.env()->StampOf(path);
   const PayloadResult result = host_.decodeFile(path, sink);
   if (stampedByHost) *stamp = result.opened;
   if (sink.overLimit()) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "launcher/option_table.h"
+#include "platform/env.h"
 
 namespace launcher {
 
@@ -48,8 +49,9 @@ std::string UpdateIndexValueRefusal(const CommandLine& line);
 //   or the default one): log lines would be written into the volume;
 // - a "-sp" volume inside the work path: the update would apply the volume
 //   as an update file and, under "-df", delete it.
+// Files are identified through env.
 std::string PackPlaceRefusal(const CommandLine& line, const std::string& currentDir,
-                             const std::string& packName);
+                             const std::string& packName, platform::Env* env);
 
 // The work path that "-sw" names when it does not exist (the message to print,
 // "nothing to apply: ... does not exist"), or empty.

@@ -5,13 +5,16 @@
 // use Env::Default(), the operating system as it is; a caller may pass an Env
 // of its own that wraps it (EnvWrapper) to watch, fail or stand in for any of
 // these calls, and the code below behaves as it would on a real disk that
-// did the same. Questions that change nothing (does a path exist, which file
-// is it, what are its permission bits) stay free functions of file_system.h
+// did the same. So does the question which file a path leads to (its stamp),
+// on which the callers decide whether two names are one file. The questions
+// whose answer decides nothing of that kind (does a path exist, is it a
+// link, what are its permission bits) stay free functions of file_system.h
 // and file_identity.h.
 #ifndef MAROVETIN_PLATFORM_ENV_H_
 #define MAROVETIN_PLATFORM_ENV_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -91,6 +94,25 @@ class Env {
   virtual Status ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries,
                                std::vector<std::string>* directoryLinks) = 0;
 
+  // The stamp of the file path leads to (through ResolvePath, following
+  // symbolic links). A path that leads nowhere (ENOENT, ENOTDIR) is no
+  // failure: *stamp then says that nothing exists there. Any other failure to
+  // look (no right to search a directory, an I/O error) leaves *stamp empty
+  // and says why.
+  virtual Status StampFile(const std::string& path, FileStamp* stamp) = 0;
+
+  // On top of StampFile, for callers to whom a file that cannot be looked at
+  // counts as none: its stamp, empty then; whether a and b lead to one
+  // existing file (false then); and the file system (device) that holds
+  // path, so that one sync per file system can cover a batch of files (false
+  // then).
+  FileStamp StampOf(const std::string& path);
+  bool IsSameFile(const std::string& a, const std::string& b);
+  bool FileSystemIdOf(const std::string& path, std::uint64_t* id);
+  // Whether a and b lead to one existing file, where a failure to look at
+  // either must not count as "no": it is returned, and *same is false.
+  Status CompareFiles(const std::string& a, const std::string& b, bool* same);
+
   // Makes the directory's entries durable (fsync on the directory), so that
   // a file created, renamed or removed in it stays so after a power loss.
   virtual Status SyncDirectory(const std::string& path) = 0;
@@ -150,6 +172,9 @@ class EnvWrapper : public Env {
   Status ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries,
                        std::vector<std::string>* directoryLinks) override {
     return target_->ListDirectory(path, entries, directoryLinks);
+  }
+  Status StampFile(const std::string& path, FileStamp* stamp) override {
+    return target_->StampFile(path, stamp);
   }
   Status SyncDirectory(const std::string& path) override { return target_->SyncDirectory(path); }
   Status SyncFileSystemOf(const std::string& path) override {

@@ -1,5 +1,6 @@
-// Whether two paths lead to one file, whatever their spelling: "." and ".."
-// levels, symbolic links, letter case and "\" separators are all seen through.
+// Which file a path leads to, whatever its spelling: "." and ".." levels,
+// symbolic links, letter case and "\" separators are all seen through. A
+// file's stamp is taken through an Env (Env::StampFile).
 #ifndef MAROVETIN_PLATFORM_FILE_IDENTITY_H_
 #define MAROVETIN_PLATFORM_FILE_IDENTITY_H_
 
@@ -7,11 +8,6 @@
 #include <string>
 
 namespace platform {
-
-// True when both paths name the same existing file (same device and inode
-// once each path has gone through ResolvePath). False when either does not
-// exist.
-bool IsSameFile(const std::string& a, const std::string& b);
 
 // The path with every symbolic link, "." and ".." level resolved (after
 // ResolvePath); empty when it does not exist.
@@ -21,10 +17,6 @@ std::string CanonicalPath(const std::string& path);
 // not the link leads anywhere. A write meant for what a link leads to must
 // then go through CanonicalPath; any other path is its own target.
 bool IsSymbolicLink(const std::string& path);
-
-// The file system (device) that holds path, so that one sync per file system
-// can cover a batch of files; false when path does not exist.
-bool FileSystemIdOf(const std::string& path, std::uint64_t* id);
 
 // What a file looked like at one moment: which file a path led to, its size
 // and its modification and change times. Any write, truncation, replacement
@@ -48,10 +40,6 @@ struct FileStamp {
   }
   bool operator!=(const FileStamp& other) const { return !(*this == other); }
 };
-
-// The stamp of the file the path leads to (through ResolvePath, following
-// symbolic links); exists is false when there is none.
-FileStamp StampOf(const std::string& path);
 
 }  // namespace platform
 

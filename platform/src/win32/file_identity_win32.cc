@@ -1,4 +1,4 @@
-// Whether two paths name one file: same volume serial number and file index.
+// Which file a path names: its volume serial number and file index.
 // The final path of an open handle gives the canonical spelling.
 #include <io.h>
 
@@ -18,12 +18,6 @@ namespace platform {
 
 namespace {
 
-struct FileId {
-  DWORD volume = 0;
-  DWORD high = 0;
-  DWORD low = 0;
-};
-
 // The file or directory itself, opened with no access rights: only its
 // identity and name are read. Backup semantics lets a directory open too.
 HANDLE OpenForIdentity(const std::string& path) {
@@ -33,25 +27,18 @@ HANDLE OpenForIdentity(const std::string& path) {
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// The information of the file path leads to; false, errno saying why, when
+// there is none or it cannot be opened.
 bool InfoOf(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
   HANDLE file = OpenForIdentity(path);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) {
+    errno = path.empty() ? ENOENT : internal::ErrnoFromWindowsError(::GetLastError());
+    return false;
+  }
   const bool ok = ::GetFileInformationByHandle(file, info) != 0;
+  if (!ok) errno = internal::ErrnoFromWindowsError(::GetLastError());
   ::CloseHandle(file);
   return ok;
-}
-
-bool IdOf(const std::string& path, FileId* id) {
-  HANDLE file = OpenForIdentity(path);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  const bool ok = ::GetFileInformationByHandle(file, &info) != 0;
-  ::CloseHandle(file);
-  if (!ok) return false;
-  id->volume = info.dwVolumeSerialNumber;
-  id->high = info.nFileIndexHigh;
-  id->low = info.nFileIndexLow;
-  return true;
 }
 
 // "\\?\C:\dir" as "C:\dir" and "\\?\UNC\server\share" as "\\server\share":
@@ -99,10 +86,12 @@ FileStamp StampFromInfo(const BY_HANDLE_FILE_INFORMATION& info) {
 
 }  // namespace
 
-FileStamp StampOf(const std::string& path) {
+bool StampPath(const std::string& path, FileStamp* stamp) {
   BY_HANDLE_FILE_INFORMATION info;
-  if (!InfoOf(path, &info)) return FileStamp();
-  return StampFromInfo(info);
+  *stamp = FileStamp();
+  if (!InfoOf(path, &info)) return false;
+  *stamp = StampFromInfo(info);
+  return true;
 }
 
 std::FILE* OpenFileToRead(const std::string& path, FileStamp* stamp) {
@@ -117,12 +106,6 @@ std::FILE* OpenFileToRead(const std::string& path, FileStamp* stamp) {
   }
   *stamp = StampFromInfo(info);
   return file;
-}
-
-bool IsSameFile(const std::string& a, const std::string& b) {
-  FileId ia, ib;
-  if (!IdOf(a, &ia) || !IdOf(b, &ib)) return false;
-  return ia.volume == ib.volume && ia.high == ib.high && ia.low == ib.low;
 }
 
 bool IsSymbolicLink(const std::string& path) {
@@ -152,13 +135,6 @@ std::string CanonicalPath(const std::string& path) {
   // One separator throughout, so that callers can compare and nest these
   // paths by "/" as on POSIX; Windows takes it as well as "\".
   return WithForwardSlashes(std::move(result));
-}
-
-bool FileSystemIdOf(const std::string& path, std::uint64_t* id) {
-  FileId file;
-  if (!IdOf(path, &file)) return false;
-  if (id != nullptr) *id = file.volume;
-  return true;
 }
 
 }  // namespace platform

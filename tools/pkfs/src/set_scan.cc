@@ -248,7 +248,8 @@ SetScan ScanSet(const std::string& firstPath, const pkfs::CFSManager& filters) {
     const std::string path = pkfs::PathBeside(volume.path, name);
     bool repeated = false;
     for (const VolumeScan& earlier : scan.volumes) {
-      repeated = repeated || earlier.path == path || platform::IsSameFile(earlier.path, path);
+      repeated =
+          repeated || earlier.path == path || filters.env()->IsSameFile(earlier.path, path);
     }
     if (repeated) {
       volume.problems.push_back("next volume " + name + " leads back into the set");

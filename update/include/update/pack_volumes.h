@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/env.h"
+
 namespace update {
 
 // The first volume of the installation's default set.
@@ -17,8 +19,10 @@ inline constexpr char kDefaultPackName[] = "DATA.pak";
 // chains its volumes under the names "Data1.pak", "Data2.pak", ... (any
 // letter case) beside its first volume, so those names are volumes even when
 // that set is not the one this run mounts. Relative paths are taken from the
-// current directory.
-bool IsInstallationVolume(const std::string& path, const std::string& packName);
+// current directory. Files are identified through env; where a file could not
+// be looked at, a volume is not ruled out (true).
+bool IsInstallationVolume(const std::string& path, const std::string& packName,
+                          platform::Env* env);
 
 }  // namespace update
 

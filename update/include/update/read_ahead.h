@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/file_identity.h"
 #include "platform/unnamed_file.h"
 
@@ -83,8 +84,12 @@ class ReadAhead {
   };
 
   // A plain loader's files are stamped by a look at the path before each load.
-  ReadAhead(Loader loader, ReadAheadLimits limits);
-  ReadAhead(StampingLoader loader, ReadAheadLimits limits);
+  // Files are stamped through env, which must be safe to call from several
+  // threads at once.
+  ReadAhead(Loader loader, ReadAheadLimits limits,
+            platform::Env* env = platform::Env::Default());
+  ReadAhead(StampingLoader loader, ReadAheadLimits limits,
+            platform::Env* env = platform::Env::Default());
   // Stops the workers; a load in progress finishes first.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -151,6 +156,7 @@ class ReadAhead {
   int LoadNow(const std::string& path, std::vector<unsigned char>& buffer) const;
 
   const StampingLoader loader_;
+  platform::Env* const env_;
   ReadAheadLimits limits_;
 
   mutable std::mutex mutex_;
