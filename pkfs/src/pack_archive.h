@@ -6,8 +6,9 @@
 // disk: everything that directory names, the old table and replaced or
 // removed files included, stays used until the commit. Only the in-memory
 // table changes. The commit syncs the data, writes the new table to a free
-// place, syncs, writes the header, syncs, and only then gives back what the
-// directory on disk no longer names. Until the header is durable, the
+// place and syncs it (the directory prepared aside), writes the header that
+// installs it and syncs, and only then gives back what the directory on disk
+// no longer names. Until the header is durable, the
 // directory on disk, and every region it names, is untouched.
 #ifndef PKFS_PACK_ARCHIVE_H_
 #define PKFS_PACK_ARCHIVE_H_
@@ -131,11 +132,25 @@ class PackArchive : public PackVolume {
   bool NeedsWrite(std::size_t deferred) const;
   // Adds the names whose copies this batch takes out of the volume.
   void NamesTakenOut(std::unordered_set<std::string>* names) const;
-  // Writes and syncs the data and a new table naming the in-memory heads plus
-  // keep, then writes and syncs the header. Nothing is given back yet.
-  platform::Status WriteDirectory(const std::vector<FileHead>& keep);
-  // After a failed commit: the header names the table from before the batch
-  // again (that table and its regions were never touched), synced.
+  // A directory written aside: its table is durable where nothing on disk
+  // points, and not in force until a header names it.
+  struct PreparedDirectory {
+    std::uint32_t tableOffset = 0;
+    std::uint32_t tableSize = 0;
+    std::uint32_t headCount = 0;
+  };
+  // Builds the table naming the in-memory heads plus keep, places it where
+  // neither memory nor the directory on disk uses anything, and writes it;
+  // then syncs the data and the table. No header changes: a failure here
+  // leaves the directory on disk as it was.
+  platform::Status PrepareDirectory(const std::vector<FileHead>& keep,
+                                    PreparedDirectory* prepared);
+  // Puts a prepared directory in force: writes and syncs the header that
+  // names it. Nothing is given back yet (see FinishBatch).
+  platform::Status InstallDirectory(const PreparedDirectory& prepared);
+  // After a failed commit that had installed a directory here: the header
+  // names the table from before the batch again (that table and its regions
+  // were never touched), synced.
   platform::Status RevertHeader();
   // The commit is durable: gives back the old tables, replaced and removed
   // regions, and forgets the batch.
@@ -144,8 +159,8 @@ class PackArchive : public PackVolume {
   // as before the batch; heads stored in it are dropped. The caller
   // registers the names again.
   void AbandonBatch();
-  // Commits this volume alone: WriteDirectory, then FinishBatch, or after a
-  // failure RevertHeader and AbandonBatch.
+  // Commits this volume alone: PrepareDirectory and InstallDirectory, then
+  // FinishBatch, or after a failure RevertHeader and AbandonBatch.
   platform::Status CommitBatch();
 
   // Free space (leak_list.h over this volume's header, table and heads).
@@ -208,7 +223,7 @@ class PackArchive : public PackVolume {
     // the last one, and the old extent of emptied entries.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> release;
     bool truncated = false;
-    bool headerWritten = false;  // a header write was tried in this commit
+    bool headerWritten = false;  // a header write was tried in this batch
     bool created = false;
   };
 

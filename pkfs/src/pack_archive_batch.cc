@@ -185,7 +185,9 @@ void PackArchive::AbandonBatch() {
 
 platform::Status PackArchive::CommitBatch() {
   if (base_ == nullptr) return platform::Status::Ok();
-  platform::Status status = WriteDirectory({});
+  PreparedDirectory prepared;
+  platform::Status status = PrepareDirectory({}, &prepared);
+  if (status.ok()) status = InstallDirectory(prepared);
   if (status.ok()) {
     FinishBatch();
     return status;

@@ -90,7 +90,8 @@ platform::Status PackArchive::WriteHeader(std::uint32_t tableOffset, std::uint32
   return status;
 }
 
-platform::Status PackArchive::WriteDirectory(const std::vector<FileHead>& keep) {
+platform::Status PackArchive::PrepareDirectory(const std::vector<FileHead>& keep,
+                                               PreparedDirectory* prepared) {
   ScopeTimer timer("UpdateFileHeadData");
   Touch();
   const std::size_t headCount = heads_.size() + keep.size();
@@ -119,8 +120,20 @@ platform::Status PackArchive::WriteDirectory(const std::vector<FileHead>& keep) 
   platform::Status status = WriteBlock(table.data(), tableOffset, tableSize);
   if (status.ok()) status = stream_->Sync();
   if (!status.ok()) return status;
+  // Claimed at once: nothing else may land on it while it waits for its
+  // header (a failed commit rebuilds the free space from the old directory).
+  ClaimRegion(tableOffset, tableSize);
+  prepared->tableOffset = tableOffset;
+  prepared->tableSize = tableSize;
+  prepared->headCount = static_cast<std::uint32_t>(headCount);
+  return platform::Status::Ok();
+}
+
+platform::Status PackArchive::InstallDirectory(const PreparedDirectory& prepared) {
+  Touch();
   base_->headerWritten = true;
-  status = WriteHeader(tableOffset, tableSize, static_cast<std::uint32_t>(headCount));
+  const platform::Status status =
+      WriteHeader(prepared.tableOffset, prepared.tableSize, prepared.headCount);
   if (!status.ok()) return status;
 
   // The new directory is in force. The table it replaced is given back when
@@ -128,10 +141,9 @@ platform::Status PackArchive::WriteDirectory(const std::vector<FileHead>& keep) 
   if (tableOffset_ != base_->tableOffset || tableSize_ != base_->tableSize) {
     base_->release.emplace_back(tableOffset_, tableSize_);
   }
-  tableOffset_ = tableOffset;
-  tableSize_ = tableSize;
-  headCount_ = static_cast<std::uint32_t>(headCount);
-  ClaimRegion(tableOffset, tableSize);
+  tableOffset_ = prepared.tableOffset;
+  tableSize_ = prepared.tableSize;
+  headCount_ = prepared.headCount;
   return platform::Status::Ok();
 }
 

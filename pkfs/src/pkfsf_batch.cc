@@ -1,9 +1,10 @@
-// Committing a batch across the volumes of a set, in an order that keeps
-// every stop readable: later volumes first (so that a new volume is complete
-// before the trailer that links it, and a copy that moved to a later volume
-// is durable there before its old volume lets it go), and last the removals
-// of copies that moved to an earlier volume, whose copy the later one would
-// shadow until then. A name is read from the latest volume that holds it, so
+// Committing a batch across the volumes of a set: each pass writes every
+// changed volume's directory aside, then installs them by their headers, in
+// an order that keeps every stop readable: later volumes first (so that a
+// new volume is complete before the trailer that links it, and a copy that
+// moved to a later volume is durable there before its old volume lets it
+// go), and in a second pass the removals of copies that moved to an earlier
+// volume, whose copy the later one would shadow until then. A name is read from the latest volume that holds it, so
 // between two commits each reads its old bytes or its new ones.
 #include <memory>
 #include <vector>
@@ -16,6 +17,34 @@
 #include "scope_timer.h"
 
 namespace pkfs {
+
+namespace {
+
+// One volume's directory to write, with the records it keeps for now.
+struct DirectoryWrite {
+  PackArchive* volume;
+  const std::vector<FileHead>* keep;
+};
+
+// Writes every directory of a pass aside first (tables and data durable, no
+// header changed), and only then installs them, in the order given. A table
+// that cannot be written, the most likely failure (a full disk), thus leaves
+// every header on disk as it was, with nothing to put back.
+platform::Status WriteDirectories(const std::vector<DirectoryWrite>& writes) {
+  std::vector<PackArchive::PreparedDirectory> prepared(writes.size());
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    const platform::Status status =
+        writes[i].volume->PrepareDirectory(*writes[i].keep, &prepared[i]);
+    if (!status.ok()) return status;
+  }
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    const platform::Status status = writes[i].volume->InstallDirectory(prepared[i]);
+    if (!status.ok()) return status;
+  }
+  return platform::Status::Ok();
+}
+
+}  // namespace
 
 void CPKFSF::BeginBatch() { inBatch_ = true; }
 
@@ -34,23 +63,21 @@ platform::Status CPKFSF::CommitBatch() {
     return refusal;
   }
 
-  // Archives are in chain order: walking back writes each new volume before
+  // Archives are in chain order: walking back installs each new volume before
   // the volume whose trailer names it. A copy that moved to an earlier
   // volume stays named where it was until the second pass.
   std::vector<std::vector<FileHead>> deferred(changed.size());
   for (std::size_t i = 0; i < changed.size(); ++i) deferred[i] = changed[i]->DeferredRemovals();
+  std::vector<DirectoryWrite> first, second;
   for (std::size_t i = changed.size(); i-- > 0;) {
-    if (!changed[i]->NeedsWrite(deferred[i].size())) continue;
-    platform::Status status = changed[i]->WriteDirectory(deferred[i]);
-    if (!status.ok()) {
-      RollBack(changed);
-      NoteFailure(status);
-      return status;
-    }
+    if (changed[i]->NeedsWrite(deferred[i].size())) first.push_back({changed[i], &deferred[i]});
   }
+  const std::vector<FileHead> none;
   for (std::size_t i = 0; i < changed.size(); ++i) {
-    if (deferred[i].empty()) continue;
-    platform::Status status = changed[i]->WriteDirectory({});
+    if (!deferred[i].empty()) second.push_back({changed[i], &none});
+  }
+  for (const std::vector<DirectoryWrite>* pass : {&first, &second}) {
+    const platform::Status status = WriteDirectories(*pass);
     if (!status.ok()) {
       RollBack(changed);
       NoteFailure(status);

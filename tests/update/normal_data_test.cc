@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fault_env.h"
@@ -124,16 +125,17 @@ TEST_F(NormalDataTest, AFileThatCannotBeLookedAtIsNeverTakenForNoVolume) {
     WriteFile(work() + "/data.PAK", "delivered");
     host_.removeSources = true;
     struct Unstampable : platform::EnvWrapper {
-      explicit Unstampable(const std::string& name) : EnvWrapper(platform::Env::Default()), name(name) {}
+      explicit Unstampable(std::string name)
+          : EnvWrapper(platform::Env::Default()), spelling(std::move(name)) {}
       platform::Status StampFile(const std::string& path, platform::FileStamp* stamp) override {
         *stamp = platform::FileStamp();
-        if (path.size() >= name.size() &&
-            path.compare(path.size() - name.size(), name.size(), name) == 0) {
+        if (path.size() >= spelling.size() &&
+            path.compare(path.size() - spelling.size(), spelling.size(), spelling) == 0) {
           return platform::Status::FromErrno(EIO, path);
         }
         return target()->StampFile(path, stamp);
       }
-      std::string name;
+      std::string spelling;
     } unstampable(row.unstampable);
     host_.files = &unstampable;
     UpdateDialog dialog(host_, store_, progress_);

@@ -106,9 +106,11 @@ class CPKFSF : public CFS {
   // BeginBatch and CommitBatch are made durable together. Until the commit
   // only data are written, to places that neither memory nor the directory
   // on disk uses; every volume's directory on disk stays as it was. The
-  // commit writes, per changed volume, the data and a new table (synced),
-  // then the header (synced), and only then frees the old table and the
-  // replaced regions. A new volume is complete before the trailer that links
+  // commit writes every changed volume's new table aside and syncs it with
+  // the data before it writes any header; then it installs the tables by
+  // their headers (each synced), and only then frees the old tables and the
+  // replaced regions. A table that cannot be written thus leaves every header
+  // as it was. A new volume is complete before the trailer that links
   // it is written; an old copy of a name that moved to another volume is
   // dropped only after the copy that replaces it is durable. A failed commit
   // leaves the set on disk as before the batch, the in-memory state with it,
