@@ -205,7 +205,8 @@ std::unique_ptr<update::PayloadReader> LauncherApp::openPlainPayload(const std::
 }
 
 bool LauncherApp::payloadsAsDelivered() const {
-  return payloadLoader_ != nullptr && !payloadLoader_->readBzip2() && !payloadLoader_->invertBytes();
+  return payloadLoader_ != nullptr && !payloadLoader_->readBzip2() &&
+         !payloadLoader_->invertBytes();
 }
 
 void LauncherApp::reset() {

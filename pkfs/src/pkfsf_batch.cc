@@ -4,8 +4,9 @@
 // new volume is complete before the trailer that links it, and a copy that
 // moved to a later volume is durable there before its old volume lets it
 // go), and in a second pass the removals of copies that moved to an earlier
-// volume, whose copy the later one would shadow until then. A name is read from the latest volume that holds it, so
-// between two commits each reads its old bytes or its new ones.
+// volume, whose copy the later one would shadow until then. A name is read
+// from the latest volume that holds it, so between two commits each reads its
+// old bytes or its new ones.
 #include <memory>
 #include <vector>
 

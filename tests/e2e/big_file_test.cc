@@ -93,7 +93,8 @@ void ExpectedPiece(const Marks& marks, std::uint64_t offset, std::size_t length,
     if (data < 0) data = static_cast<off_t>(size);  // only a hole is left
     // [checked, data) is a hole: no mark may lie in it.
     for (const auto& mark : marks) {
-      if (mark.first + mark.second.size() > checked && mark.first < static_cast<std::uint64_t>(data)) {
+      if (mark.first + mark.second.size() > checked &&
+          mark.first < static_cast<std::uint64_t>(data)) {
         result = ::testing::AssertionFailure() << "the mark at " << mark.first << " is lost";
       }
     }
@@ -102,8 +103,10 @@ void ExpectedPiece(const Marks& marks, std::uint64_t offset, std::size_t length,
     const off_t hole = ::lseek(fd, data, SEEK_HOLE);
     const std::uint64_t end = std::min<std::uint64_t>(static_cast<std::uint64_t>(hole), size);
     for (; checked < end && result; checked += kChunk) {
-      const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, end - checked));
-      if (::pread(fd, actual.data(), length, static_cast<off_t>(checked)) != static_cast<ssize_t>(length)) {
+      const std::size_t length =
+          static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, end - checked));
+      if (::pread(fd, actual.data(), length, static_cast<off_t>(checked)) !=
+          static_cast<ssize_t>(length)) {
         result = ::testing::AssertionFailure() << "a read of " << path << " failed";
         break;
       }
@@ -165,7 +168,8 @@ TEST_F(BigFileTest, FiveGibLooseFileArrivesExactDecompressedAndInverted) {
   const std::uint64_t size = 8 + kStreams * kStreamBytes;
   const RunResult r = Run({"-dc", "-de", "-df", "-sw", "update"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_TRUE(HoldsZerosAndMarks(install() + "/data/big.bin", size, {{0, "head"}, {size - 4, "tail"}}));
+  EXPECT_TRUE(
+      HoldsZerosAndMarks(install() + "/data/big.bin", size, {{0, "head"}, {size - 4, "tail"}}));
   EXPECT_FALSE(FileExists(Delivered("data/big.bin")));
 }
 
@@ -176,9 +180,9 @@ TEST_F(BigFileTest, PackFileOfTheLargestSizeIsStoredAndOneByteMoreIsRefused) {
   WriteSparse(Delivered("Pak/over.bin"), largest + 1, {{0, "head"}});
   const RunResult r = Run({"-sw", "update", "-df"});
   EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_NE(r.err.find("kept back " + Delivered("Pak/over.bin") + ": too large for a pack volume (" +
-                       std::to_string(largest + 1) + " bytes; a volume holds at most " +
-                       std::to_string(largest) + ")"),
+  EXPECT_NE(r.err.find("kept back " + Delivered("Pak/over.bin") +
+                       ": too large for a pack volume (" + std::to_string(largest + 1) +
+                       " bytes; a volume holds at most " + std::to_string(largest) + ")"),
             std::string::npos)
       << r.err;
   // The refused source stays, and nothing of it went into any volume.

@@ -134,7 +134,8 @@ TEST_F(UpdateJobsTest, InstallationThatIsItsOwnWorkPath) {
   // The run log is itself one of the update files here. Under wine the size
   // it is read at differs now and then between the two runs (a read ahead of
   // its turn is not always seen as stale): open, see the closing note.
-  GTEST_SKIP() << "the run log read as an update file is not always reloaded at its turn under wine";
+  GTEST_SKIP()
+      << "the run log read as an update file is not always reloaded at its turn under wine";
 #endif
   // Without "-sw" the pack files are listed again for the loose stage, twice
   // (ahead of the walk and where it meets "Pak"), every file is its own

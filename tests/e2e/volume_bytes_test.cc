@@ -136,7 +136,8 @@ TEST_F(VolumeBytesTest, ASetTheUpdaterWritesInTwoRunsAndCompacted) {
   run = update_e2e::RunUpdater(install, {"-sw", "update", "-df"});
   ASSERT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(Volumes(install), (VolumeFingerprints{{"DATA.pak", "15716:69eac0c7175decae"}}));
-  if (!Compacted(install)) GTEST_SKIP() << "pkfs is not built here: the compacted set is not checked";
+  if (!Compacted(install))
+    GTEST_SKIP() << "pkfs is not built here: the compacted set is not checked";
   EXPECT_EQ(Volumes(install), (VolumeFingerprints{{"DATA.pak", "14615:a69db672f53f0eb7"}}));
 }
 

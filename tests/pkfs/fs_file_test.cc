@@ -20,7 +20,8 @@ using pkfs_test::PatternBytes;
 // Counts the pieces a filter is asked to restore.
 class CountingFilter : public pkfs::CFSFilter {
  public:
-  explicit CountingFilter(std::uint32_t filterId, int* calls) : CFSFilter(filterId), calls_(calls) {}
+  explicit CountingFilter(std::uint32_t filterId, int* calls)
+      : CFSFilter(filterId), calls_(calls) {}
   bool Decode(unsigned char* buffer, std::uint32_t length, pkfs::CFSFile* handle) override {
     ++*calls_;
     return CFSFilter::Decode(buffer, length, handle);

@@ -149,7 +149,8 @@ TEST(FsManagerTest, AddNameReplacesRemoveNameDropsFindNameLooksUp) {
 
 class TrackedFilter : public pkfs::CFSFilter {
  public:
-  TrackedFilter(std::uint32_t filterId, bool* destroyed) : CFSFilter(filterId), destroyed_(destroyed) {}
+  TrackedFilter(std::uint32_t filterId, bool* destroyed)
+      : CFSFilter(filterId), destroyed_(destroyed) {}
   ~TrackedFilter() override { *destroyed_ = true; }
 
  private:

@@ -93,7 +93,8 @@ void ReportAtExit() {
   FaultPlan& plan = Plan();
   std::string line = "fault plan:";
   for (int kind = 0; kind < kKinds; ++kind) {
-    line += std::string(" ") + IoCallName(static_cast<IoCall>(kind)) + "=" + std::to_string(plan.calls[kind].load());
+    line += std::string(" ") + IoCallName(static_cast<IoCall>(kind)) + "=" +
+            std::to_string(plan.calls[kind].load());
   }
   line += " failed=" + std::to_string(plan.failed.load()) + "\n";
   std::fputs(line.c_str(), stderr);

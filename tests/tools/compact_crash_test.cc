@@ -76,8 +76,8 @@ class CompactCrashTest : public PackFixture {
 // later one is refused.
 class StoppedMachine {
  public:
-  StoppedMachine(testing_support::FaultEnv& env, int stop, testing_support::WriteDecision::Kind kind,
-                 double share)
+  StoppedMachine(testing_support::FaultEnv& env, int stop,
+                 testing_support::WriteDecision::Kind kind, double share)
       : env_(env) {
     env_.onWrite = [=](const std::string&, std::uint64_t, std::size_t length) {
       ++writes_;

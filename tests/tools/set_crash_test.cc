@@ -67,7 +67,8 @@ class SetCrashTest : public PackFixture {
       problems = "the recovery did not end byte-exact:";
       for (const auto& entry : found) {
         const auto expected = after.find(entry.first);
-        if (expected == after.end() || expected->second != entry.second) problems += " " + entry.first;
+        if (expected == after.end() || expected->second != entry.second)
+          problems += " " + entry.first;
       }
       for (const auto& entry : after) {
         if (found.count(entry.first) == 0) problems += " no " + entry.first;

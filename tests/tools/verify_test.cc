@@ -148,7 +148,8 @@ TEST_F(VerifyTest, EveryDamageIsNamed) {
          });
        },
        "leads back into the set"},
-      {"missing next volume", [&] { platform::Env::Default()->DeleteFile(dir_.Join("Data2.pak")); }, "is missing"},
+      {"missing next volume", [&] { platform::Env::Default()->DeleteFile(dir_.Join("Data2.pak")); },
+       "is missing"},
       {"checksum",
        [&] { ChangeDirectory("DATA.pak", [&](Bytes&, Bytes& table) { ++table[records + 8]; }); },
        "does not match its records"},

@@ -156,7 +156,8 @@ TEST_F(PackUpdateTest, FilesTooLargeForMemoryAreStoredInPiecesOrRefusedBySize) {
             "marovetin: kept back " + pak() +
                 "/large.bin: too large for a pack volume (10 bytes; a volume holds at most 8)\n"
                 "marovetin: kept back " +
-                pak() + "/over.bin: too large for a pack volume (9 bytes; a volume holds at most 8)\n");
+                pak() +
+                "/over.bin: too large for a pack volume (9 bytes; a volume holds at most 8)\n");
   EXPECT_EQ(store_.stored.at("fits.bin"), "eight by");
   EXPECT_EQ(store_.stored.at("small.bin"), "abc");
   EXPECT_EQ(store_.stored.count("over.bin"), 0u);

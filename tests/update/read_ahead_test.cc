@@ -192,7 +192,8 @@ class ReadAheadFilesTest : public ::testing::Test {
 
 // With a plain loader (the read-ahead looks at the path first) and with one
 // that stamps the file it opened.
-class ReadAheadReloadTest : public ReadAheadFilesTest, public ::testing::WithParamInterface<bool> {};
+class ReadAheadReloadTest : public ReadAheadFilesTest,
+                            public ::testing::WithParamInterface<bool> {};
 
 INSTANTIATE_TEST_SUITE_P(PlainAndStamping, ReadAheadReloadTest, ::testing::Bool());
 

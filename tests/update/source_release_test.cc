@@ -25,7 +25,8 @@ TEST(SourceReleaseTest, NamesGoAtOnceFilesAreKeptUntilReleasedAndNoneIsLeftOpen)
     update::SourceRelease release;
     for (int i = 0; i < 20; ++i) WriteFile(dir.Join("f" + std::to_string(i)), "bytes");
     for (int i = 0; i < 10; ++i) {
-      ASSERT_TRUE(release.DeleteFile(dir.Join("F" + std::to_string(i))).ok());  // names match as ever
+      ASSERT_TRUE(
+          release.DeleteFile(dir.Join("F" + std::to_string(i))).ok());  // names match as ever
       EXPECT_FALSE(FileExists(dir.Join("f" + std::to_string(i))));
     }
     // Held: the names are free for new files at once.

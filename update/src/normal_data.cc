@@ -211,8 +211,9 @@ void UpdateDialog::StageLooseFile(const std::string& entry, const std::string& r
     // Too large for memory: decoded straight into its temporary.
     PayloadResult decoded;
     staged = looseStage_.batch().StageFrom(
-        destination, target, [this, &entry](PayloadSink& sink) { return host_.decodeFile(entry, sink); },
-        &decoded, &loaded.size);
+        destination, target,
+        [this, &entry](PayloadSink& sink) { return host_.decodeFile(entry, sink); }, &decoded,
+        &loaded.size);
     Log("%s size=%llu\n", relative.c_str(), static_cast<unsigned long long>(loaded.size));
     if (!decoded.ok()) {
       if (!inPack) KeepBack(entry, decoded.failure.empty() ? "cannot be read" : decoded.failure);
@@ -222,9 +223,12 @@ void UpdateDialog::StageLooseFile(const std::string& entry, const std::string& r
     Log("%s size=%llu\n", relative.c_str(), static_cast<unsigned long long>(loaded.size));
     // A file written ahead is only named; otherwise the bytes are written now.
     const bool named = moved || (loaded.prepared != nullptr &&
-                                 looseStage_.batch().StagePrepared(destination, target, *loaded.prepared,
-                                                           dataBuffer_.size()));
-    if (!named) staged = looseStage_.batch().Stage(destination, target, dataBuffer_.data(), dataBuffer_.size());
+                                 looseStage_.batch().StagePrepared(
+                                     destination, target, *loaded.prepared, dataBuffer_.size()));
+    if (!named) {
+      staged =
+          looseStage_.batch().Stage(destination, target, dataBuffer_.data(), dataBuffer_.size());
+    }
   }
   if (!staged.ok()) {
     if (!inPack) KeepBack(entry, "could not be written to " + Shown(staged.ToString()));

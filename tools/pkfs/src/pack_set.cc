@@ -220,7 +220,8 @@ platform::Status PackSet::ReadEntry(const pkfs::FileHead& head, const Sink& sink
   // The first piece takes its carry from the entry's last stored byte, each
   // later one from the stored byte before it.
   unsigned char carry = 0;
-  if (decode && head.size > 0 && !pkfs::VolumeOf(head)->ReadBuffer(&carry, head.start + head.size - 1, 1)) {
+  if (decode && head.size > 0 &&
+      !pkfs::VolumeOf(head)->ReadBuffer(&carry, head.start + head.size - 1, 1)) {
     return Status::Error(Status::Code::kIoError, head.name, "cannot be read from its volume");
   }
   for (std::uint32_t done = 0; done < head.size;) {

@@ -32,7 +32,8 @@ int RunList(const Invocation& invocation, platform::Env* env) {
   for (const pkfs::FileHead* head : set.Entries()) {
     if (invocation.longListing) {
       std::printf("%10u  0x%08X  %-6s %-12s %s\n", head->size, head->flags,
-                  FilterColumn(*head).c_str(), pkfs::VolumeOf(*head)->name().c_str(), head->name.c_str());
+                  FilterColumn(*head).c_str(), pkfs::VolumeOf(*head)->name().c_str(),
+                  head->name.c_str());
     } else {
       std::fwrite(head->name.data(), 1, head->name.size(), stdout);
       std::fputc('\n', stdout);

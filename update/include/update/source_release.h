@@ -45,11 +45,11 @@ class SourceRelease {
   // is handed to the releasing threads at once.
   void SetHolding(bool holding);
 
-  // The deletion of path, its failure naming the file and the reason, whose size the caller knows as
-  // knownSize (or not). A file that cannot be kept (too many kept for the
-  // process's descriptor limit, which the first call raises toward the hard
-  // limit; no thread; a system that frees within the deletion) is handed on,
-  // or freed here as DeleteFile does.
+  // The deletion of path, its failure naming the file and the reason, whose
+  // size the caller knows as knownSize (or not). A file that cannot be kept
+  // (too many kept for the process's descriptor limit, which the first call
+  // raises toward the hard limit; no thread; a system that frees within the
+  // deletion) is handed on, or freed here as DeleteFile does.
   platform::Status DeleteFile(const std::string& path, std::uint64_t knownSize = kUnknownSize);
 
   // Hands every kept file to the releasing threads; returns at once.

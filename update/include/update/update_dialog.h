@@ -252,8 +252,8 @@ class UpdateDialog {
   // The directories below the work path whose files go into the pack: "Pak"
   // in every letter case, in listing order. Those that are links to
   // directories are appended to links instead.
-  std::vector<std::string> PackDirectories(std::vector<std::string>* links,
-                                           std::vector<fileutil::UnlistedDirectory>* unlisted) const;
+  std::vector<std::string> PackDirectories(
+      std::vector<std::string>* links, std::vector<fileutil::UnlistedDirectory>* unlisted) const;
   // The name below its "Pak" directory of an entry of the pack search; empty
   // when it has none.
   std::string NameInPack(const std::string& entry) const;
