@@ -310,7 +310,18 @@ bool PackArchive::Init() {
   const std::string nextPath = PathBeside(path(), trailer_->nextName);
   if (fileSystem_->IsLoaded(nextPath)) return false;
   PackArchive* following = LoadFromFile(trailer_->nextName, fileSystem_, nextPath);
-  if (following == nullptr) return false;
+  if (following == nullptr) {
+    // The set goes on being read as far as it loaded. A volume that is there
+    // but did not load may hold copies of names this process cannot see, so
+    // the set is not written either; one that is gone holds nothing.
+    const platform::Status& why = fileSystem_->lastFailure();
+    if (why.error() == ENOENT) return false;
+    fileSystem_->NoteUnloadedVolume(
+        !why.ok() ? why
+                  : platform::Status::Error(platform::Status::Code::kCorrupt,
+                                            trailer_->nextName, "does not load"));
+    return false;
+  }
   next_ = following;
   return true;
 }

@@ -97,6 +97,11 @@ platform::Status CPKFSF::WriteRefusal() const {
     return Status::Error(Status::Code::kInvalid, primary() != nullptr ? primary()->name() : "pack",
                          "loaded read only; not written");
   }
+  if (!unloadedVolume_.ok()) {
+    return Status::Error(unloadedVolume_.code(), unloadedVolume_.context(),
+                         unloadedVolume_.Reason() +
+                             "; the set is not written while a volume of its chain does not load");
+  }
   for (const std::unique_ptr<PackArchive>& volume : archives_) {
     if (volume->checksumMismatch()) {
       return Status::Error(Status::Code::kCorrupt, volume->name(),
@@ -105,6 +110,10 @@ platform::Status CPKFSF::WriteRefusal() const {
     }
   }
   return Status::Ok();
+}
+
+void CPKFSF::NoteUnloadedVolume(const platform::Status& why) {
+  if (unloadedVolume_.ok()) unloadedVolume_ = why;
 }
 
 bool CPKFSF::RefuseWrite() {
@@ -116,6 +125,7 @@ bool CPKFSF::RefuseWrite() {
 
 bool CPKFSF::Load(const std::string& name) {
   NoteFailure(platform::Status::Ok());
+  unloadedVolume_ = platform::Status::Ok();
   if (LoadFromFile(name, this) == nullptr) return false;
   // The set's lock is held from here on: a scratch volume beside it is what
   // a stopped run left while making the first or the next volume. A set

@@ -1,5 +1,6 @@
 // The I/O fault campaign: an update of fifty files (pack and loose, "-df", some
-// into directories it must make) run by the built updater once per I/O call
+// into directories it must make, some replacing files that a chained volume
+// stores) run by the built updater once per I/O call
 // it makes, with that call failing: every call of each kind (write, read,
 // sync, open, rename, link, remove, mkdir, rmdir, list, stat), first failing
 // once with EIO, then failing from there on with ENOSPC (a full disk stays full). After each
@@ -13,16 +14,21 @@
 // ordinary suite quick.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "fault_plan.h"
+#include "pkfs/fs_filter.h"
+#include "pkfs/fs_manager.h"
+#include "pkfs/pkfsf.h"
 #include "test_support.h"
 #include "update_e2e_support.h"
 
@@ -49,18 +55,35 @@ struct Delivery {
 
 class FaultCampaign : public ::testing::Test {
  protected:
-  // The installation before the update: a pack set holding twelve files and
-  // six loose files, made by a clean run of the updater itself; then the
-  // fifty deliveries below update/.
+  // The installation before the update: a pack set of three chained volumes
+  // holding twelve files and six loose files; then the fifty deliveries below
+  // update/. The set is laid by the library with a small volume size (the
+  // updater alone chains volumes only past 1.5 GiB), so that the update
+  // moves replaced files from later volumes into the first one: its commit
+  // changes every volume, in two passes.
   void MakeTemplate() {
     const std::string install = root_.Join("template");
     MakeDirs(install + "/maps");
     MakeDirs(install + "/config");
-    for (int i = 0; i < 12; ++i) {
-      WriteFile(install + "/update/Pak/" + PackName(i), update_e2e::NoisyBytes(100 + 700 * i, i));
+    {
+      pkfs::CFSManager manager(install);
+      manager.RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
+      auto owned = std::make_unique<pkfs::CPKFSF>(&manager);
+      pkfs::CPKFSF* fs = owned.get();
+      fs->SetSizeLimitForTesting(20000);
+      fs->AddNameRule("txt", 0);  // the updater's own name rules
+      fs->AddNameRule("xml", 0);
+      testing::internal::CaptureStdout();
+      const std::string first = install + "/DATA.pak";
+      if (!manager.SetFileSystem(first, std::move(owned))) manager.CreateVolume(first);
+      for (int i = 0; i < 12; ++i) {
+        std::string data = update_e2e::NoisyBytes(100 + 700 * i, i);
+        ASSERT_TRUE(fs->AddFile(PackName(i), reinterpret_cast<unsigned char*>(&data[0]),
+                                static_cast<std::uint32_t>(data.size())));
+      }
+      testing::internal::GetCapturedStdout();
+      ASSERT_EQ(fs->archives().size(), 3u);
     }
-    RunResult first = Run(install, {});
-    ASSERT_EQ(first.exitStatus, 0) << first.err;
     for (int i = 0; i < 6; ++i) {
       WriteFile(install + "/" + LooseName(i), "loose file " + std::to_string(i) + " before");
     }

@@ -190,21 +190,36 @@ TEST_F(PackCorruptTest, ChainsStopAtVolumesAlreadyLoaded) {
   }
 }
 
-TEST_F(PackCorruptTest, ABadOrMissingNextVolumeEndsTheChain) {
+TEST_F(PackCorruptTest, ABadOrMissingNextVolumeEndsTheChainAndABadOneEndsWrites) {
   WriteVolume(dir_.Join("DATA.pak"), {Head("A", 16, 4)}, Pattern(4, 4), true, "Data1.pak");
   ASSERT_TRUE(Mount("DATA.pak", false));
   EXPECT_EQ(fs_->archives().size(), 1u);
   EXPECT_EQ(fs_->primary()->next(), nullptr);
 
+  // A missing volume holds nothing: the set still grows, past its name.
+  ASSERT_TRUE(fs_->CreateVolume("Data2.pak"));
+  EXPECT_EQ(ReadDirectory("DATA.pak").trailer.nextName, "Data2.pak");
+  WriteVolume(dir_.Join("DATA.pak"), {Head("A", 16, 4)}, Pattern(4, 4), true, "Data1.pak");
+
+  // A damaged one may hold copies that a store would have to replace: the
+  // set is read as far as it loads, and not written.
   WriteVolume(dir_.Join("Data1.pak"), {Head("B", 16, 400)}, Pattern(4, 5), true);
+  const std::string data1 = testing_support::ReadFile(dir_.Join("Data1.pak"));
+  const std::string first = testing_support::ReadFile(dir_.Join("DATA.pak"));
   ASSERT_TRUE(Mount("DATA.pak", false));
   EXPECT_EQ(fs_->archives().size(), 1u);
   EXPECT_EQ(manager_->FindName("B"), nullptr);
   EXPECT_EQ(StoredContent("A"), Pattern(4, 4));
-  // The set still grows: the bad name is skipped.
-  ASSERT_TRUE(fs_->CreateVolume(""));
-  EXPECT_EQ(fs_->archives()[1]->name(), "Data2.pak");
-  EXPECT_EQ(ReadDirectory("DATA.pak").trailer.nextName, "Data2.pak");
+  EXPECT_FALSE(Add("c", Pattern(4, 6)));
+  EXPECT_EQ(fs_->lastFailure().context(), "Data1.pak");
+  EXPECT_NE(fs_->lastFailure().Reason().find(
+                "; the set is not written while a volume of its chain does not load"),
+            std::string::npos)
+      << fs_->lastFailure().ToString();
+  EXPECT_FALSE(fs_->CreateVolume(""));
+  EXPECT_FALSE(fs_->RemoveFile("A"));
+  EXPECT_EQ(testing_support::ReadFile(dir_.Join("DATA.pak")), first);
+  EXPECT_EQ(testing_support::ReadFile(dir_.Join("Data1.pak")), data1);
 }
 
 // Random damage to sound volumes, plain and filtered: whatever loads is

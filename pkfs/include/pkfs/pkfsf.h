@@ -137,12 +137,18 @@ class CPKFSF : public CFS {
   void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
   bool readOnly() const { return readOnly_; }
   // OK when the set may be changed; otherwise why not: it was loaded read
-  // only, or a volume's directory did not match its checksum at load. Such
-  // a directory may name wrong places or wrong names; writing it anew (with
-  // a fresh checksum) would spread the damage and hide it, so every add,
-  // removal, new volume and commit is refused instead, and noted as the last
-  // failure.
+  // only, or a volume's directory did not match its checksum at load, or a
+  // volume that a trailer names is there but did not load (unreadable, held
+  // by another process, damaged; a missing one holds nothing and is skipped). A directory that fails its checksum may name
+  // wrong places or wrong names; writing it anew (with a fresh checksum)
+  // would spread the damage and hide it. Behind a volume that did not load,
+  // the chain holds copies that this process cannot see: a file stored now
+  // would be shadowed by its old copy there as soon as that volume loads
+  // again. So every add, removal, new volume and commit is refused instead,
+  // and noted as the last failure.
   platform::Status WriteRefusal() const;
+  // Records that the volume a trailer names did not load, and why.
+  void NoteUnloadedVolume(const platform::Status& why);
   // Notes the refusal and returns true when the set may not be changed.
   bool RefuseWrite();
 
@@ -174,6 +180,7 @@ class CPKFSF : public CFS {
   int lockTimeout_ = kDefaultLockTimeoutMilliseconds;
   bool readOnly_ = false;
   platform::Status lastFailure_;
+  platform::Status unloadedVolume_;  // why a volume of the chain did not load
   std::string volumePattern_ = "Data%d.pak";
   // Where CreateVolume(requested) puts the new volume, and its name.
   std::string NextVolumePath(const std::string& requested, std::string* name) const;
