@@ -42,7 +42,11 @@ platform::Status CreateEmptyVolume(platform::Env* env, const std::string& path,
   status = file->Write(0, bytes.data(), bytes.size());
   if (status.ok()) status = file->Sync();
   file.reset();  // closed before the rename: Windows renames no open file
-  if (status.ok() && platform::PathExists(path)) {
+  // The rename replaces what it finds: a volume there, or one that cannot
+  // be looked at, must stay.
+  platform::FileStamp there;
+  if (status.ok()) status = env->StampFile(path, &there);
+  if (status.ok() && there.exists) {
     status = platform::Status::Error(platform::Status::Code::kBusy, path,
                                      "was created by another process meanwhile");
   }

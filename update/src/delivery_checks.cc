@@ -69,11 +69,16 @@ std::string UpdateDialog::MoveAside(const std::string& source) {
   const std::string keptBack = workPath + "/" + kKeptBackDirectory;
   host_.env()->CreateDirectory(keptBack);
   fileutil::MakeDirectories(relative, keptBack, host_.env());
-  // An earlier run's file under that name stays; letter case aside, as
-  // PathExists matches names.
+  // An earlier run's file under that name stays (letter case aside, as
+  // names are matched), and so does one that cannot be looked at.
   const std::string wanted = keptBack + "/" + relative;
   std::string target = wanted;
-  for (int n = 1; platform::PathExists(target); ++n) target = wanted + "." + std::to_string(n);
+  platform::FileStamp there;
+  for (int n = 1;; ++n) {
+    if (!host_.env()->StampFile(target, &there).ok()) return std::string();
+    if (!there.exists) break;
+    target = wanted + "." + std::to_string(n);
+  }
   readAhead_.BeforeChange(source);
   if (!host_.env()->RenameFile(source, target).ok()) return std::string();
   ledger_.NoteMovedAside(target, relative, workPath);

@@ -48,7 +48,10 @@ class PkfsPackStore : public PackStore {
     // header and directory are read through it.
     manager.RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
     fileSystem_->SetLockTimeout(LockTimeoutFromEnvironment());
-    const bool existed = platform::PathExists(packName);
+    // A first volume that cannot be looked at counts as there: a new one
+    // must never be made over it.
+    platform::FileStamp before;
+    const bool existed = !env_->StampFile(packName, &before).ok() || before.exists;
     if (!pkfs::SetFileSystem(packName, std::move(fileSystem))) {
       if (existed) {
         // A first volume that is there but does not load (a read error, a
@@ -73,16 +76,18 @@ class PkfsPackStore : public PackStore {
         return;
       }
     }
-    // A set whose directory failed its checksum is never written: every pack
-    // update file is kept back, with the reason.
+    // A set whose directory failed its checksum, or whose chain names a
+    // volume that did not load, is never written: every pack update file is
+    // kept back, with the reason.
     const platform::Status refusal = fileSystem_->WriteRefusal();
     if (!refusal.ok()) {
       std::fprintf(stderr, "marovetin: %s; pack update files are kept back\n",
                    refusal.ToString().c_str());
+      if (refusal.code() == platform::Status::Code::kBusy) blocked_ = refusal;
       mountFailure_ = refusal.ToString();
       return;
     }
-    if (!existed && platform::PathExists(packName)) createdVolume_ = packName;
+    if (!existed && env_->StampOf(packName).exists) createdVolume_ = packName;
     fileSystem_->AddNameRule("txt", 0);
     fileSystem_->AddNameRule("xml", 0);
   }
