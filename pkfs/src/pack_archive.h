@@ -138,11 +138,13 @@ class PackArchive : public PackVolume {
     std::uint32_t tableOffset = 0;
     std::uint32_t tableSize = 0;
     std::uint32_t headCount = 0;
+    PackTrailer trailer;  // as the table ends: the next volume, the checksum
   };
   // Builds the table naming the in-memory heads plus keep, places it where
   // neither memory nor the directory on disk uses anything, and writes it;
-  // then syncs the data and the table. No header changes: a failure here
-  // leaves the directory on disk as it was.
+  // then syncs the data and the table. Neither the header on disk nor the
+  // header words and trailer in memory change: a failure here leaves the
+  // directory as it was, but for the place it claimed for the table.
   platform::Status PrepareDirectory(const std::vector<FileHead>& keep,
                                     PreparedDirectory* prepared);
   // Puts a prepared directory in force: writes and syncs the header that
@@ -246,8 +248,9 @@ class PackArchive : public PackVolume {
   // and its memory unless an open handle still points at it.
   void DisposeHead(HeadPtr head);
   void ForgetName(FileHead* head);
-  // The table as a commit writes it: the heads' records, keep's, the trailer.
-  std::vector<unsigned char> BuildTable(const std::vector<FileHead>& keep);
+  // The table as a commit writes it: the heads' records, keep's, and the
+  // trailer, which is made in *trailer (nothing of the volume changes).
+  std::vector<unsigned char> BuildTable(const std::vector<FileHead>& keep, PackTrailer* trailer);
   platform::Status WriteHeader(std::uint32_t tableOffset, std::uint32_t tableSize,
                                std::uint32_t headCount);
   void AppendRecord(const FileHead& head);

@@ -66,10 +66,11 @@ bool PackArchive::UpdateFileHeadData() {
   return CommitBatch().ok();
 }
 
-std::vector<unsigned char> PackArchive::BuildTable(const std::vector<FileHead>& keep) {
-  if (trailer_ == nullptr) trailer_ = std::make_unique<PackTrailer>();
+std::vector<unsigned char> PackArchive::BuildTable(const std::vector<FileHead>& keep,
+                                                   PackTrailer* trailer) {
+  if (trailer_ != nullptr) *trailer = *trailer_;
   // The next volume's name, or (without one loaded) the name read from disk.
-  trailer_->Refresh(next_ != nullptr ? &next_->name() : nullptr);
+  trailer->Refresh(next_ != nullptr ? &next_->name() : nullptr);
   if (!recordsValid_) RebuildRecords();
   std::size_t recordBytes = records_.size();
   for (const FileHead& head : keep) recordBytes += head.RecordSize();
@@ -77,8 +78,8 @@ std::vector<unsigned char> PackArchive::BuildTable(const std::vector<FileHead>& 
   writer.Reserve(recordBytes);
   writer.AddSerialized(records_.data(), records_.size(), recordSum_);
   for (const FileHead& head : keep) writer.Add(head);
-  trailer_->checksum = writer.checksum();
-  return writer.Finish(trailer_->nextName, manager());
+  trailer->checksum = writer.checksum();
+  return writer.Finish(trailer->nextName, manager());
 }
 
 platform::Status PackArchive::WriteHeader(std::uint32_t tableOffset, std::uint32_t tableSize,
@@ -95,7 +96,7 @@ platform::Status PackArchive::PrepareDirectory(const std::vector<FileHead>& keep
   ScopeTimer timer("UpdateFileHeadData");
   Touch();
   const std::size_t headCount = heads_.size() + keep.size();
-  std::vector<unsigned char> table = BuildTable(keep);
+  std::vector<unsigned char> table = BuildTable(keep, &prepared->trailer);
   if (table.size() > std::numeric_limits<std::uint32_t>::max() ||
       headCount > std::numeric_limits<std::uint32_t>::max()) {
     return platform::Status::Error(platform::Status::Code::kInvalid, name_,
@@ -144,6 +145,8 @@ platform::Status PackArchive::InstallDirectory(const PreparedDirectory& prepared
   tableOffset_ = prepared.tableOffset;
   tableSize_ = prepared.tableSize;
   headCount_ = prepared.headCount;
+  if (trailer_ == nullptr) trailer_ = std::make_unique<PackTrailer>();
+  *trailer_ = prepared.trailer;
   return platform::Status::Ok();
 }
 
