@@ -1,13 +1,14 @@
 // The I/O fault campaign: an update of fifty files (pack and loose, "-df", some
 // into directories it must make, some replacing files that a chained volume
-// stores) run by the built updater once per I/O call
-// it makes, with that call failing: every call of each kind (write, read,
-// sync, open, rename, link, remove, mkdir, rmdir, list, stat), first failing
-// once with EIO, then failing from there on with ENOSPC (a full disk stays full). After each
-// run: the updater exited 0 or 1; every update file whose content is not in
-// place still exists; nothing else in the installation changed but for whole
-// new contents; the pack set loads; and a clean rerun completes the update to
-// exactly the bytes of a run that saw no fault.
+// stores) run by the built updater once per I/O call it makes, with that call
+// failing: every call of each kind (write, read, sync, open, rename, link,
+// remove, mkdir, rmdir, list, stat), first failing once with EIO, then
+// failing from there on with ENOSPC (a full disk stays full), and then with
+// the process killed there. After each run: the updater exited 0 or 1 (or
+// was killed); every update file whose content is not in place still exists;
+// nothing else in the installation changed but for whole new contents; the
+// pack set loads; and a clean rerun completes the update to exactly the
+// bytes of a run that saw no fault.
 //
 // Every fault point is tried when MAROVETIN_FAULT_CAMPAIGN=full (as CI runs
 // it); otherwise every tenth one and the last of each kind, to keep the
@@ -205,23 +206,34 @@ TEST_F(FaultCampaign, EveryFailedCallLeavesASoundInstallationThatARerunCompletes
   int tried = 0;
   int fired = 0;
   int keptBack = 0;
+  int kills = 0;
   std::map<std::string, int> triedByKind;
   for (const auto& kind : calls) {
     for (long long k = 1; k <= kind.second; ++k) {
       if ((k - 1) % stride != 0 && k != kind.second) continue;
-      for (const std::string& plan : {kind.first + ":" + std::to_string(k) + ":EIO",
-                                      kind.first + ":" + std::to_string(k) + "+:ENOSPC"}) {
+      const std::string at = kind.first + ":" + std::to_string(k);
+      // The process killed at the call, before it acts, is a run stopped
+      // anywhere: the rerun must complete it.
+      for (const std::string& plan : {at + ":EIO", at + "+:ENOSPC", at + ":KILL"}) {
+        const bool kill = plan == at + ":KILL";
         const std::string install = Fresh("faulted");
         const RunResult faulted = Run(install, {}, plan);
-        ++tried;
-        ++triedByKind[kind.first];
-        fired += testing_support::FaultPlanCounts(faulted.err)["failed"] > 0 ? 1 : 0;
-        ASSERT_TRUE(faulted.exitStatus == 0 || faulted.exitStatus == 1)
-            << plan << ": exit " << faulted.exitStatus << "\n"
-            << faulted.err;
-        const int left = ExpectSound(install, plan);
-        keptBack += left > 0 ? 1 : 0;
-        EXPECT_EQ(left > 0, faulted.exitStatus == 1) << plan << ": files kept back vs. status";
+        if (kill) {
+          ++kills;
+          ASSERT_EQ(faulted.exitStatus, -1) << plan << ": the run was not killed\n"
+                                            << faulted.err;
+          ExpectSound(install, plan);
+        } else {
+          ++tried;
+          ++triedByKind[kind.first];
+          fired += testing_support::FaultPlanCounts(faulted.err)["failed"] > 0 ? 1 : 0;
+          ASSERT_TRUE(faulted.exitStatus == 0 || faulted.exitStatus == 1)
+              << plan << ": exit " << faulted.exitStatus << "\n"
+              << faulted.err;
+          const int left = ExpectSound(install, plan);
+          keptBack += left > 0 ? 1 : 0;
+          EXPECT_EQ(left > 0, faulted.exitStatus == 1) << plan << ": files kept back vs. status";
+        }
 
         const RunResult rerun = Run(install, {});
         ASSERT_EQ(rerun.exitStatus, 0) << plan << ": the clean rerun failed\n" << rerun.err;
@@ -236,8 +248,9 @@ TEST_F(FaultCampaign, EveryFailedCallLeavesASoundInstallationThatARerunCompletes
   }
   std::printf(
       "fault campaign: %d fault points tried (%s; EIO once and ENOSPC onward, every %lld. "
-      "call), %d injected, %d left files kept back, 0 files lost\n",
-      tried, byKind.c_str(), stride, fired, keptBack);
+      "call), %d injected, %d left files kept back; %d runs killed at those calls; "
+      "0 files lost\n",
+      tried, byKind.c_str(), stride, fired, keptBack, kills);
   RecordProperty("fault_points", tried);
 }
 
