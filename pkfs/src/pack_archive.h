@@ -8,8 +8,8 @@
 // table changes. The commit syncs the data, writes the new table to a free
 // place and syncs it (the directory prepared aside), writes the header that
 // installs it and syncs, and only then gives back what the directory on disk
-// no longer names. Until the header is durable, the
-// directory on disk, and every region it names, is untouched.
+// no longer names. Until the header is durable, the directory on disk, and
+// every region it names, is untouched.
 #ifndef PKFS_PACK_ARCHIVE_H_
 #define PKFS_PACK_ARCHIVE_H_
 

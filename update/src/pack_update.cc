@@ -213,8 +213,10 @@ void UpdateDialog::RemoveSource(const std::string& source, const std::string& re
 
 void UpdateDialog::RemoveEmptiedDirectories(const std::string& base) {
   ledger_.RemoveEmptied([this](const std::string& text) { WriteStandardOutput(text); });
-  if (host_.env()->RemoveDirectory(base).ok() || !host_.deleteSources() || WorkPathIsInstallation())
+  if (host_.env()->RemoveDirectory(base).ok() || !host_.deleteSources() ||
+      WorkPathIsInstallation()) {
     return;
+  }
   // Something is still below base. What a run that was cut short emptied
   // (this one never deleted a file there) or what came empty is found by one
   // walk and removed quietly: the lines above named what stays.

@@ -139,9 +139,10 @@ class CPKFSF : public CFS {
   // OK when the set may be changed; otherwise why not: it was loaded read
   // only, or a volume's directory did not match its checksum at load, or a
   // volume that a trailer names is there but did not load (unreadable, held
-  // by another process, damaged; a missing one holds nothing and is skipped). A directory that fails its checksum may name
-  // wrong places or wrong names; writing it anew (with a fresh checksum)
-  // would spread the damage and hide it. Behind a volume that did not load,
+  // by another process, damaged; a missing one holds nothing and is
+  // skipped). A directory that fails its checksum may name wrong places or
+  // wrong names; writing it anew (with a fresh checksum) would spread the
+  // damage and hide it. Behind a volume that did not load,
   // the chain holds copies that this process cannot see: a file stored now
   // would be shadowed by its old copy there as soon as that volume loads
   // again. So every add, removal, new volume and commit is refused instead,
