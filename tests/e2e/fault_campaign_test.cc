@@ -219,9 +219,17 @@ TEST_F(FaultCampaign, EveryFailedCallLeavesASoundInstallationThatARerunCompletes
         const std::string install = Fresh("faulted");
         const RunResult faulted = Run(install, {}, plan);
         if (kill) {
-          ++kills;
-          ASSERT_EQ(faulted.exitStatus, -1) << plan << ": the run was not killed\n"
-                                            << faulted.err;
+          if (faulted.exitStatus == -1) {
+            ++kills;
+          } else {
+            // The read-ahead's threads look at files a varying number of
+            // times: a run that made fewer calls of the kind never met the
+            // kill, and must have ended as a run without faults does.
+            ASSERT_LT(testing_support::FaultPlanCounts(faulted.err)[kind.first], k)
+                << plan << ": the run was not killed\n"
+                << faulted.err;
+            ASSERT_TRUE(faulted.exitStatus == 0 || faulted.exitStatus == 1) << faulted.err;
+          }
           ExpectSound(install, plan);
         } else {
           ++tried;
