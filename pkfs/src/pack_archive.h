@@ -31,6 +31,8 @@
 #include "pkfs/output_sink.h"
 #include "pkfs/pack_volume.h"
 #include "pkfs/pkfsf.h"
+#include "pkfs/volume_writer.h"
+#include "unbuilt_directory.h"
 #include "platform/random_access_file.h"
 #include "platform/status.h"
 
@@ -88,7 +90,7 @@ class PackArchive : public PackVolume {
   // does not pay for a head per entry. Whatever wants every head (heads(),
   // the manager's whole map, a change) builds them all first, in the set's
   // order, and registers them with the manager as a load does.
-  bool headsPending() const { return headsPending_; }
+  bool headsPending() const { return unbuilt_.kept(); }
   // The head of the last record called name that a pending directory holds,
   // as the manager's map would resolve it; null when none (or nothing is
   // pending).
@@ -253,18 +255,13 @@ class PackArchive : public PackVolume {
   std::vector<unsigned char> BuildTable(const std::vector<FileHead>& keep, PackTrailer* trailer);
   platform::Status WriteHeader(std::uint32_t tableOffset, std::uint32_t tableSize,
                                std::uint32_t headCount);
-  void AppendRecord(const FileHead& head);
-  void RebuildRecords();
+  // The records of every head, built again when they were dropped.
+  const DirectoryWriter& Records();
   void RebuildLeakList();
   // Header, table and every region forEachRegion(take) hands to take, as
   // (start, size), lie inside the file (and below 4 GiB) and apart.
   template <typename ForEachRegion>
   bool RegionsAreSound(std::uint64_t fileSize, const ForEachRegion& forEachRegion) const;
-  // The pending directory's record at index, parsed; its head is built once
-  // and kept until BuildPendingHeads takes it.
-  FileHead* PendingHead(std::size_t index);
-  // The index of the first (or last) pending record called name, or npos.
-  std::size_t FindPendingRecord(const std::string& name, bool last) const;
 
   // The heads the directory held at load (see HeadPtr); declared first, so
   // that it goes after everything that may point into it.
@@ -275,13 +272,8 @@ class PackArchive : public PackVolume {
   NameIndex& Names() const;
   mutable NameIndex nameMap_;
   mutable bool namesBuilt_ = false;
-  // A pending directory: the table as read and decoded, the offset of each
-  // kept (non-empty) record in it, and the heads built for look-ups so far,
-  // by record index.
-  std::unique_ptr<unsigned char[]> pendingTable_;
-  std::vector<std::uint32_t> pendingRecords_;
-  std::unordered_map<std::size_t, std::unique_ptr<FileHead>> pendingHeads_;
-  bool headsPending_ = false;
+  // The directory as read while its heads are pending (see headsPending).
+  UnbuiltDirectory unbuilt_;
   PackArchive* next_ = nullptr;
   std::unique_ptr<PackTrailer> trailer_;
   CPKFSF* fileSystem_;
@@ -297,12 +289,10 @@ class PackArchive : public PackVolume {
   LeakList leakList_;
   std::unique_ptr<BatchBase> base_;  // null while nothing is pending
   bool checksumMismatch_ = false;
-  // The heads' records as the next directory write stores them, and their
-  // byte sum: an add appends one record instead of serialising every head
-  // again. Rebuilt when heads are taken out or change in place.
-  std::vector<unsigned char> records_;
-  std::uint32_t recordSum_ = 0;
-  bool recordsValid_ = false;
+  // The heads' records as the next directory write stores them: an add
+  // appends one record instead of serialising every head again. Dropped when
+  // heads are taken out or change in place, and built again when needed.
+  std::unique_ptr<DirectoryWriter> records_;
   // Heads that were replaced or removed while an open handle still pointed at
   // them; kept (emptied) so that such a handle reads nothing instead of freed
   // memory.

@@ -197,7 +197,7 @@ bool PackArchive::StoreHere(const std::string& name, std::uint32_t size, std::ui
   Touch();
   FileHead* stored = head.get();
   heads_.push_back(std::move(head));
-  if (recordsValid_) AppendRecord(*stored);
+  if (records_ != nullptr) records_->Add(*stored);
   Names().Put(stored);
   base_->added.insert(stored);
   ClaimRegion(start, size);

@@ -169,7 +169,7 @@ void PackArchive::AbandonBatch() {
     entry.second->size = 0;
     DisposeHead(std::move(entry.second));
   }
-  recordsValid_ = false;
+  records_.reset();
   tableOffset_ = base->tableOffset;
   tableSize_ = base->tableSize;
   headCount_ = base->headCount;

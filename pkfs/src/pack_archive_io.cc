@@ -71,12 +71,12 @@ std::vector<unsigned char> PackArchive::BuildTable(const std::vector<FileHead>& 
   if (trailer_ != nullptr) *trailer = *trailer_;
   // The next volume's name, or (without one loaded) the name read from disk.
   trailer->Refresh(next_ != nullptr ? &next_->name() : nullptr);
-  if (!recordsValid_) RebuildRecords();
-  std::size_t recordBytes = records_.size();
+  const DirectoryWriter& records = Records();
+  std::size_t recordBytes = records.recordBytes();
   for (const FileHead& head : keep) recordBytes += head.RecordSize();
   DirectoryWriter writer;
   writer.Reserve(recordBytes);
-  writer.AddSerialized(records_.data(), records_.size(), recordSum_);
+  writer.AddAll(records);
   for (const FileHead& head : keep) writer.Add(head);
   trailer->checksum = writer.checksum();
   return writer.Finish(trailer->nextName, manager());
@@ -150,21 +150,15 @@ platform::Status PackArchive::InstallDirectory(const PreparedDirectory& prepared
   return platform::Status::Ok();
 }
 
-void PackArchive::AppendRecord(const FileHead& head) {
-  const std::size_t at = records_.size();
-  records_.resize(at + head.RecordSize());
-  head.Serialize(records_.data() + at);
-  recordSum_ += ByteSum(records_.data() + at, records_.size() - at);
-}
-
-void PackArchive::RebuildRecords() {
-  std::size_t bytes = 0;
-  for (const HeadPtr& head : heads_) bytes += head->RecordSize();
-  records_.clear();
-  records_.reserve(bytes);
-  recordSum_ = 0;
-  for (const HeadPtr& head : heads_) AppendRecord(*head);
-  recordsValid_ = true;
+const DirectoryWriter& PackArchive::Records() {
+  if (records_ == nullptr) {
+    std::size_t bytes = 0;
+    for (const HeadPtr& head : heads_) bytes += head->RecordSize();
+    records_ = std::make_unique<DirectoryWriter>();
+    records_->Reserve(bytes);
+    for (const HeadPtr& head : heads_) records_->Add(*head);
+  }
+  return *records_;
 }
 
 bool PackArchive::LinkNextVolume(PackArchive* next) {

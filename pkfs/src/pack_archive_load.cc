@@ -69,7 +69,7 @@ CFSManager* PackArchive::manager() const {
 }
 
 NameIndex& PackArchive::Names() const {
-  if (headsPending_) fileSystem_->BuildPendingNames();
+  if (unbuilt_.kept()) fileSystem_->BuildPendingNames();
   if (!namesBuilt_) {
     nameMap_.clear();
     nameMap_.reserve(heads_.size());
@@ -80,74 +80,31 @@ NameIndex& PackArchive::Names() const {
 }
 
 FileHead* PackArchive::FindHead(const std::string& name) const {
-  if (!headsPending_) return Names().Find(name);
+  if (!unbuilt_.kept()) return Names().Find(name);
   // The volume's own map keeps the first head of a name.
-  const std::size_t index = FindPendingRecord(name, /*last=*/false);
-  return index == std::string::npos ? nullptr : const_cast<PackArchive*>(this)->PendingHead(index);
+  const std::size_t index = unbuilt_.Find(name, /*last=*/false);
+  if (index == UnbuiltDirectory::kNone) return nullptr;
+  auto* self = const_cast<PackArchive*>(this);  // a head built on demand
+  return self->unbuilt_.HeadAt(index, self);
 }
 
 const std::vector<HeadPtr>& PackArchive::heads() const {
-  if (headsPending_) fileSystem_->BuildPendingNames();
+  if (unbuilt_.kept()) fileSystem_->BuildPendingNames();
   return heads_;
 }
 
-std::size_t PackArchive::FindPendingRecord(const std::string& name, bool last) const {
-  std::size_t found = std::string::npos;
-  const unsigned char* const table = pendingTable_.get();
-  for (std::size_t i = 0; i < pendingRecords_.size(); ++i) {
-    // Each record was checked to lie inside the table when it was read.
-    const unsigned char* record = table + pendingRecords_[i];
-    if (platform::LoadU32(record) != name.size() ||
-        std::memcmp(record + 4, name.data(), name.size()) != 0) {
-      continue;
-    }
-    if (!last) return i;
-    found = i;
-  }
-  return found;
-}
-
-FileHead* PackArchive::PendingHead(std::size_t index) {
-  std::unique_ptr<FileHead>& head = pendingHeads_[index];
-  if (head == nullptr) {
-    head = std::make_unique<FileHead>(this);
-    const std::uint32_t offset = pendingRecords_[index];
-    head->Parse(pendingTable_.get() + offset, tableSize_ - offset);
-  }
-  return head.get();
-}
-
 FileHead* PackArchive::FindPendingHead(const std::string& name) {
-  if (!headsPending_) return nullptr;
+  if (!unbuilt_.kept()) return nullptr;
   // The manager's map keeps the last head registered under a name.
-  const std::size_t index = FindPendingRecord(name, /*last=*/true);
-  return index == std::string::npos ? nullptr : PendingHead(index);
+  const std::size_t index = unbuilt_.Find(name, /*last=*/true);
+  return index == UnbuiltDirectory::kNone ? nullptr : unbuilt_.HeadAt(index, this);
 }
 
 void PackArchive::BuildPendingHeads() {
-  if (!headsPending_) return;
-  headsPending_ = false;
-  const std::size_t count = pendingRecords_.size();
-  loadedHeads_.reset(new FileHead[count]);
-  heads_.reserve(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    const auto looked = pendingHeads_.find(i);
-    if (looked != pendingHeads_.end()) {
-      // Handed out already: the same head stays in force.
-      heads_.emplace_back(looked->second.release(), HeadDeleter(false));
-      continue;
-    }
-    FileHead* head = &loadedHeads_[i];
-    head->owner = this;
-    const std::uint32_t offset = pendingRecords_[i];
-    head->Parse(pendingTable_.get() + offset, tableSize_ - offset);
-    heads_.emplace_back(head, HeadDeleter(true));
-  }
-  pendingHeads_.clear();
-  std::vector<std::uint32_t>().swap(pendingRecords_);
-  pendingTable_.reset();
+  if (!unbuilt_.kept()) return;
+  unbuilt_.Build(this, &loadedHeads_, &heads_);
   if (CFSManager* names = manager()) {
-    names->ReserveNames(count);
+    names->ReserveNames(heads_.size());
     for (const HeadPtr& head : heads_) names->AddName(head.get());
   }
 }
@@ -215,9 +172,7 @@ platform::Status PackArchive::ReadDirectory() {
     namesBuilt_ = false;
     loadedHeads_.reset();
     trailer_.reset();
-    pendingTable_.reset();
-    pendingRecords_.clear();
-    headsPending_ = false;
+    unbuilt_.Clear();
     return platform::Status::Error(platform::Status::Code::kCorrupt, name_, why);
   };
   const std::uint64_t fileSize = stream_->Size();
@@ -291,11 +246,7 @@ platform::Status PackArchive::ReadDirectory() {
     });
   }
   if (!sound) return broken("file data lie outside the file or overlap");
-  if (pending) {
-    pendingTable_.reset(tableBytes.release());
-    pendingRecords_ = std::move(records);
-    headsPending_ = true;
-  }
+  if (pending) unbuilt_.Keep(std::move(tableBytes), length, std::move(records));
   return platform::Status::Ok();
 }
 

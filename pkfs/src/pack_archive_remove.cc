@@ -28,7 +28,7 @@ std::vector<PackArchive::DetachedHead> PackArchive::DetachHeads(const std::strin
     }
   }
   heads_ = std::move(kept);
-  recordsValid_ = false;
+  records_.reset();
   return detached;
 }
 

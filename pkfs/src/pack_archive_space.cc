@@ -93,7 +93,7 @@ void PackArchive::TruncateHead(FileHead* head) {
   base_->release.emplace_back(head->start, head->size);
   base_->truncated = true;
   head->size = 0;
-  recordsValid_ = false;
+  records_.reset();
 }
 
 }  // namespace pkfs

@@ -28,6 +28,12 @@ class DirectoryWriter {
   void Add(const FileHead& head);
   // Appends records serialised already, whose byte sum is known.
   void AddSerialized(const unsigned char* records, std::size_t length, std::uint32_t byteSum);
+  // Appends every record of other.
+  void AddAll(const DirectoryWriter& other) {
+    AddSerialized(other.records_.data(), other.records_.size(), other.sum_);
+  }
+  // The bytes of the records so far.
+  std::size_t recordBytes() const { return records_.size(); }
   // The byte sum of the records so far: the trailer's checksum.
   std::uint32_t checksum() const { return sum_; }
   // The whole directory, records and the trailer naming nextName (empty: the
