@@ -13,7 +13,7 @@ bool WriteBufferToFile(const std::string& path, const std::vector<unsigned char>
                        platform::Env* env) {
   std::string target = path;
   if (!target.empty() && target[0] == '/') target.erase(0, 1);
-  platform::SetAttributesNormal(target);  // a missing file is fine: it is about to be created
+  env->SetAttributesNormal(target);  // a missing file is fine: it is about to be created
   std::FILE* file = nullptr;
   if (!env->OpenStream(target, "wb", &file).ok()) {
     platform::DebugOutput("Write Buffer Error!!");

@@ -184,7 +184,7 @@ bool LauncherApp::runUpdate() {
 
   // Leftover launcher copies; a missing file is the usual case and is ignored.
   for (const char* copy : {kLauncherBackupName, kLauncherStagedName}) {
-    platform::SetAttributesNormal(copy);
+    env_->SetAttributesNormal(copy);
     env_->DeleteFile(copy);
   }
   return true;

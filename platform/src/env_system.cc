@@ -119,6 +119,15 @@ class SystemEnv : public Env {
     if (StampPath(path, stamp) || errno == ENOENT || errno == ENOTDIR) return Status::Ok();
     return Failed(path);
   }
+  Status SetAttributesNormal(const std::string& path) override {
+    return Checked(path, [&] { return platform::SetAttributesNormal(path); });
+  }
+  Status CopyPermissions(const std::string& from, const std::string& to) override {
+    return Checked(to, [&] { return platform::CopyPermissions(from, to); });
+  }
+  Status GivePermissionsOfDelivered(const std::string& delivered, const std::string& to) override {
+    return Checked(to, [&] { return platform::GivePermissionsOfDelivered(delivered, to); });
+  }
   Status SyncDirectory(const std::string& path) override { return platform::SyncDirectory(path); }
   Status SyncFileSystemOf(const std::string& path) override {
     return platform::SyncFileSystemOf(path);

@@ -83,6 +83,23 @@ bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>* entries
 // was when opened, from the open file itself.
 std::FILE* OpenFileToRead(const std::string& path, FileStamp* stamp);
 
+// Permission bits (reached through Env::SetAttributesNormal and its two
+// neighbours from outside the platform).
+// "Attributes to normal": gives the owner write permission on an existing
+// file; false, and nothing else, when it does not exist.
+bool SetAttributesNormal(const std::string& path);
+// Gives to the permission bits of from (read, write and execute for owner,
+// group and others; set-id and sticky bits are not copied), so that the file
+// that replaces from may do what it did and is read by whom it was. On
+// Windows: its attributes, without read-only. False when either is missing.
+bool CopyPermissions(const std::string& from, const std::string& to);
+// Gives to, a new file made from the delivered file, the permission bits of
+// delivered less the process's umask, as a copy by cp would have them: a
+// delivered program stays executable, a private file private. Nothing on
+// Windows, where a new file's attributes are already those of any new file.
+// False when either is missing.
+bool GivePermissionsOfDelivered(const std::string& delivered, const std::string& to);
+
 // The stamp of the file path leads to (through ResolvePath, following
 // symbolic links); false, errno saying why, when there is none or it cannot
 // be looked at.

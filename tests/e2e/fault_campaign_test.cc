@@ -2,7 +2,7 @@
 // into directories it must make, some replacing files that a chained volume
 // stores) run by the built updater once per I/O call it makes, with that call
 // failing: every call of each kind (write, read, sync, open, rename, link,
-// remove, mkdir, rmdir, list, stat), first failing once with EIO, then
+// remove, mkdir, rmdir, list, stat, chmod), first failing once with EIO, then
 // failing from there on with ENOSPC (a full disk stays full), and then with
 // the process killed there. After each run: the updater exited 0 or 1 (or
 // was killed); every update file whose content is not in place still exists;

@@ -63,6 +63,9 @@ TEST(EnvTest, TheSystemsFailuresNameThePathAndTheReason) {
        dir.Join("full"), EEXIST},
       {"remove a directory", [&] { return env->RemoveDirectory(missing); }, missing, ENOENT},
       {"list", [&] { return env->ListDirectory(missing, &entries, nullptr); }, missing, ENOENT},
+      {"attributes to normal", [&] { return env->SetAttributesNormal(missing); }, missing, ENOENT},
+      {"copy permissions", [&] { return env->CopyPermissions(missing, dir.Join("file")); },
+       dir.Join("file"), ENOENT},
 #ifndef _WIN32
       {"stamp a link that leads to itself", [&] { return env->StampFile(loop, &stamp); }, loop,
        ELOOP},
@@ -153,6 +156,9 @@ TEST(EnvTest, AFaultEnvAsksAboutEachCallOnceAndFailsOnlyWhatItIsTold) {
          platform::FileStamp stamp;
          return env->StampFile(dir + "/old", &stamp);
        },
+       ""},
+      {"chmod", IoCall::kChmod,
+       [](Env* env, const std::string& dir) { return env->SetAttributesNormal(dir + "/old"); },
        ""},
       {"sync", IoCall::kSync,
        [](Env* env, const std::string& dir) { return env->SyncDirectory(dir); }, ""},

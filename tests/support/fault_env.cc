@@ -12,7 +12,7 @@ using platform::SequentialFile;
 const char* IoCallName(IoCall call) {
   static const char* const kNames[kIoCallKinds] = {"write", "read",  "sync", "open",
                                                    "rename", "link", "remove", "mkdir",
-                                                   "rmdir", "list", "stat"};
+                                                   "rmdir", "list", "stat", "chmod"};
   return kNames[static_cast<int>(call)];
 }
 
@@ -182,6 +182,21 @@ Status FaultEnv::StampFile(const std::string& path, platform::FileStamp* stamp) 
   *stamp = platform::FileStamp();
   const Status verdict = Ask(IoCall::kStat, path);
   return verdict.ok() ? target()->StampFile(path, stamp) : verdict;
+}
+
+Status FaultEnv::SetAttributesNormal(const std::string& path) {
+  const Status verdict = Ask(IoCall::kChmod, path);
+  return verdict.ok() ? target()->SetAttributesNormal(path) : verdict;
+}
+
+Status FaultEnv::CopyPermissions(const std::string& from, const std::string& to) {
+  const Status verdict = Ask(IoCall::kChmod, to);
+  return verdict.ok() ? target()->CopyPermissions(from, to) : verdict;
+}
+
+Status FaultEnv::GivePermissionsOfDelivered(const std::string& delivered, const std::string& to) {
+  const Status verdict = Ask(IoCall::kChmod, to);
+  return verdict.ok() ? target()->GivePermissionsOfDelivered(delivered, to) : verdict;
 }
 
 Status FaultEnv::SyncDirectory(const std::string& path) {

@@ -23,10 +23,10 @@ using platform::Status;
 
 // The kinds of call a FaultEnv is asked about.
 enum class IoCall {
-  kWrite, kRead, kSync, kOpen, kRename, kLink, kRemove, kMkdir, kRmdir, kList, kStat
+  kWrite, kRead, kSync, kOpen, kRename, kLink, kRemove, kMkdir, kRmdir, kList, kStat, kChmod
 };
-constexpr int kIoCallKinds = 11;
-// "write", "read", ..., "list", "stat".
+constexpr int kIoCallKinds = 12;
+// "write", "read", ..., "list", "stat", "chmod".
 const char* IoCallName(IoCall call);
 
 // What happens to one write.
@@ -73,6 +73,9 @@ class FaultEnv : public platform::EnvWrapper {
   Status ListDirectory(const std::string& path, std::vector<platform::DirectoryEntry>* entries,
                        std::vector<std::string>* directoryLinks) override;
   Status StampFile(const std::string& path, platform::FileStamp* stamp) override;
+  Status SetAttributesNormal(const std::string& path) override;
+  Status CopyPermissions(const std::string& from, const std::string& to) override;
+  Status GivePermissionsOfDelivered(const std::string& delivered, const std::string& to) override;
   Status SyncDirectory(const std::string& path) override;
   Status SyncFileSystemOf(const std::string& path) override;
 

@@ -11,11 +11,12 @@
 //                                          before it syncs anything
 //
 // Entries may be joined with ",". The kinds are write, read, sync, open,
-// rename, link, remove, mkdir, rmdir, list and stat (IoCall of fault_env.h);
-// the errno is a name (EIO, ENOSPC, EDQUOT, EROFS, EFBIG) or a number, or
-// KILL. Calls are numbered from 1 per kind, over the whole process. Whenever a plan is
-// set, the process reports on standard error at exit how many calls of each
-// kind it made and how many it failed, in one line:
+// rename, link, remove, mkdir, rmdir, list, stat and chmod (IoCall of
+// fault_env.h); the errno is a name (EIO, ENOSPC, EDQUOT, EROFS, EFBIG) or a
+// number, or KILL. Calls are numbered from 1 per kind, over the whole
+// process. Whenever a plan is set, the process reports on standard error at
+// exit how many calls of each kind it made and how many it failed, in one
+// line:
 //   "fault plan: write=12 read=40 sync=3 open=9 ... stat=30 failed=1"
 // Without the variable nothing is installed, counted or printed.
 #ifndef MAROVETIN_TESTS_SUPPORT_FAULT_PLAN_H_

@@ -179,9 +179,9 @@ void LooseFileBatch::Add(Staged file, std::uint64_t size) {
   // and is read by whom the old one was; a new file is as it was delivered.
   if (!file.temporary.empty()) {
     if (file.target.existing.exists) {
-      platform::CopyPermissions(file.target.path, file.temporary);
+      env_->CopyPermissions(file.target.path, file.temporary);
     } else if (!file.target.delivered.empty()) {
-      platform::GivePermissionsOfDelivered(file.target.delivered, file.temporary);
+      env_->GivePermissionsOfDelivered(file.target.delivered, file.temporary);
     }
   }
   stagedBytes_ += size;

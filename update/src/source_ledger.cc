@@ -87,7 +87,8 @@ const std::string* SourceLedger::OverwrittenBy(const std::string& source) const 
 }
 
 SourceLedger::SourceLedger(platform::Env* env)
-    : release_(env),
+    : env_(env),
+      release_(env),
       emptied_([env](const std::string& path) { return env->RemoveDirectory(path).ok(); }) {}
 
 bool SourceLedger::Delete(const std::string& source, const std::string& relative,
@@ -95,8 +96,9 @@ bool SourceLedger::Delete(const std::string& source, const std::string& relative
   // A read-only source refuses the deletion where the system asks the file
   // (Windows): its attributes are cleared only then.
   bool deleted = release_.DeleteFile(source, size).ok();
-  if (!deleted && platform::SetAttributesNormal(source))
+  if (!deleted && env_->SetAttributesNormal(source).ok()) {
     deleted = release_.DeleteFile(source, size).ok();
+  }
   if (deleted) removed_.insert(Key(source));
   emptied_.NoteDeleted(relative, base);
   return deleted;

@@ -5,11 +5,11 @@
 // use Env::Default(), the operating system as it is; a caller may pass an Env
 // of its own that wraps it (EnvWrapper) to watch, fail or stand in for any of
 // these calls, and the code below behaves as it would on a real disk that
-// did the same. So does the question which file a path leads to (its stamp),
-// on which the callers decide whether two names are one file. The questions
-// whose answer decides nothing of that kind (does a path exist, is it a
-// link, what are its permission bits) stay free functions of file_system.h
-// and file_identity.h.
+// did the same. So do the changes of a file's permission bits, and the
+// question which file a path leads to (its stamp), on which the callers
+// decide whether two names are one file. The questions whose answer decides
+// nothing of that kind (does a path exist, is it a link) stay free functions
+// of file_system.h and file_identity.h.
 #ifndef MAROVETIN_PLATFORM_ENV_H_
 #define MAROVETIN_PLATFORM_ENV_H_
 
@@ -113,6 +113,17 @@ class Env {
   // either must not count as "no": it is returned, and *same is false.
   Status CompareFiles(const std::string& a, const std::string& b, bool* same);
 
+  // Permission bits, each as the call of the same name in the platform's
+  // file_system layer: the owner's write permission on an existing file
+  // ("attributes to normal", so that a read-only file can be replaced or
+  // deleted where the system asks the file); the bits of from given to to;
+  // the bits of a delivered file less the umask given to the file made from
+  // it.
+  virtual Status SetAttributesNormal(const std::string& path) = 0;
+  virtual Status CopyPermissions(const std::string& from, const std::string& to) = 0;
+  virtual Status GivePermissionsOfDelivered(const std::string& delivered,
+                                            const std::string& to) = 0;
+
   // Makes the directory's entries durable (fsync on the directory), so that
   // a file created, renamed or removed in it stays so after a power loss.
   virtual Status SyncDirectory(const std::string& path) = 0;
@@ -175,6 +186,15 @@ class EnvWrapper : public Env {
   }
   Status StampFile(const std::string& path, FileStamp* stamp) override {
     return target_->StampFile(path, stamp);
+  }
+  Status SetAttributesNormal(const std::string& path) override {
+    return target_->SetAttributesNormal(path);
+  }
+  Status CopyPermissions(const std::string& from, const std::string& to) override {
+    return target_->CopyPermissions(from, to);
+  }
+  Status GivePermissionsOfDelivered(const std::string& delivered, const std::string& to) override {
+    return target_->GivePermissionsOfDelivered(delivered, to);
   }
   Status SyncDirectory(const std::string& path) override { return target_->SyncDirectory(path); }
   Status SyncFileSystemOf(const std::string& path) override {

@@ -126,11 +126,12 @@ bool RenameFile(const std::string& from, const std::string& to) {
 
 bool SetAttributesNormal(const std::string& path) {
   DWORD attributes = Attributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FailedWith(::GetLastError());
   // A directory keeps its directory bit; only read-only and the like go.
   DWORD normal = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FILE_ATTRIBUTE_DIRECTORY
                                                               : FILE_ATTRIBUTE_NORMAL;
-  return ::SetFileAttributesA(NativePath(path).c_str(), normal) != 0;
+  return ::SetFileAttributesA(NativePath(path).c_str(), normal) != 0 ||
+         FailedWith(::GetLastError());
 }
 
 bool RenameResolvedFile(const std::string& from, const std::string& to) {
@@ -146,7 +147,9 @@ bool LinkAsNewFile(const std::string&, const std::string&) {
 
 bool CopyPermissions(const std::string& from, const std::string& to) {
   const DWORD source = Attributes(from);
-  if (source == INVALID_FILE_ATTRIBUTES || Attributes(to) == INVALID_FILE_ATTRIBUTES) return false;
+  if (source == INVALID_FILE_ATTRIBUTES || Attributes(to) == INVALID_FILE_ATTRIBUTES) {
+    return FailedWith(::GetLastError());
+  }
   // What Windows keeps of a file's permissions are its attributes; read-only
   // goes, since a read-only file could not be replaced by the next update,
   // and what describes the storage rather than the file stays behind.
@@ -154,12 +157,14 @@ bool CopyPermissions(const std::string& from, const std::string& to) {
                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   const DWORD attributes = source & kept;
   return ::SetFileAttributesA(NativePath(to).c_str(),
-                              attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
+                              attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) != 0 ||
+         FailedWith(::GetLastError());
 }
 
 bool GivePermissionsOfDelivered(const std::string& delivered, const std::string& to) {
-  return Attributes(delivered) != INVALID_FILE_ATTRIBUTES &&
-         Attributes(to) != INVALID_FILE_ATTRIBUTES;
+  return (Attributes(delivered) != INVALID_FILE_ATTRIBUTES &&
+          Attributes(to) != INVALID_FILE_ATTRIBUTES) ||
+         FailedWith(::GetLastError());
 }
 
 std::string DirectoryOf(const std::string& path) {

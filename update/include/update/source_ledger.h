@@ -74,6 +74,7 @@ class SourceLedger {
   std::set<std::string> removed_;
   std::set<std::string> movedAside_;
   std::map<std::string, std::string> overwrittenBy_;
+  platform::Env* env_;
   SourceRelease release_;
   fileutil::EmptiedDirectories emptied_;
 };
