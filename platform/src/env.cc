@@ -26,6 +26,11 @@ Status Env::CompareFiles(const std::string& a, const std::string& b, bool* same)
   return status;
 }
 
+bool Env::MayBeSameFile(const std::string& a, const std::string& b) {
+  bool same = false;
+  return !CompareFiles(a, b, &same).ok() || same;
+}
+
 bool Env::FileSystemIdOf(const std::string& path, std::uint64_t* id) {
   const FileStamp stamp = StampOf(path);
   if (!stamp.exists) return false;

@@ -95,6 +95,8 @@ TEST(EnvTest, TheSystemsFailuresNameThePathAndTheReason) {
   EXPECT_EQ(env->CompareFiles(dir.Join("file"), loop, &same).error(), ELOOP);
   EXPECT_FALSE(same);
   EXPECT_FALSE(env->IsSameFile(loop, loop));
+  EXPECT_TRUE(env->MayBeSameFile(loop, dir.Join("file")));  // a guard it cannot pass
+  EXPECT_FALSE(env->MayBeSameFile(dir.Join("file"), missing));
 #endif
 }
 

@@ -94,10 +94,7 @@ std::string UpdateDialog::PackRefusal(const std::vector<unsigned char>& data) co
 std::string UpdateDialog::PackVolumeAt(const std::string& destination) const {
   // The main volume counts even when it could not be loaded, and when it
   // cannot be looked at: it may be the destination.
-  bool same = false;
-  if (!host_.env()->CompareFiles(destination, host_.packName(), &same).ok() || same) {
-    return host_.packName();
-  }
+  if (host_.env()->MayBeSameFile(destination, host_.packName())) return host_.packName();
   if (packStore_.IsVolume(destination)) return destination;
   // Also the volumes of a set this run does not mount (the default set under
   // "-sp", and either set's chained volumes).

@@ -35,14 +35,11 @@ bool IsInstallationVolume(const std::string& path, const std::string& packName,
   if (path.empty()) return false;
   const bool chainedName = IsChainedVolumeName(NameOf(path));
   // A look that failed cannot rule a volume out.
-  const auto mayBeOneFile = [env](const std::string& a, const std::string& b) {
-    bool same = false;
-    return !env->CompareFiles(a, b, &same).ok() || same;
-  };
   for (const std::string& first : {packName, std::string(kDefaultPackName)}) {
     if (first.empty()) continue;
-    if (mayBeOneFile(path, first)) return true;
-    if (chainedName && mayBeOneFile(platform::DirectoryOf(path), platform::DirectoryOf(first))) {
+    if (env->MayBeSameFile(path, first)) return true;
+    if (chainedName &&
+        env->MayBeSameFile(platform::DirectoryOf(path), platform::DirectoryOf(first))) {
       return true;
     }
   }

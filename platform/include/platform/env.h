@@ -112,6 +112,9 @@ class Env {
   // Whether a and b lead to one existing file, where a failure to look at
   // either must not count as "no": it is returned, and *same is false.
   Status CompareFiles(const std::string& a, const std::string& b, bool* same);
+  // True unless both could be looked at and lead to different files (or to
+  // none): for a guard, which a file it cannot look at must not pass.
+  bool MayBeSameFile(const std::string& a, const std::string& b);
 
   // Permission bits, each as the call of the same name in the platform's
   // file_system layer: the owner's write permission on an existing file
