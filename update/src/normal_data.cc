@@ -146,9 +146,9 @@ void UpdateDialog::ApplyLooseFile(const std::string& entry, const std::string& s
   platform::Status looked;
   if (!relative.empty()) {
     looked = host_.env()->StampFile(destination, &existing);
-    if (looked.ok() && existing.exists) {
-      looked = host_.env()->CompareFiles(entry, destination, &itself);
-    }
+    platform::FileStamp delivered;
+    if (looked.ok() && existing.exists) looked = host_.env()->StampFile(entry, &delivered);
+    itself = looked.ok() && existing.SameFileAs(delivered);
   }
   if (relative.empty()) {
     // The work path names a file, not a directory: the search lists it as its
