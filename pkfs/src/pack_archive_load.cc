@@ -12,7 +12,6 @@
 #include "pkfs/file_head.h"
 #include "pkfs/fs_manager.h"
 #include "pkfs/pkfsf.h"
-#include "platform/byte_order.h"
 #include "platform/path_spelling.h"
 #include "scope_timer.h"
 
