@@ -15,21 +15,16 @@
 // ordinary suite quick.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "fault_plan.h"
-#include "pkfs/fs_filter.h"
-#include "pkfs/fs_manager.h"
-#include "pkfs/pkfsf.h"
 #include "test_support.h"
 #include "update_e2e_support.h"
 
@@ -67,23 +62,11 @@ class FaultCampaign : public ::testing::Test {
     MakeDirs(install + "/maps");
     MakeDirs(install + "/config");
     {
-      pkfs::CFSManager manager(install);
-      manager.RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
-      auto owned = std::make_unique<pkfs::CPKFSF>(&manager);
-      pkfs::CPKFSF* fs = owned.get();
-      fs->SetSizeLimitForTesting(20000);
-      fs->AddNameRule("txt", 0);  // the updater's own name rules
-      fs->AddNameRule("xml", 0);
-      testing::internal::CaptureStdout();
-      const std::string first = install + "/DATA.pak";
-      if (!manager.SetFileSystem(first, std::move(owned))) manager.CreateVolume(first);
+      update_e2e::SetWriter set(install, 20000);
       for (int i = 0; i < 12; ++i) {
-        std::string data = update_e2e::NoisyBytes(100 + 700 * i, i);
-        ASSERT_TRUE(fs->AddFile(PackName(i), reinterpret_cast<unsigned char*>(&data[0]),
-                                static_cast<std::uint32_t>(data.size())));
+        ASSERT_TRUE(set.Add(PackName(i), update_e2e::NoisyBytes(100 + 700 * i, i)));
       }
-      testing::internal::GetCapturedStdout();
-      ASSERT_EQ(fs->archives().size(), 3u);
+      ASSERT_EQ(set.volumes(), 3u);
     }
     for (int i = 0; i < 6; ++i) {
       WriteFile(install + "/" + LooseName(i), "loose file " + std::to_string(i) + " before");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -162,6 +163,36 @@ class PackReader {
   std::string installation_;
   pkfs::CPKFSF* fileSystem_ = nullptr;
   bool loaded_ = false;
+};
+
+// Lays a pack set at directory/DATA.pak through the library as the updater
+// writes one (its directory filter, its "txt" and "xml" rules), with volumes
+// of at most sizeLimit bytes, so that a test gets a chained set that the
+// updater alone grows only past 1.5 GiB. Holds the set for its lifetime.
+class SetWriter {
+ public:
+  SetWriter(const std::string& directory, std::uint32_t sizeLimit) : manager_(directory) {
+    manager_.RegisterFilter(std::make_unique<pkfs::CFSFilter>(0));
+    auto owned = std::make_unique<pkfs::CPKFSF>(&manager_);
+    fileSystem_ = owned.get();
+    fileSystem_->SetSizeLimitForTesting(sizeLimit);
+    fileSystem_->AddNameRule("txt", 0);
+    fileSystem_->AddNameRule("xml", 0);
+    testing::internal::CaptureStdout();  // the load and the stores print
+    const std::string first = directory + "/DATA.pak";
+    if (!manager_.SetFileSystem(first, std::move(owned))) manager_.CreateVolume(first);
+  }
+  ~SetWriter() { testing::internal::GetCapturedStdout(); }
+
+  bool Add(const std::string& name, std::string data) {
+    return fileSystem_->AddFile(name, reinterpret_cast<unsigned char*>(&data[0]),
+                                static_cast<std::uint32_t>(data.size()));
+  }
+  std::size_t volumes() const { return fileSystem_->archives().size(); }
+
+ private:
+  pkfs::CFSManager manager_;
+  pkfs::CPKFSF* fileSystem_ = nullptr;
 };
 
 }  // namespace update_e2e
